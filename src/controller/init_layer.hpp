@@ -1,0 +1,122 @@
+// The editor controller: owns the table mirrors, answers table clicks and the controls, and copies
+// table edits into the model on every tick.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/model.hpp"
+#include "platform/files.hpp"
+#include "platform/ui.hpp"
+#include "project/project_io.hpp"
+
+namespace charstack {
+
+// One row of a table: the record as the table shows and edits it.
+struct RowDictionary {
+  std::optional<std::string> name;
+  std::optional<std::string> value;
+  std::optional<std::string> visible;  // layer rows built from the model only
+  ImageRef img;                        // none: the entry is absent
+  bool operator==(const RowDictionary&) const = default;
+};
+
+inline constexpr int64_t NoSelection = 999;
+inline constexpr double kTickInterval = static_cast<double>(0.01f);
+
+class InitLayer;
+
+// An image well bound to the selected row of a mirror: it shows, and its image() returns, the "img"
+// entry of the row at the selection row; a dropped image is stored into that entry.
+class RowImageWell : public ImageWell {
+ public:
+  RowImageWell(std::vector<RowDictionary>& mirror, const int64_t& selectionRow)
+      : mirror_(mirror), row_(selectionRow) {}
+  ImageRef image() const override;
+  // Stores the image (none empties the well) into the selected row; false when that row does not
+  // exist, and then nothing changes.
+  bool setImage(ImageRef image);
+  bool hasRow() const;
+
+ private:
+  std::vector<RowDictionary>& mirror_;
+  const int64_t& row_;
+};
+
+class InitLayer {
+ public:
+  // init: starts the sync timer, creates the mirrors and the pending deletions, and loads the project.
+  InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TimerService& timers);
+  ~InitLayer();
+  InitLayer(const InitLayer&) = delete;
+  InitLayer& operator=(const InitLayer&) = delete;
+
+  // Outlets, connected by the window before awakeFromNib.
+  TableView* TV1 = nullptr;
+  ArrayController* AC1 = nullptr;
+  TableView* TV2 = nullptr;
+  ArrayController* AC2 = nullptr;
+
+  // Called once the outlets are connected: makes this object the single-click target of both tables.
+  void awakeFromNib();
+
+  void loadData();
+  SaveReport saveData();
+  SaveReport saveBtn();
+
+  void TV1sgl();
+  void TV2sgl();
+  void EventLoop();
+  void insert1();
+  void insert2();
+  void remove1();
+  void remove2();
+
+  // Table mirrors. The tables edit their rows' "name", "value" and "visible" entries as text.
+  std::vector<RowDictionary> MA1;
+  std::vector<RowDictionary> MA2;
+  RowImageWell IV1;
+  RowImageWell IV2;
+
+  // Change notices for "MA1" and "MA2".
+  void addObserver(ChangeObserver* observer);
+  void removeObserver(ChangeObserver* observer);
+
+  // A cell edit from a table (table 1 or 2, key "name", "value" or "visible"). A name that the
+  // project files cannot hold is refused: the row keeps its text and the reason is returned.
+  std::optional<std::string> editCell(int table, int64_t row, std::string_view key, std::string text);
+
+  // What loading found that the user should know (undecodable images, unsafe names).
+  const std::vector<Problem>& loadProblems() const { return loadProblems_; }
+  // True when the next save would write something else than the last load or save left on disk.
+  bool hasUnsavedChanges() const;
+
+  CharacterList& list() { return list_; }
+  EditorState& state() { return state_; }
+  const ProjectFolder& folder() const { return folder_; }
+
+ private:
+  void willChange(std::string_view key);
+  void didChange(std::string_view key);
+  void rebuildLayerMirror();
+  std::string savedSnapshot() const;
+
+  CharacterList& list_;
+  EditorState& state_;
+  ProjectFolder folder_;
+  std::unique_ptr<RepeatingTimer> timer_;
+  std::vector<ChangeObserver*> observers_;
+  // Row of the character whose layers MA2 mirrors; -1 when MA2 mirrors no character.
+  int64_t layerMirrorRow_ = -1;
+  std::vector<Problem> loadProblems_;
+  std::string lastSavedSnapshot_;
+};
+
+RowDictionary characterRow(const Character& character);
+RowDictionary layerRow(const Layer& layer);
+
+}  // namespace charstack

@@ -1,0 +1,100 @@
+// The editor's data: characters, their layers, and the process-wide editor state.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/image.hpp"
+
+namespace charstack {
+
+struct Layer {
+  std::string name;
+  // The name under which this record's image file was last read or written; none for a record
+  // created in the editor.
+  std::optional<std::string> savedName;
+  int64_t value = 0;      // draw depth; only 0..999 are drawn
+  uint8_t visible = 0;    // 0 or 1
+  ImageRef image;         // none when the layer has no picture
+  int32_t x = 0;
+  int32_t y = 0;
+
+  bool operator==(const Layer&) const = default;
+};
+
+struct Character {
+  std::string name;
+  std::optional<std::string> savedName;
+  int64_t value = 0;
+  ImageRef image;
+  std::vector<Layer> layers;  // in list order
+  int32_t x = 0;
+  int32_t y = 0;
+
+  bool operator==(const Character&) const = default;
+};
+
+// All characters, in the order of the characters table and of the data file.
+struct CharacterList {
+  std::vector<Character> characters;
+
+  bool empty() const { return characters.empty(); }
+  int64_t size() const { return static_cast<int64_t>(characters.size()); }
+
+  // The character at a row; a negative row walks no step and names the first character. None when
+  // the list is empty or the row is not less than the number of characters.
+  Character* characterAtRow(int64_t row);
+  const Character* characterAtRow(int64_t row) const;
+
+  // The recordNumber of the character at a row (row within 0..size()-1): 1 for the first character,
+  // each character before it counting 1 plus its number of layers.
+  int64_t characterRecordNumber(int64_t row) const;
+  // The recordNumber of the layer at layerRow of the character at characterRow.
+  int64_t layerRecordNumber(int64_t characterRow, int64_t layerRow) const;
+
+  bool operator==(const CharacterList&) const = default;
+};
+
+// The layer at a row of a character; a negative row names the first layer. None when the character
+// has no layer at that row.
+Layer* layerAtRow(Character& character, int64_t row);
+const Layer* layerAtRow(const Character& character, int64_t row);
+
+// The record's name immediately followed by its number: the file name of its image inside "img/".
+std::string imageFileName(const std::string& name, int64_t recordNumber);
+
+// Defaults of records made in the editor.
+inline constexpr const char* kNewCharacterName = "新キャラ";
+inline constexpr int64_t kNewCharacterValue = 100;
+inline constexpr const char* kNewLayerName = "新規レイヤー";
+inline constexpr int64_t kNewLayerValue = 150;
+
+Character makeNewCharacter();
+Layer makeNewLayer();
+
+struct EditorState {
+  int64_t selectedCharacterRow = 0;
+  int64_t selectedLayerRow = 0;
+  int64_t previousCharacterRow = 0;
+  bool moveCharacter = false;
+  bool moveLayer = false;
+  bool layerSyncSuppressed = false;
+  // imageFileNames of removed records, deleted from "img/" at the next save.
+  std::vector<std::string> pendingImageDeletions;
+  int32_t dragAnchorX = 0;
+  int32_t dragAnchorY = 0;
+  double grabOffsetX = 0;
+  double grabOffsetY = 0;
+  // Files of "img/" that exist but could not be read as images when the project was loaded. The
+  // editor never deletes them.
+  std::set<std::string> unreadableImageFiles;
+};
+
+// The one model and editor state of the running program.
+CharacterList& sharedCharacterList();
+EditorState& sharedEditorState();
+
+}  // namespace charstack

@@ -1,0 +1,55 @@
+// Shared, immutable images. The toolkit's image type stays behind this interface.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace charstack {
+
+class Image;
+using ImageRef = std::shared_ptr<const Image>;
+
+class Image {
+ public:
+  struct Impl;  // defined in image_impl.hpp, visible to the platform layer only
+  explicit Image(std::unique_ptr<Impl> impl);
+  ~Image();
+  Image(const Image&) = delete;
+  Image& operator=(const Image&) = delete;
+
+  // Size in pixels.
+  int pixelWidth() const;
+  int pixelHeight() const;
+  // Natural size in view units: the size at which the canvas draws the image.
+  double width() const;
+  double height() const;
+
+  // A pixel as non-premultiplied 0xAARRGGBB.
+  uint32_t pixel(int x, int y) const;
+  // Same size and the same non-premultiplied pixels.
+  bool samePixels(const Image& other) const;
+
+  const Impl& impl() const { return *impl_; }
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Decodes an image file whatever its name: the format is detected from the content (PNG, JPEG, GIF,
+// BMP and the others the toolkit reads). None when the file is missing or does not decode.
+ImageRef decodeImageFile(const std::filesystem::path& path);
+// Decodes image data held in memory. None when it does not decode.
+ImageRef decodeImageData(std::string_view bytes);
+
+// PNG data that decodes back to the same pixels at the same size, alpha included. None on failure.
+std::optional<std::string> encodePng(const Image& image);
+
+// An image from non-premultiplied 0xAARRGGBB pixels, row by row (width * height values).
+ImageRef makeImage(int width, int height, const std::vector<uint32_t>& argb);
+
+}  // namespace charstack

@@ -1,0 +1,77 @@
+// The small interfaces through which the editor logic talks to its widgets. The Qt widgets implement
+// them; the tests use fakes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "platform/image.hpp"
+
+namespace charstack {
+
+// A table that reports single clicks.
+class TableView {
+ public:
+  virtual ~TableView() = default;
+  // The row of the click that sent the table's action, counted from 0 in display order; -1 when that
+  // click was not on a row.
+  virtual int64_t clickedRow() const = 0;
+  // The action the table sends for a single click (target and selector in one).
+  virtual void setAction(std::function<void()> action) = 0;
+};
+
+// The selection of a table.
+class ArrayController {
+ public:
+  virtual ~ArrayController() = default;
+  // Highlights the row at index; an index that names no row leaves the table without a highlight.
+  virtual void setSelectionIndex(int64_t index) = 0;
+};
+
+// An image well: the image it shows.
+class ImageWell {
+ public:
+  virtual ~ImageWell() = default;
+  virtual ImageRef image() const = 0;
+};
+
+// Receives the will/did pair that brackets every change of a mirror array, keyed "MA1" or "MA2".
+class ChangeObserver {
+ public:
+  virtual ~ChangeObserver() = default;
+  virtual void willChangeValueForKey(std::string_view key) = 0;
+  virtual void didChangeValueForKey(std::string_view key) = 0;
+};
+
+// A repeating timer; destroying it stops it.
+class RepeatingTimer {
+ public:
+  virtual ~RepeatingTimer() = default;
+};
+
+class TimerService {
+ public:
+  virtual ~TimerService() = default;
+  // Calls tick on the main thread every intervalSeconds until the returned timer is destroyed.
+  virtual std::unique_ptr<RepeatingTimer> scheduleRepeating(double intervalSeconds,
+                                                            std::function<void()> tick) = 0;
+};
+
+// Where the canvas draws: natural size, top-left at (x, y), source-over, full opacity.
+class Painter {
+ public:
+  virtual ~Painter() = default;
+  virtual void drawImage(const Image& image, double x, double y, double width, double height) = 0;
+};
+
+// The widget that hosts the canvas.
+class CanvasHost {
+ public:
+  virtual ~CanvasHost() = default;
+  // Marks the whole canvas for redrawing; marks before the next paint are coalesced.
+  virtual void setNeedsDisplay() = 0;
+};
+
+}  // namespace charstack

@@ -1,0 +1,60 @@
+// Reading and writing a project: "data.txt" and the image files in "img/".
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/model.hpp"
+#include "platform/files.hpp"
+
+namespace charstack {
+
+inline constexpr const char* kDataFileName = "data.txt";
+inline constexpr const char* kImageFolder = "img";
+
+// Something the user should be told about: the file (relative to the project folder) and why.
+struct Problem {
+  std::string file;
+  std::string reason;
+  bool operator==(const Problem&) const = default;
+};
+
+// The records of "data.txt" without their images.
+struct ParsedProject {
+  CharacterList list;
+  bool hadDataFile = false;
+};
+
+// Reads the text of "data.txt" into records (names, depths, visibility, positions; no images).
+ParsedProject parseDataText(std::string_view bytes);
+
+// The text that saving writes for the list.
+std::string buildDataText(const CharacterList& list);
+
+struct LoadResult {
+  CharacterList list;
+  std::vector<Problem> problems;
+  // Image files that exist but could not be read as images (file names inside "img/").
+  std::set<std::string> unreadableImageFiles;
+};
+
+// Reads "data.txt" and every record's image from the project folder.
+LoadResult loadProject(const ProjectFolder& folder);
+
+struct SaveReport {
+  // Nothing at all was written because the model cannot be saved as it stands (a name that the
+  // format cannot hold, two records sharing an image file).
+  bool refused = false;
+  bool dataFileWritten = false;
+  std::vector<Problem> problems;
+  bool ok() const { return !refused && problems.empty(); }
+};
+
+// Writes the model into the project folder: pending deletions first, then every record's image in
+// save order, then "data.txt". Updates savedName of each record and empties pendingDeletions.
+SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFolder& folder);
+
+}  // namespace charstack
