@@ -2,6 +2,7 @@
 // selected layer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -24,7 +25,8 @@ struct DrawCall {
 class InitLayerView {
  public:
   // initWithFrame: starts the redraw timer that marks the host for display every tick.
-  InitLayerView(const CharacterList& list, EditorState& state, TimerService& timers, CanvasHost& host);
+  // Dragging writes the positions of the selected character and layer, so the list is not const.
+  InitLayerView(CharacterList& list, EditorState& state, TimerService& timers, CanvasHost& host);
   ~InitLayerView();
   InitLayerView(const InitLayerView&) = delete;
   InitLayerView& operator=(const InitLayerView&) = delete;
@@ -36,7 +38,8 @@ class InitLayerView {
   void DrawImage(Painter& painter, const Image& image, float x, float y);
   // The whole composition of the selected character, in depth order.
   void drawRect(Painter& painter);
-  // The draw calls of one composition pass, in order, without drawing.
+  // The draw calls of one composition pass, in order, without drawing. The second form replaces the
+  // contents of out and reuses its capacity.
   std::vector<DrawCall> composition() const;
   void composition(std::vector<DrawCall>& out) const;
 
@@ -45,10 +48,22 @@ class InitLayerView {
   void mouseDragged(double px, double py);
 
  private:
-  const CharacterList& list_;
+  // A drawable record of the selected character, keyed for the depth sort.
+  struct PendingDraw {
+    int32_t depth;     // 0..999
+    size_t sequence;   // visiting order: character image first, then layers in list order
+    DrawCall call;
+  };
+  // Fills scratch_ with the pass's draw calls in drawing order.
+  void collectComposition() const;
+
+  CharacterList& list_;
   EditorState& state_;
   CanvasHost& host_;
   std::unique_ptr<RepeatingTimer> timer_;
+  // Reused by every pass so that the periodic redraw does not allocate once it has warmed up. This
+  // makes the const passes unsafe to run concurrently on one view, which the main thread never does.
+  mutable std::vector<PendingDraw> scratch_;
 };
 
 // The draw calls of the 1000-depth reference loop (one walk per depth), used to check the fast pass.

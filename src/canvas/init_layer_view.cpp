@@ -1,0 +1,151 @@
+#include "canvas/init_layer_view.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+namespace charstack {
+
+namespace {
+
+// Drawing only shows a character whose row really names one; a negative row shows nothing.
+const Character* drawnCharacter(const CharacterList& list, int64_t row) {
+  if (row < 0 || row >= list.size()) return nullptr;
+  return &list.characters[static_cast<size_t>(row)];
+}
+
+// Dragging walks row steps from the first entry, so a negative row walks none and names the first.
+template <typename T>
+T* entryForDrag(std::vector<T>& entries, int64_t row) {
+  if (entries.empty()) return nullptr;
+  if (row < 0) return &entries.front();
+  if (row >= static_cast<int64_t>(entries.size())) return nullptr;
+  return &entries[static_cast<size_t>(row)];
+}
+
+bool drawableDepth(int64_t value) { return value >= 0 && value < DepthCount; }
+
+DrawCall callAt(const Image& image, int32_t x, int32_t y) {
+  return DrawCall{&image, static_cast<float>(x), static_cast<float>(y)};
+}
+
+// The pointer position minus the grab offset as a whole view unit, truncated toward zero. Beyond the
+// int32 range it saturates; a NaN (no meaningful position) keeps the previous anchor.
+int32_t anchorFrom(double pointer, double grabOffset, int32_t previous) {
+  const double v = pointer - grabOffset;
+  if (std::isnan(v)) return previous;
+  const double t = std::trunc(v);
+  if (t >= static_cast<double>(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
+  if (t <= static_cast<double>(std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(t);
+}
+
+}  // namespace
+
+InitLayerView::InitLayerView(CharacterList& list, EditorState& state, TimerService& timers, CanvasHost& host)
+    : list_(list), state_(state), host_(host) {
+  // The interval is the single-precision hundredth of a second, widened.
+  timer_ = timers.scheduleRepeating(static_cast<double>(0.01f), [this] { EventLoop(); });
+}
+
+// The timer goes first so that no tick can reach a half-destroyed view.
+InitLayerView::~InitLayerView() { timer_.reset(); }
+
+void InitLayerView::EventLoop() { host_.setNeedsDisplay(); }
+
+void InitLayerView::DrawImage(Painter& painter, const Image& image, float x, float y) {
+  painter.drawImage(image, static_cast<double>(x), static_cast<double>(y), image.width(), image.height());
+}
+
+void InitLayerView::collectComposition() const {
+  scratch_.clear();
+  const Character* character = drawnCharacter(list_, state_.selectedCharacterRow);
+  if (!character) return;
+
+  size_t sequence = 0;
+  if (character->image && drawableDepth(character->value))
+    scratch_.push_back({static_cast<int32_t>(character->value), sequence++,
+                        callAt(*character->image, character->x, character->y)});
+  for (const Layer& layer : character->layers) {
+    if (layer.visible != 0 && layer.image && drawableDepth(layer.value))
+      scratch_.push_back(
+          {static_cast<int32_t>(layer.value), sequence++, callAt(*layer.image, layer.x, layer.y)});
+  }
+
+  // Shallower depths first; within one depth the visiting order. The keys are unique, so the in-place
+  // sort gives the same order as a stable one without its temporary buffer. Most characters are
+  // already in order, which the check catches without sorting.
+  auto before = [](const PendingDraw& a, const PendingDraw& b) {
+    return a.depth != b.depth ? a.depth < b.depth : a.sequence < b.sequence;
+  };
+  if (!std::is_sorted(scratch_.begin(), scratch_.end(), before))
+    std::sort(scratch_.begin(), scratch_.end(), before);
+}
+
+void InitLayerView::composition(std::vector<DrawCall>& out) const {
+  collectComposition();
+  out.clear();
+  for (const PendingDraw& d : scratch_) out.push_back(d.call);
+}
+
+std::vector<DrawCall> InitLayerView::composition() const {
+  std::vector<DrawCall> out;
+  composition(out);
+  return out;
+}
+
+void InitLayerView::drawRect(Painter& painter) {
+  collectComposition();
+  for (const PendingDraw& d : scratch_) DrawImage(painter, *d.call.image, d.call.x, d.call.y);
+}
+
+void InitLayerView::mouseDown(double px, double py) {
+  Character* character = entryForDrag(list_.characters, state_.selectedCharacterRow);
+  Layer* layer = character ? entryForDrag(character->layers, state_.selectedLayerRow) : nullptr;
+
+  if (state_.moveCharacter && character) {
+    state_.dragAnchorX = character->x;
+    state_.dragAnchorY = character->y;
+  }
+  if (state_.moveLayer && layer && layer->visible != 0) {
+    state_.dragAnchorX = layer->x;
+    state_.dragAnchorY = layer->y;
+  }
+  state_.grabOffsetX = px - static_cast<double>(state_.dragAnchorX);
+  state_.grabOffsetY = py - static_cast<double>(state_.dragAnchorY);
+}
+
+void InitLayerView::mouseDragged(double px, double py) {
+  state_.dragAnchorX = anchorFrom(px, state_.grabOffsetX, state_.dragAnchorX);
+  state_.dragAnchorY = anchorFrom(py, state_.grabOffsetY, state_.dragAnchorY);
+
+  Character* character = entryForDrag(list_.characters, state_.selectedCharacterRow);
+  Layer* layer = character ? entryForDrag(character->layers, state_.selectedLayerRow) : nullptr;
+
+  if (state_.moveCharacter && character) {
+    character->x = state_.dragAnchorX;
+    character->y = state_.dragAnchorY;
+  }
+  if (state_.moveLayer && layer && layer->visible != 0) {
+    layer->x = state_.dragAnchorX;
+    layer->y = state_.dragAnchorY;
+  }
+  host_.setNeedsDisplay();
+}
+
+std::vector<DrawCall> referenceComposition(const CharacterList& list, int64_t selectedCharacterRow) {
+  std::vector<DrawCall> calls;
+  for (int64_t depth = 0; depth < DepthCount; ++depth) {
+    const Character* character = drawnCharacter(list, selectedCharacterRow);
+    if (!character) continue;
+    if (character->value == depth && character->image)
+      calls.push_back(callAt(*character->image, character->x, character->y));
+    for (const Layer& layer : character->layers)
+      if (layer.visible != 0 && layer.value == depth && layer.image)
+        calls.push_back(callAt(*layer.image, layer.x, layer.y));
+  }
+  return calls;
+}
+
+}  // namespace charstack
