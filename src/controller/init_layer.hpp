@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "model/model.hpp"
@@ -102,8 +103,18 @@ class InitLayer {
  private:
   void willChange(std::string_view key);
   void didChange(std::string_view key);
-  void rebuildLayerMirror();
-  std::string savedSnapshot() const;
+  // Empties MA2 and fills it with the layers of the character at a row (none for -1 or past the end).
+  void rebuildLayerMirror(int64_t characterRow);
+
+  // What a save would write: the data text, each record's image file and picture, the deletions.
+  struct Snapshot {
+    std::string text;
+    std::vector<std::pair<std::string, ImageRef>> images;
+    std::vector<std::string> pendingDeletions;
+    bool operator==(const Snapshot&) const = default;
+  };
+  Snapshot snapshot() const;
+  void takeSnapshot();
 
   CharacterList& list_;
   EditorState& state_;
@@ -113,7 +124,7 @@ class InitLayer {
   // Row of the character whose layers MA2 mirrors; -1 when MA2 mirrors no character.
   int64_t layerMirrorRow_ = -1;
   std::vector<Problem> loadProblems_;
-  std::string lastSavedSnapshot_;
+  Snapshot lastSaved_;
 };
 
 RowDictionary characterRow(const Character& character);

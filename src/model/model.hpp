@@ -91,6 +91,8 @@ struct EditorState {
   // Files of "img/" that exist but could not be read as images when the project was loaded. The
   // editor never deletes them.
   std::set<std::string> unreadableImageFiles;
+  // "data.txt" existed but could not be read at load; saving leaves it alone.
+  bool dataFileUnreadable = false;
 };
 
 // The one model and editor state of the running program.

@@ -39,6 +39,8 @@ struct LoadResult {
   std::vector<Problem> problems;
   // Image files that exist but could not be read as images (file names inside "img/").
   std::set<std::string> unreadableImageFiles;
+  // "data.txt" exists but could not be read.
+  bool dataFileUnreadable = false;
 };
 
 // Reads "data.txt" and every record's image from the project folder.

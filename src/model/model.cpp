@@ -1,0 +1,66 @@
+#include "model/model.hpp"
+
+namespace charstack {
+
+Character* CharacterList::characterAtRow(int64_t row) {
+  if (row < 0) row = 0;
+  if (row >= size()) return nullptr;
+  return &characters[static_cast<size_t>(row)];
+}
+
+const Character* CharacterList::characterAtRow(int64_t row) const {
+  return const_cast<CharacterList*>(this)->characterAtRow(row);
+}
+
+int64_t CharacterList::characterRecordNumber(int64_t row) const {
+  int64_t number = 1;
+  for (int64_t k = 0; k < row && k < size(); ++k)
+    number += 1 + static_cast<int64_t>(characters[static_cast<size_t>(k)].layers.size());
+  return number;
+}
+
+int64_t CharacterList::layerRecordNumber(int64_t characterRow, int64_t layerRow) const {
+  return characterRecordNumber(characterRow) + 1 + layerRow;
+}
+
+Layer* layerAtRow(Character& character, int64_t row) {
+  if (row < 0) row = 0;
+  if (row >= static_cast<int64_t>(character.layers.size())) return nullptr;
+  return &character.layers[static_cast<size_t>(row)];
+}
+
+const Layer* layerAtRow(const Character& character, int64_t row) {
+  return layerAtRow(const_cast<Character&>(character), row);
+}
+
+std::string imageFileName(const std::string& name, int64_t recordNumber) {
+  // Record numbers are 32-bit in the file names ("%d").
+  return name + std::to_string(static_cast<int32_t>(recordNumber));
+}
+
+Character makeNewCharacter() {
+  Character c;
+  c.name = kNewCharacterName;
+  c.value = kNewCharacterValue;
+  return c;
+}
+
+Layer makeNewLayer() {
+  Layer l;
+  l.name = kNewLayerName;
+  l.value = kNewLayerValue;
+  l.visible = 0;
+  return l;
+}
+
+CharacterList& sharedCharacterList() {
+  static CharacterList list;
+  return list;
+}
+
+EditorState& sharedEditorState() {
+  static EditorState state;
+  return state;
+}
+
+}  // namespace charstack

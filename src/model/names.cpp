@@ -1,0 +1,45 @@
+#include "model/names.hpp"
+
+namespace charstack {
+
+namespace {
+// Longest file name most Linux file systems accept, in bytes.
+constexpr size_t kMaxFileNameBytes = 255;
+// Room left for the record number behind the name ("%d" of a 32-bit value).
+constexpr size_t kNumberRoom = 11;
+
+bool hasUnsafeCharacters(std::string_view text) {
+  return text.find('/') != std::string_view::npos || text.find('\0') != std::string_view::npos;
+}
+}  // namespace
+
+NameProblem checkName(std::string_view name) {
+  if (name.find(',') != std::string_view::npos || name.find('\n') != std::string_view::npos ||
+      name.find("####") != std::string_view::npos || name.find("$$$$") != std::string_view::npos)
+    return NameProblem::BreaksFormat;
+  if (hasUnsafeCharacters(name)) return NameProblem::UnsafePath;
+  if (name.size() + kNumberRoom > kMaxFileNameBytes) return NameProblem::TooLong;
+  return NameProblem::None;
+}
+
+std::string describeNameProblem(NameProblem problem) {
+  switch (problem) {
+    case NameProblem::None:
+      return {};
+    case NameProblem::BreaksFormat:
+      return "a name cannot contain \",\", a line break, \"####\" or \"$$$$\"";
+    case NameProblem::UnsafePath:
+      return "a name cannot contain \"/\" or a NUL character";
+    case NameProblem::TooLong:
+      return "the name is too long for an image file name (at most " +
+             std::to_string(kMaxFileNameBytes - kNumberRoom) + " bytes)";
+  }
+  return {};
+}
+
+bool isSafeImageFileName(std::string_view fileName) {
+  return !fileName.empty() && fileName != "." && fileName != ".." && !hasUnsafeCharacters(fileName) &&
+         fileName.size() <= kMaxFileNameBytes;
+}
+
+}  // namespace charstack

@@ -1,0 +1,141 @@
+// Writing a project folder: pending deletions first, then each record's image in save order, then
+// "data.txt". Every file is replaced atomically, and every failure is reported.
+#include <map>
+
+#include "model/names.hpp"
+#include "platform/image.hpp"
+#include "platform/parallel.hpp"
+#include "project/project_io.hpp"
+#include "project/records.hpp"
+
+namespace charstack {
+
+namespace {
+
+std::string imagePath(const std::string& fileName) { return std::string(kImageFolder) + "/" + fileName; }
+
+// Checks that must pass before any file is touched.
+bool checkBeforeSaving(CharacterList& list, const std::vector<RecordRef>& records, SaveReport& report) {
+  bool ok = true;
+  for (const RecordRef& r : records) {
+    NameProblem problem = checkName(*r.name);
+    if (problem == NameProblem::BreaksFormat) {
+      report.problems.push_back(
+          {describeRecord(list, r), "cannot be saved: " + describeNameProblem(problem) + "; rename it"});
+      ok = false;
+    }
+  }
+  std::map<std::string, const RecordRef*> owners;
+  for (const RecordRef& r : records) {
+    std::string fileName = imageFileName(*r.name, r.number);
+    auto [it, inserted] = owners.emplace(fileName, &r);
+    if (!inserted) {
+      report.problems.push_back({imagePath(fileName), describeRecord(list, *it->second) + " and " +
+                                                          describeRecord(list, r) +
+                                                          " would share this image file; rename one of them"});
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+}  // namespace
+
+SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFolder& folder) {
+  SaveReport report;
+  std::vector<RecordRef> records = recordsInSaveOrder(list);
+  if (!checkBeforeSaving(list, records, report)) {
+    report.refused = true;
+    return report;
+  }
+
+  if (Status s = folder.createFolder(kImageFolder); !s.ok())
+    report.problems.push_back({std::string(kImageFolder) + "/", "could not be created: " + s.error});
+
+  for (const std::string& name : state.pendingImageDeletions) {
+    if (!isSafeImageFileName(name)) {
+      report.problems.push_back({imagePath(name), "was not deleted: the name is not a plain file name"});
+    } else if (state.unreadableImageFiles.count(name)) {
+      report.problems.push_back(
+          {imagePath(name), "was kept: the editor could not read it as an image, so it does not delete it"});
+    } else if (Status s = folder.removeFile(imagePath(name)); !s.ok()) {
+      report.problems.push_back({imagePath(name), "could not be deleted: " + s.error});
+    }
+  }
+  state.pendingImageDeletions = {};
+
+  if (list.empty()) {
+    // An empty project has no lines. When a data file is there, it is emptied, so that the
+    // characters removed in the editor do not come back at the next start.
+    if (!state.dataFileUnreadable && folder.fileExists(kDataFileName)) {
+      if (Status s = folder.writeFileAtomically(kDataFileName, ""); s.ok())
+        report.dataFileWritten = true;
+      else
+        report.problems.push_back({kDataFileName, "could not be written: " + s.error});
+    }
+    return report;
+  }
+
+  // Encode every image first, on all cores; the files are then written one by one in save order.
+  std::vector<std::optional<std::string>> encoded(records.size());
+  parallelFor(records.size(), [&](size_t i) {
+    const RecordRef& r = records[i];
+    if (*r.image && isSafeImageFileName(imageFileName(*r.name, r.number))) encoded[i] = encodePng(**r.image);
+  });
+
+  // Files this save writes; an old file of another record is never removed when one of them has its name.
+  std::set<std::string> written;
+  for (size_t i = 0; i < records.size(); ++i)
+    if (encoded[i]) written.insert(imageFileName(*records[i].name, records[i].number));
+
+  auto removeIfAllowed = [&](const std::string& fileName) {
+    if (!isSafeImageFileName(fileName) || written.count(fileName) || state.unreadableImageFiles.count(fileName))
+      return;
+    if (Status s = folder.removeFile(imagePath(fileName)); !s.ok())
+      report.problems.push_back({imagePath(fileName), "could not be deleted: " + s.error});
+  };
+
+  for (size_t i = 0; i < records.size(); ++i) {
+    const RecordRef& r = records[i];
+    std::string fileName = imageFileName(*r.name, r.number);
+    if (!isSafeImageFileName(fileName)) {
+      report.problems.push_back({describeRecord(list, r), "its image was not saved: the name cannot be used as "
+                                                          "an image file name"});
+      continue;
+    }
+    std::optional<std::string> oldFile;
+    if (*r.savedName) oldFile = imageFileName(**r.savedName, r.number);
+
+    if (*r.image) {
+      if (!encoded[i]) {
+        report.problems.push_back({imagePath(fileName), "could not be encoded as PNG; the old file is kept"});
+        continue;
+      }
+      if (Status s = folder.writeFileAtomically(imagePath(fileName), *encoded[i]); !s.ok()) {
+        report.problems.push_back({imagePath(fileName), "could not be written: " + s.error});
+        continue;
+      }
+      state.unreadableImageFiles.erase(fileName);  // replaced by the record's own picture
+      if (oldFile && *oldFile != fileName) removeIfAllowed(*oldFile);
+    } else {
+      if (oldFile) removeIfAllowed(*oldFile);
+      // A record without a picture has no file: a stale one under its name would be taken as its
+      // image at the next start.
+      removeIfAllowed(fileName);
+    }
+    *r.savedName = *r.name;
+  }
+
+  if (state.dataFileUnreadable) {
+    report.problems.push_back({kDataFileName, "was not written: it could not be read when the project was "
+                                              "opened, and saving would replace it"});
+    return report;
+  }
+  if (Status s = folder.writeFileAtomically(kDataFileName, buildDataText(list)); s.ok())
+    report.dataFileWritten = true;
+  else
+    report.problems.push_back({kDataFileName, "could not be written: " + s.error});
+  return report;
+}
+
+}  // namespace charstack
