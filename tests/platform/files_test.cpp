@@ -93,11 +93,5 @@ TEST(ProjectFolder, RemoveAndCreateFolder) {
   EXPECT_FALSE(folder.createFolder("plain/below").ok());
 }
 
-TEST(ProjectFolder, ExecutableFolderHoldsThisTest) {
-  auto here = ProjectFolder::executableFolder();
-  EXPECT_TRUE(here.is_absolute());
-  EXPECT_TRUE(std::filesystem::is_directory(here));
-}
-
 }  // namespace
 }  // namespace charstack
