@@ -1,0 +1,58 @@
+#include "platform/qt_canvas.hpp"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "platform/image_impl.hpp"
+
+namespace charstack {
+
+CanvasWidget::CanvasWidget(CharacterList& list, EditorState& state, TimerService& timers, QWidget* parent)
+    : QWidget(parent) {
+  setMinimumSize(240, 200);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  // The view paints every pixel itself (background first), so Qt need not clear the widget.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  view_ = std::make_unique<InitLayerView>(list, state, timers, *this);
+}
+
+// The view goes first: its timer must not tick into a half-destroyed widget.
+CanvasWidget::~CanvasWidget() { view_.reset(); }
+
+void CanvasWidget::setNeedsDisplay() { update(); }
+
+void CanvasWidget::drawImage(const Image& image, double x, double y, double width, double height) {
+  if (!painter_) return;
+  painter_->drawImage(QRectF(x, y, width, height), image.impl().premultiplied());
+}
+
+void CanvasWidget::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), palette().window());
+  painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  painter.setOpacity(1.0);
+  painter_ = &painter;
+  view_->drawRect(*this);
+  painter_ = nullptr;
+}
+
+void CanvasWidget::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    QWidget::mousePressEvent(event);
+    return;
+  }
+  const QPointF p = event->position();
+  view_->mouseDown(p.x(), p.y());
+}
+
+void CanvasWidget::mouseMoveEvent(QMouseEvent* event) {
+  // Qt keeps sending moves to the pressed widget while the button is held, even outside it.
+  if (!(event->buttons() & Qt::LeftButton)) {
+    QWidget::mouseMoveEvent(event);
+    return;
+  }
+  const QPointF p = event->position();
+  view_->mouseDragged(p.x(), p.y());
+}
+
+}  // namespace charstack

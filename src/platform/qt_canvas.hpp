@@ -1,0 +1,40 @@
+// The widget that hosts the canvas logic.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "canvas/init_layer_view.hpp"
+#include "platform/ui.hpp"
+
+class QPainter;
+
+namespace charstack {
+
+// Paints the window background and then the composition of the selected character; a press and a
+// drag with the left button move the character or its selected layer.
+class CanvasWidget : public QWidget, public CanvasHost, public Painter {
+  Q_OBJECT
+
+ public:
+  CanvasWidget(CharacterList& list, EditorState& state, TimerService& timers, QWidget* parent = nullptr);
+  ~CanvasWidget() override;
+
+  InitLayerView& view() { return *view_; }
+
+  void setNeedsDisplay() override;
+  void drawImage(const Image& image, double x, double y, double width, double height) override;
+
+  QSize sizeHint() const override { return {480, 400}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+
+ private:
+  std::unique_ptr<InitLayerView> view_;
+  QPainter* painter_ = nullptr;  // set while paintEvent runs
+};
+
+}  // namespace charstack

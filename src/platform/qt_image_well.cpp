@@ -1,0 +1,134 @@
+#include "platform/qt_image_well.hpp"
+
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QPainter>
+#include <QUrl>
+
+#include "platform/image_impl.hpp"
+
+namespace charstack {
+
+bool mayHoldImage(const QMimeData& data) {
+  if (data.hasImage()) return true;
+  if (!data.hasUrls()) return false;
+  for (const QUrl& url : data.urls())
+    if (url.isLocalFile()) return true;
+  return false;
+}
+
+ImageRef imageFromMimeData(const QMimeData& data) {
+  if (data.hasUrls()) {
+    for (const QUrl& url : data.urls()) {
+      if (!url.isLocalFile()) continue;
+      const QByteArray local = QFile::encodeName(url.toLocalFile());
+      if (ImageRef image = decodeImageFile(std::filesystem::path(local.toStdString()))) return image;
+    }
+  }
+  if (data.hasImage()) {
+    const QVariant value = data.imageData();
+    if (value.canConvert<QImage>()) return imageFromQImage(value.value<QImage>());
+  }
+  return nullptr;
+}
+
+ImageWellWidget::ImageWellWidget(RowImageWell& well, QWidget* parent) : QFrame(parent), well_(well) {
+  setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  setAcceptDrops(true);
+  setFocusPolicy(Qt::StrongFocus);
+  setMinimumSize(96, 96);
+  setToolTip(tr("Drop or paste an image here; Delete empties the well"));
+  // The well follows the selected row, which other parts change without telling the widget.
+  poll_.setTimerType(Qt::PreciseTimer);
+  poll_.setInterval(10);
+  connect(&poll_, &QTimer::timeout, this, &ImageWellWidget::refresh);
+  poll_.start();
+  shown_ = well_.image();
+}
+
+void ImageWellWidget::refresh() {
+  ImageRef current = well_.image();
+  if (current == shown_) return;
+  shown_ = std::move(current);
+  update();
+}
+
+bool ImageWellWidget::store(ImageRef image) {
+  if (!well_.setImage(std::move(image))) {
+    emit message(tr("Select a row first: the well has no row to hold the image."));
+    return false;
+  }
+  refresh();
+  return true;
+}
+
+bool ImageWellWidget::takeImage(const QMimeData& data) {
+  ImageRef image = imageFromMimeData(data);
+  if (!image) {
+    emit message(tr("Not an image: nothing was changed."));
+    return false;
+  }
+  return store(std::move(image));
+}
+
+bool ImageWellWidget::clearImage() { return store(nullptr); }
+
+void ImageWellWidget::paintEvent(QPaintEvent* event) {
+  QFrame::paintEvent(event);
+  if (!shown_) return;
+  const QImage& image = shown_->impl().premultiplied();
+  const QRectF area = QRectF(contentsRect()).adjusted(4, 4, -4, -4);
+  const double w = shown_->width();
+  const double h = shown_->height();
+  if (area.isEmpty() || w <= 0 || h <= 0) return;
+  const double scale = std::min(area.width() / w, area.height() / h);
+  const QSizeF size(w * scale, h * scale);
+  const QRectF target(area.center().x() - size.width() / 2, area.center().y() - size.height() / 2,
+                      size.width(), size.height());
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawImage(target, image);
+}
+
+void ImageWellWidget::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData() && mayHoldImage(*event->mimeData())) event->acceptProposedAction();
+}
+
+void ImageWellWidget::dragMoveEvent(QDragMoveEvent* event) {
+  if (event->mimeData() && mayHoldImage(*event->mimeData())) event->acceptProposedAction();
+}
+
+void ImageWellWidget::dropEvent(QDropEvent* event) {
+  if (event->mimeData() && takeImage(*event->mimeData()))
+    event->acceptProposedAction();
+  else
+    event->ignore();
+}
+
+void ImageWellWidget::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Paste)) {
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (data)
+      takeImage(*data);
+    else
+      emit message(tr("The clipboard holds no image."));
+    return;
+  }
+  if (event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) {
+    clearImage();
+    return;
+  }
+  QFrame::keyPressEvent(event);
+}
+
+void ImageWellWidget::mousePressEvent(QMouseEvent* event) {
+  setFocus(Qt::MouseFocusReason);
+  QFrame::mousePressEvent(event);
+}
+
+}  // namespace charstack

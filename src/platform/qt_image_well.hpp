@@ -1,0 +1,57 @@
+// An image well bound to the selected row of a table.
+#pragma once
+
+#include <QFrame>
+#include <QTimer>
+
+#include "controller/init_layer.hpp"
+
+class QMimeData;
+
+namespace charstack {
+
+// Shows the image of a RowImageWell scaled to fit with its aspect kept, and takes a new one by drag
+// and drop (image files or image data) or by paste; Delete or Backspace empties it.
+class ImageWellWidget : public QFrame {
+  Q_OBJECT
+
+ public:
+  explicit ImageWellWidget(RowImageWell& well, QWidget* parent = nullptr);
+
+  // The image on screen (the well's image as of the last refresh).
+  const ImageRef& shownImage() const { return shown_; }
+  // Takes the image of the mime data into the well. False, with a message, when the data holds no
+  // image or no row is selected.
+  bool takeImage(const QMimeData& data);
+  // Empties the well; false, with a message, when no row is selected.
+  bool clearImage();
+  // Looks at the well's image again and repaints when it is another one.
+  void refresh();
+
+  QSize sizeHint() const override { return {160, 160}; }
+
+ signals:
+  void message(const QString& text);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+
+ private:
+  bool store(ImageRef image);
+
+  RowImageWell& well_;
+  ImageRef shown_;
+  QTimer poll_;
+};
+
+// Whether mime data may hold something the well takes (a local file or image data).
+bool mayHoldImage(const QMimeData& data);
+// The image that mime data holds: the first local file that decodes, or else the image data.
+ImageRef imageFromMimeData(const QMimeData& data);
+
+}  // namespace charstack

@@ -1,0 +1,212 @@
+#include "platform/qt_table.hpp"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <algorithm>
+
+#include "platform/text.hpp"
+
+namespace charstack {
+
+namespace {
+
+const char* columnKey(int column) {
+  switch (column) {
+    case MirrorTableModel::NameColumn: return "name";
+    case MirrorTableModel::ValueColumn: return "value";
+    default: return "visible";
+  }
+}
+
+QString toQString(const std::optional<std::string>& text) {
+  return text ? QString::fromStdString(*text) : QString();
+}
+
+// The visible text of a check box state.
+std::string checkText(const QVariant& state) {
+  return std::string(1, static_cast<Qt::CheckState>(state.toInt()) == Qt::Checked ? '1' : '0');
+}
+
+}  // namespace
+
+// ---- MirrorTableModel ------------------------------------------------------------------------
+
+MirrorTableModel::MirrorTableModel(InitLayer& controller, int table, QObject* parent)
+    : QAbstractTableModel(parent), controller_(controller), table_(table) {
+  controller_.addObserver(this);
+}
+
+MirrorTableModel::~MirrorTableModel() { controller_.removeObserver(this); }
+
+const std::vector<RowDictionary>& MirrorTableModel::mirror() const {
+  return table_ == kCharacterTable ? controller_.MA1 : controller_.MA2;
+}
+
+bool MirrorTableModel::ours(std::string_view key) const {
+  return key == (table_ == kCharacterTable ? "MA1" : "MA2");
+}
+
+int MirrorTableModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  return static_cast<int>(std::min<size_t>(mirror().size(), INT_MAX));
+}
+
+int MirrorTableModel::columnCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  return table_ == kCharacterTable ? 2 : 3;
+}
+
+QVariant MirrorTableModel::data(const QModelIndex& index, int role) const {
+  // The mirror can change between a notice and the view's next look; never read past its end.
+  if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
+  const RowDictionary& row = mirror()[static_cast<size_t>(index.row())];
+  switch (index.column()) {
+    case NameColumn:
+      if (role == Qt::DisplayRole || role == Qt::EditRole) return toQString(row.name);
+      break;
+    case ValueColumn:
+      if (role == Qt::DisplayRole || role == Qt::EditRole) return toQString(row.value);
+      if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+      break;
+    case VisibleColumn:
+      if (role == Qt::CheckStateRole)
+        return text::intValue(row.visible.value_or("")) > 0 ? Qt::Checked : Qt::Unchecked;
+      if (role == Qt::EditRole) return toQString(row.visible);
+      break;
+  }
+  return {};
+}
+
+bool MirrorTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return false;
+  const bool checkBox = index.column() == VisibleColumn && role == Qt::CheckStateRole;
+  if (!checkBox && role != Qt::EditRole) return false;
+  std::string text = checkBox ? checkText(value) : value.toString().toStdString();
+  const int row = index.row();
+  const int column = index.column();
+  if (std::optional<std::string> refusal = controller_.editCell(table_, row, columnKey(column), std::move(text))) {
+    emit editRefused(QString::fromStdString(*refusal));
+    return false;
+  }
+  // The edit may have come with change notices that reset the model already; a plain edit did not.
+  if (resetDepth_ == 0 && row < rowCount()) {
+    const QModelIndex changed = this->index(row, column);
+    emit dataChanged(changed, changed);
+  }
+  return true;
+}
+
+Qt::ItemFlags MirrorTableModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+  if (index.column() == VisibleColumn)
+    f |= Qt::ItemIsUserCheckable;
+  else
+    f |= Qt::ItemIsEditable;
+  return f;
+}
+
+QVariant MirrorTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  if (section < 0 || section >= columnCount()) return {};
+  return QString::fromLatin1(columnKey(section));
+}
+
+void MirrorTableModel::willChangeValueForKey(std::string_view key) {
+  if (ours(key) && resetDepth_++ == 0) beginResetModel();
+}
+
+void MirrorTableModel::didChangeValueForKey(std::string_view key) {
+  if (ours(key) && resetDepth_ > 0 && --resetDepth_ == 0) endResetModel();
+}
+
+// ---- MirrorTableView -------------------------------------------------------------------------
+
+MirrorTableView::MirrorTableView(QWidget* parent) : QTableView(parent) {
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSortingEnabled(false);
+  setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                  QAbstractItemView::AnyKeyPressed);
+  setAlternatingRowColors(true);
+  setWordWrap(false);
+  verticalHeader()->setVisible(false);
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  horizontalHeader()->setStretchLastSection(false);
+  horizontalHeader()->setHighlightSections(false);
+  setMinimumSize(180, 120);
+}
+
+void MirrorTableView::setModel(QAbstractItemModel* model) {
+  QTableView::setModel(model);
+  if (!model) return;
+  auto* header = horizontalHeader();
+  header->setSectionResizeMode(0, QHeaderView::Stretch);
+  for (int c = 1; c < model->columnCount(); ++c) header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+  // A reset drops the selection; the highlight comes back on the same row.
+  connect(model, &QAbstractItemModel::modelReset, this, [this] { applyHighlight(); });
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { rememberUserSelection(); });
+  applyHighlight();
+}
+
+void MirrorTableView::setSelectionIndex(int64_t index) {
+  const int rows = model() ? model()->rowCount() : 0;
+  highlight_ = (index >= 0 && index < rows) ? index : -1;
+  applyHighlight();
+}
+
+int MirrorTableView::highlightedRow() const {
+  if (!selectionModel()) return -1;
+  const QModelIndexList rows = selectionModel()->selectedRows();
+  return rows.isEmpty() ? -1 : rows.front().row();
+}
+
+void MirrorTableView::commitOpenEdit() {
+  if (state() != QAbstractItemView::EditingState) return;
+  if (QWidget* editor = indexWidget(currentIndex())) {
+    commitData(editor);
+    closeEditor(editor, QAbstractItemDelegate::NoHint);
+  }
+}
+
+void MirrorTableView::applyHighlight() {
+  QItemSelectionModel* selection = selectionModel();
+  if (!selection || !model()) return;
+  applying_ = true;
+  if (highlight_ >= 0 && highlight_ < model()->rowCount()) {
+    const QModelIndex index = model()->index(static_cast<int>(highlight_), 0);
+    selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    scrollTo(index);
+  } else {
+    selection->clear();
+  }
+  applying_ = false;
+}
+
+void MirrorTableView::rememberUserSelection() {
+  if (applying_) return;
+  highlight_ = highlightedRow();
+}
+
+void MirrorTableView::sendClick(int64_t row) {
+  clickedRow_ = row;
+  if (action_) action_();
+}
+
+void MirrorTableView::mousePressEvent(QMouseEvent* event) {
+  // The row under the pointer before the base class reacts: its reaction cannot move the rows.
+  const int row = indexAt(event->position().toPoint()).row();
+  QTableView::mousePressEvent(event);
+  if (event->button() == Qt::LeftButton) sendClick(row);
+}
+
+void MirrorTableView::keyPressEvent(QKeyEvent* event) {
+  const QModelIndex before = currentIndex();
+  QTableView::keyPressEvent(event);
+  const QModelIndex after = currentIndex();
+  if (after.isValid() && after.row() != before.row()) sendClick(after.row());
+}
+
+}  // namespace charstack

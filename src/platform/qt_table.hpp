@@ -1,0 +1,89 @@
+// The two tables of the editor: a Qt model over one of the controller's mirror arrays, and the
+// table view that reports clicks and shows the controller's selection.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QTableView>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "controller/init_layer.hpp"
+#include "platform/ui.hpp"
+
+namespace charstack {
+
+// The rows of InitLayer::MA1 (table 1: name, value) or MA2 (table 2: name, value, visible) in mirror
+// order. Every change notice of its mirror resets the model; edits go through InitLayer::editCell.
+class MirrorTableModel : public QAbstractTableModel, public ChangeObserver {
+  Q_OBJECT
+
+ public:
+  static constexpr int kCharacterTable = 1;
+  static constexpr int kLayerTable = 2;
+  enum Column { NameColumn = 0, ValueColumn = 1, VisibleColumn = 2 };
+
+  MirrorTableModel(InitLayer& controller, int table, QObject* parent = nullptr);
+  ~MirrorTableModel() override;
+
+  int table() const { return table_; }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+  void willChangeValueForKey(std::string_view key) override;
+  void didChangeValueForKey(std::string_view key) override;
+
+ signals:
+  // An edit was refused; the cell keeps its text.
+  void editRefused(const QString& reason);
+
+ private:
+  const std::vector<RowDictionary>& mirror() const;
+  bool ours(std::string_view key) const;
+
+  InitLayer& controller_;
+  int table_;
+  int resetDepth_ = 0;  // nested will/did pairs make one reset
+};
+
+// A table that sends its action on every single click (on a row or on the empty part below the
+// rows) and on every keyboard move of the current row, and highlights the row the controller names.
+class MirrorTableView : public QTableView, public TableView, public ArrayController {
+  Q_OBJECT
+
+ public:
+  explicit MirrorTableView(QWidget* parent = nullptr);
+
+  void setModel(QAbstractItemModel* model) override;
+
+  int64_t clickedRow() const override { return clickedRow_; }
+  void setAction(std::function<void()> action) override { action_ = std::move(action); }
+  void setSelectionIndex(int64_t index) override;
+
+  // The highlighted row; -1 when no row is highlighted.
+  int highlightedRow() const;
+  // Commits the text of an open cell editor, as leaving the cell would, and closes the editor.
+  void commitOpenEdit();
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void sendClick(int64_t row);
+  void applyHighlight();
+  void rememberUserSelection();
+
+  int64_t clickedRow_ = -1;
+  std::function<void()> action_;
+  // The row to highlight again after the model resets; -1 for none.
+  int64_t highlight_ = -1;
+  bool applying_ = false;
+};
+
+}  // namespace charstack
