@@ -163,12 +163,13 @@ int MirrorTableView::highlightedRow() const {
   return rows.isEmpty() ? -1 : rows.front().row();
 }
 
-void MirrorTableView::commitOpenEdit() {
-  if (state() != QAbstractItemView::EditingState) return;
-  if (QWidget* editor = indexWidget(currentIndex())) {
-    commitData(editor);
-    closeEditor(editor, QAbstractItemDelegate::NoHint);
-  }
+bool MirrorTableView::commitOpenEdit() {
+  if (state() != QAbstractItemView::EditingState) return false;
+  QWidget* editor = indexWidget(currentIndex());
+  if (!editor) return false;
+  commitData(editor);
+  closeEditor(editor, QAbstractItemDelegate::NoHint);
+  return true;
 }
 
 void MirrorTableView::applyHighlight() {
@@ -199,7 +200,10 @@ void MirrorTableView::mousePressEvent(QMouseEvent* event) {
   // The row under the pointer before the base class reacts: its reaction cannot move the rows.
   const int row = indexAt(event->position().toPoint()).row();
   QTableView::mousePressEvent(event);
-  if (event->button() == Qt::LeftButton) sendClick(row);
+  if (event->button() != Qt::LeftButton) return;
+  // A click on the empty part leaves no row highlighted, as the click selects no record.
+  if (row < 0) setSelectionIndex(-1);
+  sendClick(row);
 }
 
 void MirrorTableView::keyPressEvent(QKeyEvent* event) {

@@ -68,7 +68,8 @@ class MirrorTableView : public QTableView, public TableView, public ArrayControl
   // The highlighted row; -1 when no row is highlighted.
   int highlightedRow() const;
   // Commits the text of an open cell editor, as leaving the cell would, and closes the editor.
-  void commitOpenEdit();
+  // False when no editor was open.
+  bool commitOpenEdit();
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
