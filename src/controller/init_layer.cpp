@@ -63,12 +63,14 @@ bool RowImageWell::setImage(ImageRef image) {
   return true;
 }
 
-InitLayer::InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TimerService& timers)
+InitLayer::InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TimerService& timers,
+                     ChangeObserver* observer)
     : IV1(MA1, state.selectedCharacterRow),
       IV2(MA2, state.selectedLayerRow),
       list_(list),
       state_(state),
       folder_(std::move(folder)) {
+  if (observer) addObserver(observer);
   timer_ = timers.scheduleRepeating(kTickInterval, [this] { EventLoop(); });
   MA1.clear();
   MA2.clear();

@@ -51,7 +51,9 @@ class RowImageWell : public ImageWell {
 class InitLayer {
  public:
   // init: starts the sync timer, creates the mirrors and the pending deletions, and loads the project.
-  InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TimerService& timers);
+  // An observer given here already receives the change notices of the load.
+  InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TimerService& timers,
+            ChangeObserver* observer = nullptr);
   ~InitLayer();
   InitLayer(const InitLayer&) = delete;
   InitLayer& operator=(const InitLayer&) = delete;
