@@ -137,10 +137,10 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
 void MainWindow::showStatus(const QString& text) { statusBar()->showMessage(text); }
 
 void MainWindow::commitOpenEdits() {
-  const bool characters = characterTable_->commitOpenEdit();
-  const bool layers = layerTable_->commitOpenEdit();
-  // A sync tick now rather than in up to 10 ms, so that a save right after sees the edit.
-  if (characters || layers) controller_->EventLoop();
+  characterTable_->commitOpenEdit();
+  layerTable_->commitOpenEdit();
+  // A sync tick now rather than in up to 10 ms, so that a save right after an edit sees it.
+  controller_->EventLoop();
 }
 
 QString MainWindow::describeSave(const SaveReport& report, const QString& folder) {

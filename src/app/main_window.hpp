@@ -61,7 +61,7 @@ class MainWindow : public QMainWindow {
 
  private:
   void buildWidgets(CharacterList& list, EditorState& state);
-  // Commits open cell editors and, when there were any, copies their rows into the model at once.
+  // Commits open cell editors and copies the selected rows into the model at once.
   void commitOpenEdits();
   void showStatus(const QString& text);
 

@@ -1,0 +1,149 @@
+// The Qt widgets on their own: timers, the table model and view, and the image well's inputs.
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include "controller/init_layer.hpp"
+#include "platform/image_impl.hpp"
+#include "platform/qt_image_well.hpp"
+#include "platform/qt_table.hpp"
+#include "platform/qt_timer.hpp"
+#include "support/fakes.hpp"
+
+namespace charstack {
+namespace {
+
+using testing::FakeTimerService;
+using testing::TempFolder;
+
+TEST(QtTimerService, TicksEveryTenMillisecondsUntilDestroyed) {
+  EXPECT_EQ(QtTimerService::intervalMilliseconds(kTickInterval), 10);
+  EXPECT_EQ(QtTimerService::intervalMilliseconds(0.0004), 0);
+  EXPECT_EQ(QtTimerService::intervalMilliseconds(-1), 0);
+  EXPECT_EQ(QtTimerService::intervalMilliseconds(std::nan("")), 0);
+
+  QtTimerService timers;
+  int ticks = 0;
+  auto timer = timers.scheduleRepeating(kTickInterval, [&] { ++ticks; });
+  QTest::qWait(120);
+  EXPECT_GE(ticks, 4);
+  EXPECT_LE(ticks, 13);
+  timer.reset();
+  const int stopped = ticks;
+  QTest::qWait(40);
+  EXPECT_EQ(ticks, stopped);
+}
+
+// A controller over a small project, its timer never firing unless the test asks.
+struct TableFixture : ::testing::Test {
+  TableFixture() {
+    folder.write("data.txt", "a,1, 0, 0\n####\nshown,2,1, 0, 0\nhidden,3,0, 0, 0\n$$$$\nb,4, 0, 0\n");
+    controller = std::make_unique<InitLayer>(list, state, ProjectFolder(folder.path()), timers);
+  }
+  TempFolder folder;
+  CharacterList list;
+  EditorState state;
+  FakeTimerService timers;
+  std::unique_ptr<InitLayer> controller;
+};
+
+TEST_F(TableFixture, ModelShowsTheMirrorAndResetsOncePerOutermostNotice) {
+  MirrorTableModel layers(*controller, MirrorTableModel::kLayerTable);
+  ASSERT_EQ(layers.rowCount(), 2);
+  ASSERT_EQ(layers.columnCount(), 3);
+  EXPECT_EQ(layers.headerData(2, Qt::Horizontal).toString(), "visible");
+  EXPECT_EQ(layers.index(1, 0).data().toString(), "hidden");
+  EXPECT_EQ(layers.index(1, 1).data().toString(), "3");
+  EXPECT_FALSE(layers.flags(layers.index(0, 2)) & Qt::ItemIsEditable);
+
+  // Any positive number checks the box; other text leaves it clear.
+  controller->MA2[1].visible = "7";
+  EXPECT_EQ(layers.index(1, 2).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+  controller->MA2[1].visible = "yes";
+  EXPECT_EQ(layers.index(1, 2).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  ASSERT_TRUE(layers.setData(layers.index(1, 2), Qt::Checked, Qt::CheckStateRole));
+  EXPECT_EQ(controller->MA2[1].visible, "1");
+  EXPECT_FALSE(layers.setData(layers.index(0, 0), "x,y"));
+  EXPECT_EQ(controller->MA2[0].name, "shown");
+
+  QSignalSpy resets(&layers, &QAbstractItemModel::modelReset);
+  layers.willChangeValueForKey("MA2");
+  layers.willChangeValueForKey("MA2");
+  layers.willChangeValueForKey("MA1");  // another table's notice
+  layers.didChangeValueForKey("MA1");
+  layers.didChangeValueForKey("MA2");
+  EXPECT_EQ(resets.count(), 0);
+  layers.didChangeValueForKey("MA2");
+  EXPECT_EQ(resets.count(), 1);
+
+  // A mirror that shrank before its notice arrives is never read past its end.
+  controller->MA2.clear();
+  EXPECT_FALSE(layers.index(1, 0).data().isValid());
+}
+
+TEST_F(TableFixture, ViewHighlightsTheNamedRowAndKeepsItAcrossResets) {
+  QWidget window;
+  MirrorTableView view(&window);
+  MirrorTableModel characters(*controller, MirrorTableModel::kCharacterTable, &view);
+  view.setModel(&characters);
+  controller->AC1 = &view;
+  view.setSelectionIndex(1);
+  EXPECT_EQ(view.highlightedRow(), 1);
+  controller->insert1();  // resets the model, then asks for no highlight
+  EXPECT_EQ(view.highlightedRow(), -1);
+  view.setSelectionIndex(2);
+  characters.willChangeValueForKey("MA1");
+  characters.didChangeValueForKey("MA1");
+  EXPECT_EQ(view.highlightedRow(), 2);
+  view.setSelectionIndex(NoSelection);
+  EXPECT_EQ(view.highlightedRow(), -1);
+}
+
+TEST_F(TableFixture, WellTakesImageDataAndPastesAndRefusesOtherData) {
+  QWidget window;
+  ImageWellWidget well(controller->IV1, &window);
+  QSignalSpy messages(&well, &ImageWellWidget::message);
+  QImage red(12, 8, QImage::Format_ARGB32);
+  red.fill(QColor(255, 0, 0, 128));
+
+  QMimeData text;
+  text.setText("hello");
+  text.setUrls({QUrl("https://example.invalid/picture.png")});
+  EXPECT_FALSE(mayHoldImage(text));
+  EXPECT_FALSE(well.takeImage(text));
+  EXPECT_EQ(messages.count(), 1);
+
+  QMimeData data;
+  data.setImageData(red);
+  ASSERT_TRUE(well.takeImage(data));
+  ASSERT_NE(controller->MA1[0].img, nullptr);
+  EXPECT_EQ(controller->MA1[0].img->pixelWidth(), 12);
+  EXPECT_EQ(controller->MA1[0].img->pixel(3, 3), 0x80FF0000u);  // alpha kept, not premultiplied
+  EXPECT_EQ(well.shownImage(), controller->MA1[0].img);
+
+  // Paste when focused.
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QImage blue(5, 5, QImage::Format_RGB32);
+  blue.fill(Qt::blue);
+  QApplication::clipboard()->setImage(blue);
+  well.setFocus();
+  QTest::keyClick(&well, Qt::Key_V, Qt::ControlModifier);
+  ASSERT_NE(controller->MA1[0].img, nullptr);
+  EXPECT_EQ(controller->MA1[0].img->pixel(2, 2), 0xFF0000FFu);
+  QApplication::clipboard()->clear();
+
+  // No selected row: nothing to hold the image.
+  state.selectedCharacterRow = -1;
+  EXPECT_FALSE(well.takeImage(data));
+  EXPECT_FALSE(well.clearImage());
+  EXPECT_EQ(messages.count(), 3);
+}
+
+}  // namespace
+}  // namespace charstack
