@@ -80,6 +80,12 @@ bool ImageWellWidget::clearImage() { return store(nullptr); }
 
 void ImageWellWidget::paintEvent(QPaintEvent* event) {
   QFrame::paintEvent(event);
+  if (hasFocus()) {
+    // Paste and Delete go to the focused well: show which one that is.
+    QPainter ring(this);
+    ring.setPen(QPen(palette().highlight(), 2));
+    ring.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+  }
   if (!shown_) return;
   const QImage& image = shown_->impl().premultiplied();
   const QRectF area = QRectF(contentsRect()).adjusted(4, 4, -4, -4);
@@ -124,6 +130,16 @@ void ImageWellWidget::keyPressEvent(QKeyEvent* event) {
     return;
   }
   QFrame::keyPressEvent(event);
+}
+
+void ImageWellWidget::focusInEvent(QFocusEvent* event) {
+  QFrame::focusInEvent(event);
+  update();
+}
+
+void ImageWellWidget::focusOutEvent(QFocusEvent* event) {
+  QFrame::focusOutEvent(event);
+  update();
 }
 
 void ImageWellWidget::mousePressEvent(QMouseEvent* event) {
