@@ -1,6 +1,7 @@
 // Shared, immutable images. The toolkit's image type stays behind this interface.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -36,8 +37,18 @@ class Image {
 
   const Impl& impl() const { return *impl_; }
 
+  // A number no other image of this process has: tells images apart even when one is freed and a
+  // new one later takes its address.
+  uint64_t serial() const { return serial_; }
+
  private:
+  static uint64_t nextSerial() {
+    static std::atomic<uint64_t> counter{0};
+    return ++counter;
+  }
+
   std::unique_ptr<Impl> impl_;
+  uint64_t serial_ = nextSerial();
 };
 
 // Decodes an image file whatever its name: the format is detected from the content (PNG, JPEG, GIF,

@@ -1,6 +1,7 @@
 #include "platform/qt_canvas.hpp"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include "platform/image_impl.hpp"
@@ -19,14 +20,28 @@ CanvasWidget::CanvasWidget(CharacterList& list, EditorState& state, TimerService
 // The view goes first: its timer must not tick into a half-destroyed widget.
 CanvasWidget::~CanvasWidget() { view_.reset(); }
 
-void CanvasWidget::setNeedsDisplay() { update(); }
+// The view asks for a redraw every tick; the widget repaints only when the picture would change.
+// Exposes and resizes reach paintEvent on their own.
+void CanvasWidget::setNeedsDisplay() {
+  if (!sameAsLastPaint()) update();
+}
+
+bool CanvasWidget::sameAsLastPaint() {
+  if (!paintedOnce_ || size() != paintedSize_) return false;
+  view_->composition(current_);
+  if (current_.size() != painted_.size()) return false;
+  for (size_t i = 0; i < current_.size(); ++i)
+    if (!(PaintedCall{current_[i].image->serial(), current_[i].x, current_[i].y} == painted_[i])) return false;
+  return true;
+}
 
 void CanvasWidget::drawImage(const Image& image, double x, double y, double width, double height) {
   if (!painter_) return;
   painter_->drawImage(QRectF(x, y, width, height), image.impl().premultiplied());
 }
 
-void CanvasWidget::paintEvent(QPaintEvent*) {
+void CanvasWidget::paintEvent(QPaintEvent* event) {
+  ++paintCount_;
   QPainter painter(this);
   painter.fillRect(rect(), palette().window());
   painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
@@ -34,6 +49,17 @@ void CanvasWidget::paintEvent(QPaintEvent*) {
   painter_ = &painter;
   view_->drawRect(*this);
   painter_ = nullptr;
+
+  // A partial expose leaves the rest of the canvas as it was: only a whole paint is remembered.
+  if (!event->rect().contains(rect())) {
+    paintedOnce_ = false;
+    return;
+  }
+  view_->composition(current_);
+  painted_.clear();
+  for (const DrawCall& c : current_) painted_.push_back({c.image->serial(), c.x, c.y});
+  paintedSize_ = size();
+  paintedOnce_ = true;
 }
 
 void CanvasWidget::mousePressEvent(QMouseEvent* event) {

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "canvas/init_layer_view.hpp"
 #include "platform/ui.hpp"
@@ -26,6 +28,8 @@ class CanvasWidget : public QWidget, public CanvasHost, public Painter {
   void drawImage(const Image& image, double x, double y, double width, double height) override;
 
   QSize sizeHint() const override { return {480, 400}; }
+  // Paint events so far.
+  int paintCount() const { return paintCount_; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -33,8 +37,21 @@ class CanvasWidget : public QWidget, public CanvasHost, public Painter {
   void mouseMoveEvent(QMouseEvent* event) override;
 
  private:
+  // What the last paint showed: each drawn image (by serial) and its position, and the canvas size.
+  struct PaintedCall {
+    uint64_t image;
+    float x, y;
+    bool operator==(const PaintedCall&) const = default;
+  };
+  bool sameAsLastPaint();
+
   std::unique_ptr<InitLayerView> view_;
   QPainter* painter_ = nullptr;  // set while paintEvent runs
+  std::vector<DrawCall> current_;
+  std::vector<PaintedCall> painted_;
+  QSize paintedSize_;
+  bool paintedOnce_ = false;
+  int paintCount_ = 0;
 };
 
 }  // namespace charstack
