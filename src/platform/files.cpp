@@ -95,23 +95,59 @@ std::optional<std::string> ProjectFolder::readFile(std::string_view relative) co
   return data;
 }
 
-Status ProjectFolder::writeFileAtomically(std::string_view relative, std::string_view data) const {
+ProjectFolder::PreparedWrite::PreparedWrite(PreparedWrite&& other) noexcept
+    : relative_(std::move(other.relative_)),
+      temp_(std::move(other.temp_)),
+      target_(std::move(other.target_)),
+      status_(std::move(other.status_)) {
+  other.temp_.clear();
+}
+
+ProjectFolder::PreparedWrite& ProjectFolder::PreparedWrite::operator=(PreparedWrite&& other) noexcept {
+  if (this != &other) {
+    discard();
+    relative_ = std::move(other.relative_);
+    temp_ = std::move(other.temp_);
+    target_ = std::move(other.target_);
+    status_ = std::move(other.status_);
+    other.temp_.clear();
+  }
+  return *this;
+}
+
+ProjectFolder::PreparedWrite::~PreparedWrite() { discard(); }
+
+void ProjectFolder::PreparedWrite::discard() {
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+ProjectFolder::PreparedWrite ProjectFolder::prepareWrite(std::string_view relative, std::string_view data) const {
+  PreparedWrite write;
+  write.relative_ = std::string(relative);
   auto target = resolve(relative);
   auto folder = target.parent_path();
   if (folder.empty()) folder = ".";
   std::string name = target.filename().string();
-  if (name.empty()) return Status::failure("Cannot write a file without a name");
+  if (name.empty()) {
+    write.status_ = Status::failure("Cannot write a file without a name");
+    return write;
+  }
 
   std::string pattern = "." + name + ".tmp-XXXXXX";
   if (pattern.size() > NAME_MAX) pattern = ".cs-tmp-XXXXXX";
   std::string temp = (folder / pattern).string();
   int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return failure("Cannot write", relative, errno);
+  if (fd < 0) {
+    write.status_ = failure("Cannot write", relative, errno);
+    return write;
+  }
 
   auto fail = [&](int error, bool open) {
     if (open) closeRetrying(fd);
     ::unlink(temp.c_str());
-    return failure("Cannot write", relative, error);
+    write.status_ = failure("Cannot write", relative, error);
+    return std::move(write);
   };
 
   // mkstemp creates the file readable by its owner only: give it the mode of the file it replaces,
@@ -122,18 +158,44 @@ Status ProjectFolder::writeFileAtomically(std::string_view relative, std::string
   if (!writeAll(fd, data)) return fail(errno, true);
   if (::fsync(fd) != 0) return fail(errno, true);
   if (::close(fd) != 0 && errno != EINTR) return fail(errno, false);
-  if (::rename(temp.c_str(), target.c_str()) != 0) return fail(errno, false);
+  write.temp_ = std::move(temp);
+  write.target_ = std::move(target);
+  write.status_ = Status::success();
+  return write;
+}
 
-  // Make the rename itself durable. Some file systems cannot sync a folder; that is no failure.
+Status ProjectFolder::commitWrite(PreparedWrite& write) const {
+  if (!write.status_.ok()) return write.status_;
+  if (write.temp_.empty()) return Status::failure("Cannot write " + write.relative_ + " twice");
+  if (::rename(write.temp_.c_str(), write.target_.c_str()) != 0) {
+    int error = errno;
+    write.discard();
+    return failure("Cannot write", write.relative_, error);
+  }
+  write.temp_.clear();
+  return Status::success();
+}
+
+Status ProjectFolder::syncFolder(std::string_view relative, std::string_view what) const {
+  auto folder = relative.empty() ? folder_ : resolve(relative);
+  if (folder.empty()) folder = ".";
+  // Some file systems cannot sync a folder; that is no failure.
   int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     int rc = ::fsync(dir);
     int error = errno;
     closeRetrying(dir);
-    if (rc != 0 && error != EINVAL && error != ENOTSUP)
-      return failure("Cannot save", relative, error);
+    if (rc != 0 && error != EINVAL && error != ENOTSUP) return failure("Cannot save", what, error);
   }
   return Status::success();
+}
+
+Status ProjectFolder::writeFileAtomically(std::string_view relative, std::string_view data) const {
+  PreparedWrite write = prepareWrite(relative, data);
+  if (Status s = commitWrite(write); !s.ok()) return s;
+  // Make the rename itself durable.
+  std::string folder = std::filesystem::path(std::string(relative)).parent_path().string();
+  return syncFolder(folder, relative);
 }
 
 Status ProjectFolder::removeFile(std::string_view relative) const {

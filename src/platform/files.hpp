@@ -33,6 +33,32 @@ class ProjectFolder {
   // target (and fsyncs the folder): afterwards the target holds either its old or the new content.
   Status writeFileAtomically(std::string_view relative, std::string_view data) const;
 
+  // The same write in steps, for saving many files at once: prepareWrite writes and fsyncs the
+  // temporary file (independent writes may be prepared on several threads), commitWrite renames it
+  // over the target, and one syncFolder afterwards makes all the renames in that folder durable. A
+  // prepared write that is not committed must be discarded (the destructor does that too).
+  class PreparedWrite {
+   public:
+    PreparedWrite() = default;
+    PreparedWrite(PreparedWrite&& other) noexcept;
+    PreparedWrite& operator=(PreparedWrite&& other) noexcept;
+    ~PreparedWrite();
+    // Why the temporary file could not be written; ok when it is ready to be committed.
+    const Status& status() const { return status_; }
+
+   private:
+    friend class ProjectFolder;
+    void discard();
+    std::string relative_;
+    std::filesystem::path temp_;
+    std::filesystem::path target_;
+    Status status_ = Status::failure("nothing was prepared");
+  };
+  PreparedWrite prepareWrite(std::string_view relative, std::string_view data) const;
+  Status commitWrite(PreparedWrite& write) const;
+  // fsyncs a folder (relative, "" for the project folder). Failure names `what`.
+  Status syncFolder(std::string_view relative, std::string_view what) const;
+
   // Removes a file. A file that does not exist is no failure.
   Status removeFile(std::string_view relative) const;
 

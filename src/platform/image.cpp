@@ -2,10 +2,16 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QColorSpace>
 #include <QImageReader>
 #include <QImageWriter>
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "platform/files.hpp"
 #include "platform/image_impl.hpp"
@@ -34,6 +40,115 @@ QImage readImage(std::string_view bytes) {
   QImage image;
   if (!reader.read(&image)) return {};
   return image;
+}
+
+void appendBigEndian(std::string& out, uint32_t v) {
+  const char bytes[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                         static_cast<char>(v)};
+  out.append(bytes, 4);
+}
+
+void appendChunk(std::string& out, const char* type, const char* body, size_t size) {
+  appendBigEndian(out, static_cast<uint32_t>(size));
+  const size_t start = out.size();
+  out.append(type, 4);
+  out.append(body, size);
+  uLong crc = crc32(0L, Z_NULL, 0);
+  crc = crc32_z(crc, reinterpret_cast<const Bytef*>(out.data() + start), size + 4);
+  appendBigEndian(out, static_cast<uint32_t>(crc));
+}
+
+// Writes the PNG of an ARGB32 (RGBA) or RGB32 (RGB) image directly with zlib: every row gets the "Up"
+// filter and the data is deflated at level 1. Qt's writer, even at its fastest level, tries every
+// filter on every row and takes several times as long. The chunks are the ones Qt's writer would
+// give such an image (IHDR, pHYs for its resolution, IDAT, IEND); an image with anything more to say
+// (a colour space, text, an offset) is left to Qt's writer: none then.
+std::optional<std::string> encodePngDirectly(const QImage& image) {
+  const bool alpha = image.format() == QImage::Format_ARGB32;
+  if (!alpha && image.format() != QImage::Format_RGB32) return std::nullopt;
+  if (image.colorSpace().isValid() || !image.textKeys().isEmpty() || !image.offset().isNull()) return std::nullopt;
+  const size_t width = static_cast<size_t>(image.width());
+  const size_t height = static_cast<size_t>(image.height());
+  if (width == 0 || height == 0) return std::nullopt;
+  const size_t channels = alpha ? 4 : 3;
+  const size_t rowBytes = width * channels;
+
+  z_stream zs{};
+  if (deflateInit2(&zs, 1, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return std::nullopt;
+  std::string compressed(deflateBound(&zs, static_cast<uLong>((rowBytes + 1) * height)), '\0');
+  zs.next_out = reinterpret_cast<Bytef*>(compressed.data());
+  zs.avail_out = static_cast<uInt>(std::min<size_t>(compressed.size(), UINT32_MAX));
+
+  // One filtered row at a time: the filter byte, then each byte minus the one above it.
+  std::vector<unsigned char> previous(rowBytes, 0), current(rowBytes), filtered(rowBytes + 1);
+  filtered[0] = 2;  // Up
+  bool ok = true;
+  for (size_t y = 0; y < height && ok; ++y) {
+    const uint32_t* src = reinterpret_cast<const uint32_t*>(image.constScanLine(static_cast<int>(y)));
+    unsigned char* row = current.data();
+    if (alpha) {
+      for (size_t x = 0; x < width; ++x, row += 4) {
+        const uint32_t p = src[x];
+        row[0] = static_cast<unsigned char>(p >> 16);
+        row[1] = static_cast<unsigned char>(p >> 8);
+        row[2] = static_cast<unsigned char>(p);
+        row[3] = static_cast<unsigned char>(p >> 24);
+      }
+    } else {
+      for (size_t x = 0; x < width; ++x, row += 3) {
+        const uint32_t p = src[x];
+        row[0] = static_cast<unsigned char>(p >> 16);
+        row[1] = static_cast<unsigned char>(p >> 8);
+        row[2] = static_cast<unsigned char>(p);
+      }
+    }
+    for (size_t i = 0; i < rowBytes; ++i)
+      filtered[i + 1] = static_cast<unsigned char>(current[i] - previous[i]);
+    current.swap(previous);
+
+    zs.next_in = filtered.data();
+    zs.avail_in = static_cast<uInt>(filtered.size());
+    const int flush = y + 1 == height ? Z_FINISH : Z_NO_FLUSH;
+    const int rc = deflate(&zs, flush);
+    ok = flush == Z_FINISH ? rc == Z_STREAM_END : rc == Z_OK && zs.avail_in == 0;
+  }
+  const size_t compressedSize = zs.total_out;
+  deflateEnd(&zs);
+  if (!ok) return std::nullopt;
+
+  std::string png;
+  png.reserve(compressedSize + 128 + compressedSize / (1u << 20) * 12);
+  png.append(pngSignature);
+  std::string header;
+  appendBigEndian(header, static_cast<uint32_t>(width));
+  appendBigEndian(header, static_cast<uint32_t>(height));
+  header += static_cast<char>(8);               // bits per sample
+  header += static_cast<char>(alpha ? 6 : 2);   // RGBA or RGB
+  header.append(3, '\0');                      // deflate, adaptive filtering, not interlaced
+  appendChunk(png, "IHDR", header.data(), header.size());
+  if (image.dotsPerMeterX() > 0 || image.dotsPerMeterY() > 0) {
+    std::string phys;
+    appendBigEndian(phys, static_cast<uint32_t>(image.dotsPerMeterX()));
+    appendBigEndian(phys, static_cast<uint32_t>(image.dotsPerMeterY()));
+    phys += static_cast<char>(1);  // per metre
+    appendChunk(png, "pHYs", phys.data(), phys.size());
+  }
+  for (size_t at = 0; at < compressedSize; at += 1u << 20)
+    appendChunk(png, "IDAT", compressed.data() + at, std::min<size_t>(compressedSize - at, 1u << 20));
+  appendChunk(png, "IEND", nullptr, 0);
+  return png;
+}
+
+std::optional<std::string> encodePngWithQt(const QImage& image) {
+  QByteArray data;
+  QBuffer buffer(&data);
+  if (!buffer.open(QIODevice::WriteOnly)) return std::nullopt;
+  QImageWriter writer(&buffer, "png");
+  // For PNG the quality picks the zlib level, (100 - quality) * 9 / 91: 80 gives level 1, the
+  // fastest level that still compresses.
+  writer.setQuality(80);
+  if (!writer.write(image)) return std::nullopt;
+  return std::string(data.constData(), static_cast<size_t>(data.size()));
 }
 
 }  // namespace
@@ -96,17 +211,12 @@ ImageRef decodeImageFile(const std::filesystem::path& path) {
 std::optional<std::string> encodePng(const Image& image) {
   const Image::Impl& impl = image.impl();
   if (impl.pngBytes) return impl.pngBytes;
-  QByteArray data;
-  QBuffer buffer(&data);
-  if (!buffer.open(QIODevice::WriteOnly)) return std::nullopt;
-  QImageWriter writer(&buffer, "png");
-  // For PNG the quality picks the zlib level, (100 - quality) * 9 / 91: 80 gives level 1, the
-  // fastest level that still compresses. Saving speed matters more here than the last few bytes.
-  writer.setQuality(80);
-  if (!writer.write(impl.decoded)) return std::nullopt;
-  std::string png(data.constData(), static_cast<size_t>(data.size()));
+  // Saving speed matters more here than the last few bytes.
+  std::optional<std::string> png = encodePngDirectly(impl.decoded);
+  if (!png) png = encodePngWithQt(impl.decoded);
+  if (!png) return std::nullopt;
   // The saved file must bring back exactly these pixels; refuse to hand out data that would not.
-  ImageRef check = decodeImageData(png);
+  ImageRef check = decodeImageData(*png);
   if (!check || !check->samePixels(image)) return std::nullopt;
   return png;
 }
