@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-30}"
+scripts/install-deps.sh clang-14 libclang-rt-14-dev
 cxx="${CXX_FUZZ:-$(command -v clang++ || command -v clang++-14)}"
 out=build-fuzz
 mkdir -p "$out/corpus"

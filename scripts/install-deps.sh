@@ -2,7 +2,7 @@
 # Installs what building, running and testing charstack needs on Debian 12, only what is missing.
 # Usage: scripts/install-deps.sh [extra-package ...]
 set -euo pipefail
-packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev zlib1g-dev libgtest-dev libgmock-dev
   libbenchmark-dev xvfb xauth "$@")
 missing=()
 for p in "${packages[@]}"; do
