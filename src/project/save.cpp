@@ -1,5 +1,6 @@
 // Writing a project folder: pending deletions first, then each record's image in save order, then
-// "data.txt". Every file is replaced atomically, and every failure is reported.
+// "data.txt", and last the files that "data.txt" no longer refers to. Every file is replaced
+// atomically, and every failure is reported.
 #include <map>
 #include <optional>
 
@@ -106,6 +107,8 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
     encoded[i]->shrink_to_fit();
   };
   bool committed = false;
+  std::vector<std::string> stale;  // files to remove once "data.txt" no longer refers to them
+  std::vector<size_t> renamed;     // records whose savedName changes then
   auto put = [&](size_t i) {
     const RecordRef& r = records[i];
     std::string fileName = imageFileName(*r.name, r.number);
@@ -128,12 +131,17 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
       }
       committed = true;
       state.unreadableImageFiles.erase(fileName);  // replaced by the record's own picture
-      if (oldFile && *oldFile != fileName) removeIfAllowed(*oldFile);
     } else {
-      if (oldFile) removeIfAllowed(*oldFile);
       // A record without a picture has no file: a stale one under its name would be taken as its
       // image at the next start.
-      removeIfAllowed(fileName);
+      stale.push_back(fileName);
+    }
+    if (oldFile && *oldFile != fileName) {
+      // The file under the old name is still what the "data.txt" on disk refers to: it goes, and the
+      // record takes its new name, only once the new "data.txt" is written.
+      stale.push_back(*oldFile);
+      renamed.push_back(i);
+      return;
     }
     *r.savedName = *r.name;
   };
@@ -150,12 +158,16 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
   if (state.dataFileUnreadable) {
     report.problems.push_back({kDataFileName, "was not written: it could not be read when the project was "
                                               "opened, and saving would replace it"});
-    return report;
+    return report;  // nothing refers to the new names yet: the old files stay
   }
   if (Status s = folder.writeFileAtomically(kDataFileName, buildDataText(list)); s.ok())
     report.dataFileWritten = true;
   else
     report.problems.push_back({kDataFileName, "could not be written: " + s.error});
+  if (!report.dataFileWritten) return report;  // the old files stay for the old "data.txt"
+
+  for (const std::string& fileName : stale) removeIfAllowed(fileName);
+  for (size_t i : renamed) *records[i].savedName = *records[i].name;
   return report;
 }
 

@@ -259,6 +259,31 @@ TEST(Save, OldFileOfARenamedRecordIsNotRemovedWhenAnotherRecordNowWritesIt) {
   EXPECT_TRUE(again.list.characters[10].image->samePixels(*testImage(2, 2, 2)));
 }
 
+TEST(Save, OldFilesStayUntilTheNewDataFileIsWritten) {
+  TempFolder dir;
+  Project p;
+  p.list.characters.push_back(character("Hero", testImage(2, 2, 1)));
+  p.list.characters.push_back(character("Bare"));
+  ASSERT_TRUE(save(dir, p).ok());
+  dir.write("img/Bare2", testPng(2, 2, 5));  // a stale picture the next save would remove
+
+  p.list.characters[0].name = "Knight";
+  std::filesystem::remove(dir.path() / "data.txt");
+  dir.write("data.txt/blocker", "");  // a folder in its place: "data.txt" cannot be replaced now
+  SaveReport failed = save(dir, p);
+  EXPECT_FALSE(failed.dataFileWritten);
+  ASSERT_EQ(failed.problems.size(), 1u);
+  EXPECT_EQ(failed.problems[0].file, "data.txt");
+  // The "data.txt" on disk still names Hero, so Hero's picture must still be there.
+  EXPECT_EQ(dir.list("img"), (std::vector<std::string>{"Bare2", "Hero1", "Knight1"}));
+  EXPECT_EQ(p.list.characters[0].savedName, "Hero");
+
+  std::filesystem::remove_all(dir.path() / "data.txt");
+  ASSERT_TRUE(save(dir, p).ok());
+  EXPECT_EQ(dir.list("img"), std::vector<std::string>{"Knight1"});
+  EXPECT_EQ(p.list.characters[0].savedName, "Knight");
+}
+
 TEST(Save, SavingTwiceWritesTheSameFiles) {
   TempFolder dir;
   dir.write("data.txt", kWorkedExample);
