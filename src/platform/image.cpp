@@ -151,34 +151,8 @@ std::optional<std::string> encodePngWithQt(const QImage& image) {
   return std::string(data.constData(), static_cast<size_t>(data.size()));
 }
 
-}  // namespace
-
-Image::Image(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-Image::~Image() = default;
-
-int Image::pixelWidth() const { return impl_->decoded.width(); }
-int Image::pixelHeight() const { return impl_->decoded.height(); }
-
-double Image::width() const {
-  double ratio = impl_->decoded.devicePixelRatio();
-  return ratio > 0 ? impl_->decoded.width() / ratio : impl_->decoded.width();
-}
-
-double Image::height() const {
-  double ratio = impl_->decoded.devicePixelRatio();
-  return ratio > 0 ? impl_->decoded.height() / ratio : impl_->decoded.height();
-}
-
-uint32_t Image::pixel(int x, int y) const {
-  const QImage& image = impl_->decoded;
-  if (x < 0 || y < 0 || x >= image.width() || y >= image.height()) return 0;
-  return image.pixel(x, y);  // ARGB32 / RGB32: already non-premultiplied 0xAARRGGBB
-}
-
-bool Image::samePixels(const Image& other) const {
-  if (this == &other) return true;
-  QImage a = impl_->decoded;
-  QImage b = other.impl_->decoded;
+// Same size and the same non-premultiplied pixels, whatever the two stored formats.
+bool samePixelsOf(QImage a, QImage b) {
   if (a.size() != b.size()) return false;
   // RGB32 stores 0xffRRGGBB, so an opaque ARGB32 image compares equal to its RGB32 twin.
   if (a.format() != QImage::Format_ARGB32) a = a.convertToFormat(QImage::Format_ARGB32);
@@ -189,17 +163,95 @@ bool Image::samePixels(const Image& other) const {
   return true;
 }
 
+}  // namespace
+
+Image::Impl::Impl(QImage image)
+    : size_(image.size()),
+      alpha_(image.hasAlphaChannel()),
+      ratio_(image.devicePixelRatio()),
+      pixelsLoaded_(true),
+      pixels_(std::move(image)) {}
+
+Image::Impl::Impl(std::string png, QSize size, bool alpha, qreal ratio)
+    : png_(std::move(png)), size_(size), alpha_(alpha), ratio_(ratio), pixelsLoaded_(false) {}
+
+QImage Image::Impl::decodePng() const {
+  QImage image = toStoredFormat(readImage(*png_));
+  // The data decoded once already; should it fail now (memory running out), the image is drawn
+  // and read as transparent rather than with another size.
+  if (image.size() != size_) {
+    image = QImage(size_, alpha_ ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    image.fill(0);
+  }
+  return image;
+}
+
+const QImage& Image::Impl::qimage() const {
+  if (!pixelsLoaded()) {
+    std::call_once(pixelsOnce_, [this] {
+      pixels_ = decodePng();
+      pixelsLoaded_.store(true, std::memory_order_release);
+    });
+  }
+  return pixels_;
+}
+
+const QImage& Image::Impl::premultiplied() const {
+  std::call_once(premultipliedOnce_, [this] {
+    if (pixelsLoaded()) {
+      premultipliedCopy_ = pixels_.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    } else {
+      // Converted in place: only one buffer of pixels is ever held for the drawn copy.
+      QImage image = decodePng();
+      image.convertTo(QImage::Format_ARGB32_Premultiplied);
+      premultipliedCopy_ = std::move(image);
+    }
+  });
+  return premultipliedCopy_;
+}
+
+Image::Image(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Image::~Image() = default;
+
+int Image::pixelWidth() const { return impl_->pixelSize().width(); }
+int Image::pixelHeight() const { return impl_->pixelSize().height(); }
+
+double Image::width() const {
+  double ratio = impl_->devicePixelRatio();
+  return ratio > 0 ? impl_->pixelSize().width() / ratio : impl_->pixelSize().width();
+}
+
+double Image::height() const {
+  double ratio = impl_->devicePixelRatio();
+  return ratio > 0 ? impl_->pixelSize().height() / ratio : impl_->pixelSize().height();
+}
+
+uint32_t Image::pixel(int x, int y) const {
+  if (x < 0 || y < 0 || x >= pixelWidth() || y >= pixelHeight()) return 0;
+  const QImage& image = impl_->qimage();
+  if (x >= image.width() || y >= image.height()) return 0;
+  return image.pixel(x, y);  // ARGB32 / RGB32: already non-premultiplied 0xAARRGGBB
+}
+
+bool Image::samePixels(const Image& other) const {
+  if (this == &other) return true;
+  if (impl_->pixelSize() != other.impl_->pixelSize()) return false;
+  return samePixelsOf(impl_->qimage(), other.impl_->qimage());
+}
+
 ImageRef imageFromQImage(QImage image) {
   if (image.isNull()) return nullptr;
-  return std::make_shared<const Image>(std::make_unique<Image::Impl>(toStoredFormat(std::move(image)), std::nullopt));
+  return std::make_shared<const Image>(std::make_unique<Image::Impl>(toStoredFormat(std::move(image))));
 }
 
 ImageRef decodeImageData(std::string_view bytes) {
   QImage image = readImage(bytes);
   if (image.isNull()) return nullptr;
-  std::optional<std::string> png;
-  if (bytes.substr(0, pngSignature.size()) == pngSignature) png = std::string(bytes);
-  return std::make_shared<const Image>(std::make_unique<Image::Impl>(toStoredFormat(std::move(image)), std::move(png)));
+  // PNG data is kept for saving, so the pixels can come back from it: they are dropped until used.
+  if (bytes.substr(0, pngSignature.size()) == pngSignature)
+    return std::make_shared<const Image>(std::make_unique<Image::Impl>(
+        std::string(bytes), image.size(), image.hasAlphaChannel(), image.devicePixelRatio()));
+  return std::make_shared<const Image>(std::make_unique<Image::Impl>(toStoredFormat(std::move(image))));
 }
 
 ImageRef decodeImageFile(const std::filesystem::path& path) {
@@ -210,14 +262,14 @@ ImageRef decodeImageFile(const std::filesystem::path& path) {
 
 std::optional<std::string> encodePng(const Image& image) {
   const Image::Impl& impl = image.impl();
-  if (impl.pngBytes) return impl.pngBytes;
+  if (impl.pngData()) return impl.pngData();
   // Saving speed matters more here than the last few bytes.
-  std::optional<std::string> png = encodePngDirectly(impl.decoded);
-  if (!png) png = encodePngWithQt(impl.decoded);
+  const QImage& pixels = impl.qimage();
+  std::optional<std::string> png = encodePngDirectly(pixels);
+  if (!png) png = encodePngWithQt(pixels);
   if (!png) return std::nullopt;
   // The saved file must bring back exactly these pixels; refuse to hand out data that would not.
-  ImageRef check = decodeImageData(*png);
-  if (!check || !check->samePixels(image)) return std::nullopt;
+  if (!samePixelsOf(toStoredFormat(readImage(*png)), pixels)) return std::nullopt;
   return png;
 }
 
@@ -229,7 +281,7 @@ ImageRef makeImage(int width, int height, const std::vector<uint32_t>& argb) {
   for (int y = 0; y < height; ++y)
     std::memcpy(image.scanLine(y), argb.data() + static_cast<size_t>(y) * static_cast<size_t>(width),
                 static_cast<size_t>(width) * 4);
-  return std::make_shared<const Image>(std::make_unique<Image::Impl>(std::move(image), std::nullopt));
+  return std::make_shared<const Image>(std::make_unique<Image::Impl>(std::move(image)));
 }
 
 }  // namespace charstack

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <QImage>
+#include <QSize>
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -12,28 +14,47 @@
 namespace charstack {
 
 struct Image::Impl {
-  // image must be in a non-premultiplied 8-bit format (ARGB32, or RGB32 without alpha).
-  // png holds the exact PNG data the image was decoded from, if it came from PNG.
-  Impl(QImage image, std::optional<std::string> png) : decoded(std::move(image)), pngBytes(std::move(png)) {}
+  // An image that holds its pixels from the start. image must be in a non-premultiplied 8-bit
+  // format (ARGB32, or RGB32 without alpha).
+  explicit Impl(QImage image);
+  // An image decoded from PNG data that keeps only the data: its pixels are decoded again from it
+  // when first needed. size, alpha and ratio are those of the image the data decodes to.
+  Impl(std::string png, QSize size, bool alpha, qreal ratio);
 
-  // The pixels exactly as decoded; this is what gets saved.
-  const QImage& qimage() const { return decoded; }
+  // The pixels exactly as decoded; this is what gets saved. An image that keeps PNG data decodes
+  // them on the first call, once, whichever thread asks first.
+  const QImage& qimage() const;
 
   // A premultiplied copy for fast drawing, made on first use. Never saved: premultiplying loses
-  // the colour of transparent pixels.
-  const QImage& premultiplied() const {
-    std::call_once(premultipliedOnce, [this] {
-      premultipliedCopy = decoded.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    });
-    return premultipliedCopy;
-  }
+  // the colour of transparent pixels. An image whose pixels are not decoded yet makes it straight
+  // from its PNG data and still does not keep the pixels themselves.
+  const QImage& premultiplied() const;
 
-  QImage decoded;
-  std::optional<std::string> pngBytes;
+  // The exact PNG data the image was decoded from, if it came from PNG.
+  const std::optional<std::string>& pngData() const { return png_; }
+
+  QSize pixelSize() const { return size_; }
+  bool hasAlpha() const { return alpha_; }
+  qreal devicePixelRatio() const { return ratio_; }
+
+  // Whether the pixels are held now (tests check that loading and saving leave them alone).
+  bool pixelsLoaded() const { return pixelsLoaded_.load(std::memory_order_acquire); }
 
  private:
-  mutable std::once_flag premultipliedOnce;
-  mutable QImage premultipliedCopy;
+  // The pixels decoded from the PNG data, in the format they are kept in.
+  QImage decodePng() const;
+
+  const std::optional<std::string> png_;
+  const QSize size_;
+  const bool alpha_;
+  const qreal ratio_;
+
+  mutable std::once_flag pixelsOnce_;
+  mutable std::atomic<bool> pixelsLoaded_;
+  mutable QImage pixels_;
+
+  mutable std::once_flag premultipliedOnce_;
+  mutable QImage premultipliedCopy_;
 };
 
 // An Image from a toolkit image (a drop or a paste), converted without loss to a non-premultiplied
