@@ -190,37 +190,5 @@ TEST(Load, UndecodableImageIsRememberedAndReported) {
   EXPECT_EQ(r.problems[0].file, "img/A1");
 }
 
-TEST(Load, NameWithSlashNeverReadsOutsideImageFolder) {
-  TempFolder dir;
-  dir.write("data.txt", "../data.txt,1, 0, 0\n####\n$$$$\nok,1, 0, 0\n####\n$$$$\n");
-  dir.write("secret1", testPng(2, 2, 1));  // what "img/../secret" + 1 would name
-  dir.write("img/ok2", testPng(2, 2, 2));
-  LoadResult r = loadProject(ProjectFolder(dir.path()));
-  ASSERT_EQ(r.list.size(), 2);
-  EXPECT_EQ(r.list.characters[0].name, "../data.txt");
-  EXPECT_FALSE(r.list.characters[0].image);
-  EXPECT_TRUE(r.list.characters[1].image);
-  ASSERT_EQ(r.problems.size(), 1u);
-  EXPECT_NE(r.problems[0].file.find("../data.txt"), std::string::npos);
-}
-
-TEST(Load, ImageFileOfAnotherFormatWithoutExtensionDecodes) {
-  TempFolder dir;
-  dir.write("data.txt", "A,1, 0, 0\n####\n$$$$\n");
-  // A BMP file: the loader looks at the content, not at a name extension.
-  std::string bmp = "BM";
-  auto le32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) bmp += static_cast<char>((v >> (8 * i)) & 0xff); };
-  auto le16 = [&](uint16_t v) { bmp += static_cast<char>(v & 0xff); bmp += static_cast<char>(v >> 8); };
-  le32(54 + 8); le32(0); le32(54);
-  le32(40); le32(2); le32(1); le16(1); le16(24); le32(0); le32(8); le32(0); le32(0); le32(0); le32(0);
-  bmp += std::string("\x00\x00\xff\x00\xff\x00\x00\x00", 8);  // red, green (BGR), row padded to 8
-  dir.write("img/A1", bmp);
-  LoadResult r = loadProject(ProjectFolder(dir.path()));
-  ASSERT_TRUE(r.list.characters[0].image);
-  EXPECT_EQ(r.list.characters[0].image->pixelWidth(), 2);
-  EXPECT_EQ(r.list.characters[0].image->pixel(0, 0), 0xffff0000u);
-  EXPECT_EQ(r.list.characters[0].image->pixel(1, 0), 0xff00ff00u);
-}
-
 }  // namespace
 }  // namespace charstack
