@@ -47,19 +47,17 @@ std::string solidPng(int w, int h, uint32_t argb) {
 // Lets the 10 ms sync and redraw timers run a few times.
 void settle(int ms = 40) { QTest::qWait(ms); }
 
-// alpha (no picture of its own) with a visible and a hidden layer; beta with one layer.
-void writeProject(const TempFolder& folder) {
-  folder.write("data.txt",
-               "alpha,100, 0, 0\n####\nfront,200,1, 10, 10\nhidden,300,0, 50, 50\n$$$$\n"
-               "beta,100, 5, 5\n####\nonly,150,1, 0, 0\n$$$$\n");
-  folder.write("img/front2", solidPng(20, 20, 0xFF0000FF));
-  folder.write("img/hidden3", solidPng(20, 20, 0xFF00FF00));
-  folder.write("img/beta4", testPng(16, 16, 4));
-  folder.write("img/only5", testPng(8, 8, 5));
-}
-
 struct Fixture : ::testing::Test {
-  Fixture() { writeProject(folder); }
+  // alpha (no picture of its own) with a visible and a hidden layer; beta with one layer.
+  Fixture() {
+    folder.write("data.txt",
+                 "alpha,100, 0, 0\n####\nfront,200,1, 10, 10\nhidden,300,0, 50, 50\n$$$$\n"
+                 "beta,100, 5, 5\n####\nonly,150,1, 0, 0\n$$$$\n");
+    folder.write("img/front2", solidPng(20, 20, 0xFF0000FF));
+    folder.write("img/hidden3", solidPng(20, 20, 0xFF00FF00));
+    folder.write("img/beta4", testPng(16, 16, 4));
+    folder.write("img/only5", testPng(8, 8, 5));
+  }
 
   std::unique_ptr<TestWindow> open() {
     auto w = std::make_unique<TestWindow>(list, state, folder.path());
@@ -68,29 +66,32 @@ struct Fixture : ::testing::Test {
     return w;
   }
 
-  static QPoint rowCenter(MirrorTableView* table, int row) {
-    return table->visualRect(table->model()->index(row, 0)).center();
-  }
   static void clickRow(MirrorTableView* table, int row) {
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, rowCenter(table, row));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(table->model()->index(row, 0)).center());
   }
   static void clickBelowRows(MirrorTableView* table) {
-    const int last = table->model()->rowCount() - 1;
-    const QPoint below(20, table->visualRect(table->model()->index(last, 0)).bottom() + 30);
+    const QPoint below(20, table->visualRect(table->model()->index(table->model()->rowCount() - 1, 0)).bottom() + 30);
     ASSERT_LT(below.y(), table->viewport()->height());
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, below);
+  }
+  // Opens the cell editor on a cell, as a user starts typing into it.
+  static QLineEdit* editCell(MirrorTableView* table, int row, int column) {
+    table->setFocus();
+    table->edit(table->model()->index(row, column));
+    return qobject_cast<QLineEdit*>(QApplication::focusWidget());
   }
   static QString cell(QAbstractItemModel* model, int row, int column) {
     return model->index(row, column).data().toString();
   }
   static QRgb canvasPixel(MainWindow& w, int x, int y) { return w.canvas()->grab().toImage().pixel(x, y); }
+  static QRgb background(MainWindow& w) { return w.canvas()->palette().window().color().rgb(); }
 
   TempFolder folder;
   CharacterList list;
   EditorState state;
 };
 
-TEST_F(Fixture, StartsWithFirstRowsHighlightedAndReportsLoadProblems) {
+TEST_F(Fixture, StartsWithFirstRowsHighlightedAndClicksAndKeyboardMovesSelectRows) {
   folder.write("img/alpha1", "this is not a picture");
   auto w = open();
   EXPECT_EQ(w->characterTable()->highlightedRow(), 0);
@@ -99,16 +100,12 @@ TEST_F(Fixture, StartsWithFirstRowsHighlightedAndReportsLoadProblems) {
   EXPECT_EQ(w->layerModel()->rowCount(), 2);  // alpha's layers
   EXPECT_TRUE(w->windowTitle().contains(QFile::decodeName(folder.path().filename().c_str())));
   EXPECT_TRUE(w->statusBar()->currentMessage().contains("img/alpha1")) << w->statusBar()->currentMessage().toStdString();
-}
 
-TEST_F(Fixture, ClicksAndKeyboardMovesSelectRows) {
-  auto w = open();
   clickRow(w->characterTable(), 1);
   EXPECT_EQ(state.selectedCharacterRow, 1);
   EXPECT_EQ(w->characterTable()->highlightedRow(), 1);
   ASSERT_EQ(w->layerModel()->rowCount(), 1);
   EXPECT_EQ(cell(w->layerModel(), 0, 0), "only");
-
   clickBelowRows(w->characterTable());
   EXPECT_EQ(state.selectedCharacterRow, -1);
   EXPECT_EQ(w->characterTable()->highlightedRow(), -1);
@@ -129,19 +126,30 @@ TEST_F(Fixture, ClicksAndKeyboardMovesSelectRows) {
   EXPECT_EQ(state.selectedCharacterRow, 0);
 }
 
-TEST_F(Fixture, CellEditsReachTheModelAndBadNamesAreRefused) {
+TEST_F(Fixture, CellEditsAndTheVisibleCheckBoxReachTheModelAndBadNamesAreRefused) {
   auto w = open();
+  QAbstractItemModel* layers = w->layerModel();
+  EXPECT_EQ(layers->index(0, 2).data(Qt::CheckStateRole).toInt(), Qt::Checked);
+  EXPECT_EQ(layers->index(1, 2).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
+  EXPECT_TRUE(layers->flags(layers->index(1, 2)) & Qt::ItemIsUserCheckable);
+  EXPECT_EQ(canvasPixel(*w, 60, 60), background(*w));
+  clickRow(w->layerTable(), 1);
+  ASSERT_TRUE(layers->setData(layers->index(1, 2), Qt::Checked, Qt::CheckStateRole));
+  settle();
+  EXPECT_EQ(list.characters[0].layers[1].visible, 1);
+  EXPECT_EQ(w->controller().MA2[1].visible, "1");
+  EXPECT_EQ(canvasPixel(*w, 60, 60), qRgb(0, 255, 0));
+  ASSERT_TRUE(layers->setData(layers->index(1, 2), Qt::Unchecked, Qt::CheckStateRole));
+  settle();
+  EXPECT_EQ(list.characters[0].layers[1].visible, 0);
+
   clickRow(w->characterTable(), 1);
   QAbstractItemModel* characters = w->characterModel();
   ASSERT_TRUE(characters->setData(characters->index(1, 1), "250"));
   settle();
   EXPECT_EQ(list.characters[1].value, 250);
-
   // Typing into the cell editor, as a user renames a record.
-  MirrorTableView* table = w->characterTable();
-  table->setFocus();
-  table->edit(characters->index(1, 0));
-  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  QLineEdit* editor = editCell(w->characterTable(), 1, 0);
   ASSERT_NE(editor, nullptr);
   editor->selectAll();
   QTest::keyClicks(editor, "gamma");
@@ -149,32 +157,11 @@ TEST_F(Fixture, CellEditsReachTheModelAndBadNamesAreRefused) {
   settle();
   EXPECT_EQ(list.characters[1].name, "gamma");
   EXPECT_EQ(cell(characters, 1, 0), "gamma");
-
   EXPECT_FALSE(characters->setData(characters->index(1, 0), "bad,name"));
   settle();
   EXPECT_EQ(cell(characters, 1, 0), "gamma");
   EXPECT_EQ(list.characters[1].name, "gamma");
   EXPECT_FALSE(w->statusBar()->currentMessage().isEmpty());
-}
-
-TEST_F(Fixture, TheVisibleCheckBoxShowsAndHidesALayer) {
-  auto w = open();
-  QAbstractItemModel* layers = w->layerModel();
-  EXPECT_EQ(layers->index(0, 2).data(Qt::CheckStateRole).toInt(), Qt::Checked);
-  EXPECT_EQ(layers->index(1, 2).data(Qt::CheckStateRole).toInt(), Qt::Unchecked);
-  EXPECT_TRUE(layers->flags(layers->index(1, 2)) & Qt::ItemIsUserCheckable);
-  EXPECT_EQ(canvasPixel(*w, 60, 60), w->canvas()->palette().window().color().rgb());
-
-  clickRow(w->layerTable(), 1);
-  ASSERT_TRUE(layers->setData(layers->index(1, 2), Qt::Checked, Qt::CheckStateRole));
-  settle();
-  EXPECT_EQ(list.characters[0].layers[1].visible, 1);
-  EXPECT_EQ(w->controller().MA2[1].visible, "1");
-  EXPECT_EQ(canvasPixel(*w, 60, 60), qRgb(0, 255, 0));
-
-  ASSERT_TRUE(layers->setData(layers->index(1, 2), Qt::Unchecked, Qt::CheckStateRole));
-  settle();
-  EXPECT_EQ(list.characters[0].layers[1].visible, 0);
 }
 
 TEST_F(Fixture, DroppedPngShowsInTheWellAndOnTheCanvas) {
@@ -194,7 +181,6 @@ TEST_F(Fixture, DroppedPngShowsInTheWellAndOnTheCanvas) {
     settle();
     return dropped.isAccepted();
   };
-
   EXPECT_FALSE(drop("notes.txt"));
   EXPECT_EQ(list.characters[0].image, nullptr);
   EXPECT_TRUE(w->statusBar()->currentMessage().contains("Not an image"));
@@ -247,7 +233,7 @@ TEST_F(Fixture, ButtonsInsertAndRemoveAndTheMouseDragsOnTheCanvas) {
   EXPECT_EQ(list.characters[0].layers[0].y, 35);
   settle();
   EXPECT_EQ(canvasPixel(*w, 55, 40), qRgb(0, 0, 255));
-  EXPECT_EQ(canvasPixel(*w, 12, 12), w->canvas()->palette().window().color().rgb());
+  EXPECT_EQ(canvasPixel(*w, 12, 12), background(*w));
 }
 
 TEST_F(Fixture, SavedProjectReopensTheSame) {
@@ -255,9 +241,7 @@ TEST_F(Fixture, SavedProjectReopensTheSame) {
     auto w = open();
     // Typed and saved at once, before any sync tick: the save still sees the edit.
     clickRow(w->characterTable(), 1);
-    w->characterTable()->setFocus();
-    w->characterTable()->edit(w->characterModel()->index(1, 1));
-    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QLineEdit* editor = editCell(w->characterTable(), 1, 1);
     ASSERT_NE(editor, nullptr);
     editor->setText("321");
     QTest::mouseClick(w->saveButton(), Qt::LeftButton);
@@ -268,23 +252,9 @@ TEST_F(Fixture, SavedProjectReopensTheSame) {
   CharacterList reopened;
   EditorState reopenedState;
   TestWindow again(reopened, reopenedState, folder.path());
-  ASSERT_EQ(reopened.size(), list.size());
-  for (size_t k = 0; k < list.characters.size(); ++k) {
-    const Character& a = list.characters[k];
-    const Character& b = reopened.characters[k];
-    EXPECT_EQ(a.name, b.name);
-    EXPECT_EQ(a.value, b.value);
-    EXPECT_EQ(a.x, b.x);
-    ASSERT_EQ(a.layers.size(), b.layers.size());
-    for (size_t m = 0; m < a.layers.size(); ++m) {
-      EXPECT_EQ(a.layers[m].name, b.layers[m].name);
-      EXPECT_EQ(a.layers[m].visible, b.layers[m].visible);
-      ASSERT_TRUE(a.layers[m].image && b.layers[m].image);
-      EXPECT_TRUE(a.layers[m].image->samePixels(*b.layers[m].image));
-    }
-  }
+  testing::expectSameModel(list, reopened);
   EXPECT_EQ(reopened.characters[1].value, 321);
-  EXPECT_EQ(Fixture::cell(again.characterModel(), 1, 1), "321");
+  EXPECT_EQ(cell(again.characterModel(), 1, 1), "321");
 }
 
 TEST_F(Fixture, FailedSaveIsShownAndClosingAsksAboutUnsavedWork) {
@@ -320,37 +290,33 @@ TEST_F(Fixture, FailedSaveIsShownAndClosingAsksAboutUnsavedWork) {
 }
 
 // The sample project on screen is exactly its composition painted over the window background.
-TEST(SampleProject, CanvasShowsTheComposition) {
+TEST_F(Fixture, SampleProjectCanvasShowsTheComposition) {
   const auto sample = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "examples/sample";
   ASSERT_TRUE(std::filesystem::exists(sample / "data.txt")) << sample;
-  TempFolder folder;
+  std::filesystem::remove_all(folder.path());
   std::filesystem::copy(sample, folder.path(), std::filesystem::copy_options::recursive);
-  CharacterList list;
-  EditorState state;
-  TestWindow w(list, state, folder.path());
-  w.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  auto w = open();
   ASSERT_GE(list.size(), 2);
   for (int row = 0; row < list.size(); ++row) {
-    Fixture::clickRow(w.characterTable(), row);
+    clickRow(w->characterTable(), row);
     settle();
-    const std::vector<DrawCall> calls = w.canvas()->view().composition();
+    const std::vector<DrawCall> calls = w->canvas()->view().composition();
     ASSERT_GE(calls.size(), 2u);
-    const QImage shown = w.canvas()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage shown = w->canvas()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     QImage expected(shown.size(), QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&expected);
-    painter.fillRect(expected.rect(), w.canvas()->palette().window());
+    painter.fillRect(expected.rect(), w->canvas()->palette().window());
     for (const DrawCall& c : calls)
       painter.drawImage(QRectF(c.x, c.y, c.image->width(), c.image->height()), c.image->impl().premultiplied());
     painter.end();
     EXPECT_EQ(shown, expected.convertToFormat(QImage::Format_RGB32)) << "character row " << row;
   }
   // The hidden layer of the first character is left out.
-  Fixture::clickRow(w.characterTable(), 0);
+  clickRow(w->characterTable(), 0);
   size_t visible = 0;
   for (const Layer& l : list.characters[0].layers) visible += l.visible;
   EXPECT_LT(visible, list.characters[0].layers.size());
-  EXPECT_EQ(w.canvas()->view().composition().size(), visible + 1);
+  EXPECT_EQ(w->canvas()->view().composition().size(), visible + 1);
 }
 
 }  // namespace

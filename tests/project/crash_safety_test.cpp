@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
-#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -24,48 +23,10 @@
 namespace charstack {
 namespace {
 
+using testing::character;
+using testing::layer;
 using testing::TempFolder;
 using testing::testImage;
-
-// The bytes of every file a project folder holds, by path; temporary files (names starting with ".")
-// are counted instead.
-struct FolderContent {
-  std::map<std::string, std::string> files;
-  int temporaries = 0;
-};
-
-FolderContent readFolder(const TempFolder& dir) {
-  FolderContent content;
-  for (const char* sub : {"", "img"}) {
-    for (const std::string& name : dir.list(sub)) {
-      std::string path = std::string(sub).empty() ? name : std::string(sub) + "/" + name;
-      if (name == "img") continue;
-      if (name.front() == '.') {
-        ++content.temporaries;
-        continue;
-      }
-      content.files[path] = dir.read(path);
-    }
-  }
-  return content;
-}
-
-Character character(const std::string& name, int64_t value, ImageRef image) {
-  Character c;
-  c.name = name;
-  c.value = value;
-  c.image = std::move(image);
-  return c;
-}
-
-Layer layer(const std::string& name, int64_t value, ImageRef image) {
-  Layer l;
-  l.name = name;
-  l.value = value;
-  l.visible = 1;
-  l.image = std::move(image);
-  return l;
-}
 
 // Images big enough that writing them takes a while, so that kills land inside writes too; the
 // characters' pictures are much bigger still, as a write cut short by a kill is only seen when the
@@ -108,52 +69,45 @@ CharacterList newModel() {
 }
 
 TEST(CrashSafety, KilledSavesLeaveOldOrNewFilesAndTheFolderOpens) {
-  TempFolder oldDir, newDir;
-  {
-    CharacterList list = oldModel();
-    EditorState state;
-    ASSERT_TRUE(saveProject(list, state, ProjectFolder(oldDir.path())).ok());
-  }
-  {
-    CharacterList list = newModel();
-    EditorState state;
-    ASSERT_TRUE(saveProject(list, state, ProjectFolder(newDir.path())).ok());
-  }
-  const FolderContent before = readFolder(oldDir);
-  const FolderContent after = readFolder(newDir);
-  ASSERT_TRUE(before.files.count("img/Wolf9") && !after.files.count("img/Wolf9"));
-  ASSERT_TRUE(!before.files.count("img/Bat13") && after.files.count("img/Bat13"));
-  ASSERT_TRUE(!before.files.count("img/Cape7") && after.files.count("img/Cape7"));
-  const std::string oldText = before.files.at("data.txt");
-  const std::string newText = after.files.at("data.txt");
+  TempFolder dir;
+  auto savedFresh = [&](CharacterList list) {
+    std::filesystem::remove_all(dir.path());
+    std::filesystem::create_directory(dir.path());
+    EXPECT_TRUE(testing::saveInto(list, dir).ok());
+    return testing::filesOf(dir);
+  };
+  const std::map<std::string, std::string> before = savedFresh(oldModel()), after = savedFresh(newModel());
+  ASSERT_TRUE(before.count("img/Wolf9") && !after.count("img/Wolf9"));
+  ASSERT_TRUE(!before.count("img/Bat13") && after.count("img/Bat13"));
+  ASSERT_TRUE(!before.count("img/Cape7") && after.count("img/Cape7"));
+  const std::string oldText = before.at("data.txt"), newText = after.at("data.txt");
   ASSERT_NE(oldText, newText);
 
-  TempFolder dir;
   auto restoreOld = [&] {
     std::filesystem::remove_all(dir.path());
-    for (const auto& [path, bytes] : before.files) dir.write(path, bytes);
+    for (const auto& [path, bytes] : before) dir.write(path, bytes);
   };
-  // Nothing but this thread exists when forking: the saver's encoding threads start in the child.
+  // Saves the new model over the folder in a child process; nothing but this thread exists when
+  // forking: the saver's encoding threads start in the child.
   auto startSaver = [&] {
     pid_t child = fork();
     if (child == 0) {
       CharacterList list = newModel();
-      EditorState state;
-      SaveReport report = saveProject(list, state, ProjectFolder(dir.path()));
-      _exit(report.ok() ? 0 : 1);
+      _exit(testing::saveInto(list, dir).ok() ? 0 : 1);
     }
     return child;
+  };
+  auto reap = [](pid_t child) {
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    return !WIFEXITED(status) || WEXITSTATUS(status) == 0;  // false when the save itself failed
   };
   // How long a whole save takes in a child, from the fork on: the middle of three.
   std::vector<long> durations;
   for (int i = 0; i < 3; ++i) {
     restoreOld();
     auto started = std::chrono::steady_clock::now();
-    pid_t child = startSaver();
-    ASSERT_GE(child, 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_TRUE(reap(startSaver()));
     durations.push_back(
         std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count());
   }
@@ -177,12 +131,8 @@ TEST(CrashSafety, KilledSavesLeaveOldOrNewFilesAndTheFolderOpens) {
     restoreOld();
     const bool afterFirstFile = iterations % 2 == 1;
     double& range = afterFirstFile ? writingRange : wholeRange;
-    int watch = -1;
-    if (afterFirstFile) {
-      watch = inotify_init1(IN_CLOEXEC);
-      ASSERT_GE(watch, 0);
-      ASSERT_GE(inotify_add_watch(watch, (dir.path() / "img").c_str(), IN_CREATE), 0);
-    }
+    int watch = afterFirstFile ? inotify_init1(IN_CLOEXEC) : -1;
+    ASSERT_TRUE(!afterFirstFile || inotify_add_watch(watch, (dir.path() / "img").c_str(), IN_CREATE) >= 0);
     pid_t child = startSaver();
     ASSERT_GE(child, 0);
     if (watch >= 0) {
@@ -193,37 +143,30 @@ TEST(CrashSafety, KilledSavesLeaveOldOrNewFilesAndTheFolderOpens) {
     std::this_thread::sleep_for(std::chrono::microseconds(
         std::uniform_int_distribution<long>(0, static_cast<long>(range))(rng)));
     kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    if (WIFEXITED(status)) {
-      ASSERT_EQ(WEXITSTATUS(status), 0) << "the save itself failed";
-    }
+    ASSERT_TRUE(reap(child)) << "the save itself failed";
 
-    FolderContent now = readFolder(dir);
-    temporaries += now.temporaries;
-    bool allOld = true, allNew = true;
-    for (const auto& [path, bytes] : now.files) {
-      auto wasOld = before.files.find(path);
-      auto isNew = after.files.find(path);
-      ASSERT_TRUE(wasOld != before.files.end() || isNew != after.files.end()) << "unexpected file " << path;
-      bool old = wasOld != before.files.end() && bytes == wasOld->second;
-      bool fresh = isNew != after.files.end() && bytes == isNew->second;
+    int left = 0;
+    const std::map<std::string, std::string> now = testing::filesOf(dir, &left);
+    temporaries += left;
+    bool allOld = true;
+    for (const auto& [path, bytes] : now) {
+      auto wasOld = before.find(path);
+      auto isNew = after.find(path);
+      ASSERT_TRUE(wasOld != before.end() || isNew != after.end()) << "unexpected file " << path;
+      bool old = wasOld != before.end() && bytes == wasOld->second;
+      bool fresh = isNew != after.end() && bytes == isNew->second;
       EXPECT_TRUE(old || fresh) << path << " is torn: " << bytes.size() << " bytes";
       allOld = allOld && old && !fresh;
-      allNew = allNew && fresh && !old;
     }
     // A file of either project that is gone must be one that the save removes or had not written yet.
-    for (const auto& [path, bytes] : before.files) {
-      if (!now.files.count(path)) {
-        EXPECT_FALSE(after.files.count(path)) << path << " of both projects is gone";
-      }
-    }
+    for (const auto& [path, bytes] : before)
+      EXPECT_TRUE(now.count(path) || !after.count(path)) << path << " of both projects is gone";
     // A kill inside the writing: some files replaced, or temporary files left that were not put in
     // place yet.
-    if (now.files == after.files) {
+    if (now == after) {
       ++finished;
       range = std::max(200.0, range * 0.85);
-    } else if (allOld && now.temporaries == 0) {
+    } else if (allOld && left == 0) {
       range = std::min(2.0 * static_cast<double>(saveMicros), range * 1.1);
     } else {
       ++killedMidway;
@@ -242,12 +185,12 @@ TEST(CrashSafety, KilledSavesLeaveOldOrNewFilesAndTheFolderOpens) {
 
   // The next save over whatever the last kill left completes, and leftover temporaries stay harmless.
   CharacterList list = newModel();
-  EditorState state;
-  ASSERT_TRUE(saveProject(list, state, ProjectFolder(dir.path())).ok());
-  EXPECT_EQ(readFolder(dir).files, after.files);
+  ASSERT_TRUE(testing::saveInto(list, dir).ok());
+  int left = 0;
+  EXPECT_EQ(testing::filesOf(dir, &left), after);
   std::cout << "[          ] a save takes " << saveMicros << " us; " << iterations << " saves killed: "
-            << killedMidway << " while writing files, " << finished
-            << " after the last; " << temporaries << " temporary files left by killed writes\n";
+            << killedMidway << " while writing files, " << finished << " after the last; " << temporaries
+            << " temporary files left by killed writes\n";
 }
 
 }  // namespace

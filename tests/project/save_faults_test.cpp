@@ -13,21 +13,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "controller/init_layer.hpp"
+#include "controller/controller_fixture.hpp"
 #include "project/project_io.hpp"
 #include "support/fakes.hpp"
 
 namespace charstack {
 namespace {
 
+using testing::character;
+using testing::filesOf;
 using testing::TempFolder;
 using testing::testImage;
 using testing::testPng;
@@ -36,100 +36,34 @@ constexpr int kNoNamespace = 77;
 
 bool writeProcFile(const char* path, const std::string& text) {
   int fd = ::open(path, O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  ::close(fd);
+  bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (fd >= 0) ::close(fd);
   return ok;
 }
 
 bool enterPrivateMountTable() {
-  if (::geteuid() == 0) {
-    if (::unshare(CLONE_NEWNS) != 0) return false;
-  } else {
-    uid_t uid = ::geteuid();
-    gid_t gid = ::getegid();
-    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
-    if (!writeProcFile("/proc/self/setgroups", "deny") ||
-        !writeProcFile("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") ||
-        !writeProcFile("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1"))
-      return false;
-  }
+  const std::string uid = std::to_string(::geteuid()), gid = std::to_string(::getegid());
+  const bool root = ::geteuid() == 0;
+  if (::unshare(root ? CLONE_NEWNS : CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+  if (!root && (!writeProcFile("/proc/self/setgroups", "deny") ||
+                !writeProcFile("/proc/self/uid_map", uid + " " + uid + " 1") ||
+                !writeProcFile("/proc/self/gid_map", gid + " " + gid + " 1")))
+    return false;
   // Mounts made from here on stay in this process.
   return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
-// Runs body in a child process with its own mount table. The child's gtest failures are printed by
-// the child; the parent fails when the child did, and skips when no mount table of its own can be had.
-// Nothing but the test's thread exists at the fork: the saver starts its threads in the child.
-#define RUN_WITH_PRIVATE_MOUNTS(body)                                                    \
-  do {                                                                                   \
-    std::fflush(stdout);                                                                 \
-    pid_t child = ::fork();                                                              \
-    ASSERT_GE(child, 0);                                                                 \
-    if (child == 0) {                                                                    \
-      if (!enterPrivateMountTable()) _exit(kNoNamespace);                                \
-      body();                                                                            \
-      std::fflush(stdout);                                                               \
-      _exit(::testing::Test::HasFailure() ? 1 : 0);                                      \
-    }                                                                                    \
-    int status = 0;                                                                      \
-    ASSERT_EQ(::waitpid(child, &status, 0), child);                                      \
-    ASSERT_TRUE(WIFEXITED(status)) << "the test's child process crashed";                \
-    if (WEXITSTATUS(status) == kNoNamespace) GTEST_SKIP() << "no private mount table here"; \
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child process reported the failures above"; \
-  } while (0)
-
-bool mountTmpfs(const std::filesystem::path& at, const char* size) {
-  std::string options = std::string("size=") + size;
-  return ::mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
-}
-
-bool bindReadOnly(const std::filesystem::path& at) {
-  return ::mount(at.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-         ::mount(nullptr, at.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-}
-
-// Every file of the folder and of its "img/", by path. Temporary files are listed as such.
-std::map<std::string, std::string> filesOf(const TempFolder& dir) {
-  std::map<std::string, std::string> files;
-  for (const std::string& name : dir.list("")) {
-    if (name != "img") files[name] = dir.read(name);
-  }
-  for (const std::string& name : dir.list("img")) files["img/" + name] = dir.read("img/" + name);
-  return files;
-}
-
-Character character(const std::string& name, int64_t value, ImageRef image) {
-  Character c;
-  c.name = name;
-  c.value = value;
-  c.image = std::move(image);
-  return c;
+bool bindMount(const std::filesystem::path& from, const std::filesystem::path& at, bool readOnly) {
+  return ::mount(from.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+         (!readOnly || ::mount(nullptr, at.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0);
 }
 
 // Hero (record 1) with the layer Arm (2), and Wolf (3).
 CharacterList oldModel() {
   CharacterList list;
   Character hero = character("Hero", 100, testImage(8, 8, 1));
-  Layer arm;
-  arm.name = "Arm";
-  arm.value = 150;
-  arm.visible = 1;
-  arm.image = testImage(6, 6, 2);
-  hero.layers.push_back(arm);
+  hero.layers.push_back(testing::layer("Arm", 150, testImage(6, 6, 2)));
   list.characters = {hero, character("Wolf", 50, testImage(7, 5, 3))};
-  return list;
-}
-
-// What the editor holds after the old model was saved: Hero renamed Knight, every picture and
-// depth changed.
-CharacterList newModel(const CharacterList& saved) {
-  CharacterList list = saved;
-  list.characters[0].name = "Knight";
-  list.characters[0].image = testImage(8, 8, 11);
-  list.characters[0].layers[0].image = testImage(6, 6, 12);
-  list.characters[1].image = testImage(7, 5, 13);
-  for (Character& c : list.characters) c.value += 1;
   return list;
 }
 
@@ -142,100 +76,94 @@ void expectProblem(const SaveReport& report, const std::string& file, const std:
   ADD_FAILURE() << "no problem reported for " << file;
 }
 
-struct Saved {
-  CharacterList list;
-  std::map<std::string, std::string> files;
+// Runs each test's body in a child process with its own mount table. The child's failures are
+// printed by the child; the parent fails when the child did, and skips when no mount table of its own
+// can be had. Nothing but the test's thread exists at the fork: the saver starts its threads in the child.
+struct SaveFaults : ::testing::Test {
+  void run(const std::function<void()>& body) {
+    std::fflush(stdout);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (!enterPrivateMountTable()) _exit(kNoNamespace);
+      body();
+      std::fflush(stdout);
+      _exit(HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the test's child process crashed";
+    if (WEXITSTATUS(status) == kNoNamespace) GTEST_SKIP() << "no private mount table here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child process reported the failures above";
+  }
+  // Saves the old model; the editor then holds the new one: Hero renamed Knight, every picture and
+  // depth changed.
+  void saveOld() {
+    EXPECT_TRUE(testing::saveInto(old, dir).ok());
+    oldFiles = filesOf(dir);
+    list = old;
+    list.characters[0].name = "Knight";
+    list.characters[0].image = testImage(8, 8, 11);
+    list.characters[0].layers[0].image = testImage(6, 6, 12);
+    list.characters[1].image = testImage(7, 5, 13);
+    for (Character& c : list.characters) c.value += 1;
+  }
+  SaveReport saveNew() { return saveProject(list, state, ProjectFolder(dir.path())); }
+
+  TempFolder dir;
+  CharacterList old = oldModel(), list;
+  EditorState state;
+  std::map<std::string, std::string> oldFiles;
 };
 
-Saved saveOldModel(const TempFolder& dir) {
-  Saved saved{oldModel(), {}};
-  EditorState state;
-  SaveReport report = saveProject(saved.list, state, ProjectFolder(dir.path()));
-  EXPECT_TRUE(report.ok());
-  saved.files = filesOf(dir);
-  return saved;
-}
-
-void expectLoadsAs(const TempFolder& dir, const CharacterList& expected) {
-  LoadResult loaded = loadProject(ProjectFolder(dir.path()));
-  EXPECT_TRUE(loaded.problems.empty());
-  EXPECT_EQ(buildDataText(loaded.list), buildDataText(expected));
-  ASSERT_EQ(loaded.list.size(), expected.size());
-  for (size_t k = 0; k < expected.characters.size(); ++k) {
-    const Character& e = expected.characters[k];
-    const Character& a = loaded.list.characters[k];
-    ASSERT_EQ(!!a.image, !!e.image) << e.name;
-    if (e.image) {
-      EXPECT_TRUE(a.image->samePixels(*e.image)) << e.name;
-    }
-    for (size_t m = 0; m < e.layers.size() && m < a.layers.size(); ++m) {
-      ASSERT_EQ(!!a.layers[m].image, !!e.layers[m].image) << e.layers[m].name;
-      if (e.layers[m].image) {
-        EXPECT_TRUE(a.layers[m].image->samePixels(*e.layers[m].image)) << e.layers[m].name;
+TEST_F(SaveFaults, FullDiskReportsEveryFileKeepsTheOldBytesAndTheNextSaveWorks) {
+  run([&] {
+    ASSERT_EQ(::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=256k"), 0);
+    saveOld();
+    // Take every byte that is left.
+    int fd = ::open((dir.path() / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const std::string block(4096, 'f');
+    for (size_t n = block.size(); n > 0; n /= 2)
+      while (::write(fd, block.data(), n) == static_cast<ssize_t>(n)) {
       }
-    }
-  }
-}
-
-TEST(SaveFaults, FullDiskReportsEveryFileKeepsTheOldBytesAndTheNextSaveWorks) {
-  TempFolder dir;
-  RUN_WITH_PRIVATE_MOUNTS([&] {
-    ASSERT_TRUE(mountTmpfs(dir.path(), "256k"));
-    Saved old = saveOldModel(dir);
-    // Take every block that is left.
-    {
-      std::ofstream filler(dir.path() / "filler", std::ios::binary);
-      std::string block(4096, 'f');
-      while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) filler.flush();
-    }
-    {
-      std::ofstream filler(dir.path() / "filler", std::ios::binary | std::ios::app);
-      while (filler.put('f')) filler.flush();
-    }
-    old.files["filler"] = dir.read("filler");
-
-    CharacterList list = newModel(old.list);
-    EditorState state;
-    SaveReport report = saveProject(list, state, ProjectFolder(dir.path()));
+    ::close(fd);
+    oldFiles["filler"] = dir.read("filler");
+    SaveReport report = saveNew();
     EXPECT_FALSE(report.ok());
     EXPECT_FALSE(report.refused);
     EXPECT_FALSE(report.dataFileWritten);
     for (const char* file : {"img/Knight1", "img/Arm2", "img/Wolf3", "data.txt"})
       expectProblem(report, file, "No space left on device");
     // The renamed record's picture stays where the old data file finds it; no temporary file is left.
-    EXPECT_EQ(filesOf(dir), old.files);
+    EXPECT_EQ(filesOf(dir), oldFiles);
     EXPECT_EQ(list.characters[0].savedName, "Hero");
-    expectLoadsAs(dir, old.list);
+    testing::expectLoadsAs(dir, old);
 
     // Once there is room again, the same model saves completely.
     std::filesystem::remove(dir.path() / "filler");
-    SaveReport again = saveProject(list, state, ProjectFolder(dir.path()));
-    EXPECT_TRUE(again.ok());
+    EXPECT_TRUE(saveNew().ok());
     EXPECT_EQ(dir.list("img"), (std::vector<std::string>{"Arm2", "Knight1", "Wolf3"}));
-    expectLoadsAs(dir, list);
+    testing::expectLoadsAs(dir, list);
   });
 }
 
-TEST(SaveFaults, ReadOnlyProjectFolderWritesAndDeletesNothingAndSaysSo) {
-  TempFolder dir, fresh;
-  RUN_WITH_PRIVATE_MOUNTS([&] {
-    Saved old = saveOldModel(dir);
-    ASSERT_TRUE(bindReadOnly(dir.path()));
-    CharacterList list = newModel(old.list);
-    EditorState state;
+TEST_F(SaveFaults, ReadOnlyProjectFolderWritesAndDeletesNothingAndSaysSo) {
+  TempFolder fresh;
+  run([&] {
+    saveOld();
+    ASSERT_TRUE(bindMount(dir.path(), dir.path(), true));
     state.pendingImageDeletions = {"Gone4"};
-    SaveReport report = saveProject(list, state, ProjectFolder(dir.path()));
+    SaveReport report = saveNew();
     EXPECT_FALSE(report.dataFileWritten);
     for (const char* file : {"img/Knight1", "img/Arm2", "img/Wolf3", "data.txt"})
       expectProblem(report, file, "Read-only file system");
-    EXPECT_EQ(filesOf(dir), old.files);
-    expectLoadsAs(dir, old.list);
+    EXPECT_EQ(filesOf(dir), oldFiles);
+    testing::expectLoadsAs(dir, old);
 
     // A project folder that has no "img/" yet, on a read-only file system: the folder is reported.
-    ASSERT_TRUE(bindReadOnly(fresh.path()));
+    ASSERT_TRUE(bindMount(fresh.path(), fresh.path(), true));
     CharacterList first = oldModel();
-    EditorState firstState;
-    SaveReport none = saveProject(first, firstState, ProjectFolder(fresh.path()));
+    SaveReport none = testing::saveInto(first, fresh);
     EXPECT_FALSE(none.dataFileWritten);
     expectProblem(none, "img/", "Read-only file system");
     expectProblem(none, "data.txt", "Read-only file system");
@@ -243,15 +171,12 @@ TEST(SaveFaults, ReadOnlyProjectFolderWritesAndDeletesNothingAndSaysSo) {
   });
 }
 
-TEST(SaveFaults, ReadOnlyImageFolderReportsEachPictureAndTheDataFileAsWritten) {
-  TempFolder dir;
-  RUN_WITH_PRIVATE_MOUNTS([&] {
-    Saved old = saveOldModel(dir);
-    ASSERT_TRUE(bindReadOnly(dir.path() / "img"));
-    CharacterList list = newModel(old.list);
+TEST_F(SaveFaults, ReadOnlyImageFolderReportsEachPictureAndTheDataFileAsWritten) {
+  run([&] {
+    saveOld();
+    ASSERT_TRUE(bindMount(dir.path() / "img", dir.path() / "img", true));
     list.characters[1].image = nullptr;  // its file would be deleted
-    EditorState state;
-    SaveReport report = saveProject(list, state, ProjectFolder(dir.path()));
+    SaveReport report = saveNew();
     EXPECT_FALSE(report.ok());
     for (const char* file : {"img/Knight1", "img/Arm2"}) expectProblem(report, file, "Read-only file system");
     expectProblem(report, "img/Wolf3", "could not be deleted");
@@ -259,69 +184,64 @@ TEST(SaveFaults, ReadOnlyImageFolderReportsEachPictureAndTheDataFileAsWritten) {
     EXPECT_TRUE(report.dataFileWritten);
     EXPECT_EQ(dir.read("data.txt"), buildDataText(list));
     // Every picture file keeps its old bytes; the renamed record still knows its old file.
-    for (const char* file : {"img/Hero1", "img/Arm2", "img/Wolf3"}) EXPECT_EQ(dir.read(file), old.files.at(file));
-    EXPECT_EQ(dir.list("img"), (std::vector<std::string>{"Arm2", "Hero1", "Wolf3"}));
+    oldFiles.erase("data.txt");
+    std::map<std::string, std::string> now = filesOf(dir);
+    now.erase("data.txt");
+    EXPECT_EQ(now, oldFiles);
     EXPECT_EQ(list.characters[0].savedName, "Hero");
   });
 }
 
-TEST(SaveFaults, DataFileThatCannotBeReplacedIsReportedAndKeepsItsBytes) {
-  TempFolder dir;
-  RUN_WITH_PRIVATE_MOUNTS([&] {
-    Saved old = saveOldModel(dir);
+TEST_F(SaveFaults, DataFileThatCannotBeReplacedIsReportedAndKeepsItsBytes) {
+  run([&] {
+    saveOld();
     // A file mounted over "data.txt": renaming onto it fails (EBUSY), everything else works.
-    dir.write("elsewhere/data.txt", old.files.at("data.txt"));
-    ASSERT_EQ(::mount((dir.path() / "elsewhere/data.txt").c_str(), (dir.path() / "data.txt").c_str(), nullptr,
-                      MS_BIND, nullptr),
-              0);
-    CharacterList list = newModel(old.list);
+    dir.write("elsewhere/data.txt", oldFiles.at("data.txt"));
+    ASSERT_TRUE(bindMount(dir.path() / "elsewhere/data.txt", dir.path() / "data.txt", false));
     list.characters[0].name = "Hero";  // pictures change, names stay
-    EditorState state;
-    SaveReport report = saveProject(list, state, ProjectFolder(dir.path()));
+    SaveReport report = saveNew();
     EXPECT_FALSE(report.dataFileWritten);
     ASSERT_EQ(report.problems.size(), 1u);
     expectProblem(report, "data.txt", "busy");
-    EXPECT_EQ(dir.read("data.txt"), old.files.at("data.txt"));
+    EXPECT_EQ(dir.read("data.txt"), oldFiles.at("data.txt"));
     for (const std::string& name : dir.list("")) EXPECT_NE(name.front(), '.') << name << " was left behind";
     EXPECT_EQ(dir.list("img"), (std::vector<std::string>{"Arm2", "Hero1", "Wolf3"}));
   });
 }
 
+using SaveOutsideImages = testing::ControllerTest;
+
 // Hand-edited names that would leave "img/": nothing outside "img/" or in a folder below it is read,
 // written or deleted, the records keep their lines, and both loading and saving name them.
-TEST(SaveFaults, NamesWithSlashesStayOutOfOtherFolders) {
-  TempFolder dir;
+TEST_F(SaveOutsideImages, NamesWithSlashesStayOutOfOtherFolders) {
   const std::string text = "a/b,1, 0, 0\n####\n../x,2,1, 0, 0\n$$$$\nok,3, 0, 0\n####\n$$$$\n";
   dir.write("data.txt", text);
   dir.write("img/a/b1", testPng(3, 3, 1));  // what "img/" + "a/b" + 1 names
   dir.write("x2", "outside the image folder");
   dir.write("img/ok3", testPng(2, 2, 3));
 
-  CharacterList list;
-  EditorState state;
-  testing::FakeTimerService timers;
-  InitLayer controller(list, state, ProjectFolder(dir.path()), timers);
+  start();
   ASSERT_EQ(list.size(), 2);
   EXPECT_FALSE(list.characters[0].image);
   EXPECT_FALSE(list.characters[0].layers[0].image);
   EXPECT_TRUE(list.characters[1].image);
-  ASSERT_EQ(controller.loadProblems().size(), 2u);
-  EXPECT_NE(controller.loadProblems()[0].file.find("\"a/b\""), std::string::npos);
-  EXPECT_NE(controller.loadProblems()[1].file.find("\"../x\""), std::string::npos);
+  ASSERT_EQ(controller->loadProblems().size(), 2u);
+  EXPECT_NE(controller->loadProblems()[0].file.find("\"a/b\""), std::string::npos);
+  EXPECT_NE(controller->loadProblems()[1].file.find("\"../x\""), std::string::npos);
 
   // Pictures given to them are not written; removing them deletes nothing.
   state.selectedCharacterRow = 0;
   state.selectedLayerRow = 0;
-  ASSERT_TRUE(controller.IV1.setImage(testImage(2, 2, 7)));
-  ASSERT_TRUE(controller.IV2.setImage(testImage(2, 2, 8)));
-  controller.EventLoop();
+  ASSERT_TRUE(controller->IV1.setImage(testImage(2, 2, 7)));
+  ASSERT_TRUE(controller->IV2.setImage(testImage(2, 2, 8)));
+  controller->EventLoop();
   ASSERT_TRUE(list.characters[0].image && list.characters[0].layers[0].image);
-  SaveReport kept = controller.saveData();
+  SaveReport kept = controller->saveData();
   EXPECT_TRUE(kept.dataFileWritten);
   EXPECT_EQ(kept.problems.size(), 2u);
   EXPECT_EQ(dir.read("data.txt"), text);
-  controller.remove1();
-  SaveReport removed = controller.saveData();
+  controller->remove1();
+  SaveReport removed = controller->saveData();
   EXPECT_TRUE(removed.dataFileWritten);
   EXPECT_EQ(removed.problems.size(), 2u);  // neither "img/a/b1" nor "img/../x2" was deleted
   EXPECT_EQ(dir.read("img/a/b1"), testPng(3, 3, 1));
@@ -331,27 +251,23 @@ TEST(SaveFaults, NamesWithSlashesStayOutOfOtherFolders) {
   EXPECT_EQ(dir.list("img"), (std::vector<std::string>{"a", "ok1", "ok3"}));
 }
 
-TEST(SaveFaults, UndecodableImageReachesTheControllersProblemsAndSurvivesSaves) {
-  TempFolder dir;
+TEST_F(SaveOutsideImages, UndecodableImageReachesTheControllersProblemsAndSurvivesSaves) {
   dir.write("data.txt", "Hero,1, 0, 0\n####\nArm,1,1, 0, 0\n$$$$\n");
   dir.write("img/Hero1", "GIF89a, cut short");
   dir.write("img/Arm2", testPng(2, 2, 2));
-  CharacterList list;
-  EditorState state;
-  testing::FakeTimerService timers;
-  InitLayer controller(list, state, ProjectFolder(dir.path()), timers);
-  ASSERT_EQ(controller.loadProblems().size(), 1u);
-  EXPECT_EQ(controller.loadProblems()[0].file, "img/Hero1");
+  start();
+  ASSERT_EQ(controller->loadProblems().size(), 1u);
+  EXPECT_EQ(controller->loadProblems()[0].file, "img/Hero1");
   EXPECT_FALSE(list.characters[0].image);
 
   // Renaming the record and removing its layer touch neither the file nor its bytes.
   state.selectedCharacterRow = 0;
   state.selectedLayerRow = 0;
-  ASSERT_FALSE(controller.editCell(1, 0, "name", "Knight").has_value());
-  controller.EventLoop();
+  ASSERT_FALSE(controller->editCell(1, 0, "name", "Knight").has_value());
+  controller->EventLoop();
   ASSERT_EQ(list.characters[0].name, "Knight");
-  controller.remove2();
-  SaveReport report = controller.saveData();
+  controller->remove2();
+  SaveReport report = controller->saveData();
   EXPECT_TRUE(report.dataFileWritten);
   EXPECT_EQ(dir.read("img/Hero1"), "GIF89a, cut short");
   EXPECT_FALSE(dir.exists("img/Arm2"));

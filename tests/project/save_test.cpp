@@ -6,6 +6,8 @@
 namespace charstack {
 namespace {
 
+using testing::character;
+using testing::layer;
 using testing::TempFolder;
 using testing::testImage;
 using testing::testPng;
@@ -28,20 +30,6 @@ Project load(const TempFolder& dir) {
 }
 
 SaveReport save(const TempFolder& dir, Project& p) { return saveProject(p.list, p.state, ProjectFolder(dir.path())); }
-
-Character character(std::string name, ImageRef image = nullptr) {
-  Character c;
-  c.name = std::move(name);
-  c.image = std::move(image);
-  return c;
-}
-
-Layer layer(std::string name, ImageRef image = nullptr) {
-  Layer l;
-  l.name = std::move(name);
-  l.image = std::move(image);
-  return l;
-}
 
 TEST(Save, WorkedExampleRoundTripsByteForByteAndPixelForPixel) {
   TempFolder dir;

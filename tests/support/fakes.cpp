@@ -102,4 +102,87 @@ std::string testPng(int width, int height, uint32_t seed) {
   return *png;
 }
 
+Character character(std::string name, int64_t value, ImageRef image) {
+  Character c;
+  c.name = std::move(name);
+  c.value = value;
+  c.image = std::move(image);
+  return c;
+}
+Character character(std::string name, ImageRef image) { return character(std::move(name), 0, std::move(image)); }
+
+Layer layer(std::string name, int64_t value, ImageRef image) {
+  Layer l;
+  l.name = std::move(name);
+  l.value = value;
+  l.visible = 1;
+  l.image = std::move(image);
+  return l;
+}
+Layer layer(std::string name, ImageRef image) { return layer(std::move(name), 0, std::move(image)); }
+
+std::map<std::string, std::string> filesOf(const TempFolder& dir, int* temporaries) {
+  std::map<std::string, std::string> files;
+  for (const std::string sub : {"", "img/"})
+    for (const std::string& name : dir.list(sub)) {
+      if (sub.empty() && name == "img") continue;
+      if (temporaries && name.front() == '.') {
+        ++*temporaries;
+      } else {
+        files[sub + name] = dir.read(sub + name);
+      }
+    }
+  return files;
+}
+
+SaveReport saveInto(CharacterList& list, const TempFolder& dir) {
+  EditorState state;
+  return saveProject(list, state, ProjectFolder(dir.path()));
+}
+
+namespace {
+void expectSameImage(const ImageRef& expected, const ImageRef& actual, const std::string& what) {
+  if (!expected) {
+    EXPECT_FALSE(actual) << what << " gained a picture";
+  } else if (!actual) {
+    ADD_FAILURE() << what << " lost its picture";
+  } else {
+    EXPECT_TRUE(actual->samePixels(*expected)) << what << " has other pixels";
+  }
+}
+}  // namespace
+
+void expectSameModel(const CharacterList& expected, const CharacterList& actual) {
+  ASSERT_EQ(actual.characters.size(), expected.characters.size());
+  for (size_t k = 0; k < expected.characters.size(); ++k) {
+    const Character& e = expected.characters[k];
+    const Character& a = actual.characters[k];
+    const std::string what = "character " + std::to_string(k + 1) + " \"" + e.name + "\"";
+    EXPECT_EQ(a.name, e.name) << what;
+    EXPECT_EQ(a.value, e.value) << what;
+    EXPECT_EQ(a.x, e.x) << what;
+    EXPECT_EQ(a.y, e.y) << what;
+    expectSameImage(e.image, a.image, what);
+    ASSERT_EQ(a.layers.size(), e.layers.size()) << what;
+    for (size_t m = 0; m < e.layers.size(); ++m) {
+      const Layer& el = e.layers[m];
+      const Layer& al = a.layers[m];
+      const std::string layer = "layer " + std::to_string(m + 1) + " \"" + el.name + "\" of " + what;
+      EXPECT_EQ(al.name, el.name) << layer;
+      EXPECT_EQ(al.value, el.value) << layer;
+      EXPECT_EQ(al.visible, el.visible) << layer;
+      EXPECT_EQ(al.x, el.x) << layer;
+      EXPECT_EQ(al.y, el.y) << layer;
+      expectSameImage(el.image, al.image, layer);
+    }
+  }
+}
+
+LoadResult expectLoadsAs(const TempFolder& dir, const CharacterList& expected) {
+  LoadResult loaded = loadProject(ProjectFolder(dir.path()));
+  for (const Problem& p : loaded.problems) ADD_FAILURE() << "loading: " << p.file << ": " << p.reason;
+  expectSameModel(expected, loaded.list);
+  return loaded;
+}
+
 }  // namespace charstack::testing

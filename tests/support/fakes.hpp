@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 
 #include "platform/image.hpp"
 #include "platform/ui.hpp"
+#include "project/project_io.hpp"
 
 namespace charstack::testing {
 
@@ -95,5 +97,24 @@ class TempFolder {
 ImageRef testImage(int width, int height, uint32_t seed);
 // The PNG bytes of testImage(width, height, seed).
 std::string testPng(int width, int height, uint32_t seed);
+
+// Records with a name, a depth and a picture; layers are visible.
+Character character(std::string name, int64_t value = 0, ImageRef image = nullptr);
+Character character(std::string name, ImageRef image);
+Layer layer(std::string name, int64_t value = 0, ImageRef image = nullptr);
+Layer layer(std::string name, ImageRef image);
+
+// The bytes of every file of the folder and of its "img/", by path. With temporaries given, files
+// whose names start with "." are counted there instead of listed.
+std::map<std::string, std::string> filesOf(const TempFolder& dir, int* temporaries = nullptr);
+
+// Saves list into the folder with a fresh editor state.
+SaveReport saveInto(CharacterList& list, const TempFolder& dir);
+
+// Expects the same records in the same order: names, depths, positions, visibility, and pictures
+// compared by their pixels.
+void expectSameModel(const CharacterList& expected, const CharacterList& actual);
+// Loads the folder, expects no problem and the model expected; returns what was loaded.
+LoadResult expectLoadsAs(const TempFolder& dir, const CharacterList& expected);
 
 }  // namespace charstack::testing
