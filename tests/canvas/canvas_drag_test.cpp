@@ -9,6 +9,10 @@
 namespace charstack {
 namespace {
 
+using P = std::pair<int32_t, int32_t>;
+using Steps = std::vector<std::pair<std::pair<double, double>, P>>;
+P at(const auto& record) { return {record.x, record.y}; }
+
 struct CanvasDrag : ::testing::Test {
   CharacterList list;
   EditorState state;
@@ -27,62 +31,56 @@ struct CanvasDrag : ::testing::Test {
     return l;
   }
   void drag(double px, double py) { view.mouseDragged(px, py); }
-  std::pair<int32_t, int32_t> at(const Character& ch) const { return {ch.x, ch.y}; }
-  std::pair<int32_t, int32_t> at(const Layer& l) const { return {l.x, l.y}; }
+  // Drags through the pointer positions, checking where the character is after each.
+  void dragThrough(const Character& moved, const Steps& steps) {
+    for (const auto& [pointer, position] : steps) {
+      drag(pointer.first, pointer.second);
+      EXPECT_EQ(at(moved), position) << pointer.first << "," << pointer.second;
+    }
+  }
 };
-
-using P = std::pair<int32_t, int32_t>;
 
 TEST_F(CanvasDrag, CharacterFollowsThePointerFromTheGrabOffset) {
   list.characters = {character(1, 1), character(30, 20, {layer(5, 6)})};
   state.selectedCharacterRow = 1;
   state.moveCharacter = true;
+  const CharacterList before = list;
   view.mouseDown(100, 50);
-  EXPECT_EQ(state.grabOffsetX, 70);
-  EXPECT_EQ(state.grabOffsetY, 30);
+  EXPECT_EQ(P(state.grabOffsetX, state.grabOffsetY), P(70, 30));
+  EXPECT_EQ(list, before);  // a press alone moves nothing
   EXPECT_EQ(host.marks, 0);
-  drag(110, 45);
-  EXPECT_EQ(at(list.characters[1]), P(40, 15));
-  drag(95.5, 60.25);
-  EXPECT_EQ(at(list.characters[1]), P(25, 30));
-  drag(60.5, 20);  // -9.5 truncates toward zero
-  EXPECT_EQ(at(list.characters[1]), P(-9, -10));
+  dragThrough(list.characters[1], {{{110, 45}, {40, 15}},
+                                   {{95.5, 60.25}, {25, 30}},
+                                   {{60.5, 20}, {-9, -10}}});  // -9.5 truncates toward zero
   EXPECT_EQ(host.marks, 3);
   EXPECT_EQ(at(list.characters[1].layers[0]), P(5, 6));
   EXPECT_EQ(at(list.characters[0]), P(1, 1));
 }
 
-TEST_F(CanvasDrag, PressAloneChangesNoRecord) {
-  list.characters = {character(30, 20, {layer(5, 6)})};
-  state.moveCharacter = state.moveLayer = true;
-  const CharacterList before = list;
-  view.mouseDown(100, 50);
-  EXPECT_EQ(list, before);
-  EXPECT_EQ(host.marks, 0);
-}
-
-TEST_F(CanvasDrag, LayerRowsZeroAndNegativeNameTheFirstLayer) {
-  for (int64_t row : {0, -1, 1}) {
-    list.characters = {character(30, 20, {layer(5, 6), layer(7, 8)})};
+// Both flags take the anchor from the layer and move the character to the layer's place.
+TEST_F(CanvasDrag, RowsZeroAndNegativeNameTheFirstRecordAndBothFlagsMoveBoth) {
+  struct Case {
+    int64_t characterRow, layerRow;
+    bool moveCharacter, moveLayer;
+    P character, layer0, layer1;
+  };
+  const Case cases[] = {{-1, 0, true, false, {31, 22}, {5, 6}, {7, 8}},
+                        {0, 0, false, true, {30, 20}, {6, 8}, {7, 8}},
+                        {0, -1, false, true, {30, 20}, {6, 8}, {7, 8}},
+                        {0, 1, false, true, {30, 20}, {5, 6}, {8, 10}},
+                        {0, 0, true, true, {6, 8}, {6, 8}, {7, 8}}};
+  for (const Case& c : cases) {
+    list.characters = {character(30, 20, {layer(5, 6), layer(7, 8)}), character(0, 0)};
     state = {};
-    state.moveLayer = true;
-    state.selectedLayerRow = row;
-    view.mouseDown(10, 10);
-    drag(12, 13);
-    const size_t moved = row == 1 ? 1 : 0;
-    EXPECT_EQ(at(list.characters[0].layers[moved]), row == 1 ? P(9, 11) : P(7, 9)) << row;
-    EXPECT_EQ(at(list.characters[0].layers[1 - moved]), row == 1 ? P(5, 6) : P(7, 8)) << row;
-    EXPECT_EQ(at(list.characters[0]), P(30, 20));
+    state.selectedCharacterRow = c.characterRow, state.selectedLayerRow = c.layerRow;
+    state.moveCharacter = c.moveCharacter, state.moveLayer = c.moveLayer;
+    view.mouseDown(100, 50);
+    drag(101, 52);
+    const std::vector<P> want = {c.character, c.layer0, c.layer1, P(0, 0)};
+    const std::vector<P> got = {at(list.characters[0]), at(list.characters[0].layers[0]),
+                                at(list.characters[0].layers[1]), at(list.characters[1])};
+    EXPECT_EQ(got, want) << c.characterRow << "," << c.layerRow << "," << c.moveCharacter << c.moveLayer;
   }
-}
-
-TEST_F(CanvasDrag, BothFlagsTakeTheAnchorFromTheLayerAndMoveBoth) {
-  list.characters = {character(30, 20, {layer(5, 6)})};
-  state.moveCharacter = state.moveLayer = true;
-  view.mouseDown(100, 50);
-  drag(110, 45);
-  EXPECT_EQ(at(list.characters[0]), P(15, 1));
-  EXPECT_EQ(at(list.characters[0].layers[0]), P(15, 1));
 }
 
 TEST_F(CanvasDrag, NothingMovesWithoutAMovableRecordButTheCanvasIsMarked) {
@@ -108,8 +106,7 @@ TEST_F(CanvasDrag, NothingMovesWithoutAMovableRecordButTheCanvasIsMarked) {
     state.moveCharacter = c.moveCharacter, state.moveLayer = c.moveLayer;
     host.marks = 0;
     view.mouseDown(100, 50);
-    EXPECT_EQ(state.grabOffsetX, 97) << c.what;
-    EXPECT_EQ(state.grabOffsetY, 46) << c.what;
+    EXPECT_EQ(P(state.grabOffsetX, state.grabOffsetY), P(97, 46)) << c.what;
     drag(110, 45);
     EXPECT_EQ(list.characters, c.characters) << c.what;
     EXPECT_EQ(P(state.dragAnchorX, state.dragAnchorY), P(13, -1)) << c.what;
@@ -117,33 +114,16 @@ TEST_F(CanvasDrag, NothingMovesWithoutAMovableRecordButTheCanvasIsMarked) {
   }
 }
 
-TEST_F(CanvasDrag, NegativeCharacterRowDragsTheFirstCharacterThoughNoneIsDrawn) {
-  list.characters = {character(30, 20), character(0, 0)};
-  state.selectedCharacterRow = -1;
-  state.moveCharacter = true;
-  view.mouseDown(100, 50);
-  drag(101, 52);
-  EXPECT_EQ(at(list.characters[0]), P(31, 22));
-  EXPECT_EQ(at(list.characters[1]), P(0, 0));
-  EXPECT_TRUE(view.composition().empty());
-}
-
 TEST_F(CanvasDrag, AnchorSaturatesAtTheInt32LimitsAndIgnoresNaN) {
   constexpr int32_t kMax = std::numeric_limits<int32_t>::max(), kMin = std::numeric_limits<int32_t>::min();
   list.characters = {character(2147483000, -2147483000)};
   state.moveCharacter = true;
   view.mouseDown(0, 0);
-  drag(647, -648);
-  EXPECT_EQ(at(list.characters[0]), P(kMax, kMin));
-  drag(646.9, -647.9);
-  EXPECT_EQ(at(list.characters[0]), P(kMax - 1, kMin + 1));
-  drag(1e4, -1e4);
-  EXPECT_EQ(at(list.characters[0]), P(kMax, kMin));
-  drag(-1e300, std::numeric_limits<double>::infinity());
-  EXPECT_EQ(at(list.characters[0]), P(kMin, kMax));
-  drag(0, 0);
-  drag(std::nan(""), 1);
-  EXPECT_EQ(at(list.characters[0]), P(2147483000, -2147482999));
+  const double inf = std::numeric_limits<double>::infinity();
+  dragThrough(list.characters[0], {{{647, -648}, {kMax, kMin}}, {{646.9, -647.9}, {kMax - 1, kMin + 1}},
+                                   {{1e4, -1e4}, {kMax, kMin}}, {{-1e300, inf}, {kMin, kMax}},
+                                   {{0, 0}, {2147483000, -2147483000}},
+                                   {{std::nan(""), 1}, {2147483000, -2147482999}}});
   EXPECT_EQ(host.marks, 6);
 }
 

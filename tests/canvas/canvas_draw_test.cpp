@@ -29,80 +29,56 @@ struct CanvasDraw : ::testing::Test {
     ch.value = value, ch.image = std::move(image), ch.x = x, ch.y = -x, ch.layers = std::move(layers);
     return ch;
   }
-  // The images drawn, in order, checked against the painter's calls as well.
+  // The images drawn, in order, after checking the painter's calls and the composition against the depth
+  // loop.
   std::vector<const Image*> drawn() {
     painter.calls.clear();
     view.drawRect(painter);
-    auto calls = view.composition();
+    std::vector<DrawCall> calls(3, DrawCall{d.get(), 9, 9});  // replaced, not appended to
+    view.composition(calls);
     EXPECT_EQ(calls, referenceComposition(list, state.selectedCharacterRow));
+    std::vector<DrawCall> painted;
     std::vector<const Image*> images;
-    EXPECT_EQ(calls.size(), painter.calls.size());
-    for (size_t i = 0; i < calls.size() && i < painter.calls.size(); ++i) {
-      EXPECT_EQ(painter.calls[i].image, calls[i].image);
-      EXPECT_EQ(painter.calls[i].x, static_cast<double>(calls[i].x));
-      EXPECT_EQ(painter.calls[i].y, static_cast<double>(calls[i].y));
-      images.push_back(calls[i].image);
+    for (const auto& p : painter.calls) {
+      painted.push_back({p.image, static_cast<float>(p.x), static_cast<float>(p.y)});
+      images.push_back(p.image);
     }
+    EXPECT_EQ(painted, calls);
     return images;
   }
 };
 
-TEST_F(CanvasDraw, NothingWithoutACharacterAtTheRow) {
+using Images = std::vector<const Image*>;
+
+TEST_F(CanvasDraw, OnlyTheSelectedCharactersShownRecordsWithImagesAndDepthsInRange) {
   EXPECT_TRUE(drawn().empty());
-  list.characters = {character(1, a, 0, {layer(1, b, 0)}), character(1, c, 0)};
-  for (int64_t row : {-1, 2, 3}) {
-    state.selectedCharacterRow = row;
-    EXPECT_TRUE(drawn().empty()) << row;
-  }
-}
-
-TEST_F(CanvasDraw, OnlyTheSelectedCharacterIsDrawn) {
-  list.characters = {character(1, a, 0, {layer(2, a, 0)}), character(5, b, 0, {layer(1, c, 0)}),
-                     character(0, d, 0)};
-  state.selectedCharacterRow = 1;
-  EXPECT_EQ(drawn(), (std::vector<const Image*>{c.get(), b.get()}));
-}
-
-TEST_F(CanvasDraw, OrdersByDepthThenCharacterThenLayerListOrder) {
-  ImageRef e = testImage(2, 2, 5);
-  list.characters = {character(3, a, 0,
-                               {layer(3, b, 1), layer(2, c, 2), layer(3, d, 3), layer(0, e, 4), layer(999, a, 5)})};
-  EXPECT_EQ(drawn(), (std::vector<const Image*>{e.get(), c.get(), a.get(), b.get(), d.get(), a.get()}));
-}
-
-TEST_F(CanvasDraw, SkipsOutOfRangeHiddenAndImagelessRecords) {
   list.characters = {character(1000, a, 0,
                                {layer(-1, b, 1), layer(1000, b, 2), layer(4, b, 3, 0), layer(4, nullptr, 4),
                                 layer(5, c, 5), layer(0, d, 6)}),
-                     character(-1, a, 0, {layer(7, b, 7)}), character(2, nullptr, 0, {layer(3, c, 8)})};
-  EXPECT_EQ(drawn(), (std::vector<const Image*>{d.get(), c.get()}));
-  state.selectedCharacterRow = 1;
-  EXPECT_EQ(drawn(), (std::vector<const Image*>{b.get()}));
-  state.selectedCharacterRow = 2;
-  EXPECT_EQ(drawn(), (std::vector<const Image*>{c.get()}));
+                     character(-1, a, 0, {layer(7, b, 7)}), character(2, nullptr, 0, {layer(3, c, 8)}),
+                     character(5, b, 0, {layer(1, c, 0)})};
+  const std::pair<int64_t, Images> cases[] = {{0, {d.get(), c.get()}}, {1, {b.get()}}, {2, {c.get()}},
+                                              {3, {c.get(), b.get()}}, {-1, {}},       {4, {}}};
+  for (const auto& [row, images] : cases) {
+    state.selectedCharacterRow = row;
+    EXPECT_EQ(drawn(), images) << row;
+  }
 }
 
-TEST_F(CanvasDraw, DrawsAtNaturalSizeAndSinglePrecisionPositions) {
-  Character ch = character(1, a, 16777217, {layer(2, c, -25)});
-  ch.y = 7;
-  list.characters = {ch};
-  drawn();
-  ASSERT_EQ(painter.calls.size(), 2u);
-  EXPECT_EQ(painter.calls[0].x, 16777216.0);  // the nearest float
-  EXPECT_EQ(painter.calls[0].y, 7.0);
-  EXPECT_EQ(painter.calls[0].width, a->width());
-  EXPECT_EQ(painter.calls[0].height, a->height());
+TEST_F(CanvasDraw, OrdersByDepthThenLayerListOrderAtNaturalSizeAndSinglePrecisionPositions) {
+  ImageRef e = testImage(2, 2, 5);
+  list.characters = {character(
+      3, a, 16777217, {layer(3, b, 1), layer(2, c, -25), layer(3, d, 3), layer(0, e, 4), layer(999, a, 5)})};
+  EXPECT_EQ(drawn(), (Images{e.get(), c.get(), a.get(), b.get(), d.get(), a.get()}));
+  ASSERT_EQ(painter.calls.size(), 6u);
+  EXPECT_EQ(painter.calls[2].x, 16777216.0);  // the nearest float
+  EXPECT_EQ(painter.calls[2].y, -16777216.0);
   EXPECT_EQ(painter.calls[1].x, -25.0);
   EXPECT_EQ(painter.calls[1].y, 25.0);
-  EXPECT_EQ(painter.calls[1].width, c->width());
-  EXPECT_EQ(painter.calls[1].height, c->height());
-}
-
-TEST_F(CanvasDraw, CompositionReplacesTheCallersContents) {
-  list.characters = {character(1, a, 0)};
-  std::vector<DrawCall> out(5, DrawCall{b.get(), 9, 9});
-  view.composition(out);
-  EXPECT_EQ(out, (std::vector<DrawCall>{{a.get(), 0, 0}}));
+  for (const testing::FakePainter::Call& call : painter.calls) {
+    EXPECT_EQ(call.width, call.image->width());
+    EXPECT_EQ(call.height, call.image->height());
+  }
 }
 
 TEST_F(CanvasDraw, MatchesTheDepthLoopOnRandomCharacters) {
@@ -112,7 +88,9 @@ TEST_F(CanvasDraw, MatchesTheDepthLoopOnRandomCharacters) {
     std::mt19937 rng(seed);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     // Few distinct values, so equal depths are common; a few fall outside 0..999.
-    auto value = [&]() -> int64_t { return pick(0, 9) == 0 ? pick(-3, 1003) : pick(0, 5) * 199 + pick(0, 1); };
+    auto value = [&]() -> int64_t {
+      return pick(0, 9) == 0 ? pick(-3, 1003) : pick(0, 5) * 199 + pick(0, 1);
+    };
     auto image = [&]() { return pick(0, 4) == 0 ? nullptr : pool[static_cast<size_t>(pick(0, 5))]; };
     list.characters.clear();
     for (int i = 0; i < 300; ++i) {
@@ -135,9 +113,7 @@ TEST_F(CanvasDraw, TimerUsesTheSinglePrecisionIntervalAndMarksTheHost) {
   timers.fireAll();
   timers.fireAll();
   EXPECT_EQ(host.marks, 2);
-  {
-    InitLayerView second{list, state, timers, host};
-  }
+  { InitLayerView second{list, state, timers, host}; }
   EXPECT_FALSE(timers.entries[1]->alive);
 }
 

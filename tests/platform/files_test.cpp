@@ -1,96 +1,131 @@
+// Files inside a project folder: whole reads, atomic writes, writes prepared ahead and committed in
+// order, and their failures.
 #include "platform/files.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "platform/parallel.hpp"
 #include "support/fakes.hpp"
 
 namespace charstack {
 namespace {
 
 using testing::TempFolder;
+using Names = std::vector<std::string>;
 
-TEST(ProjectFolder, ReadsWholeFilesAndNothingElse) {
-  TempFolder tmp;
-  ProjectFolder folder(tmp.path());
-  std::string bytes("with\0zero\r\n", 11);
-  bytes += std::string(200000, 'x');  // more than one read
-  tmp.write("data", bytes);
-  tmp.write("empty", "");
-  tmp.write("sub/inner", "1");
-  EXPECT_EQ(folder.readFile("data"), bytes);
-  EXPECT_EQ(folder.readFile("empty"), std::string());
-  EXPECT_EQ(folder.readFile("sub/inner"), "1");
-  EXPECT_EQ(folder.readFile("missing"), std::nullopt);
-  EXPECT_EQ(folder.readFile("sub"), std::nullopt);
-  EXPECT_TRUE(folder.fileExists("data"));
-  EXPECT_FALSE(folder.fileExists("missing"));
-  EXPECT_FALSE(folder.fileExists("sub"));
-}
-
-TEST(ProjectFolder, AtomicWriteReplacesContentAndLeavesNoTemporaryFile) {
+TEST(ProjectFolder, AtomicWriteReplacesContentLeavesNoTemporaryFileAndReadsBackWholeFiles) {
   TempFolder tmp;
   ProjectFolder folder(tmp.path());
   tmp.write("project", "old content that is longer than the new one");
-  ASSERT_TRUE(folder.writeFileAtomically("project", "new").ok());
-  EXPECT_EQ(tmp.read("project"), "new");
-  ASSERT_TRUE(folder.writeFileAtomically("fresh", std::string("\0\xff", 2)).ok());
-  EXPECT_EQ(tmp.read("fresh"), std::string("\0\xff", 2));
-  ASSERT_TRUE(folder.writeFileAtomically("blank", "").ok());
-  EXPECT_TRUE(tmp.exists("blank"));
-  EXPECT_EQ(tmp.list(""), (std::vector<std::string>{"blank", "fresh", "project"}));
+  const std::string longName(250, 'n');  // "." + name + ".tmp-XXXXXX" would pass the file name limit
+  const std::pair<std::string, std::string> writes[] = {
+      {"project", "new"},
+      {"blank", ""},
+      {longName, "long"},
+      {"binary", std::string("with\0zero\r\n\xff", 12) + std::string(200000, 'x')}};  // more than one read
+  for (const auto& [name, bytes] : writes) {
+    ASSERT_TRUE(folder.writeFileAtomically(name, bytes).ok()) << name;
+    EXPECT_EQ(tmp.read(name), bytes);
+    EXPECT_EQ(folder.readFile(name), bytes);
+  }
+  EXPECT_EQ(tmp.list(""), (Names{"binary", "blank", longName, "project"}));
+  tmp.write("sub/inner", "1");
+  EXPECT_EQ(folder.readFile("missing"), std::nullopt);
+  EXPECT_EQ(folder.readFile("sub"), std::nullopt);
+  EXPECT_TRUE(folder.fileExists("sub/inner"));
+  EXPECT_FALSE(folder.fileExists("sub"));
 }
 
-TEST(ProjectFolder, AtomicWriteWithALongNameUsesAShortTemporaryName) {
-  TempFolder tmp;
-  ProjectFolder folder(tmp.path());
-  std::string name(250, 'n');  // "." + name + ".tmp-XXXXXX" would pass the file name limit
-  ASSERT_TRUE(folder.writeFileAtomically(name, "long").ok());
-  EXPECT_EQ(tmp.read(name), "long");
-  EXPECT_EQ(tmp.list(""), std::vector<std::string>{name});
-}
-
-TEST(ProjectFolder, AtomicWriteFailuresSayWhyAndCleanUp) {
+TEST(ProjectFolder, WriteFailuresSayWhyKeepTheOldBytesAndCleanUp) {
   TempFolder tmp;
   ProjectFolder folder(tmp.path());
   Status missing = folder.writeFileAtomically("nowhere/file", "x");
-  EXPECT_FALSE(missing.ok());
   EXPECT_NE(missing.error.find("No such file or directory"), std::string::npos) << missing.error;
 
   // A folder in the way of the rename: the temporary file must not stay behind.
   ASSERT_TRUE(folder.createFolder("taken/inside").ok());
-  Status blocked = folder.writeFileAtomically("taken", "x");
-  EXPECT_FALSE(blocked.ok());
-  EXPECT_FALSE(blocked.error.empty());
-  EXPECT_EQ(tmp.list(""), std::vector<std::string>{"taken"});
+  EXPECT_FALSE(folder.writeFileAtomically("taken", "x").error.empty());
+  EXPECT_EQ(tmp.list(""), Names{"taken"});
 
   if (geteuid() != 0) {  // root writes through missing permissions
     tmp.write("locked/file", "keep");
-    std::filesystem::permissions(tmp.path() / "locked", std::filesystem::perms::owner_read |
-                                                            std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(tmp.path() / "locked",
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     Status denied = folder.writeFileAtomically("locked/file", "new");
     EXPECT_NE(denied.error.find("Permission denied"), std::string::npos) << denied.error;
     EXPECT_EQ(tmp.read("locked/file"), "keep");
   }
-}
 
-TEST(ProjectFolder, RemoveAndCreateFolder) {
-  TempFolder tmp;
-  ProjectFolder folder(tmp.path());
-  tmp.write("gone", "x");
-  EXPECT_TRUE(folder.removeFile("gone").ok());
-  EXPECT_FALSE(tmp.exists("gone"));
-  EXPECT_TRUE(folder.removeFile("gone").ok());
+  // Removing what is not there and creating what is there already are no failures.
+  EXPECT_TRUE(folder.removeFile("plain").ok());
   EXPECT_TRUE(folder.removeFile("never/was").ok());
-
   EXPECT_TRUE(folder.createFolder("a/b/c").ok());
-  EXPECT_TRUE(std::filesystem::is_directory(tmp.path() / "a/b/c"));
   EXPECT_TRUE(folder.createFolder("a/b").ok());
   tmp.write("plain", "x");
   EXPECT_FALSE(folder.createFolder("plain").ok());
   EXPECT_FALSE(folder.createFolder("plain/below").ok());
+}
+
+TEST(ProjectFolder, PreparedWriteChangesTheTargetOnlyAtCommitAndOtherwiseLeavesNothing) {
+  TempFolder dir;
+  dir.write("img/a", "old");
+  ProjectFolder folder(dir.path());
+  {
+    ProjectFolder::PreparedWrite write = folder.prepareWrite("img/a", "new bytes");
+    ASSERT_TRUE(write.status().ok());
+    EXPECT_EQ(dir.read("img/a"), "old");
+    ProjectFolder::PreparedWrite moved;
+    {
+      ProjectFolder::PreparedWrite discarded = folder.prepareWrite("img/b", "never");
+      moved = std::move(discarded);
+    }
+    EXPECT_EQ(dir.list("img").size(), 3u);  // the moved-from write removed nothing
+    ASSERT_TRUE(folder.commitWrite(write).ok());
+    EXPECT_EQ(dir.read("img/a"), "new bytes");
+    EXPECT_FALSE(folder.commitWrite(write).ok());  // a write is committed once
+  }
+  EXPECT_EQ(dir.list("img"), Names{"a"});
+  EXPECT_TRUE(folder.syncFolder("img", "img/").ok());
+
+  ProjectFolder::PreparedWrite failed = folder.prepareWrite("missing/c", "x");
+  EXPECT_FALSE(failed.status().ok());
+  Status s = folder.commitWrite(failed);
+  EXPECT_EQ(s.error.rfind("Cannot write missing/c: ", 0), 0u) << s.error;
+  EXPECT_FALSE(dir.exists("missing"));
+}
+
+TEST(OrderedPipeline, ConsumesInOrderAfterPrepareAndStaysWithinItsLead) {
+  for (size_t threads : {1u, 4u}) {
+    constexpr size_t kCount = 200, kAhead = 3;
+    std::vector<std::atomic<int>> prepared(kCount);
+    std::atomic<size_t> consumed{0};
+    std::vector<size_t> order;
+    orderedPipeline(
+        kCount, threads, kAhead,
+        [&](size_t i) {
+          EXPECT_LT(i, consumed.load() + kAhead) << "started too far ahead";
+          prepared[i] = 1;
+        },
+        [&](size_t i) {
+          EXPECT_EQ(prepared[i].load(), 1) << i;
+          order.push_back(i);
+          consumed = i + 1;
+        });
+    ASSERT_EQ(order.size(), kCount) << threads;
+    for (size_t i = 0; i < kCount; ++i) EXPECT_EQ(order[i], i);
+  }
+  // A consumer that throws stops the workers and the exception reaches the caller.
+  auto consume = [](size_t i) {
+    if (i == 7) throw std::runtime_error("x");
+  };
+  auto none = [](size_t) {};
+  EXPECT_THROW(orderedPipeline(50, 4, 4, none, consume), std::runtime_error);
 }
 
 }  // namespace
