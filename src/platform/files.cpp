@@ -16,9 +16,9 @@ namespace {
 
 std::string errorText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
-// "Cannot write images/12: No space left on device"
-Status failure(std::string_view what, std::string_view name, int error) {
-  return Status::failure(std::string(what) + " " + std::string(name) + ": " + errorText(error));
+// The system's reason, "No space left on device"; the caller says which file and what it was doing.
+Status failure(int error) {
+  return Status::failure(errorText(error));
 }
 
 int closeRetrying(int fd) {
@@ -139,14 +139,14 @@ ProjectFolder::PreparedWrite ProjectFolder::prepareWrite(std::string_view relati
   std::string temp = (folder / pattern).string();
   int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
-    write.status_ = failure("Cannot write", relative, errno);
+    write.status_ = failure(errno);
     return write;
   }
 
   auto fail = [&](int error, bool open) {
     if (open) closeRetrying(fd);
     ::unlink(temp.c_str());
-    write.status_ = failure("Cannot write", relative, error);
+    write.status_ = failure(error);
     return std::move(write);
   };
 
@@ -170,13 +170,13 @@ Status ProjectFolder::commitWrite(PreparedWrite& write) const {
   if (::rename(write.temp_.c_str(), write.target_.c_str()) != 0) {
     int error = errno;
     write.discard();
-    return failure("Cannot write", write.relative_, error);
+    return failure(error);
   }
   write.temp_.clear();
   return Status::success();
 }
 
-Status ProjectFolder::syncFolder(std::string_view relative, std::string_view what) const {
+Status ProjectFolder::syncFolder(std::string_view relative) const {
   auto folder = relative.empty() ? folder_ : resolve(relative);
   if (folder.empty()) folder = ".";
   // Some file systems cannot sync a folder; that is no failure.
@@ -185,7 +185,7 @@ Status ProjectFolder::syncFolder(std::string_view relative, std::string_view wha
     int rc = ::fsync(dir);
     int error = errno;
     closeRetrying(dir);
-    if (rc != 0 && error != EINVAL && error != ENOTSUP) return failure("Cannot save", what, error);
+    if (rc != 0 && error != EINVAL && error != ENOTSUP) return failure(error);
   }
   return Status::success();
 }
@@ -195,12 +195,12 @@ Status ProjectFolder::writeFileAtomically(std::string_view relative, std::string
   if (Status s = commitWrite(write); !s.ok()) return s;
   // Make the rename itself durable.
   std::string folder = std::filesystem::path(std::string(relative)).parent_path().string();
-  return syncFolder(folder, relative);
+  return syncFolder(folder);
 }
 
 Status ProjectFolder::removeFile(std::string_view relative) const {
   auto path = resolve(relative);
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return failure("Cannot remove", relative, errno);
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return failure(errno);
   return Status::success();
 }
 
@@ -209,7 +209,7 @@ Status ProjectFolder::createFolder(std::string_view relative) const {
   std::error_code ec;
   std::filesystem::create_directories(path, ec);
   if (std::filesystem::is_directory(path)) return Status::success();
-  return failure("Cannot create folder", relative, ec ? ec.value() : EEXIST);
+  return failure(ec ? ec.value() : EEXIST);
 }
 
 bool ProjectFolder::fileExists(std::string_view relative) const {

@@ -56,8 +56,8 @@ class ProjectFolder {
   };
   PreparedWrite prepareWrite(std::string_view relative, std::string_view data) const;
   Status commitWrite(PreparedWrite& write) const;
-  // fsyncs a folder (relative, "" for the project folder). Failure names `what`.
-  Status syncFolder(std::string_view relative, std::string_view what) const;
+  // fsyncs a folder (relative, "" for the project folder).
+  Status syncFolder(std::string_view relative) const;
 
   // Removes a file. A file that does not exist is no failure.
   Status removeFile(std::string_view relative) const;

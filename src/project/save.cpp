@@ -151,7 +151,7 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
   // One fsync of "img/" makes all the renames durable, before "data.txt" refers to the files.
   if (committed) {
     const std::string imageFolder = std::string(kImageFolder) + "/";
-    if (Status s = folder.syncFolder(kImageFolder, imageFolder); !s.ok())
+    if (Status s = folder.syncFolder(kImageFolder); !s.ok())
       report.problems.push_back({imageFolder, "could not be written: " + s.error});
   }
 
