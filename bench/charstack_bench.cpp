@@ -32,7 +32,7 @@
 #include "controller/init_layer.hpp"
 #include "platform/files.hpp"
 #include "platform/image_impl.hpp"
-#include "platform/qt_canvas.hpp"
+#include "ui/canvas_widget.hpp"
 #include "project/project_io.hpp"
 
 using namespace charstack;

@@ -18,7 +18,7 @@
 
 #include "app/main_window.hpp"
 #include "bench_support.hpp"
-#include "platform/qt_canvas.hpp"
+#include "ui/canvas_widget.hpp"
 
 using namespace charstack;
 using namespace charstack::bench;

@@ -11,9 +11,9 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
-#include "platform/qt_canvas.hpp"
-#include "platform/qt_image_well.hpp"
-#include "platform/qt_table.hpp"
+#include "ui/canvas_widget.hpp"
+#include "ui/image_well_widget.hpp"
+#include "ui/mirror_table.hpp"
 
 namespace charstack {
 
@@ -73,10 +73,10 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   auto* central = new QWidget(this);
 
   characterTable_ = new MirrorTableView(central);
-  characterModel_ = new MirrorTableModel(*controller_, MirrorTableModel::kCharacterTable, characterTable_);
+  characterModel_ = new MirrorTableModel(*controller_, Table::Characters, characterTable_);
   characterTable_->setModel(characterModel_);
   layerTable_ = new MirrorTableView(central);
-  layerModel_ = new MirrorTableModel(*controller_, MirrorTableModel::kLayerTable, layerTable_);
+  layerModel_ = new MirrorTableModel(*controller_, Table::Layers, layerTable_);
   layerTable_->setModel(layerModel_);
 
   characterWell_ = new ImageWellWidget(controller_->IV1, central);

@@ -45,8 +45,7 @@ int32_t anchorFrom(double pointer, double grabOffset, int32_t previous) {
 
 InitLayerView::InitLayerView(CharacterList& list, EditorState& state, TimerService& timers, CanvasHost& host)
     : list_(list), state_(state), host_(host) {
-  // The interval is the single-precision hundredth of a second, widened.
-  timer_ = timers.scheduleRepeating(static_cast<double>(0.01f), [this] { EventLoop(); });
+  timer_ = timers.scheduleRepeating(kTickInterval, [this] { EventLoop(); });
 }
 
 // The timer goes first so that no tick can reach a half-destroyed view.
@@ -132,20 +131,6 @@ void InitLayerView::mouseDragged(double px, double py) {
     layer->y = state_.dragAnchorY;
   }
   host_.setNeedsDisplay();
-}
-
-std::vector<DrawCall> referenceComposition(const CharacterList& list, int64_t selectedCharacterRow) {
-  std::vector<DrawCall> calls;
-  for (int64_t depth = 0; depth < DepthCount; ++depth) {
-    const Character* character = drawnCharacter(list, selectedCharacterRow);
-    if (!character) continue;
-    if (character->value == depth && character->image)
-      calls.push_back(callAt(*character->image, character->x, character->y));
-    for (const Layer& layer : character->layers)
-      if (layer.visible != 0 && layer.value == depth && layer.image)
-        calls.push_back(callAt(*layer.image, layer.x, layer.y));
-  }
-  return calls;
 }
 
 }  // namespace charstack

@@ -66,7 +66,4 @@ class InitLayerView {
   mutable std::vector<PendingDraw> scratch_;
 };
 
-// The draw calls of the 1000-depth reference loop (one walk per depth), used to check the fast pass.
-std::vector<DrawCall> referenceComposition(const CharacterList& list, int64_t selectedCharacterRow);
-
 }  // namespace charstack

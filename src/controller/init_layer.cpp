@@ -193,12 +193,10 @@ void InitLayer::EventLoop() {
 }
 
 void InitLayer::insert1() {
-  RowDictionary row;
   int64_t p = insertionRow(static_cast<int64_t>(MA1.size()), state_.selectedCharacterRow);
   p = std::min(p, list_.size());
   auto it = list_.characters.insert(list_.characters.begin() + p, makeNewCharacter());
-  row.name = it->name;
-  row.value = text::formatLong(it->value);
+  RowDictionary row = characterRow(*it);
   willChange("MA1");
   MA1.insert(MA1.begin() + std::min<int64_t>(p, static_cast<int64_t>(MA1.size())), std::move(row));
   didChange("MA1");
@@ -213,14 +211,19 @@ void InitLayer::insert2() {
   Character* target = list_.characterAtRow(characterRow);
   if (!target) return;
   // The layers table may still list another character's layers (after a character was inserted or
-  // removed): show the target's own layers before inserting among them.
-  if (layerMirrorRow_ != characterRow) rebuildLayerMirror(characterRow);
-  RowDictionary row;
+  // removed): show the target's own layers before inserting among them. An empty table that is to
+  // show a character without layers needs no rebuilding.
+  if (layerMirrorRow_ != characterRow) {
+    if (MA2.empty() && target->layers.empty())
+      layerMirrorRow_ = characterRow;
+    else
+      rebuildLayerMirror(characterRow);
+  }
   int64_t p = insertionRow(static_cast<int64_t>(MA2.size()), state_.selectedLayerRow);
   p = std::min(p, static_cast<int64_t>(target->layers.size()));
   auto it = target->layers.insert(target->layers.begin() + p, makeNewLayer());
-  row.name = it->name;
-  row.value = text::formatLong(it->value);
+  RowDictionary row = layerRow(*it);
+  row.visible.reset();  // a new layer's row has no "visible" entry; the sync tick reads that as 0
   willChange("MA2");
   MA2.insert(MA2.begin() + p, std::move(row));
   didChange("MA2");
@@ -232,12 +235,10 @@ void InitLayer::remove1() {
   if (rows == 0) return;
   const int64_t k = removalRow(std::min(rows, list_.size()), state_.selectedCharacterRow);
   if (k < 0) return;
-  const Character& c = list_.characters[static_cast<size_t>(k)];
-  const int64_t number = list_.characterRecordNumber(k);
-  state_.pendingImageDeletions.push_back(imageFileName(c.name, number));
-  // The layers go with their character, so their files go too.
-  for (size_t m = 0; m < c.layers.size(); ++m)
-    state_.pendingImageDeletions.push_back(imageFileName(c.layers[m].name, number + 1 + static_cast<int64_t>(m)));
+  // The character's file goes, and so do its layers' files, as the layers go with it.
+  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t characterRow, int64_t) {
+    if (characterRow == k) state_.pendingImageDeletions.push_back(imageFileName(r.name, number));
+  });
   list_.characters.erase(list_.characters.begin() + k);
 
   willChange("MA1");
@@ -272,31 +273,32 @@ void InitLayer::remove2() {
   if (AC2) AC2->setSelectionIndex(NoSelection);
 }
 
-std::optional<std::string> InitLayer::editCell(int table, int64_t row, std::string_view key, std::string text) {
-  std::vector<RowDictionary>& mirror = table == 1 ? MA1 : MA2;
+std::optional<std::string> InitLayer::editCell(Table table, int64_t row, Field field, std::string text) {
+  std::vector<RowDictionary>& mirror = table == Table::Characters ? MA1 : MA2;
   if (row < 0 || row >= static_cast<int64_t>(mirror.size())) return std::string("there is no such row");
   RowDictionary& r = mirror[static_cast<size_t>(row)];
-  if (key == "name") {
-    if (NameProblem problem = checkName(text); problem != NameProblem::None) return describeNameProblem(problem);
-    r.name = std::move(text);
-  } else if (key == "value") {
-    r.value = std::move(text);
-  } else if (key == "visible" && table == 2) {
-    r.visible = std::move(text);
-  } else {
-    return "the column \"" + std::string(key) + "\" cannot be edited";
+  switch (field) {
+    case Field::Name:
+      if (NameProblem problem = checkName(text); problem != NameProblem::None) return describeNameProblem(problem);
+      r.name = std::move(text);
+      return std::nullopt;
+    case Field::Value:
+      r.value = std::move(text);
+      return std::nullopt;
+    case Field::Visible:
+      if (table != Table::Layers) break;
+      r.visible = std::move(text);
+      return std::nullopt;
   }
-  return std::nullopt;
+  return std::string("a character has no visible column");
 }
 
 InitLayer::Snapshot InitLayer::snapshot() const {
   Snapshot s;
   s.text = buildDataText(list_);
-  int64_t number = 0;
-  for (const Character& c : list_.characters) {
-    s.images.emplace_back(imageFileName(c.name, ++number), c.image);
-    for (const Layer& l : c.layers) s.images.emplace_back(imageFileName(l.name, ++number), l.image);
-  }
+  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t, int64_t) {
+    s.images.emplace_back(imageFileName(r.name, number), r.image);
+  });
   s.pendingDeletions = state_.pendingImageDeletions;
   return s;
 }

@@ -27,7 +27,10 @@ struct RowDictionary {
 };
 
 inline constexpr int64_t NoSelection = 999;
-inline constexpr double kTickInterval = static_cast<double>(0.01f);
+
+// The two tables (1: characters, mirrored by MA1; 2: layers, MA2) and the columns a user edits.
+enum class Table { Characters, Layers };
+enum class Field { Name, Value, Visible };
 
 class InitLayer;
 
@@ -89,9 +92,9 @@ class InitLayer {
   void addObserver(ChangeObserver* observer);
   void removeObserver(ChangeObserver* observer);
 
-  // A cell edit from a table (table 1 or 2, key "name", "value" or "visible"). A name that the
-  // project files cannot hold is refused: the row keeps its text and the reason is returned.
-  std::optional<std::string> editCell(int table, int64_t row, std::string_view key, std::string text);
+  // A cell edit from a table. A name that the project files cannot hold is refused: the row keeps its
+  // text and the reason is returned.
+  std::optional<std::string> editCell(Table table, int64_t row, Field field, std::string text);
 
   // What loading found that the user should know (undecodable images, unsafe names).
   const std::vector<Problem>& loadProblems() const { return loadProblems_; }

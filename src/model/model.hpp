@@ -63,6 +63,20 @@ struct CharacterList {
 Layer* layerAtRow(Character& character, int64_t row);
 const Layer* layerAtRow(const Character& character, int64_t row);
 
+// Visits every record in save order, each character followed by its layers, as
+// visit(record, recordNumber, characterRow, layerRow); layerRow is -1 for a character. The record is a
+// Character or a Layer (const when the list is), so visit is usually a generic lambda.
+template <typename List, typename Visit>
+void forEachRecord(List& list, Visit&& visit) {
+  int64_t number = 0;
+  for (size_t k = 0; k < list.characters.size(); ++k) {
+    auto& character = list.characters[k];
+    visit(character, ++number, static_cast<int64_t>(k), int64_t{-1});
+    for (size_t m = 0; m < character.layers.size(); ++m)
+      visit(character.layers[m], ++number, static_cast<int64_t>(k), static_cast<int64_t>(m));
+  }
+}
+
 // The record's name immediately followed by its number: the file name of its image inside "img/".
 std::string imageFileName(const std::string& name, int64_t recordNumber);
 

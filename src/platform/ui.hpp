@@ -45,6 +45,10 @@ class ChangeObserver {
   virtual void didChangeValueForKey(std::string_view key) = 0;
 };
 
+// The interval of the editor's two timers (the sync tick and the canvas redraw): the single-precision
+// hundredth of a second, widened.
+inline constexpr double kTickInterval = static_cast<double>(0.01f);
+
 // A repeating timer; destroying it stops it.
 class RepeatingTimer {
  public:

@@ -9,10 +9,6 @@
 
 namespace charstack {
 
-namespace {
-std::string imagePath(const std::string& fileName) { return std::string(kImageFolder) + "/" + fileName; }
-}  // namespace
-
 LoadResult loadProject(const ProjectFolder& folder) {
   LoadResult result;
   std::optional<std::string> bytes = folder.readFile(kDataFileName);

@@ -1,19 +1,16 @@
 #include "project/records.hpp"
 
+#include "project/project_io.hpp"
+
 namespace charstack {
+
+std::string imagePath(std::string_view fileName) { return std::string(kImageFolder) + "/" + std::string(fileName); }
 
 std::vector<RecordRef> recordsInSaveOrder(CharacterList& list) {
   std::vector<RecordRef> records;
-  int64_t number = 0;
-  for (size_t k = 0; k < list.characters.size(); ++k) {
-    Character& c = list.characters[k];
-    records.push_back({&c.name, &c.savedName, &c.image, ++number, false, static_cast<int64_t>(k), -1});
-    for (size_t m = 0; m < c.layers.size(); ++m) {
-      Layer& l = c.layers[m];
-      records.push_back(
-          {&l.name, &l.savedName, &l.image, ++number, true, static_cast<int64_t>(k), static_cast<int64_t>(m)});
-    }
-  }
+  forEachRecord(list, [&](auto& r, int64_t number, int64_t characterRow, int64_t layerRow) {
+    records.push_back({&r.name, &r.savedName, &r.image, number, layerRow >= 0, characterRow, layerRow});
+  });
   return records;
 }
 

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/model.hpp"
@@ -18,6 +19,9 @@ struct RecordRef {
   int64_t characterRow;
   int64_t layerRow;  // -1 for a character
 };
+
+// "img/" followed by an image file name: the file's path inside the project folder.
+std::string imagePath(std::string_view fileName);
 
 std::vector<RecordRef> recordsInSaveOrder(CharacterList& list);
 

@@ -14,7 +14,6 @@ namespace charstack {
 
 namespace {
 
-std::string imagePath(const std::string& fileName) { return std::string(kImageFolder) + "/" + fileName; }
 
 // Checks that must pass before any file is touched.
 bool checkBeforeSaving(CharacterList& list, const std::vector<RecordRef>& records, SaveReport& report) {

@@ -12,9 +12,9 @@
 
 #include "app/main_window.hpp"
 #include "platform/image_impl.hpp"
-#include "platform/qt_canvas.hpp"
-#include "platform/qt_image_well.hpp"
-#include "platform/qt_table.hpp"
+#include "ui/canvas_widget.hpp"
+#include "ui/image_well_widget.hpp"
+#include "ui/mirror_table.hpp"
 #include "support/fakes.hpp"
 
 namespace charstack {

@@ -10,6 +10,23 @@ namespace {
 
 using testing::testImage;
 
+// The draw calls of the plain 1000-depth loop (one walk over the records per depth): the oracle for
+// the sorted composition pass.
+std::vector<DrawCall> referenceComposition(const CharacterList& list, int64_t row) {
+  std::vector<DrawCall> calls;
+  if (row < 0 || row >= list.size()) return calls;
+  const Character& character = list.characters[static_cast<size_t>(row)];
+  auto call = [](const ImageRef& image, int32_t x, int32_t y) {
+    return DrawCall{image.get(), static_cast<float>(x), static_cast<float>(y)};
+  };
+  for (int64_t depth = 0; depth < DepthCount; ++depth) {
+    if (character.value == depth && character.image) calls.push_back(call(character.image, character.x, character.y));
+    for (const Layer& layer : character.layers)
+      if (layer.visible != 0 && layer.value == depth && layer.image) calls.push_back(call(layer.image, layer.x, layer.y));
+  }
+  return calls;
+}
+
 struct CanvasDraw : ::testing::Test {
   CharacterList list;
   EditorState state;

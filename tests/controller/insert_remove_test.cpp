@@ -22,7 +22,10 @@ TEST_F(ControllerTest, InsertCharacterIntoEmptyProject) {
   EXPECT_EQ(ac1.indexes, std::vector<int64_t>{999});
   EXPECT_EQ(notices.log, pairs("MA1", 1));
 
-  controller->insert2();  // inserts into the new character
+  notices.log.clear();
+  controller->insert2();  // inserts into the new character, with one pair of notices
+  EXPECT_EQ(notices.log, pairs("MA2", 1));
+  EXPECT_EQ(list.characters[0].layers.size(), 1u);
   notices.log.clear();
   CharacterList emptyList;
   EditorState emptyState;

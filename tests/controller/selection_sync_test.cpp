@@ -25,6 +25,9 @@ TEST_F(ControllerTest, CharacterClickRebuildsLayerMirrorWithOnePairPerChange) {
   EXPECT_TRUE(state.layerSyncSuppressed);
   EXPECT_EQ(state.previousCharacterRow, 0);
 
+  tv2.clicked = 1;  // the layers table's reported row is stored as it is
+  tv1.click(1);
+  EXPECT_EQ(state.selectedLayerRow, 1);
   clickCharacter(-1);  // below the last row
   EXPECT_EQ(state.selectedCharacterRow, -1);
   EXPECT_TRUE(controller->MA2.empty());
@@ -134,15 +137,15 @@ TEST_F(ControllerTest, WellsFollowTheSelectedRowsAndDropsReachTheModel) {
 
 TEST_F(ControllerTest, EditCellRefusesNamesTheFilesCannotHold) {
   open(kThreeCharacters);
-  EXPECT_TRUE(controller->editCell(1, 0, "name", "a,b").has_value());
-  EXPECT_TRUE(controller->editCell(2, 0, "name", "a/b").has_value());
-  EXPECT_TRUE(controller->editCell(2, 0, "name", std::string(300, 'x')).has_value());
+  EXPECT_TRUE(controller->editCell(Table::Characters, 0, Field::Name, "a,b").has_value());
+  EXPECT_TRUE(controller->editCell(Table::Layers, 0, Field::Name, "a/b").has_value());
+  EXPECT_TRUE(controller->editCell(Table::Layers, 0, Field::Name, std::string(300, 'x')).has_value());
   EXPECT_EQ(*controller->MA1[0].name, "Hero");
   EXPECT_EQ(*controller->MA2[0].name, "Arm");
-  EXPECT_FALSE(controller->editCell(1, 0, "name", "Héros 2").has_value());
-  EXPECT_FALSE(controller->editCell(2, 1, "visible", "0").has_value());
-  EXPECT_TRUE(controller->editCell(1, 0, "visible", "0").has_value());
-  EXPECT_TRUE(controller->editCell(1, 7, "value", "1").has_value());
+  EXPECT_FALSE(controller->editCell(Table::Characters, 0, Field::Name, "Héros 2").has_value());
+  EXPECT_FALSE(controller->editCell(Table::Layers, 1, Field::Visible, "0").has_value());
+  EXPECT_TRUE(controller->editCell(Table::Characters, 0, Field::Visible, "0").has_value());
+  EXPECT_TRUE(controller->editCell(Table::Characters, 7, Field::Value, "1").has_value());
   tick();
   EXPECT_EQ(list.characters[0].name, "Héros 2");
 }
@@ -150,15 +153,15 @@ TEST_F(ControllerTest, EditCellRefusesNamesTheFilesCannotHold) {
 TEST_F(ControllerTest, EditsThenSaveReloadAsTheModelWas) {
   open(kThreeCharacters);
   EXPECT_FALSE(controller->hasUnsavedChanges());
-  controller->editCell(1, 0, "name", "Knight");
-  controller->editCell(1, 0, "value", "5");
+  controller->editCell(Table::Characters, 0, Field::Name, "Knight");
+  controller->editCell(Table::Characters, 0, Field::Value, "5");
   tick();
   EXPECT_TRUE(controller->hasUnsavedChanges());
   clickCharacter(1);
   clickLayer(0);
   tick();
   tick();
-  controller->editCell(2, 0, "visible", "0");
+  controller->editCell(Table::Layers, 0, Field::Visible, "0");
   ASSERT_TRUE(controller->IV2.setImage(testing::testImage(6, 2, 99)));
   tick();
   controller->insert1();

@@ -263,7 +263,7 @@ TEST_F(SaveOutsideImages, UndecodableImageReachesTheControllersProblemsAndSurviv
   // Renaming the record and removing its layer touch neither the file nor its bytes.
   state.selectedCharacterRow = 0;
   state.selectedLayerRow = 0;
-  ASSERT_FALSE(controller->editCell(1, 0, "name", "Knight").has_value());
+  ASSERT_FALSE(controller->editCell(Table::Characters, 0, Field::Name, "Knight").has_value());
   controller->EventLoop();
   ASSERT_EQ(list.characters[0].name, "Knight");
   controller->remove2();

@@ -19,14 +19,12 @@ class MirrorTableModel : public QAbstractTableModel, public ChangeObserver {
   Q_OBJECT
 
  public:
-  static constexpr int kCharacterTable = 1;
-  static constexpr int kLayerTable = 2;
   enum Column { NameColumn = 0, ValueColumn = 1, VisibleColumn = 2 };
 
-  MirrorTableModel(InitLayer& controller, int table, QObject* parent = nullptr);
+  MirrorTableModel(InitLayer& controller, Table table, QObject* parent = nullptr);
   ~MirrorTableModel() override;
 
-  int table() const { return table_; }
+  Table table() const { return table_; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -47,7 +45,7 @@ class MirrorTableModel : public QAbstractTableModel, public ChangeObserver {
   bool ours(std::string_view key) const;
 
   InitLayer& controller_;
-  int table_;
+  Table table_;
   int resetDepth_ = 0;  // nested will/did pairs make one reset
 };
 

@@ -1,4 +1,4 @@
-#include "platform/qt_table.hpp"
+#include "ui/mirror_table.hpp"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -20,6 +20,14 @@ const char* columnKey(int column) {
   }
 }
 
+Field columnField(int column) {
+  switch (column) {
+    case MirrorTableModel::NameColumn: return Field::Name;
+    case MirrorTableModel::ValueColumn: return Field::Value;
+    default: return Field::Visible;
+  }
+}
+
 QString toQString(const std::optional<std::string>& text) {
   return text ? QString::fromStdString(*text) : QString();
 }
@@ -33,7 +41,7 @@ std::string checkText(const QVariant& state) {
 
 // ---- MirrorTableModel ------------------------------------------------------------------------
 
-MirrorTableModel::MirrorTableModel(InitLayer& controller, int table, QObject* parent)
+MirrorTableModel::MirrorTableModel(InitLayer& controller, Table table, QObject* parent)
     : QAbstractTableModel(parent), controller_(controller), table_(table) {
   controller_.addObserver(this);
 }
@@ -41,11 +49,11 @@ MirrorTableModel::MirrorTableModel(InitLayer& controller, int table, QObject* pa
 MirrorTableModel::~MirrorTableModel() { controller_.removeObserver(this); }
 
 const std::vector<RowDictionary>& MirrorTableModel::mirror() const {
-  return table_ == kCharacterTable ? controller_.MA1 : controller_.MA2;
+  return table_ == Table::Characters ? controller_.MA1 : controller_.MA2;
 }
 
 bool MirrorTableModel::ours(std::string_view key) const {
-  return key == (table_ == kCharacterTable ? "MA1" : "MA2");
+  return key == (table_ == Table::Characters ? "MA1" : "MA2");
 }
 
 int MirrorTableModel::rowCount(const QModelIndex& parent) const {
@@ -55,7 +63,7 @@ int MirrorTableModel::rowCount(const QModelIndex& parent) const {
 
 int MirrorTableModel::columnCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
-  return table_ == kCharacterTable ? 2 : 3;
+  return table_ == Table::Characters ? 2 : 3;
 }
 
 QVariant MirrorTableModel::data(const QModelIndex& index, int role) const {
@@ -86,7 +94,7 @@ bool MirrorTableModel::setData(const QModelIndex& index, const QVariant& value, 
   std::string text = checkBox ? checkText(value) : value.toString().toStdString();
   const int row = index.row();
   const int column = index.column();
-  if (std::optional<std::string> refusal = controller_.editCell(table_, row, columnKey(column), std::move(text))) {
+  if (std::optional<std::string> refusal = controller_.editCell(table_, row, columnField(column), std::move(text))) {
     emit editRefused(QString::fromStdString(*refusal));
     return false;
   }

@@ -1,4 +1,4 @@
-#include "platform/qt_canvas.hpp"
+#include "ui/canvas_widget.hpp"
 
 #include <QMouseEvent>
 #include <QPaintEvent>

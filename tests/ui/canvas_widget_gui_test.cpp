@@ -2,7 +2,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "platform/qt_canvas.hpp"
+#include "ui/canvas_widget.hpp"
 #include "support/fakes.hpp"
 
 namespace charstack {

@@ -1,4 +1,4 @@
-#include "platform/qt_image_well.hpp"
+#include "ui/image_well_widget.hpp"
 
 #include <QClipboard>
 #include <QDragEnterEvent>

@@ -13,8 +13,8 @@
 
 #include "controller/init_layer.hpp"
 #include "platform/image_impl.hpp"
-#include "platform/qt_image_well.hpp"
-#include "platform/qt_table.hpp"
+#include "ui/image_well_widget.hpp"
+#include "ui/mirror_table.hpp"
 #include "platform/qt_timer.hpp"
 #include "support/fakes.hpp"
 
@@ -57,7 +57,7 @@ struct TableFixture : ::testing::Test {
 };
 
 TEST_F(TableFixture, ModelShowsTheMirrorAndResetsOncePerOutermostNotice) {
-  MirrorTableModel layers(*controller, MirrorTableModel::kLayerTable);
+  MirrorTableModel layers(*controller, Table::Layers);
   ASSERT_EQ(layers.rowCount(), 2);
   ASSERT_EQ(layers.columnCount(), 3);
   EXPECT_EQ(layers.headerData(2, Qt::Horizontal).toString(), "visible");
@@ -85,7 +85,7 @@ TEST_F(TableFixture, ModelShowsTheMirrorAndResetsOncePerOutermostNotice) {
 TEST_F(TableFixture, ViewKeepsTheHighlightedRowAcrossResets) {
   QWidget window;
   MirrorTableView view(&window);
-  MirrorTableModel characters(*controller, MirrorTableModel::kCharacterTable, &view);
+  MirrorTableModel characters(*controller, Table::Characters, &view);
   view.setModel(&characters);
   view.setSelectionIndex(1);
   characters.willChangeValueForKey("MA1");
