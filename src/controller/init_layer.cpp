@@ -100,10 +100,15 @@ void InitLayer::didChange(std::string_view key) {
 }
 
 void InitLayer::loadData() {
+  // Temporary files of saves that were killed mid-way; the editor's own, and only those.
+  folder_.removeLeftoverTemporaryFiles("");
+  folder_.removeLeftoverTemporaryFiles(kImageFolder);
   LoadResult loaded = loadProject(folder_);
   loadProblems_ = std::move(loaded.problems);
   state_.unreadableImageFiles = std::move(loaded.unreadableImageFiles);
+  state_.understoodImageFiles = std::move(loaded.understoodImageFiles);
   state_.dataFileUnreadable = loaded.dataFileUnreadable;
+  state_.dataFileWithoutRecords = loaded.dataFileWithoutRecords;
   list_ = std::move(loaded.list);
   for (size_t k = 0; k < list_.characters.size(); ++k) {
     const Character& c = list_.characters[k];
@@ -122,13 +127,13 @@ void InitLayer::loadData() {
   takeSnapshot();
 }
 
-SaveReport InitLayer::saveData() {
-  SaveReport report = saveProject(list_, state_, folder_);
+SaveReport InitLayer::saveData(const SaveOptions& options) {
+  SaveReport report = saveProject(list_, state_, folder_, options);
   if (report.ok()) takeSnapshot();
   return report;
 }
 
-SaveReport InitLayer::saveBtn() { return saveData(); }
+SaveReport InitLayer::saveBtn(const SaveOptions& options) { return saveData(options); }
 
 void InitLayer::rebuildLayerMirror(int64_t characterRow) {
   willChange("MA2");

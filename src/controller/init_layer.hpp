@@ -71,8 +71,8 @@ class InitLayer {
   void awakeFromNib();
 
   void loadData();
-  SaveReport saveData();
-  SaveReport saveBtn();
+  SaveReport saveData(const SaveOptions& options = {});
+  SaveReport saveBtn(const SaveOptions& options = {});
 
   void TV1sgl();
   void TV2sgl();

@@ -102,11 +102,16 @@ struct EditorState {
   int32_t dragAnchorY = 0;
   double grabOffsetX = 0;
   double grabOffsetY = 0;
-  // Files of "img/" that exist but could not be read as images when the project was loaded. The
-  // editor never deletes them.
+  // Files of "img/" that exist but could not be read as pictures (not a regular file, unreadable,
+  // undecodable, too large). The editor never deletes, replaces or renames them.
   std::set<std::string> unreadableImageFiles;
+  // Files of "img/" that the editor read as pictures or wrote itself: it may replace or delete them.
+  std::set<std::string> understoodImageFiles;
   // "data.txt" existed but could not be read at load; saving leaves it alone.
   bool dataFileUnreadable = false;
+  // "data.txt" held text but no record at load: saving replaces it only once the project has records
+  // and the user confirms, keeping the old text beside it.
+  bool dataFileWithoutRecords = false;
 };
 
 // The one model and editor state of the running program.

@@ -15,7 +15,8 @@ bool hasUnsafeCharacters(std::string_view text) {
 
 NameProblem checkName(std::string_view name) {
   if (name.find(',') != std::string_view::npos || name.find('\n') != std::string_view::npos ||
-      name.find("####") != std::string_view::npos || name.find("$$$$") != std::string_view::npos)
+      name.find("####") != std::string_view::npos || name.find("$$$$") != std::string_view::npos ||
+      name.substr(0, 3) == kByteOrderMark)
     return NameProblem::BreaksFormat;
   if (hasUnsafeCharacters(name)) return NameProblem::UnsafePath;
   if (name.size() + kNumberRoom > kMaxFileNameBytes) return NameProblem::TooLong;
@@ -27,7 +28,7 @@ std::string describeNameProblem(NameProblem problem) {
     case NameProblem::None:
       return {};
     case NameProblem::BreaksFormat:
-      return "a name cannot contain \",\", a line break, \"####\" or \"$$$$\"";
+      return "a name cannot contain \",\", a line break, \"####\" or \"$$$$\", nor start with a byte-order mark";
     case NameProblem::UnsafePath:
       return "a name cannot contain \"/\" or a NUL character";
     case NameProblem::TooLong:

@@ -6,9 +6,14 @@
 
 namespace charstack {
 
+// U+FEFF in UTF-8. At the start of "data.txt" it is no part of the first name, so no name starts
+// with it.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 enum class NameProblem {
   None,
-  BreaksFormat,   // contains ",", a line feed, "####" or "$$$$": "data.txt" would not read back
+  BreaksFormat,   // contains ",", a line feed, "####" or "$$$$", or starts with a byte-order mark:
+                  // "data.txt" would not read back
   UnsafePath,     // contains "/" or NUL: cannot be part of a file name inside "img/"
   TooLong,        // the image file name would exceed the file system's limit
 };

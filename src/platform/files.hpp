@@ -1,8 +1,10 @@
 // File access inside a project folder. Every path is relative to the folder.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,28 @@ struct Status {
   static Status failure(std::string reason) { return Status{std::move(reason)}; }
 };
 
+// What reading a file found. Only regular files are opened (after following links), without
+// blocking, and never past a size bound.
+struct FileRead {
+  enum class Outcome { Read, Missing, Refused };
+  Outcome outcome = Outcome::Missing;
+  std::string bytes;   // the whole file when Read
+  // Why it was not read when Refused, to follow the file's name: "is a folder, not a file", "could not
+  // be opened (Permission denied)", "is too large to open (more than 256 MB)".
+  std::string reason;
+  bool read() const { return outcome == Outcome::Read; }
+};
+
+// What stands at a path, looked at without opening it.
+struct FileInfo {
+  bool exists = false;   // anything at all, a link to nothing included
+  bool regular = false;  // a regular file, after following links
+  std::string reason;    // for something that exists but is no regular file: what it is
+};
+
+// The bound for files read whole unless a caller asks for another one.
+inline constexpr uint64_t kMaxFileBytes = uint64_t{256} << 20;
+
 class ProjectFolder {
  public:
   explicit ProjectFolder(std::filesystem::path folder);
@@ -26,8 +50,11 @@ class ProjectFolder {
   const std::filesystem::path& path() const { return folder_; }
   std::filesystem::path resolve(std::string_view relative) const;
 
+  // Reads a whole regular file of at most maxBytes bytes (see FileRead).
+  FileRead read(std::string_view relative, uint64_t maxBytes = kMaxFileBytes) const;
   // The whole file, or none when it is missing or cannot be read.
   std::optional<std::string> readFile(std::string_view relative) const;
+  FileInfo inspect(std::string_view relative) const;
 
   // Writes a temporary file in the same folder, flushes and fsyncs it, then renames it over the
   // target (and fsyncs the folder): afterwards the target holds either its old or the new content.
@@ -49,15 +76,25 @@ class ProjectFolder {
    private:
     friend class ProjectFolder;
     void discard();
+    void release();
     std::string relative_;
     std::filesystem::path temp_;
     std::filesystem::path target_;
     Status status_ = Status::failure("nothing was prepared");
+    int lock_ = -1;  // the temporary file, open and locked until it is renamed or discarded
   };
   PreparedWrite prepareWrite(std::string_view relative, std::string_view data) const;
   Status commitWrite(PreparedWrite& write) const;
   // fsyncs a folder (relative, "" for the project folder).
   Status syncFolder(std::string_view relative) const;
+
+  // Writes a new file that must not exist yet: fails (File exists) rather than replace anything.
+  Status writeNewFile(std::string_view relative, std::string_view data) const;
+
+  // Removes the temporary files that saves killed mid-way left in a folder (relative, "" for the
+  // project folder): regular files with the exact names the writes above use, that no running write
+  // holds. Returns how many were removed.
+  int removeLeftoverTemporaryFiles(std::string_view relative) const;
 
   // Removes a file. A file that does not exist is no failure.
   Status removeFile(std::string_view relative) const;
@@ -67,8 +104,15 @@ class ProjectFolder {
 
   bool fileExists(std::string_view relative) const;
 
+  // The names in a folder (relative, "" for the project folder), "." and ".." left out; none when it
+  // cannot be listed.
+  std::optional<std::set<std::string>> listFolder(std::string_view relative) const;
+
  private:
   std::filesystem::path folder_;
 };
+
+// Whether a file name is one the writes above give their temporary files.
+bool isLeftoverTemporaryName(std::string_view name);
 
 }  // namespace charstack

@@ -29,17 +29,44 @@ QImage toStoredFormat(QImage image) {
   return image;
 }
 
-QImage readImage(std::string_view bytes) {
-  if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX)) return {};
+struct Reading {
+  QImage image;
+  QSize size;      // as the header says; invalid when the format does not tell before decoding
+  int frames = 1;
+  bool tooLarge = false;
+};
+
+Reading readImageData(std::string_view bytes) {
+  Reading r;
+  if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX)) return r;
   QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
   QBuffer buffer(&data);
-  if (!buffer.open(QIODevice::ReadOnly)) return {};
+  if (!buffer.open(QIODevice::ReadOnly)) return r;
   QImageReader reader(&buffer);
   reader.setDecideFormatFromContent(true);
-  // QImageReader's allocation limit (256 MB by default) turns away absurd sizes before decoding.
-  QImage image;
-  if (!reader.read(&image)) return {};
-  return image;
+  r.size = reader.size();
+  if (r.size.isValid() && int64_t{r.size.width()} * r.size.height() > kMaxImagePixels) {
+    r.tooLarge = true;
+    return r;
+  }
+  // The size is checked above; the reader's own limit (256 MB by default, which turns away
+  // pictures well below 8192 x 8192) only has to stop formats that do not tell their size first.
+  reader.setAllocationLimit(static_cast<int>(kMaxImagePixels * 8 >> 20));
+  r.frames = std::max(1, reader.imageCount());
+  if (!reader.read(&r.image)) r.image = QImage();
+  if (!r.image.isNull() && int64_t{r.image.width()} * r.image.height() > kMaxImagePixels) {
+    r.size = r.image.size();
+    r.image = QImage();
+    r.tooLarge = true;
+  }
+  return r;
+}
+
+QImage readImage(std::string_view bytes) { return readImageData(bytes).image; }
+
+// More than 8 bits per channel, which the stored 8-bit pixels cannot keep.
+bool deepColour(const QImage& image) {
+  return image.depth() > 32 || image.format() == QImage::Format_Grayscale16;
 }
 
 void appendBigEndian(std::string& out, uint32_t v) {
@@ -244,15 +271,32 @@ ImageRef imageFromQImage(QImage image) {
   return std::make_shared<const Image>(std::make_unique<Image::Impl>(toStoredFormat(std::move(image))));
 }
 
-ImageRef decodeImageData(std::string_view bytes) {
-  QImage image = readImage(bytes);
-  if (image.isNull()) return nullptr;
+DecodedImage decodeImage(std::string_view bytes) {
+  DecodedImage decoded;
+  Reading r = readImageData(bytes);
+  if (r.tooLarge) {
+    decoded.problem = "is too large to open: " + std::to_string(r.size.width()) + "x" + std::to_string(r.size.height());
+    return decoded;
+  }
+  if (r.image.isNull()) {
+    decoded.problem = "is not an image the editor can read";
+    return decoded;
+  }
   // PNG data is kept for saving, so the pixels can come back from it: they are dropped until used.
-  if (bytes.substr(0, pngSignature.size()) == pngSignature)
-    return std::make_shared<const Image>(std::make_unique<Image::Impl>(
-        std::string(bytes), image.size(), image.hasAlphaChannel(), image.devicePixelRatio()));
-  return std::make_shared<const Image>(std::make_unique<Image::Impl>(toStoredFormat(std::move(image))));
+  if (bytes.substr(0, pngSignature.size()) == pngSignature) {
+    decoded.image = std::make_shared<const Image>(std::make_unique<Image::Impl>(
+        std::string(bytes), r.image.size(), r.image.hasAlphaChannel(), r.image.devicePixelRatio()));
+    return decoded;  // saved back byte for byte
+  }
+  if (r.frames > 1)
+    decoded.loss = "has " + std::to_string(r.frames) + " frames; the next save keeps only the first, as a PNG";
+  else if (deepColour(r.image))
+    decoded.loss = "has more than 8 bits per colour; the next save stores 8, as a PNG";
+  decoded.image = std::make_shared<const Image>(std::make_unique<Image::Impl>(toStoredFormat(std::move(r.image))));
+  return decoded;
 }
+
+ImageRef decodeImageData(std::string_view bytes) { return decodeImage(bytes).image; }
 
 ImageRef decodeImageFile(const std::filesystem::path& path) {
   auto bytes = ProjectFolder(path.parent_path()).readFile(path.filename().string());

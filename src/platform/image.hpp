@@ -51,6 +51,17 @@ class Image {
   uint64_t serial_ = nextSerial();
 };
 
+// The largest picture the editor opens, in pixels (8192 x 8192: 256 MB of pixels).
+inline constexpr int64_t kMaxImagePixels = int64_t{8192} * 8192;
+
+// What decoding image data found.
+struct DecodedImage {
+  ImageRef image;       // none when the data does not decode
+  std::string problem;  // why there is no image, for messages ("is too large to open: 20000x20000")
+  std::string loss;     // what a PNG save of the image would not keep ("has 3 frames: ..."); usually empty
+};
+DecodedImage decodeImage(std::string_view bytes);
+
 // Decodes an image file whatever its name: the format is detected from the content (PNG, JPEG, GIF,
 // BMP and the others the toolkit reads). None when the file is missing or does not decode.
 ImageRef decodeImageFile(const std::filesystem::path& path);

@@ -1,5 +1,6 @@
 // The text of "data.txt": one line per character, followed by its layer lines between a "####" and a
 // "$$$$" line. Fields are separated by ","; nothing is quoted or escaped.
+#include "model/names.hpp"
 #include "platform/text.hpp"
 #include "project/project_io.hpp"
 
@@ -20,12 +21,10 @@ int32_t number(const std::vector<std::string_view>& fields, size_t index) {
 ParsedProject parseDataText(std::string_view bytes) {
   ParsedProject parsed;
   parsed.hadDataFile = true;
-  std::string repaired;
+  // A byte-order mark some text editors put at the start is not part of the first name. Names keep
+  // their bytes otherwise, valid UTF-8 or not.
   std::string_view content = bytes;
-  if (!text::isValidUtf8(bytes)) {
-    repaired = text::toValidUtf8(bytes);
-    content = repaired;
-  }
+  if (content.substr(0, kByteOrderMark.size()) == kByteOrderMark) content.remove_prefix(kByteOrderMark.size());
 
   std::vector<std::string_view> lines = text::split(content, "\n");
   // The piece after the last line feed is never read: a text without any line feed is an empty

@@ -11,24 +11,30 @@ namespace charstack {
 
 LoadResult loadProject(const ProjectFolder& folder) {
   LoadResult result;
-  std::optional<std::string> bytes = folder.readFile(kDataFileName);
-  if (!bytes) {
-    result.dataFileUnreadable = folder.fileExists(kDataFileName);
-    if (result.dataFileUnreadable)
-      result.problems.push_back({kDataFileName, "could not be read; the project starts empty and saving "
-                                                "will not overwrite it"});
+  FileRead data = folder.read(kDataFileName);
+  if (data.outcome == FileRead::Outcome::Refused) {
+    result.dataFileUnreadable = true;
+    result.problems.push_back({kDataFileName, data.reason + "; the project starts empty and saving will not "
+                                                            "replace it"});
     return result;
   }
-  if (!text::isValidUtf8(*bytes))
-    result.problems.push_back(
-        {kDataFileName, "is not valid UTF-8 text; the invalid bytes were replaced by \"\xEF\xBF\xBD\""});
-  result.list = parseDataText(*bytes).list;
+  if (!data.read()) return result;
+  if (!text::isValidUtf8(data.bytes))
+    result.problems.push_back({kDataFileName, "holds names that are not valid UTF-8 text: the tables show "
+                                              "\"\xEF\xBF\xBD\" for the invalid bytes, and the names keep them "
+                                              "until they are edited"});
+  result.list = parseDataText(data.bytes).list;
+  if (result.list.empty() && !data.bytes.empty()) {
+    result.dataFileWithoutRecords = true;
+    result.problems.push_back({kDataFileName, "holds text but no record the editor can read; saving will not "
+                                              "replace it unless you add records and confirm"});
+  }
 
   struct Job {
     RecordRef record;
     std::string fileName;
-    bool exists = false;
-    ImageRef image;
+    std::string problem;  // why an existing file is not the record's picture
+    DecodedImage decoded;
   };
   std::vector<Job> jobs;
   for (const RecordRef& r : recordsInSaveOrder(result.list)) {
@@ -39,26 +45,30 @@ LoadResult loadProject(const ProjectFolder& folder) {
                                  "its name cannot be used as an image file name; its image is not read"});
       continue;
     }
-    jobs.push_back({r, std::move(fileName), false, nullptr});
+    jobs.push_back({r, std::move(fileName), {}, {}});
   }
 
   // Reading and decoding are independent per record; the records keep their order.
   parallelFor(jobs.size(), [&](size_t i) {
     Job& job = jobs[i];
-    std::optional<std::string> data = folder.readFile(imagePath(job.fileName));
-    if (!data) return;
-    job.exists = true;
-    job.image = decodeImageData(*data);
+    FileRead file = folder.read(imagePath(job.fileName));
+    if (file.outcome == FileRead::Outcome::Refused) {
+      job.problem = std::move(file.reason);
+    } else if (file.read()) {
+      job.decoded = decodeImage(file.bytes);
+      job.problem = std::move(job.decoded.problem);
+    }
   });
 
   for (Job& job : jobs) {
-    if (job.image) {
-      *job.record.image = std::move(job.image);
-    } else if (job.exists) {
+    if (job.decoded.image) {
+      *job.record.image = std::move(job.decoded.image);
+      result.understoodImageFiles.insert(job.fileName);
+      if (!job.decoded.loss.empty()) result.problems.push_back({imagePath(job.fileName), job.decoded.loss});
+    } else if (!job.problem.empty()) {
       result.unreadableImageFiles.insert(job.fileName);
-      result.problems.push_back({imagePath(job.fileName),
-                                 "is not an image the editor can read; the record has no image and the "
-                                 "file is kept as it is"});
+      result.problems.push_back(
+          {imagePath(job.fileName), job.problem + "; the record has no picture and the file is kept as it is"});
     }
   }
   return result;

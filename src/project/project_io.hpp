@@ -1,7 +1,9 @@
 // Reading and writing a project: "data.txt" and the image files in "img/".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -39,8 +41,12 @@ struct LoadResult {
   std::vector<Problem> problems;
   // Image files that exist but could not be read as images (file names inside "img/").
   std::set<std::string> unreadableImageFiles;
+  // Image files that were read as the records' pictures.
+  std::set<std::string> understoodImageFiles;
   // "data.txt" exists but could not be read.
   bool dataFileUnreadable = false;
+  // "data.txt" holds text but no record.
+  bool dataFileWithoutRecords = false;
 };
 
 // Reads "data.txt" and every record's image from the project folder.
@@ -48,15 +54,27 @@ LoadResult loadProject(const ProjectFolder& folder);
 
 struct SaveReport {
   // Nothing at all was written because the model cannot be saved as it stands (a name that the
-  // format cannot hold, two records sharing an image file).
+  // format cannot hold, two records sharing an image file), or the user must confirm first.
   bool refused = false;
+  // The save would replace a "data.txt" that held text but no record; SaveOptions can allow that.
+  bool needsConfirmation = false;
   bool dataFileWritten = false;
+  // Where the old text of a replaced "data.txt" without records was kept; empty when none.
+  std::string backupFile;
   std::vector<Problem> problems;
   bool ok() const { return !refused && problems.empty(); }
 };
 
+struct SaveOptions {
+  // Replace a "data.txt" that held text but no record, keeping its old text beside it.
+  bool replaceDataFileWithoutRecords = false;
+  // Called now and then on the saving thread with the records done so far and their number.
+  std::function<void(size_t done, size_t total)> progress;
+};
+
 // Writes the model into the project folder: pending deletions first, then every record's image in
 // save order, then "data.txt". Updates savedName of each record and empties pendingDeletions.
-SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFolder& folder);
+SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFolder& folder,
+                       const SaveOptions& options = {});
 
 }  // namespace charstack

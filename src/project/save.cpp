@@ -1,8 +1,9 @@
 // Writing a project folder: pending deletions first, then each record's image in save order, then
 // "data.txt", and last the files that "data.txt" no longer refers to. Every file is replaced
-// atomically, and every failure is reported.
-#include <map>
+// atomically, every failure is reported, and nothing the editor could not read is ever deleted,
+// replaced or emptied.
 #include <optional>
+#include <unordered_map>
 
 #include "model/names.hpp"
 #include "platform/image.hpp"
@@ -14,9 +15,9 @@ namespace charstack {
 
 namespace {
 
-
 // Checks that must pass before any file is touched.
-bool checkBeforeSaving(CharacterList& list, const std::vector<RecordRef>& records, SaveReport& report) {
+bool checkBeforeSaving(CharacterList& list, const std::vector<RecordRef>& records,
+                       const std::vector<std::string>& fileNames, SaveReport& report) {
   bool ok = true;
   for (const RecordRef& r : records) {
     NameProblem problem = checkName(*r.name);
@@ -26,146 +27,266 @@ bool checkBeforeSaving(CharacterList& list, const std::vector<RecordRef>& record
       ok = false;
     }
   }
-  std::map<std::string, const RecordRef*> owners;
-  for (const RecordRef& r : records) {
-    std::string fileName = imageFileName(*r.name, r.number);
-    auto [it, inserted] = owners.emplace(fileName, &r);
+  std::unordered_map<std::string_view, size_t> owners;
+  owners.reserve(records.size());
+  for (size_t i = 0; i < records.size(); ++i) {
+    auto [it, inserted] = owners.emplace(fileNames[i], i);
     if (!inserted) {
-      report.problems.push_back({imagePath(fileName), describeRecord(list, *it->second) + " and " +
-                                                          describeRecord(list, r) +
-                                                          " would share this image file; rename one of them"});
+      report.problems.push_back({imagePath(fileNames[i]), describeRecord(list, records[it->second]) + " and " +
+                                                              describeRecord(list, records[i]) +
+                                                              " would share this image file; rename one of them"});
       ok = false;
     }
   }
   return ok;
 }
 
+// Decides, file by file, whether the save may replace or delete a file of "img/": only when nothing
+// is there, or a file that the editor read as a picture or wrote itself, or a regular file that reads
+// and decodes now. Whatever else is there is kept, and remembered as such.
+class ImageFolderGuard {
+ public:
+  ImageFolderGuard(EditorState& state, const ProjectFolder& folder) : state_(state), folder_(folder) {
+    present_ = folder.listFolder(kImageFolder);
+  }
+
+  // Whether something may stand under the name (a file listed when the save began).
+  bool mayExist(const std::string& fileName) const { return !present_ || present_->count(fileName) != 0; }
+
+  // Why the file must be left alone, phrased to follow "it"; none when the save may touch it.
+  std::optional<std::string> refusal(const std::string& fileName) {
+    if (state_.unreadableImageFiles.count(fileName)) return std::string("could not be read as a picture");
+    const std::string path = imagePath(fileName);
+    FileInfo info = folder_.inspect(path);
+    if (!info.exists) return std::nullopt;
+    if (!info.regular) return keep(fileName, info.reason);
+    if (state_.understoodImageFiles.count(fileName)) return std::nullopt;
+    FileRead file = folder_.read(path);
+    if (file.outcome == FileRead::Outcome::Refused) return keep(fileName, file.reason);
+    if (file.read()) {
+      DecodedImage decoded = decodeImage(file.bytes);
+      if (!decoded.image) return keep(fileName, decoded.problem);
+      state_.understoodImageFiles.insert(fileName);
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::optional<std::string> keep(const std::string& fileName, std::string reason) {
+    state_.unreadableImageFiles.insert(fileName);
+    return reason;
+  }
+
+  EditorState& state_;
+  const ProjectFolder& folder_;
+  std::optional<std::set<std::string>> present_;
+};
+
+std::string keptText(const std::string& reason) {
+  return "was kept: it " + reason + ", and the editor does not delete what it could not read";
+}
+
+std::string notWrittenText(const std::string& reason) {
+  return "was not written: the file there " + reason +
+         ", and the editor does not replace what it could not read; move that file away or rename the record, "
+         "then save again";
+}
+
+// Keeps the text of a "data.txt" that is about to be replaced under a new name beside it:
+// "data.txt.bak", or "data.txt.bak2" and on when that is taken. The name, or none on failure.
+std::optional<std::string> backUpDataFile(const ProjectFolder& folder, SaveReport& report) {
+  FileRead old = folder.read(kDataFileName);
+  if (old.outcome == FileRead::Outcome::Missing) return std::string();
+  if (!old.read()) {
+    report.problems.push_back({kDataFileName, "was not replaced: it " + old.reason});
+    return std::nullopt;
+  }
+  for (int n = 1; n < 1000; ++n) {
+    std::string name = std::string(kDataFileName) + ".bak" + (n == 1 ? "" : std::to_string(n));
+    Status s = folder.writeNewFile(name, old.bytes);
+    if (s.ok()) return name;
+    if (folder.inspect(name).exists) continue;  // taken: try the next name
+    report.problems.push_back({name, "could not be written: " + s.error + "; " + kDataFileName + " was not replaced"});
+    return std::nullopt;
+  }
+  report.problems.push_back({kDataFileName, "was not replaced: no free name for a copy of its old text"});
+  return std::nullopt;
+}
+
 }  // namespace
 
-SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFolder& folder) {
+SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFolder& folder,
+                       const SaveOptions& options) {
   SaveReport report;
   std::vector<RecordRef> records = recordsInSaveOrder(list);
-  if (!checkBeforeSaving(list, records, report)) {
+  std::vector<std::string> fileNames(records.size());
+  for (size_t i = 0; i < records.size(); ++i) fileNames[i] = imageFileName(*records[i].name, records[i].number);
+  if (!checkBeforeSaving(list, records, fileNames, report)) {
     report.refused = true;
     return report;
   }
 
+  // Whether "data.txt" may be written, decided before anything is touched.
+  const FileInfo dataInfo = folder.inspect(kDataFileName);
+  bool writeData = dataInfo.exists || !list.empty();  // an empty project without a data file stays without
+  bool backUp = false;
+  if (state.dataFileUnreadable || (dataInfo.exists && !dataInfo.regular)) {
+    report.problems.push_back(
+        {kDataFileName, "was not written: it " + (dataInfo.exists && !dataInfo.regular ? dataInfo.reason
+                                                                                       : std::string("could not be read")) +
+                            ", and the editor does not replace what it could not read"});
+    writeData = false;
+  } else if (state.dataFileWithoutRecords && dataInfo.exists) {
+    if (list.empty()) {
+      report.problems.push_back({kDataFileName, "was left as it is: it holds text but no record the editor can read"});
+      writeData = false;
+    } else if (!options.replaceDataFileWithoutRecords) {
+      report.problems.push_back({kDataFileName, "holds text but no record the editor can read; replacing it "
+                                                "needs your confirmation (its old text is kept beside it)"});
+      report.needsConfirmation = true;
+      report.refused = true;
+      return report;
+    } else {
+      backUp = true;
+    }
+  }
+
   if (Status s = folder.createFolder(kImageFolder); !s.ok())
     report.problems.push_back({std::string(kImageFolder) + "/", "could not be created: " + s.error});
+  ImageFolderGuard guard(state, folder);
 
   for (const std::string& name : state.pendingImageDeletions) {
     if (!isSafeImageFileName(name)) {
       report.problems.push_back({imagePath(name), "was not deleted: the name is not a plain file name"});
-    } else if (state.unreadableImageFiles.count(name)) {
-      report.problems.push_back(
-          {imagePath(name), "was kept: the editor could not read it as an image, so it does not delete it"});
+    } else if (!guard.mayExist(name)) {
+      continue;
+    } else if (std::optional<std::string> refusal = guard.refusal(name)) {
+      report.problems.push_back({imagePath(name), keptText(*refusal)});
     } else if (Status s = folder.removeFile(imagePath(name)); !s.ok()) {
       report.problems.push_back({imagePath(name), "could not be deleted: " + s.error});
+    } else {
+      state.understoodImageFiles.erase(name);
     }
   }
   state.pendingImageDeletions = {};
 
-  if (list.empty()) {
-    // An empty project has no lines. When a data file is there, it is emptied, so that the
-    // characters removed in the editor do not come back at the next start.
-    if (!state.dataFileUnreadable && folder.fileExists(kDataFileName)) {
-      if (Status s = folder.writeFileAtomically(kDataFileName, ""); s.ok())
-        report.dataFileWritten = true;
-      else
-        report.problems.push_back({kDataFileName, "could not be written: " + s.error});
-    }
-    return report;
-  }
+  // Records with a picture go through the writing pipeline; the others only have files to remove.
+  std::vector<size_t> withPicture;
+  for (size_t i = 0; i < records.size(); ++i)
+    if (*records[i].image && isSafeImageFileName(fileNames[i])) withPicture.push_back(i);
 
   // Encode every image first, on all cores.
   std::vector<std::optional<std::string>> encoded(records.size());
-  parallelFor(records.size(), [&](size_t i) {
-    const RecordRef& r = records[i];
-    if (*r.image && isSafeImageFileName(imageFileName(*r.name, r.number))) encoded[i] = encodePng(**r.image);
-  });
+  parallelFor(withPicture.size(), [&](size_t j) { encoded[withPicture[j]] = encodePng(**records[withPicture[j]].image); });
 
   // Files this save writes; an old file of another record is never removed when one of them has its name.
   std::set<std::string> written;
-  for (size_t i = 0; i < records.size(); ++i)
-    if (encoded[i]) written.insert(imageFileName(*records[i].name, records[i].number));
+  for (size_t i : withPicture)
+    if (encoded[i]) written.insert(fileNames[i]);
 
-  auto removeIfAllowed = [&](const std::string& fileName) {
-    if (!isSafeImageFileName(fileName) || written.count(fileName) || state.unreadableImageFiles.count(fileName))
-      return;
-    if (Status s = folder.removeFile(imagePath(fileName)); !s.ok())
-      report.problems.push_back({imagePath(fileName), "could not be deleted: " + s.error});
+  size_t done = 0;
+  auto advance = [&] {
+    if (options.progress && (++done % 1024 == 0 || done == records.size())) options.progress(done, records.size());
   };
 
-  // The files are then put in place one by one in save order. Their temporary files are written and
-  // fsynced a few files ahead on several threads: a file's fsync waits for the disk, not for a core.
-  std::vector<ProjectFolder::PreparedWrite> prepared(records.size());
-  auto prepare = [&](size_t i) {
-    if (!encoded[i]) return;
-    prepared[i] = folder.prepareWrite(imagePath(imageFileName(*records[i].name, records[i].number)), *encoded[i]);
-    encoded[i]->clear();
-    encoded[i]->shrink_to_fit();
-  };
   bool committed = false;
   std::vector<std::string> stale;  // files to remove once "data.txt" no longer refers to them
   std::vector<size_t> renamed;     // records whose savedName changes then
-  auto put = [&](size_t i) {
+  // After a record's own file is settled: its file under an old name goes once "data.txt" is written.
+  auto settleName = [&](size_t i) {
     const RecordRef& r = records[i];
-    std::string fileName = imageFileName(*r.name, r.number);
-    if (!isSafeImageFileName(fileName)) {
-      report.problems.push_back({describeRecord(list, r), "its image was not saved: the name cannot be used as "
-                                                          "an image file name"});
-      return;
-    }
     std::optional<std::string> oldFile;
     if (*r.savedName) oldFile = imageFileName(**r.savedName, r.number);
-
-    if (*r.image) {
-      if (!encoded[i]) {
-        report.problems.push_back({imagePath(fileName), "could not be encoded as PNG; the old file is kept"});
-        return;
-      }
-      if (Status s = folder.commitWrite(prepared[i]); !s.ok()) {
-        report.problems.push_back({imagePath(fileName), "could not be written: " + s.error});
-        return;
-      }
-      committed = true;
-      state.unreadableImageFiles.erase(fileName);  // replaced by the record's own picture
-    } else {
-      // A record without a picture has no file: a stale one under its name would be taken as its
-      // image at the next start.
-      stale.push_back(fileName);
-    }
-    if (oldFile && *oldFile != fileName) {
-      // The file under the old name is still what the "data.txt" on disk refers to: it goes, and the
-      // record takes its new name, only once the new "data.txt" is written.
+    if (oldFile && *oldFile != fileNames[i]) {
+      // The file under the old name is still what the "data.txt" on disk refers to.
       stale.push_back(*oldFile);
       renamed.push_back(i);
       return;
     }
     *r.savedName = *r.name;
   };
+
+  // The files are put in place one by one in save order. Their temporary files are written and
+  // fsynced a few files ahead on several threads: a file's fsync waits for the disk, not for a core.
+  std::vector<ProjectFolder::PreparedWrite> prepared(records.size());
+  auto prepare = [&](size_t j) {
+    const size_t i = withPicture[j];
+    if (!encoded[i]) return;
+    prepared[i] = folder.prepareWrite(imagePath(fileNames[i]), *encoded[i]);
+    encoded[i]->clear();
+    encoded[i]->shrink_to_fit();
+  };
+  auto put = [&](size_t j) {
+    const size_t i = withPicture[j];
+    const std::string& fileName = fileNames[i];
+    advance();
+    if (!encoded[i]) {
+      report.problems.push_back({imagePath(fileName), "could not be encoded as PNG; the old file is kept"});
+      return;
+    }
+    if (std::optional<std::string> refusal = guard.refusal(fileName)) {
+      prepared[i] = {};
+      report.problems.push_back({imagePath(fileName), notWrittenText(*refusal)});
+      return;
+    }
+    if (Status s = folder.commitWrite(prepared[i]); !s.ok()) {
+      report.problems.push_back({imagePath(fileName), "could not be written: " + s.error});
+      return;
+    }
+    committed = true;
+    state.understoodImageFiles.insert(fileName);
+    settleName(i);
+  };
   constexpr size_t kWriteThreads = 4, kWriteAhead = 4;
-  orderedPipeline(records.size(), kWriteThreads, kWriteAhead, prepare, put);
+  orderedPipeline(withPicture.size(), kWriteThreads, kWriteAhead, prepare, put);
+
+  for (size_t i = 0; i < records.size(); ++i) {
+    const RecordRef& r = records[i];
+    if (*r.image && isSafeImageFileName(fileNames[i])) continue;  // written above
+    advance();
+    if (!isSafeImageFileName(fileNames[i])) {
+      report.problems.push_back({describeRecord(list, r), "its image was not saved: the name cannot be used as "
+                                                          "an image file name"});
+      continue;
+    }
+    // A record without a picture has no file: a stale one under its name would be taken as its
+    // image at the next start.
+    stale.push_back(fileNames[i]);
+    settleName(i);
+  }
 
   // One fsync of "img/" makes all the renames durable, before "data.txt" refers to the files.
   if (committed) {
-    const std::string imageFolder = std::string(kImageFolder) + "/";
     if (Status s = folder.syncFolder(kImageFolder); !s.ok())
-      report.problems.push_back({imageFolder, "could not be written: " + s.error});
+      report.problems.push_back({std::string(kImageFolder) + "/", "could not be written: " + s.error});
   }
 
-  if (state.dataFileUnreadable) {
-    report.problems.push_back({kDataFileName, "was not written: it could not be read when the project was "
-                                              "opened, and saving would replace it"});
-    return report;  // nothing refers to the new names yet: the old files stay
+  if (!writeData) return report;  // nothing refers to the new names yet: the old files stay
+  if (backUp) {
+    std::optional<std::string> backup = backUpDataFile(folder, report);
+    if (!backup) return report;
+    report.backupFile = *backup;
   }
-  if (Status s = folder.writeFileAtomically(kDataFileName, buildDataText(list)); s.ok())
-    report.dataFileWritten = true;
-  else
+  if (Status s = folder.writeFileAtomically(kDataFileName, buildDataText(list)); !s.ok()) {
     report.problems.push_back({kDataFileName, "could not be written: " + s.error});
-  if (!report.dataFileWritten) return report;  // the old files stay for the old "data.txt"
+    return report;  // the old files stay for the old "data.txt"
+  }
+  report.dataFileWritten = true;
+  state.dataFileWithoutRecords = false;
 
-  for (const std::string& fileName : stale) removeIfAllowed(fileName);
+  for (const std::string& fileName : stale) {
+    if (written.count(fileName) || !guard.mayExist(fileName)) continue;
+    // A file known to be unreadable since the load was reported then; it simply stays.
+    const bool known = state.unreadableImageFiles.count(fileName) != 0;
+    if (std::optional<std::string> refusal = guard.refusal(fileName)) {
+      if (!known) report.problems.push_back({imagePath(fileName), keptText(*refusal)});
+      continue;
+    }
+    if (Status s = folder.removeFile(imagePath(fileName)); !s.ok())
+      report.problems.push_back({imagePath(fileName), "could not be deleted: " + s.error});
+    else
+      state.understoodImageFiles.erase(fileName);
+  }
   for (size_t i : renamed) *records[i].savedName = *records[i].name;
   return report;
 }

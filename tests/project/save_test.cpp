@@ -225,10 +225,10 @@ TEST(Save, UnreadableImageFileIsNeverDeleted) {
   ASSERT_EQ(r.problems.size(), 1u);
   EXPECT_EQ(r.problems[0].file, "img/B2");
 
-  // A picture the user gives the record replaces the unreadable file.
+  // Not even a picture the user gives the record replaces the unreadable file.
   p.list.characters[1].image = testImage(3, 3, 3);
-  ASSERT_TRUE(save(dir, p).ok());
-  EXPECT_TRUE(load(dir).list.characters[1].image->samePixels(*testImage(3, 3, 3)));
+  EXPECT_FALSE(save(dir, p).ok());
+  EXPECT_EQ(dir.read("img/B2"), "also unreadable");
 }
 
 TEST(Save, OldFileOfARenamedRecordIsNotRemovedWhenAnotherRecordNowWritesIt) {
