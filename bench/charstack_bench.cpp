@@ -384,6 +384,47 @@ void benchTick(int rounds, std::vector<Row>& rows) {
                   allocations == 0});
 }
 
+// ---- 7. Saving 100,000 records without pictures --------------------------------------------------
+
+void benchManyRecords(int rounds, std::vector<Row>& rows) {
+  constexpr int kCharacters = 10000, kLayers = 9;  // 100,000 records
+  TempDir dir("charstack-bench-many");
+  const ProjectFolder folder(dir.path());
+  CharacterList list;
+  for (int k = 0; k < kCharacters; ++k) {
+    Character c;
+    c.name = "hero" + std::to_string(k % 97) + "-";
+    c.value = 100 + k % 50;
+    c.x = k, c.y = -k;
+    for (int m = 0; m < kLayers; ++m) {
+      Layer l;
+      l.name = "part" + std::to_string(m) + "-";
+      l.value = 150 + m;
+      l.visible = m % 2;
+      c.layers.push_back(std::move(l));
+    }
+    list.characters.push_back(std::move(c));
+  }
+  EditorState state;
+  if (!saveProject(list, state, folder).ok()) throw std::runtime_error("cannot save the many-records project");
+  std::vector<double> ratios, tSave, tText;
+  for (int round = 0; round < rounds; ++round) {
+    const double text = timeSeconds([&] {
+      if (!folder.writeFileAtomically(kDataFileName, buildDataText(list)).ok())
+        throw std::runtime_error("cannot write data.txt");
+    });
+    const double save = timeSeconds([&] {
+      if (!saveProject(list, state, folder).ok()) throw std::runtime_error("the many-records save failed");
+    });
+    tText.push_back(text);
+    tSave.push_back(save);
+    ratios.push_back(save / text);
+  }
+  const double q = median(ratios);
+  rows.push_back({"save 100k records without pictures", formatSeconds(median(tSave)),
+                  "data.txt alone " + formatSeconds(median(tText)), formatFixed(q, 2), "<= 2.00", q <= 2.0});
+}
+
 // ---- 5. Idle window, measured by charstack_idle_bench -------------------------------------------
 
 void benchIdle(std::vector<Row>& rows) {
@@ -441,6 +482,7 @@ int main(int argc, char** argv) {
     if (options.big) benchProject("50 x 1024^2", 50, 10, 1024, std::max(1, options.rounds - 2), rows);
     benchComposition(options.rounds, rows);
     benchTick(options.rounds, rows);
+    benchManyRecords(options.rounds, rows);
     if (options.idle) benchIdle(rows);
     printTable(rows);
   } catch (const std::exception& e) {

@@ -1,14 +1,21 @@
 #include "app/main_window.hpp"
 
+#include <QApplication>
+#include <algorithm>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDockWidget>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "ui/canvas_widget.hpp"
@@ -27,13 +34,10 @@ QString problemText(const Problem& problem) {
   return QStringLiteral("%1: %2").arg(QString::fromStdString(problem.file), QString::fromStdString(problem.reason));
 }
 
-// The first few problems on one line; the status bar has room for no more.
+// The first problem on one line; the Problems panel lists them all.
 QString problemLine(const std::vector<Problem>& problems) {
-  constexpr size_t kShown = 3;
-  QStringList parts;
-  for (size_t i = 0; i < problems.size() && i < kShown; ++i) parts << problemText(problems[i]);
-  QString line = parts.join(QStringLiteral("; "));
-  if (problems.size() > kShown) line += QObject::tr("; and %1 more").arg(problems.size() - kShown);
+  QString line = problemText(problems.front());
+  if (problems.size() > 1) line += QObject::tr(" (and %n more in the Problems panel)", nullptr, int(problems.size() - 1));
   return line;
 }
 
@@ -61,7 +65,10 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
 
   setWindowTitle(tr("%1 — charstack").arg(folderText(folder)));
   const QString loadText = describeLoadProblems(controller_->loadProblems());
-  if (!loadText.isEmpty()) showStatus(loadText);
+  if (!loadText.isEmpty()) {
+    showStatus(loadText);
+    showProblems(tr("Problems found when opening the project"), controller_->loadProblems());
+  }
 }
 
 MainWindow::~MainWindow() {
@@ -120,21 +127,65 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   setMinimumSize(760, 480);
   resize(1100, 680);
 
-  connect(insertCharacter_, &QPushButton::clicked, this, [this] { controller_->insert1(); });
-  connect(insertLayer_, &QPushButton::clicked, this, [this] { controller_->insert2(); });
-  connect(removeCharacter_, &QPushButton::clicked, this, [this] { controller_->remove1(); });
-  connect(removeLayer_, &QPushButton::clicked, this, [this] { controller_->remove2(); });
+  connect(insertCharacter_, &QPushButton::clicked, this, [this] { controller_->insert1(), noteEdit(); });
+  connect(insertLayer_, &QPushButton::clicked, this, [this] { controller_->insert2(), noteEdit(); });
+  connect(removeCharacter_, &QPushButton::clicked, this, [this] { controller_->remove1(), noteEdit(); });
+  connect(removeLayer_, &QPushButton::clicked, this, [this] { controller_->remove2(), noteEdit(); });
   connect(save_, &QPushButton::clicked, this, [this] { save(); });
   auto* saveShortcut = new QShortcut(QKeySequence::Save, this);
   connect(saveShortcut, &QShortcut::activated, this, [this] { save(); });
 
-  for (MirrorTableModel* model : {characterModel_, layerModel_})
+  for (MirrorTableModel* model : {characterModel_, layerModel_}) {
     connect(model, &MirrorTableModel::editRefused, this, &MainWindow::showStatus);
-  for (ImageWellWidget* well : {characterWell_, layerWell_})
+    connect(model, &MirrorTableModel::edited, this, &MainWindow::noteEdit);
+  }
+  for (ImageWellWidget* well : {characterWell_, layerWell_}) {
     connect(well, &ImageWellWidget::message, this, &MainWindow::showStatus);
+    connect(well, &ImageWellWidget::imageChanged, this, &MainWindow::noteEdit);
+  }
+  connect(canvas_, &CanvasWidget::dragged, this, &MainWindow::noteEdit);
+  for (MirrorTableView* table : {characterTable_, layerTable_})
+    connect(table, &MirrorTableView::clickSent, this, &MainWindow::syncHighlights);
+
+  problemsList_ = new QTreeWidget;
+  problemsList_->setObjectName(QStringLiteral("problems"));
+  problemsList_->setColumnCount(2);
+  problemsList_->setHeaderLabels({tr("File"), tr("Problem")});
+  problemsList_->setRootIsDecorated(false);
+  problemsList_->setWordWrap(true);
+  problemsList_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  problemsDock_ = new QDockWidget(tr("Problems"), this);
+  problemsDock_->setObjectName(QStringLiteral("problemsPanel"));
+  problemsDock_->setWidget(problemsList_);
+  addDockWidget(Qt::BottomDockWidgetArea, problemsDock_);
+  problemsDock_->hide();
+  // Made now, so that the first message does not make the layout jump.
+  statusBar()->setSizeGripEnabled(true);
 }
 
 void MainWindow::showStatus(const QString& text) { statusBar()->showMessage(text); }
+
+void MainWindow::showProblems(const QString& title, const std::vector<Problem>& problems) {
+  problemsList_->clear();
+  for (const Problem& p : problems)
+    problemsList_->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(p.file), QString::fromStdString(p.reason)}));
+  problemsDock_->setWindowTitle(title);
+  problemsDock_->setVisible(!problems.empty());
+  // A few lines high: the editor keeps most of the room.
+  const int lines = static_cast<int>(std::min<size_t>(problems.size(), 5)) + 1;
+  resizeDocks({problemsDock_}, {lines * problemsList_->fontMetrics().height() + 24}, Qt::Vertical);
+}
+
+void MainWindow::syncHighlights() {
+  const EditorState& state = controller_->state();
+  characterTable_->setSelectionIndex(state.selectedCharacterRow);
+  layerTable_->setSelectionIndex(state.selectedLayerRow);
+}
+
+void MainWindow::noteEdit() {
+  if (!saveMessage_.isEmpty() && statusBar()->currentMessage() == saveMessage_) statusBar()->clearMessage();
+  saveMessage_.clear();
+}
 
 void MainWindow::commitOpenEdits() {
   characterTable_->commitOpenEdit();
@@ -152,20 +203,64 @@ QString MainWindow::describeSave(const SaveReport& report, const QString& folder
 
 QString MainWindow::describeLoadProblems(const std::vector<Problem>& problems) {
   if (problems.empty()) return {};
-  return tr("Loaded with problems: %1").arg(problemLine(problems));
+  return tr("Opened with problems: %1").arg(problemLine(problems));
 }
 
 SaveReport MainWindow::save() {
+  if (saving_) return {};
   commitOpenEdits();
-  SaveReport report = controller_->saveBtn();
-  showStatus(describeSave(report, folderText(controller_->folder().path())));
+  saving_ = true;
+  // A long save shows its progress after half a second and keeps the window painting; the window
+  // takes no input meanwhile.
+  QElapsedTimer clock;
+  clock.start();
+  qint64 lastEvents = 0;
+  std::unique_ptr<QProgressDialog> progress;
+  SaveOptions options;
+  options.progress = [&](size_t done, size_t total) {
+    const qint64 now = clock.elapsed();
+    if (now < 500 || now - lastEvents < 50) return;
+    lastEvents = now;
+    if (!progress) {
+      progress = std::make_unique<QProgressDialog>(tr("Saving the project…"), QString(), 0, 1000, this);
+      progress->setWindowModality(Qt::WindowModal);
+      progress->setMinimumDuration(0);
+    }
+    progress->setValue(total ? static_cast<int>(done * 1000 / total) : 0);
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  };
+  SaveReport report = controller_->saveBtn(options);
+  if (report.needsConfirmation && askToReplaceDataFile()) {
+    options.replaceDataFileWithoutRecords = true;
+    report = controller_->saveBtn(options);
+  }
+  progress.reset();
+  saving_ = false;
+
+  saveMessage_ = describeSave(report, folderText(controller_->folder().path()));
+  if (!report.backupFile.empty())
+    saveMessage_ += tr(" (the old %1 was kept as %2)").arg(QString::fromLatin1(kDataFileName),
+                                                            QString::fromStdString(report.backupFile));
+  showStatus(saveMessage_);
   if (!report.ok()) {
+    showProblems(tr("Problems of the last save"), report.problems);
     QStringList lines;
     lines << (report.refused ? tr("Nothing was saved.") : tr("Some files could not be saved."));
     for (const Problem& problem : report.problems) lines << problemText(problem);
     showSaveFailure(lines.join(QLatin1Char('\n')));
+  } else if (problemsDock_->windowTitle() == tr("Problems of the last save")) {
+    problemsDock_->hide();
   }
   return report;
+}
+
+bool MainWindow::askToReplaceDataFile() {
+  return QMessageBox::question(
+             this, tr("Replace data.txt?"),
+             tr("%1 holds text but no record the editor can read. Replace it with the project's records? Its "
+                "old text is kept beside it as %1.bak.")
+                 .arg(QString::fromLatin1(kDataFileName)),
+             QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 void MainWindow::showSaveFailure(const QString& text) {
@@ -183,6 +278,10 @@ MainWindow::CloseChoice MainWindow::askAboutUnsavedChanges() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (saving_) {
+    event->ignore();
+    return;
+  }
   commitOpenEdits();
   if (controller_->hasUnsavedChanges()) {
     switch (askAboutUnsavedChanges()) {

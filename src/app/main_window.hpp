@@ -9,7 +9,9 @@
 #include "controller/init_layer.hpp"
 #include "platform/qt_timer.hpp"
 
+class QDockWidget;
 class QPushButton;
+class QTreeWidget;
 
 namespace charstack {
 
@@ -45,7 +47,7 @@ class MainWindow : public QMainWindow {
   // Saves the project (the Save button and Ctrl+S) and tells the user how it went.
   SaveReport save();
 
-  // What the user is told about a save, and about the load problems.
+  // What the status bar says about a save, and about the problems found when opening.
   static QString describeSave(const SaveReport& report, const QString& folder);
   static QString describeLoadProblems(const std::vector<Problem>& problems);
 
@@ -58,12 +60,20 @@ class MainWindow : public QMainWindow {
   virtual void showSaveFailure(const QString& text);
   // Asks what to do with unsaved changes when the window closes. Tests override this too.
   virtual CloseChoice askAboutUnsavedChanges();
+  // Asks whether a "data.txt" that held no record may be replaced. Tests override this too.
+  virtual bool askToReplaceDataFile();
 
  private:
   void buildWidgets(CharacterList& list, EditorState& state);
   // Commits open cell editors and copies the selected rows into the model at once.
   void commitOpenEdits();
   void showStatus(const QString& text);
+  // Lists problems, with their files and reasons, in the Problems panel and shows it.
+  void showProblems(const QString& title, const std::vector<Problem>& problems);
+  // Highlights in each table the row its selection names, and no other.
+  void syncHighlights();
+  // After an edit the message about the last save is out of date.
+  void noteEdit();
 
   QtTimerService timers_;
   std::unique_ptr<InitLayer> controller_;
@@ -81,6 +91,10 @@ class MainWindow : public QMainWindow {
   QPushButton* removeCharacter_ = nullptr;
   QPushButton* removeLayer_ = nullptr;
   QPushButton* save_ = nullptr;
+  QDockWidget* problemsDock_ = nullptr;
+  QTreeWidget* problemsList_ = nullptr;
+  QString saveMessage_;  // the status bar's message about the last save, while it shows
+  bool saving_ = false;
 };
 
 }  // namespace charstack

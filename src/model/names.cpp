@@ -14,6 +14,10 @@ bool hasUnsafeCharacters(std::string_view text) {
 }  // namespace
 
 NameProblem checkName(std::string_view name) {
+  // Most names hold none of the characters looked for below: one scan settles them.
+  constexpr std::string_view kSpecial(",\n#$/\0", 6);
+  if (name.find_first_of(kSpecial) == std::string_view::npos && name.substr(0, kByteOrderMark.size()) != kByteOrderMark)
+    return name.size() + kNumberRoom > kMaxFileNameBytes ? NameProblem::TooLong : NameProblem::None;
   if (name.find(',') != std::string_view::npos || name.find('\n') != std::string_view::npos ||
       name.find("####") != std::string_view::npos || name.find("$$$$") != std::string_view::npos ||
       name.substr(0, 3) == kByteOrderMark)

@@ -8,6 +8,9 @@ std::string imagePath(std::string_view fileName) { return std::string(kImageFold
 
 std::vector<RecordRef> recordsInSaveOrder(CharacterList& list) {
   std::vector<RecordRef> records;
+  size_t count = list.characters.size();
+  for (const Character& c : list.characters) count += c.layers.size();
+  records.reserve(count);
   forEachRecord(list, [&](auto& r, int64_t number, int64_t characterRow, int64_t layerRow) {
     records.push_back({&r.name, &r.savedName, &r.image, number, layerRow >= 0, characterRow, layerRow});
   });

@@ -2,8 +2,10 @@
 // "data.txt", and last the files that "data.txt" no longer refers to. Every file is replaced
 // atomically, every failure is reported, and nothing the editor could not read is ever deleted,
 // replaced or emptied.
+#include <algorithm>
+#include <functional>
 #include <optional>
-#include <unordered_map>
+#include <utility>
 
 #include "model/names.hpp"
 #include "platform/image.hpp"
@@ -27,18 +29,27 @@ bool checkBeforeSaving(CharacterList& list, const std::vector<RecordRef>& record
       ok = false;
     }
   }
-  std::unordered_map<std::string_view, size_t> owners;
-  owners.reserve(records.size());
-  for (size_t i = 0; i < records.size(); ++i) {
-    auto [it, inserted] = owners.emplace(fileNames[i], i);
-    if (!inserted) {
-      report.problems.push_back({imagePath(fileNames[i]), describeRecord(list, records[it->second]) + " and " +
-                                                              describeRecord(list, records[i]) +
-                                                              " would share this image file; rename one of them"});
-      ok = false;
+  // Two records sharing a file name have the same hash: sorting the hashes finds them without a
+  // node per record (a project may have a million records).
+  std::vector<std::pair<size_t, size_t>> hashes(records.size());  // hash, record
+  for (size_t i = 0; i < records.size(); ++i) hashes[i] = {std::hash<std::string>{}(fileNames[i]), i};
+  std::sort(hashes.begin(), hashes.end());
+  std::vector<std::pair<size_t, size_t>> shared;  // a record, and the first record with its file name
+  for (size_t a = 0, end; a < hashes.size(); a = end) {
+    for (end = a + 1; end < hashes.size() && hashes[end].first == hashes[a].first; ++end) {
+      for (size_t b = a; b < end; ++b) {
+        if (fileNames[hashes[b].second] != fileNames[hashes[end].second]) continue;
+        shared.emplace_back(hashes[end].second, hashes[b].second);
+        break;
+      }
     }
   }
-  return ok;
+  std::sort(shared.begin(), shared.end());
+  for (auto [record, owner] : shared)
+    report.problems.push_back({imagePath(fileNames[record]), describeRecord(list, records[owner]) + " and " +
+                                                                 describeRecord(list, records[record]) +
+                                                                 " would share this image file; rename one of them"});
+  return ok && shared.empty();
 }
 
 // Decides, file by file, whether the save may replace or delete a file of "img/": only when nothing
@@ -175,18 +186,18 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
   for (size_t i = 0; i < records.size(); ++i)
     if (*records[i].image && isSafeImageFileName(fileNames[i])) withPicture.push_back(i);
 
-  // Encode every image first, on all cores.
-  std::vector<std::optional<std::string>> encoded(records.size());
-  parallelFor(withPicture.size(), [&](size_t j) { encoded[withPicture[j]] = encodePng(**records[withPicture[j]].image); });
+  // Encode every image first, on all cores (indexed like withPicture).
+  std::vector<std::optional<std::string>> encoded(withPicture.size());
+  parallelFor(withPicture.size(), [&](size_t j) { encoded[j] = encodePng(**records[withPicture[j]].image); });
 
   // Files this save writes; an old file of another record is never removed when one of them has its name.
   std::set<std::string> written;
-  for (size_t i : withPicture)
-    if (encoded[i]) written.insert(fileNames[i]);
+  for (size_t j = 0; j < withPicture.size(); ++j)
+    if (encoded[j]) written.insert(fileNames[withPicture[j]]);
 
   size_t done = 0;
   auto advance = [&] {
-    if (options.progress && (++done % 1024 == 0 || done == records.size())) options.progress(done, records.size());
+    if (options.progress) options.progress(++done, records.size());
   };
 
   bool committed = false;
@@ -195,11 +206,14 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
   // After a record's own file is settled: its file under an old name goes once "data.txt" is written.
   auto settleName = [&](size_t i) {
     const RecordRef& r = records[i];
-    std::optional<std::string> oldFile;
-    if (*r.savedName) oldFile = imageFileName(**r.savedName, r.number);
-    if (oldFile && *oldFile != fileNames[i]) {
-      // The file under the old name is still what the "data.txt" on disk refers to.
-      stale.push_back(*oldFile);
+    if (!*r.savedName || **r.savedName == *r.name) {
+      *r.savedName = *r.name;
+      return;
+    }
+    // The file under the old name is still what the "data.txt" on disk refers to.
+    std::string oldFile = imageFileName(**r.savedName, r.number);
+    if (oldFile != fileNames[i]) {
+      if (guard.mayExist(oldFile)) stale.push_back(std::move(oldFile));
       renamed.push_back(i);
       return;
     }
@@ -208,28 +222,27 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
 
   // The files are put in place one by one in save order. Their temporary files are written and
   // fsynced a few files ahead on several threads: a file's fsync waits for the disk, not for a core.
-  std::vector<ProjectFolder::PreparedWrite> prepared(records.size());
+  std::vector<ProjectFolder::PreparedWrite> prepared(withPicture.size());
   auto prepare = [&](size_t j) {
-    const size_t i = withPicture[j];
-    if (!encoded[i]) return;
-    prepared[i] = folder.prepareWrite(imagePath(fileNames[i]), *encoded[i]);
-    encoded[i]->clear();
-    encoded[i]->shrink_to_fit();
+    if (!encoded[j]) return;
+    prepared[j] = folder.prepareWrite(imagePath(fileNames[withPicture[j]]), *encoded[j]);
+    encoded[j]->clear();
+    encoded[j]->shrink_to_fit();
   };
   auto put = [&](size_t j) {
     const size_t i = withPicture[j];
     const std::string& fileName = fileNames[i];
     advance();
-    if (!encoded[i]) {
+    if (!encoded[j]) {
       report.problems.push_back({imagePath(fileName), "could not be encoded as PNG; the old file is kept"});
       return;
     }
     if (std::optional<std::string> refusal = guard.refusal(fileName)) {
-      prepared[i] = {};
+      prepared[j] = {};
       report.problems.push_back({imagePath(fileName), notWrittenText(*refusal)});
       return;
     }
-    if (Status s = folder.commitWrite(prepared[i]); !s.ok()) {
+    if (Status s = folder.commitWrite(prepared[j]); !s.ok()) {
       report.problems.push_back({imagePath(fileName), "could not be written: " + s.error});
       return;
     }
@@ -251,7 +264,7 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
     }
     // A record without a picture has no file: a stale one under its name would be taken as its
     // image at the next start.
-    stale.push_back(fileNames[i]);
+    if (guard.mayExist(fileNames[i])) stale.push_back(fileNames[i]);
     settleName(i);
   }
 
@@ -275,7 +288,7 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
   state.dataFileWithoutRecords = false;
 
   for (const std::string& fileName : stale) {
-    if (written.count(fileName) || !guard.mayExist(fileName)) continue;
+    if (written.count(fileName)) continue;
     // A file known to be unreadable since the load was reported then; it simply stays.
     const bool known = state.unreadableImageFiles.count(fileName) != 0;
     if (std::optional<std::string> refusal = guard.refusal(fileName)) {

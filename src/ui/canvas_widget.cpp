@@ -79,6 +79,7 @@ void CanvasWidget::mouseMoveEvent(QMouseEvent* event) {
   }
   const QPointF p = event->position();
   view_->mouseDragged(p.x(), p.y());
+  emit dragged();
 }
 
 }  // namespace charstack

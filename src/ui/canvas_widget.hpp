@@ -28,6 +28,12 @@ class CanvasWidget : public QWidget, public CanvasHost, public Painter {
   void drawImage(const Image& image, double x, double y, double width, double height) override;
 
   QSize sizeHint() const override { return {480, 400}; }
+
+ signals:
+  // A drag step has moved the pointer with the button held.
+  void dragged();
+
+ public:
   // Paint events so far.
   int paintCount() const { return paintCount_; }
 

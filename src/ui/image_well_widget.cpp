@@ -64,6 +64,7 @@ bool ImageWellWidget::store(ImageRef image) {
     return false;
   }
   refresh();
+  emit imageChanged();
   return true;
 }
 

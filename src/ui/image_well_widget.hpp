@@ -32,6 +32,8 @@ class ImageWellWidget : public QFrame {
 
  signals:
   void message(const QString& text);
+  // The well took a new picture or was emptied.
+  void imageChanged();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

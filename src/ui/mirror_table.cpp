@@ -91,9 +91,11 @@ bool MirrorTableModel::setData(const QModelIndex& index, const QVariant& value, 
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return false;
   const bool checkBox = index.column() == VisibleColumn && role == Qt::CheckStateRole;
   if (!checkBox && role != Qt::EditRole) return false;
-  std::string text = checkBox ? checkText(value) : value.toString().toStdString();
   const int row = index.row();
   const int column = index.column();
+  // A text shown unchanged is no edit: a name that is not valid UTF-8 keeps its bytes.
+  if (!checkBox && value.toString() == data(index, Qt::EditRole).toString()) return true;
+  std::string text = checkBox ? checkText(value) : value.toString().toStdString();
   if (std::optional<std::string> refusal = controller_.editCell(table_, row, columnField(column), std::move(text))) {
     emit editRefused(QString::fromStdString(*refusal));
     return false;
@@ -103,6 +105,7 @@ bool MirrorTableModel::setData(const QModelIndex& index, const QVariant& value, 
     const QModelIndex changed = this->index(row, column);
     emit dataChanged(changed, changed);
   }
+  emit edited();
   return true;
 }
 
@@ -202,6 +205,7 @@ void MirrorTableView::rememberUserSelection() {
 void MirrorTableView::sendClick(int64_t row) {
   clickedRow_ = row;
   if (action_) action_();
+  emit clickSent();
 }
 
 void MirrorTableView::mousePressEvent(QMouseEvent* event) {

@@ -39,6 +39,8 @@ class MirrorTableModel : public QAbstractTableModel, public ChangeObserver {
  signals:
   // An edit was refused; the cell keeps its text.
   void editRefused(const QString& reason);
+  // A cell took a new text.
+  void edited();
 
  private:
   const std::vector<RowDictionary>& mirror() const;
@@ -63,6 +65,11 @@ class MirrorTableView : public QTableView, public TableView, public ArrayControl
   void setAction(std::function<void()> action) override { action_ = std::move(action); }
   void setSelectionIndex(int64_t index) override;
 
+ signals:
+  // The table's action has run for a click or a keyboard move.
+  void clickSent();
+
+ public:
   // The highlighted row; -1 when no row is highlighted.
   int highlightedRow() const;
   // Commits the text of an open cell editor, as leaving the cell would, and closes the editor.
