@@ -15,7 +15,10 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QMenuBar>
+#include <QTimer>
 #include <QTreeWidget>
+#include <QUndoStack>
 #include <QVBoxLayout>
 
 #include "ui/canvas_widget.hpp"
@@ -41,6 +44,43 @@ QString problemLine(const std::vector<Problem>& problems) {
   return line;
 }
 
+// One step of the undo history: an edit the controller recorded, taken back and made again by it.
+class EditCommand : public QUndoCommand {
+ public:
+  EditCommand(InitLayer& controller, Edit edit, std::function<void()> done)
+      : QUndoCommand(QCoreApplication::translate("Edit", edit.name.c_str())),
+        controller_(controller),
+        edit_(std::move(edit)),
+        done_(std::move(done)) {}
+  void undo() override {
+    controller_.undo(edit_);
+    done_();
+  }
+  void redo() override {
+    if (first_) {  // the edit has just happened
+      first_ = false;
+      return;
+    }
+    controller_.redo(edit_);
+    done_();
+  }
+  // A run of nudges of one record is one step.
+  int id() const override { return edit_.nudge ? 1 : -1; }
+  bool mergeWith(const QUndoCommand* other) override {
+    const Edit& next = static_cast<const EditCommand*>(other)->edit_;
+    if (!next.nudge || !(next.at == edit_.at)) return false;
+    edit_.after = next.after;
+    edit_.selectionAfter = next.selectionAfter;
+    return true;
+  }
+
+ private:
+  InitLayer& controller_;
+  Edit edit_;
+  std::function<void()> done_;
+  bool first_ = true;
+};
+
 QPushButton* makeButton(const QString& text, QWidget* parent) {
   auto* button = new QPushButton(text, parent);
   button->setAutoDefault(false);
@@ -63,7 +103,7 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
   characterTable_->setSelectionIndex(0);
   layerTable_->setSelectionIndex(0);
 
-  setWindowTitle(tr("%1 — charstack").arg(folderText(folder)));
+  setWindowTitle(tr("%1[*] — charstack").arg(folderText(folder)));
   const QString loadText = describeLoadProblems(controller_->loadProblems());
   if (!loadText.isEmpty()) {
     showStatus(loadText);
@@ -86,9 +126,10 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   layerModel_ = new MirrorTableModel(*controller_, Table::Layers, layerTable_);
   layerTable_->setModel(layerModel_);
 
-  characterWell_ = new ImageWellWidget(controller_->IV1, central);
-  layerWell_ = new ImageWellWidget(controller_->IV2, central);
+  characterWell_ = new ImageWellWidget(*controller_, Table::Characters, central);
+  layerWell_ = new ImageWellWidget(*controller_, Table::Layers, central);
   canvas_ = new CanvasWidget(list, state, timers_, central);
+  canvas_->setController(controller_.get());
 
   insertCharacter_ = makeButton(tr("Insert Character"), central);
   removeCharacter_ = makeButton(tr("Remove Character"), central);
@@ -147,6 +188,23 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   for (MirrorTableView* table : {characterTable_, layerTable_})
     connect(table, &MirrorTableView::clickSent, this, &MainWindow::syncHighlights);
 
+  // The undo history: every edit the controller records becomes one step.
+  history_ = new QUndoStack(this);
+  controller_->setEditListener([this](Edit edit) {
+    history_->push(new EditCommand(*controller_, std::move(edit), [this] {
+      syncHighlights();
+      noteEdit();
+    }));
+    noteEdit();
+  });
+  editMenu_ = menuBar()->addMenu(tr("&Edit"));
+  QAction* undo = history_->createUndoAction(this, tr("Undo"));
+  undo->setShortcuts(QKeySequence::Undo);
+  QAction* redo = history_->createRedoAction(this, tr("Redo"));
+  redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+  editMenu_->addAction(undo);
+  editMenu_->addAction(redo);
+
   problemsList_ = new QTreeWidget;
   problemsList_->setObjectName(QStringLiteral("problems"));
   problemsList_->setColumnCount(2);
@@ -185,6 +243,13 @@ void MainWindow::syncHighlights() {
 void MainWindow::noteEdit() {
   if (!saveMessage_.isEmpty() && statusBar()->currentMessage() == saveMessage_) statusBar()->clearMessage();
   saveMessage_.clear();
+  // A cell edit reaches the model at the next tick: look after it.
+  QTimer::singleShot(2 * QtTimerService::intervalMilliseconds(kTickInterval), this, &MainWindow::updateModifiedMark);
+}
+
+void MainWindow::updateModifiedMark() {
+  controller_->EventLoop();
+  setWindowModified(controller_->hasUnsavedChanges());
 }
 
 void MainWindow::commitOpenEdits() {
@@ -242,6 +307,7 @@ SaveReport MainWindow::save() {
     saveMessage_ += tr(" (the old %1 was kept as %2)").arg(QString::fromLatin1(kDataFileName),
                                                             QString::fromStdString(report.backupFile));
   showStatus(saveMessage_);
+  updateModifiedMark();
   if (!report.ok()) {
     showProblems(tr("Problems of the last save"), report.problems);
     QStringList lines;

@@ -10,8 +10,10 @@
 #include "platform/qt_timer.hpp"
 
 class QDockWidget;
+class QMenu;
 class QPushButton;
 class QTreeWidget;
+class QUndoStack;
 
 namespace charstack {
 
@@ -43,6 +45,8 @@ class MainWindow : public QMainWindow {
   QPushButton* removeCharacterButton() const { return removeCharacter_; }
   QPushButton* removeLayerButton() const { return removeLayer_; }
   QPushButton* saveButton() const { return save_; }
+  QUndoStack* history() const { return history_; }
+  QMenu* editMenu() const { return editMenu_; }
 
   // Saves the project (the Save button and Ctrl+S) and tells the user how it went.
   SaveReport save();
@@ -72,8 +76,10 @@ class MainWindow : public QMainWindow {
   void showProblems(const QString& title, const std::vector<Problem>& problems);
   // Highlights in each table the row its selection names, and no other.
   void syncHighlights();
-  // After an edit the message about the last save is out of date.
+  // After an edit the message about the last save is out of date, and the modified mark may change.
   void noteEdit();
+  // Shows the modified mark exactly while a save would write something else than the last one.
+  void updateModifiedMark();
 
   QtTimerService timers_;
   std::unique_ptr<InitLayer> controller_;
@@ -93,6 +99,8 @@ class MainWindow : public QMainWindow {
   QPushButton* save_ = nullptr;
   QDockWidget* problemsDock_ = nullptr;
   QTreeWidget* problemsList_ = nullptr;
+  QUndoStack* history_ = nullptr;
+  QMenu* editMenu_ = nullptr;
   QString saveMessage_;  // the status bar's message about the last save, while it shows
   bool saving_ = false;
 };

@@ -129,6 +129,7 @@ void InitLayer::loadData() {
 
 SaveReport InitLayer::saveData(const SaveOptions& options) {
   SaveReport report = saveProject(list_, state_, folder_, options);
+  if (!report.refused) ++saveCount_;  // the pending deletions were carried out
   if (report.ok()) takeSnapshot();
   return report;
 }
@@ -208,6 +209,8 @@ void InitLayer::insert1() {
   // The character whose layers MA2 lists has moved one row down.
   if (layerMirrorRow_ >= p) ++layerMirrorRow_;
   if (AC1) AC1->setSelectionIndex(NoSelection);
+  Edit edit = startEdit(Edit::Kind::InsertCharacter, "Insert Character", RecordAt{p, -1});
+  record(std::move(edit));
 }
 
 void InitLayer::insert2() {
@@ -233,6 +236,8 @@ void InitLayer::insert2() {
   MA2.insert(MA2.begin() + p, std::move(row));
   didChange("MA2");
   if (AC2) AC2->setSelectionIndex(NoSelection);
+  Edit edit = startEdit(Edit::Kind::InsertLayer, "Insert Layer", RecordAt{characterRow, p});
+  record(std::move(edit));
 }
 
 void InitLayer::remove1() {
@@ -240,11 +245,8 @@ void InitLayer::remove1() {
   if (rows == 0) return;
   const int64_t k = removalRow(std::min(rows, list_.size()), state_.selectedCharacterRow);
   if (k < 0) return;
-  // The character's file goes, and so do its layers' files, as the layers go with it.
-  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t characterRow, int64_t) {
-    if (characterRow == k) state_.pendingImageDeletions.push_back(imageFileName(r.name, number));
-  });
-  list_.characters.erase(list_.characters.begin() + k);
+  Edit edit = startEdit(Edit::Kind::RemoveCharacter, "Remove Character", RecordAt{k, -1});
+  takeOut(edit, true);
 
   willChange("MA1");
   MA1.erase(MA1.begin() + k);
@@ -255,6 +257,7 @@ void InitLayer::remove1() {
   didChange("MA2");
   layerMirrorRow_ = -1;
   if (AC2) AC2->setSelectionIndex(NoSelection);
+  record(std::move(edit));
 }
 
 void InitLayer::remove2() {
@@ -269,33 +272,240 @@ void InitLayer::remove2() {
   const int64_t rows = std::min(static_cast<int64_t>(MA2.size()), static_cast<int64_t>(target->layers.size()));
   const int64_t m = removalRow(rows, state_.selectedLayerRow);
   if (m < 0) return;
-  const int64_t number = list_.layerRecordNumber(characterRow, m);
-  state_.pendingImageDeletions.push_back(imageFileName(target->layers[static_cast<size_t>(m)].name, number));
-  target->layers.erase(target->layers.begin() + m);
+  Edit edit = startEdit(Edit::Kind::RemoveLayer, "Remove Layer", RecordAt{characterRow, m});
+  takeOut(edit, true);
   willChange("MA2");
   MA2.erase(MA2.begin() + m);
   didChange("MA2");
   if (AC2) AC2->setSelectionIndex(NoSelection);
+  record(std::move(edit));
 }
 
 std::optional<std::string> InitLayer::editCell(Table table, int64_t row, Field field, std::string text) {
   std::vector<RowDictionary>& mirror = table == Table::Characters ? MA1 : MA2;
   if (row < 0 || row >= static_cast<int64_t>(mirror.size())) return std::string("there is no such row");
+  if (field == Field::Visible && table != Table::Layers) return std::string("a character has no visible column");
+  if (field == Field::Name)
+    if (NameProblem problem = checkName(text); problem != NameProblem::None) return describeNameProblem(problem);
+
+  // The row that the next tick copies into the model makes an undoable step.
+  std::optional<RecordAt> at;
+  if (table == Table::Characters && row == state_.selectedCharacterRow && row < list_.size())
+    at = RecordAt{row, -1};
+  if (table == Table::Layers && row == state_.selectedLayerRow && layerMirrorRow_ == state_.selectedCharacterRow &&
+      layerMirrorRow_ >= 0 && layerAtRow(list_.characters[static_cast<size_t>(layerMirrorRow_)], row))
+    at = RecordAt{layerMirrorRow_, row};
+  Edit edit;
+  if (at) edit = startEdit(Edit::Kind::Fields, "", *at);
+  const char* what = table == Table::Characters ? " Character" : " Layer";
+
   RowDictionary& r = mirror[static_cast<size_t>(row)];
   switch (field) {
     case Field::Name:
-      if (NameProblem problem = checkName(text); problem != NameProblem::None) return describeNameProblem(problem);
+      edit.after.name = text;
+      edit.name = std::string("Rename") + what;
       r.name = std::move(text);
-      return std::nullopt;
+      break;
     case Field::Value:
+      edit.after.value = entryNumber(text);
+      edit.name = std::string("Change Depth of") + what;
       r.value = std::move(text);
-      return std::nullopt;
+      break;
     case Field::Visible:
-      if (table != Table::Layers) break;
+      edit.after.visible = entryNumber(text) > 0 ? 1 : 0;
+      edit.name = edit.after.visible ? "Show Layer" : "Hide Layer";
       r.visible = std::move(text);
-      return std::nullopt;
+      break;
   }
-  return std::string("a character has no visible column");
+  if (at && !(edit.before == edit.after)) record(std::move(edit));
+  return std::nullopt;
+}
+
+bool InitLayer::setPicture(Table table, ImageRef image) {
+  RowImageWell& well = table == Table::Characters ? IV1 : IV2;
+  std::optional<RecordAt> at;
+  if (table == Table::Characters && list_.characterAtRow(state_.selectedCharacterRow) && state_.selectedCharacterRow >= 0)
+    at = RecordAt{state_.selectedCharacterRow, -1};
+  if (table == Table::Layers && state_.selectedLayerRow >= 0 && layerMirrorRow_ == state_.selectedCharacterRow &&
+      layerMirrorRow_ >= 0 && layerAtRow(list_.characters[static_cast<size_t>(layerMirrorRow_)], state_.selectedLayerRow))
+    at = RecordAt{layerMirrorRow_, state_.selectedLayerRow};
+  Edit edit;
+  if (at) {
+    edit = startEdit(Edit::Kind::Fields,
+                     std::string(image ? "Set Picture of" : "Clear Picture of") +
+                         (table == Table::Characters ? " Character" : " Layer"),
+                     *at);
+    edit.after.image = image;
+  }
+  if (!well.setImage(std::move(image))) return false;
+  if (at && !(edit.before == edit.after)) record(std::move(edit));
+  return true;
+}
+
+void InitLayer::beginGesture() {
+  gesture_.reset();
+  if (std::optional<RecordAt> at = dragTarget(list_, state_)) {
+    gesture_ = startEdit(Edit::Kind::Fields, at->layerRow < 0 ? "Move Character" : "Move Layer", *at);
+  }
+}
+
+void InitLayer::endGesture() {
+  if (!gesture_) return;
+  Edit edit = std::move(*gesture_);
+  gesture_.reset();
+  edit.after = fieldsOf(edit.at);
+  if (!(edit.before == edit.after)) record(std::move(edit));
+}
+
+void InitLayer::nudge(int32_t dx, int32_t dy) {
+  std::optional<RecordAt> at = dragTarget(list_, state_);
+  if (!at) return;
+  auto move = [](int32_t v, int32_t d) {
+    return static_cast<int32_t>(std::clamp<int64_t>(int64_t{v} + d, INT32_MIN, INT32_MAX));
+  };
+  Edit edit = startEdit(Edit::Kind::Fields, at->layerRow < 0 ? "Move Character" : "Move Layer", *at);
+  edit.nudge = true;
+  edit.after.x = move(edit.before.x, dx);
+  edit.after.y = move(edit.before.y, dy);
+  if (edit.before == edit.after) return;
+  setFields(*at, edit.after);
+  record(std::move(edit));
+}
+
+Edit InitLayer::startEdit(Edit::Kind kind, std::string name, const RecordAt& at) {
+  Edit edit;
+  edit.kind = kind;
+  edit.name = std::move(name);
+  edit.at = at;
+  if (kind == Edit::Kind::Fields) edit.before = edit.after = fieldsOf(at);
+  edit.selectionBefore = edit.selectionAfter = selection();
+  return edit;
+}
+
+void InitLayer::record(Edit edit) {
+  if (editListener_) editListener_(std::move(edit));
+}
+
+Selection InitLayer::selection() const {
+  return {state_.selectedCharacterRow, state_.selectedLayerRow, state_.moveCharacter, state_.moveLayer};
+}
+
+Character* InitLayer::characterAt(const RecordAt& at) {
+  return at.characterRow >= 0 ? list_.characterAtRow(at.characterRow) : nullptr;
+}
+
+RecordFields InitLayer::fieldsOf(const RecordAt& at) {
+  Character* c = characterAt(at);
+  if (!c) return {};
+  if (at.layerRow < 0) return {c->name, c->value, 0, c->image, c->x, c->y};
+  const Layer* l = layerAtRow(*c, at.layerRow);
+  if (!l || at.layerRow < 0) return {};
+  return {l->name, l->value, l->visible, l->image, l->x, l->y};
+}
+
+void InitLayer::setFields(const RecordAt& at, const RecordFields& f) {
+  Character* c = characterAt(at);
+  if (!c) return;
+  if (at.layerRow < 0) {
+    c->name = f.name, c->value = f.value, c->image = f.image, c->x = f.x, c->y = f.y;
+  } else if (Layer* l = layerAtRow(*c, at.layerRow)) {
+    l->name = f.name, l->value = f.value, l->visible = f.visible, l->image = f.image, l->x = f.x, l->y = f.y;
+  }
+}
+
+std::vector<std::string> InitLayer::filesOf(const RecordAt& at) const {
+  // The character's file goes, and so do its layers' files, as the layers go with it.
+  std::vector<std::string> files;
+  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t characterRow, int64_t layerRow) {
+    if (characterRow == at.characterRow && (at.layerRow < 0 || layerRow == at.layerRow))
+      files.push_back(imageFileName(r.name, number));
+  });
+  return files;
+}
+
+void InitLayer::takeOut(Edit& edit, bool queueFiles) {
+  Character* c = characterAt(edit.at);
+  if (!c) return;
+  edit.queued.clear();
+  if (queueFiles) {
+    edit.queued = filesOf(edit.at);
+    edit.saveCount = saveCount_;
+    state_.pendingImageDeletions.insert(state_.pendingImageDeletions.end(), edit.queued.begin(), edit.queued.end());
+  }
+  if (edit.at.layerRow < 0) {
+    edit.character = std::move(*c);
+    list_.characters.erase(list_.characters.begin() + edit.at.characterRow);
+  } else if (edit.at.layerRow < static_cast<int64_t>(c->layers.size())) {
+    edit.layer = std::move(c->layers[static_cast<size_t>(edit.at.layerRow)]);
+    c->layers.erase(c->layers.begin() + edit.at.layerRow);
+  }
+}
+
+void InitLayer::putBack(Edit& edit) {
+  if (edit.at.layerRow < 0) {
+    if (!edit.character || edit.at.characterRow > list_.size()) return;
+    list_.characters.insert(list_.characters.begin() + edit.at.characterRow, std::move(*edit.character));
+    edit.character.reset();
+  } else {
+    Character* c = characterAt(edit.at);
+    if (!c || !edit.layer || edit.at.layerRow > static_cast<int64_t>(c->layers.size())) return;
+    c->layers.insert(c->layers.begin() + edit.at.layerRow, std::move(*edit.layer));
+    edit.layer.reset();
+  }
+  // The files the removal queued are still needed, unless a save has deleted them already.
+  auto& pending = state_.pendingImageDeletions;
+  if (saveCount_ == edit.saveCount && pending.size() >= edit.queued.size() &&
+      std::equal(edit.queued.rbegin(), edit.queued.rend(), pending.rbegin()))
+    pending.resize(pending.size() - edit.queued.size());
+  edit.queued.clear();
+}
+
+void InitLayer::apply(Edit& edit, bool forward) {
+  EventLoop();  // table edits that the model has not taken yet go in first
+  switch (edit.kind) {
+    case Edit::Kind::Fields:
+      setFields(edit.at, forward ? edit.after : edit.before);
+      break;
+    case Edit::Kind::InsertCharacter:
+    case Edit::Kind::InsertLayer:
+      if (forward) {
+        if (!edit.character && !edit.layer)  // the first redo of a step recorded as it happened
+          break;
+        putBack(edit);
+      } else {
+        // A record that a save has written has files of its own to remove.
+        Character* c = characterAt(edit.at);
+        const Layer* l = c && edit.at.layerRow >= 0 ? layerAtRow(*c, edit.at.layerRow) : nullptr;
+        takeOut(edit, c && (edit.at.layerRow < 0 ? c->savedName.has_value() : l && l->savedName.has_value()));
+      }
+      break;
+    case Edit::Kind::RemoveCharacter:
+    case Edit::Kind::RemoveLayer:
+      if (forward)
+        takeOut(edit, true);
+      else
+        putBack(edit);
+      break;
+  }
+  const Selection& s = forward ? edit.selectionAfter : edit.selectionBefore;
+  state_.selectedCharacterRow = s.characterRow;
+  state_.selectedLayerRow = s.layerRow;
+  state_.moveCharacter = s.moveCharacter;
+  state_.moveLayer = s.moveLayer;
+  state_.layerSyncSuppressed = false;
+  rebuildMirrors();
+}
+
+void InitLayer::undo(Edit& edit) { apply(edit, false); }
+
+void InitLayer::redo(Edit& edit) { apply(edit, true); }
+
+void InitLayer::rebuildMirrors() {
+  willChange("MA1");
+  MA1.clear();
+  for (const Character& c : list_.characters) MA1.push_back(characterRow(c));
+  didChange("MA1");
+  rebuildLayerMirror(state_.selectedCharacterRow);
 }
 
 InitLayer::Snapshot InitLayer::snapshot() const {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "controller/edit.hpp"
 #include "model/model.hpp"
 #include "platform/files.hpp"
 #include "platform/ui.hpp"
@@ -96,6 +98,24 @@ class InitLayer {
   // text and the reason is returned.
   std::optional<std::string> editCell(Table table, int64_t row, Field field, std::string text);
 
+  // A picture dropped, pasted or cleared (none) in the well of a table: it goes into the selected
+  // row, and the model takes it at the next tick. False when the table has no selected row.
+  bool setPicture(Table table, ImageRef image);
+  // A drag on the canvas is one gesture: beginGesture at the press, the canvas's moves, endGesture at
+  // the release, which records one step when the gesture moved something.
+  void beginGesture();
+  void endGesture();
+  // Moves what a drag would move by (dx, dy) units.
+  void nudge(int32_t dx, int32_t dy);
+
+  // Every completed user edit goes to the listener (the window's undo history); none records nothing.
+  void setEditListener(std::function<void(Edit)> listener) { editListener_ = std::move(listener); }
+  // Takes an edit back or makes it again: the model, the mirrors (with their change notices) and the
+  // selection rows. Files are not touched; a removal's queued deletions are dropped again when no
+  // save has carried them out. The edit keeps what the next redo or undo needs.
+  void undo(Edit& edit);
+  void redo(Edit& edit);
+
   // What loading found that the user should know (undecodable images, unsafe names).
   const std::vector<Problem>& loadProblems() const { return loadProblems_; }
   // True when the next save would write something else than the last load or save left on disk.
@@ -106,6 +126,19 @@ class InitLayer {
   const ProjectFolder& folder() const { return folder_; }
 
  private:
+  // A step about the record at `at`, with its fields and the selection as they are now.
+  Edit startEdit(Edit::Kind kind, std::string name, const RecordAt& at);
+  void record(Edit edit);
+  Selection selection() const;
+  Character* characterAt(const RecordAt& at);
+  RecordFields fieldsOf(const RecordAt& at);
+  void setFields(const RecordAt& at, const RecordFields& fields);
+  // The image files of a record (a character with its layers) that a removal queues for deletion.
+  std::vector<std::string> filesOf(const RecordAt& at) const;
+  void apply(Edit& edit, bool forward);
+  void putBack(Edit& edit);
+  void takeOut(Edit& edit, bool queueFiles);
+  void rebuildMirrors();
   void willChange(std::string_view key);
   void didChange(std::string_view key);
   // Empties MA2 and fills it with the layers of the character at a row (none for -1 or past the end).
@@ -130,6 +163,9 @@ class InitLayer {
   int64_t layerMirrorRow_ = -1;
   std::vector<Problem> loadProblems_;
   Snapshot lastSaved_;
+  std::function<void(Edit)> editListener_;
+  std::optional<Edit> gesture_;  // the record a running drag moves, as it was at the press
+  uint64_t saveCount_ = 0;       // saves that carried out the pending deletions
 };
 
 RowDictionary characterRow(const Character& character);

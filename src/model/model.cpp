@@ -1,5 +1,7 @@
 #include "model/model.hpp"
 
+#include <algorithm>
+
 namespace charstack {
 
 Character* CharacterList::characterAtRow(int64_t row) {
@@ -51,6 +53,18 @@ Layer makeNewLayer() {
   l.value = kNewLayerValue;
   l.visible = 0;
   return l;
+}
+
+std::optional<RecordAt> dragTarget(const CharacterList& list, const EditorState& state) {
+  const int64_t row = std::max<int64_t>(state.selectedCharacterRow, 0);
+  const Character* character = list.characterAtRow(row);
+  if (!character) return std::nullopt;
+  if (state.moveCharacter) return RecordAt{row, -1};
+  if (!state.moveLayer) return std::nullopt;
+  const int64_t layerRow = std::max<int64_t>(state.selectedLayerRow, 0);
+  const Layer* layer = layerAtRow(*character, layerRow);
+  if (!layer || layer->visible == 0) return std::nullopt;
+  return RecordAt{row, layerRow};
 }
 
 CharacterList& sharedCharacterList() {

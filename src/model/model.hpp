@@ -114,6 +114,18 @@ struct EditorState {
   bool dataFileWithoutRecords = false;
 };
 
+// Where a record stands: a character row, and a layer row of it or -1 for the character itself.
+struct RecordAt {
+  int64_t characterRow = -1;
+  int64_t layerRow = -1;
+  bool operator==(const RecordAt&) const = default;
+};
+
+// The record a canvas drag or a nudge moves: the selected character after a click in the characters
+// table, or its selected layer after a click in the layers table when that layer is visible. A
+// negative row names the first entry. None when there is nothing to move.
+std::optional<RecordAt> dragTarget(const CharacterList& list, const EditorState& state);
+
 // The one model and editor state of the running program.
 CharacterList& sharedCharacterList();
 EditorState& sharedEditorState();

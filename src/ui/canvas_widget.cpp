@@ -1,9 +1,11 @@
 #include "ui/canvas_widget.hpp"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 
+#include "controller/init_layer.hpp"
 #include "platform/image_impl.hpp"
 
 namespace charstack {
@@ -14,6 +16,7 @@ CanvasWidget::CanvasWidget(CharacterList& list, EditorState& state, TimerService
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   // The view paints every pixel itself (background first), so Qt need not clear the widget.
   setAttribute(Qt::WA_OpaquePaintEvent);
+  setFocusPolicy(Qt::StrongFocus);  // a click gives it the arrow keys
   view_ = std::make_unique<InitLayerView>(list, state, timers, *this);
 }
 
@@ -68,7 +71,29 @@ void CanvasWidget::mousePressEvent(QMouseEvent* event) {
     return;
   }
   const QPointF p = event->position();
+  if (controller_) controller_->beginGesture();
   view_->mouseDown(p.x(), p.y());
+}
+
+void CanvasWidget::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && controller_) controller_->endGesture();
+  QWidget::mouseReleaseEvent(event);
+}
+
+void CanvasWidget::keyPressEvent(QKeyEvent* event) {
+  // The arrow keys move what a drag would move, by one unit or, with Shift, by ten.
+  const int step = event->modifiers() & Qt::ShiftModifier ? 10 : 1;
+  int dx = 0, dy = 0;
+  switch (event->key()) {
+    case Qt::Key_Left: dx = -step; break;
+    case Qt::Key_Right: dx = step; break;
+    case Qt::Key_Up: dy = -step; break;
+    case Qt::Key_Down: dy = step; break;
+    default: QWidget::keyPressEvent(event); return;
+  }
+  if (!controller_) return;
+  controller_->nudge(dx, dy);
+  emit dragged();
 }
 
 void CanvasWidget::mouseMoveEvent(QMouseEvent* event) {

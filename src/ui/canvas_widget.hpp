@@ -15,6 +15,8 @@ namespace charstack {
 
 // Paints the window background and then the composition of the selected character; a press and a
 // drag with the left button move the character or its selected layer.
+class InitLayer;
+
 class CanvasWidget : public QWidget, public CanvasHost, public Painter {
   Q_OBJECT
 
@@ -23,6 +25,8 @@ class CanvasWidget : public QWidget, public CanvasHost, public Painter {
   ~CanvasWidget() override;
 
   InitLayerView& view() { return *view_; }
+  // The controller that records each drag and nudge as one edit; none moves records without a record.
+  void setController(InitLayer* controller) { controller_ = controller; }
 
   void setNeedsDisplay() override;
   void drawImage(const Image& image, double x, double y, double width, double height) override;
@@ -41,6 +45,8 @@ class CanvasWidget : public QWidget, public CanvasHost, public Painter {
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // What the last paint showed: each drawn image (by serial) and its position, and the canvas size.
@@ -52,6 +58,7 @@ class CanvasWidget : public QWidget, public CanvasHost, public Painter {
   bool sameAsLastPaint();
 
   std::unique_ptr<InitLayerView> view_;
+  InitLayer* controller_ = nullptr;
   QPainter* painter_ = nullptr;  // set while paintEvent runs
   std::vector<DrawCall> current_;
   std::vector<PaintedCall> painted_;

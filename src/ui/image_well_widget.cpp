@@ -37,7 +37,11 @@ ImageRef imageFromMimeData(const QMimeData& data) {
   return nullptr;
 }
 
-ImageWellWidget::ImageWellWidget(RowImageWell& well, QWidget* parent) : QFrame(parent), well_(well) {
+ImageWellWidget::ImageWellWidget(InitLayer& controller, Table table, QWidget* parent)
+    : QFrame(parent),
+      controller_(controller),
+      table_(table),
+      well_(table == Table::Characters ? controller.IV1 : controller.IV2) {
   setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
   setAcceptDrops(true);
   setFocusPolicy(Qt::StrongFocus);
@@ -59,7 +63,7 @@ void ImageWellWidget::refresh() {
 }
 
 bool ImageWellWidget::store(ImageRef image) {
-  if (!well_.setImage(std::move(image))) {
+  if (!controller_.setPicture(table_, std::move(image))) {
     emit message(tr("Select a row first: the well has no row to hold the image."));
     return false;
   }

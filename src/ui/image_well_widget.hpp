@@ -10,13 +10,14 @@ class QMimeData;
 
 namespace charstack {
 
-// Shows the image of a RowImageWell scaled to fit with its aspect kept, and takes a new one by drag
-// and drop (image files or image data) or by paste; Delete or Backspace empties it.
+// Shows the picture of a table's well (InitLayer::IV1 or IV2) scaled to fit with its aspect kept, and
+// hands a new one, dropped (image files or image data) or pasted, to the controller; Delete or
+// Backspace clears it.
 class ImageWellWidget : public QFrame {
   Q_OBJECT
 
  public:
-  explicit ImageWellWidget(RowImageWell& well, QWidget* parent = nullptr);
+  ImageWellWidget(InitLayer& controller, Table table, QWidget* parent = nullptr);
 
   // The image on screen (the well's image as of the last refresh).
   const ImageRef& shownImage() const { return shown_; }
@@ -48,6 +49,8 @@ class ImageWellWidget : public QFrame {
  private:
   bool store(ImageRef image);
 
+  InitLayer& controller_;
+  Table table_;
   RowImageWell& well_;
   ImageRef shown_;
   QTimer poll_;

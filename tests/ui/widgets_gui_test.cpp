@@ -97,7 +97,7 @@ TEST_F(TableFixture, ViewKeepsTheHighlightedRowAcrossResets) {
 
 TEST_F(TableFixture, WellTakesImageDataAndPastesAndRefusesOtherData) {
   QWidget window;
-  ImageWellWidget well(controller->IV1, &window);
+  ImageWellWidget well(*controller, Table::Characters, &window);
   QSignalSpy messages(&well, &ImageWellWidget::message);
   QMimeData text;
   text.setText("hello");
