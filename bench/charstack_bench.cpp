@@ -1,12 +1,14 @@
 // The editor's speed and memory figures, each beside a baseline measured in the same run.
 //
-//   charstack_bench [--quick] [--records N] [--rounds R] [--no-idle]
+//   charstack_bench [--quick] [--records N] [--rounds R] [--no-idle] [--only NAME]
 //
+// --only runs the benchmarks whose name holds NAME: project, composition, tick, many, undo, idle.
 // --quick (or CHARSTACK_BENCH_QUICK=1) skips the 50 x 1024x1024 project. Every figure is the median of
 // R rounds; in each round the baseline and the measured code run back to back, and the ratio shown is
 // the median of the rounds' ratios. The idle-window figure comes from charstack_idle_bench beside this
 // program, when it was built.
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,6 +43,7 @@ using namespace charstack::bench;
 namespace {
 
 struct Options {
+  std::string only;  // run only the benchmarks whose name contains this
   int records = 400;
   int rounds = 5;
   bool big = true;
@@ -425,6 +428,67 @@ void benchManyRecords(int rounds, std::vector<Row>& rows) {
                   "data.txt alone " + formatSeconds(median(tText)), formatFixed(q, 2), "<= 2.00", q <= 2.0});
 }
 
+// ---- 8. Undo and redo on 1000 characters of 10 layers ---------------------------------------------
+
+void benchUndo(std::vector<Row>& rows) {
+  constexpr int kCharacters = 1000, kLayers = 10, kSteps = 1000;
+  TempDir dir("charstack-bench-undo");
+  {
+    CharacterList list;
+    for (int k = 0; k < kCharacters; ++k) {
+      Character c;
+      c.name = "hero" + std::to_string(k) + "-";
+      c.layers.resize(kLayers);
+      for (int m = 0; m < kLayers; ++m) c.layers[static_cast<size_t>(m)].name = "part" + std::to_string(m) + "-";
+      list.characters.push_back(std::move(c));
+    }
+    if (!ProjectFolder(dir.path()).writeFileAtomically(kDataFileName, buildDataText(list)).ok())
+      throw std::runtime_error("cannot write the undo project");
+  }
+  CharacterList list;
+  EditorState state;
+  SilentTimers timers;
+  InitLayer controller(list, state, ProjectFolder(dir.path()), timers);
+  // Every record shows a picture of 256x256: taking a step back must not copy any of them.
+  ImageRef picture = makeImage(256, 256, syntheticPixels(256, 256, 3));
+  forEachRecord(list, [&](auto& r, int64_t, int64_t, int64_t) { r.image = picture; });
+  std::vector<Edit> steps;
+  controller.setEditListener([&](Edit e) { steps.push_back(std::move(e)); });
+
+  const size_t heapBefore = ::mallinfo2().uordblks;
+  for (int i = 0; steps.size() < kSteps; ++i) {
+    FixedTable characters(i * 7 % kCharacters), layers(i % kLayers);
+    controller.TV1 = &characters;
+    controller.TV2 = &layers;
+    controller.TV1sgl();
+    controller.TV2sgl();
+    switch (i % 4) {
+      case 0: controller.editCell(Table::Layers, i % kLayers, Field::Name, "renamed" + std::to_string(i)); break;
+      case 1: controller.nudge(3, 4); break;
+      case 2: controller.setPicture(Table::Characters, nullptr); break;
+      default: i % 8 == 3 ? controller.insert2() : controller.remove2(); break;
+    }
+    controller.EventLoop();
+    controller.TV1 = controller.TV2 = nullptr;
+  }
+  const double heap = static_cast<double>(::mallinfo2().uordblks - std::min(heapBefore, ::mallinfo2().uordblks));
+
+  std::vector<double> times;
+  const uint64_t pictureUsers = static_cast<uint64_t>(picture.use_count());
+  for (int pass = 0; pass < 2; ++pass) {
+    for (size_t i = steps.size(); i-- > 0;) times.push_back(timeSeconds([&] { controller.undo(steps[i]); }));
+    for (size_t i = 0; i < steps.size(); ++i) times.push_back(timeSeconds([&] { controller.redo(steps[i]); }));
+  }
+  std::sort(times.begin(), times.end());
+  const double p99 = times[times.size() * 99 / 100], typical = median(times);
+  const bool shared = static_cast<uint64_t>(picture.use_count()) == pictureUsers;
+  rows.push_back({"undo step, 1000x10", formatSeconds(typical) + " (99%: " + formatSeconds(p99) + ", slowest " +
+                                            formatSeconds(times.back()) + ")",
+                  "-", "-", "<= 1 ms, pictures shared", p99 <= 1e-3 && shared});
+  rows.push_back({"undo history memory, 1000 steps", formatFixed(heap / 1e6, 2) + " MB", "-", "-", "<= 50 MB",
+                  heap <= 50e6});
+}
+
 // ---- 5. Idle window, measured by charstack_idle_bench -------------------------------------------
 
 void benchIdle(std::vector<Row>& rows) {
@@ -464,6 +528,7 @@ Options parseOptions(int argc, char** argv) {
     else if (a == "--no-idle") o.idle = false;
     else if (a == "--records" && i + 1 < argc) o.records = std::max(1, std::atoi(argv[++i]));
     else if (a == "--rounds" && i + 1 < argc) o.rounds = std::max(1, std::atoi(argv[++i]));
+    else if (a == "--only" && i + 1 < argc) o.only = argv[++i];
     else throw std::runtime_error("unknown option " + a);
   }
   return o;
@@ -478,12 +543,16 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     std::vector<Row> rows;
-    benchProject(std::to_string(options.records) + " x 256^2", options.records, 10, 256, options.rounds, rows);
-    if (options.big) benchProject("50 x 1024^2", 50, 10, 1024, std::max(1, options.rounds - 2), rows);
-    benchComposition(options.rounds, rows);
-    benchTick(options.rounds, rows);
-    benchManyRecords(options.rounds, rows);
-    if (options.idle) benchIdle(rows);
+    auto run = [&](const char* name) { return options.only.empty() || std::string(name).find(options.only) != std::string::npos; };
+    if (run("project")) {
+      benchProject(std::to_string(options.records) + " x 256^2", options.records, 10, 256, options.rounds, rows);
+      if (options.big) benchProject("50 x 1024^2", 50, 10, 1024, std::max(1, options.rounds - 2), rows);
+    }
+    if (run("composition")) benchComposition(options.rounds, rows);
+    if (run("tick")) benchTick(options.rounds, rows);
+    if (run("many")) benchManyRecords(options.rounds, rows);
+    if (run("undo")) benchUndo(rows);
+    if (options.idle && run("idle")) benchIdle(rows);
     printTable(rows);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "charstack_bench: %s\n", e.what());

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the benchmarks (Release) in build-bench/ and runs them; the table
 # at the end shows every figure beside its baseline and its target.
-# Usage: scripts/bench.sh [--quick] [--rounds R] [--records N] [--no-idle]
+# Usage: scripts/bench.sh [--quick] [--rounds R] [--records N] [--no-idle] [--only NAME]
 #   --quick (or CHARSTACK_BENCH_QUICK=1) skips the 50 x 1024x1024 project.
 # The data sets are generated into $TMPDIR (default /tmp) and removed afterwards.
 set -euo pipefail
