@@ -106,7 +106,8 @@ void InitLayer::loadData() {
   LoadResult loaded = loadProject(folder_);
   loadProblems_ = std::move(loaded.problems);
   state_.unreadableImageFiles = std::move(loaded.unreadableImageFiles);
-  state_.understoodImageFiles = std::move(loaded.understoodImageFiles);
+  state_.knownImageFiles = std::move(loaded.knownImageFiles);
+  state_.dataFileStamp = loaded.dataFileStamp;
   state_.dataFileUnreadable = loaded.dataFileUnreadable;
   state_.dataFileWithoutRecords = loaded.dataFileWithoutRecords;
   list_ = std::move(loaded.list);

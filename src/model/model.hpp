@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/files.hpp"
 #include "platform/image.hpp"
 
 namespace charstack {
@@ -105,8 +107,16 @@ struct EditorState {
   // Files of "img/" that exist but could not be read as pictures (not a regular file, unreadable,
   // undecodable, too large). The editor never deletes, replaces or renames them.
   std::set<std::string> unreadableImageFiles;
-  // Files of "img/" that the editor read as pictures or wrote itself: it may replace or delete them.
-  std::set<std::string> understoodImageFiles;
+  // Files of "img/" that the editor read as pictures or wrote itself: it may replace or delete them
+  // while they are as it left them. The picture is the one read or written (none for a file that
+  // only proved readable), the stamp what the file looked like then.
+  struct DiskImage {
+    ImageRef image;
+    FileStamp stamp;
+  };
+  std::map<std::string, DiskImage> knownImageFiles;
+  // What "data.txt" looked like when it was read or written; none when there was none.
+  std::optional<FileStamp> dataFileStamp;
   // "data.txt" existed but could not be read at load; saving leaves it alone.
   bool dataFileUnreadable = false;
   // "data.txt" held text but no record at load: saving replaces it only once the project has records

@@ -90,6 +90,17 @@ std::filesystem::path ProjectFolder::resolve(std::string_view relative) const {
   return folder_ / std::filesystem::path(std::string(relative));
 }
 
+FileStamp stampOf(const struct stat& st) {
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), static_cast<uint64_t>(st.st_size),
+          int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+std::optional<FileStamp> ProjectFolder::stamp(std::string_view relative) const {
+  struct stat st;
+  if (::stat(resolve(relative).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return stampOf(st);
+}
+
 FileInfo ProjectFolder::inspect(std::string_view relative) const {
   const auto path = resolve(relative);
   FileInfo info;
@@ -162,6 +173,7 @@ FileRead ProjectFolder::read(std::string_view relative, uint64_t maxBytes) const
   closeRetrying(fd);
   result.outcome = FileRead::Outcome::Read;
   result.bytes = std::move(data);
+  result.stamp = stampOf(st);
   return result;
 }
 

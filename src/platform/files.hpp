@@ -18,6 +18,15 @@ struct Status {
   static Status failure(std::string reason) { return Status{std::move(reason)}; }
 };
 
+// What a regular file looked like: enough to tell that another program changed or replaced it.
+struct FileStamp {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modifiedNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 // What reading a file found. Only regular files are opened (after following links), without
 // blocking, and never past a size bound.
 struct FileRead {
@@ -27,6 +36,7 @@ struct FileRead {
   // Why it was not read when Refused, to follow the file's name: "is a folder, not a file", "could not
   // be opened (Permission denied)", "is too large to open (more than 256 MB)".
   std::string reason;
+  FileStamp stamp;  // the file that was read, when Read
   bool read() const { return outcome == Outcome::Read; }
 };
 
@@ -55,6 +65,8 @@ class ProjectFolder {
   // The whole file, or none when it is missing or cannot be read.
   std::optional<std::string> readFile(std::string_view relative) const;
   FileInfo inspect(std::string_view relative) const;
+  // The stamp of a regular file (after following links); none for anything else or nothing.
+  std::optional<FileStamp> stamp(std::string_view relative) const;
 
   // Writes a temporary file in the same folder, flushes and fsyncs it, then renames it over the
   // target (and fsyncs the folder): afterwards the target holds either its old or the new content.

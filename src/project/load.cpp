@@ -19,6 +19,7 @@ LoadResult loadProject(const ProjectFolder& folder) {
     return result;
   }
   if (!data.read()) return result;
+  result.dataFileStamp = data.stamp;
   if (!text::isValidUtf8(data.bytes))
     result.problems.push_back({kDataFileName, "holds names that are not valid UTF-8 text: the tables show "
                                               "\"\xEF\xBF\xBD\" for the invalid bytes, and the names keep them "
@@ -35,6 +36,7 @@ LoadResult loadProject(const ProjectFolder& folder) {
     std::string fileName;
     std::string problem;  // why an existing file is not the record's picture
     DecodedImage decoded;
+    FileStamp stamp;
   };
   std::vector<Job> jobs;
   for (const RecordRef& r : recordsInSaveOrder(result.list)) {
@@ -45,7 +47,7 @@ LoadResult loadProject(const ProjectFolder& folder) {
                                  "its name cannot be used as an image file name; its image is not read"});
       continue;
     }
-    jobs.push_back({r, std::move(fileName), {}, {}});
+    jobs.push_back({r, std::move(fileName), {}, {}, {}});
   }
 
   // Reading and decoding are independent per record; the records keep their order.
@@ -57,13 +59,14 @@ LoadResult loadProject(const ProjectFolder& folder) {
     } else if (file.read()) {
       job.decoded = decodeImage(file.bytes);
       job.problem = std::move(job.decoded.problem);
+      job.stamp = file.stamp;
     }
   });
 
   for (Job& job : jobs) {
     if (job.decoded.image) {
+      result.knownImageFiles[job.fileName] = {job.decoded.image, job.stamp};
       *job.record.image = std::move(job.decoded.image);
-      result.understoodImageFiles.insert(job.fileName);
       if (!job.decoded.loss.empty()) result.problems.push_back({imagePath(job.fileName), job.decoded.loss});
     } else if (!job.problem.empty()) {
       result.unreadableImageFiles.insert(job.fileName);

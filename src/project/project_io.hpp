@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -41,8 +42,9 @@ struct LoadResult {
   std::vector<Problem> problems;
   // Image files that exist but could not be read as images (file names inside "img/").
   std::set<std::string> unreadableImageFiles;
-  // Image files that were read as the records' pictures.
-  std::set<std::string> understoodImageFiles;
+  // Image files that were read as the records' pictures, with what they looked like.
+  std::map<std::string, EditorState::DiskImage> knownImageFiles;
+  std::optional<FileStamp> dataFileStamp;
   // "data.txt" exists but could not be read.
   bool dataFileUnreadable = false;
   // "data.txt" holds text but no record.
@@ -61,6 +63,9 @@ struct SaveReport {
   bool dataFileWritten = false;
   // Where the old text of a replaced "data.txt" without records was kept; empty when none.
   std::string backupFile;
+  // Files that another program changed since the editor read or wrote them, left as they are; a
+  // save with SaveOptions::overwriteChangedFiles replaces them.
+  std::vector<std::string> changedOnDisk;
   std::vector<Problem> problems;
   bool ok() const { return !refused && problems.empty(); }
 };
@@ -68,6 +73,8 @@ struct SaveReport {
 struct SaveOptions {
   // Replace a "data.txt" that held text but no record, keeping its old text beside it.
   bool replaceDataFileWithoutRecords = false;
+  // Replace (or delete) files that another program changed since the editor read or wrote them.
+  bool overwriteChangedFiles = false;
   // Called now and then on the saving thread with the records done so far and their number.
   std::function<void(size_t done, size_t total)> progress;
 };

@@ -63,6 +63,16 @@ class ImageFolderGuard {
 
   // Whether something may stand under the name (a file listed when the save began).
   bool mayExist(const std::string& fileName) const { return !present_ || present_->count(fileName) != 0; }
+  // Whether the folder listing showed the name.
+  bool listed(const std::string& fileName) const { return present_ && present_->count(fileName) != 0; }
+
+  // Whether another program has changed or replaced a file since the editor read or wrote it.
+  bool changedOnDisk(const std::string& fileName) const {
+    auto known = state_.knownImageFiles.find(fileName);
+    if (known == state_.knownImageFiles.end()) return false;
+    std::optional<FileStamp> now = folder_.stamp(imagePath(fileName));
+    return now && !(*now == known->second.stamp);
+  }
 
   // Why the file must be left alone, phrased to follow "it"; none when the save may touch it.
   std::optional<std::string> refusal(const std::string& fileName) {
@@ -71,13 +81,13 @@ class ImageFolderGuard {
     FileInfo info = folder_.inspect(path);
     if (!info.exists) return std::nullopt;
     if (!info.regular) return keep(fileName, info.reason);
-    if (state_.understoodImageFiles.count(fileName)) return std::nullopt;
+    if (state_.knownImageFiles.count(fileName)) return std::nullopt;
     FileRead file = folder_.read(path);
     if (file.outcome == FileRead::Outcome::Refused) return keep(fileName, file.reason);
     if (file.read()) {
       DecodedImage decoded = decodeImage(file.bytes);
       if (!decoded.image) return keep(fileName, decoded.problem);
-      state_.understoodImageFiles.insert(fileName);
+      state_.knownImageFiles[fileName] = {nullptr, file.stamp};
     }
     return std::nullopt;
   }
@@ -92,6 +102,9 @@ class ImageFolderGuard {
   const ProjectFolder& folder_;
   std::optional<std::set<std::string>> present_;
 };
+
+constexpr const char* kChangedText =
+    "was not replaced: another program has changed it since the editor read or wrote it";
 
 std::string keptText(const std::string& reason) {
   return "was kept: it " + reason + ", and the editor does not delete what it could not read";
@@ -147,6 +160,11 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
                                                                                        : std::string("could not be read")) +
                             ", and the editor does not replace what it could not read"});
     writeData = false;
+  } else if (writeData && !options.overwriteChangedFiles &&
+             state.dataFileStamp && dataInfo.exists && !(folder.stamp(kDataFileName) == state.dataFileStamp)) {
+    report.problems.push_back({kDataFileName, kChangedText});
+    report.changedOnDisk.push_back(kDataFileName);
+    writeData = false;
   } else if (state.dataFileWithoutRecords && dataInfo.exists) {
     if (list.empty()) {
       report.problems.push_back({kDataFileName, "was left as it is: it holds text but no record the editor can read"});
@@ -173,18 +191,28 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
       continue;
     } else if (std::optional<std::string> refusal = guard.refusal(name)) {
       report.problems.push_back({imagePath(name), keptText(*refusal)});
+    } else if (!options.overwriteChangedFiles && guard.changedOnDisk(name)) {
+      report.problems.push_back({imagePath(name), "was not deleted: another program has changed it since the editor "
+                                                  "read or wrote it"});
+      report.changedOnDisk.push_back(imagePath(name));
     } else if (Status s = folder.removeFile(imagePath(name)); !s.ok()) {
       report.problems.push_back({imagePath(name), "could not be deleted: " + s.error});
     } else {
-      state.understoodImageFiles.erase(name);
+      state.knownImageFiles.erase(name);
     }
   }
   state.pendingImageDeletions = {};
 
-  // Records with a picture go through the writing pipeline; the others only have files to remove.
-  std::vector<size_t> withPicture;
-  for (size_t i = 0; i < records.size(); ++i)
-    if (*records[i].image && isSafeImageFileName(fileNames[i])) withPicture.push_back(i);
+  // Records with a picture go through the writing pipeline, unless their file already holds that very
+  // picture; the others only have files to remove.
+  std::vector<size_t> withPicture, unchanged;
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (!*records[i].image || !isSafeImageFileName(fileNames[i])) continue;
+    auto known = state.knownImageFiles.find(fileNames[i]);
+    const bool same = known != state.knownImageFiles.end() && known->second.image == *records[i].image &&
+                      guard.listed(fileNames[i]);
+    (same ? unchanged : withPicture).push_back(i);
+  }
 
   // Encode every image first, on all cores (indexed like withPicture).
   std::vector<std::optional<std::string>> encoded(withPicture.size());
@@ -194,6 +222,7 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
   std::set<std::string> written;
   for (size_t j = 0; j < withPicture.size(); ++j)
     if (encoded[j]) written.insert(fileNames[withPicture[j]]);
+  for (size_t i : unchanged) written.insert(fileNames[i]);
 
   size_t done = 0;
   auto advance = [&] {
@@ -242,20 +271,30 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
       report.problems.push_back({imagePath(fileName), notWrittenText(*refusal)});
       return;
     }
+    if (!options.overwriteChangedFiles && guard.changedOnDisk(fileName)) {
+      prepared[j] = {};
+      report.problems.push_back({imagePath(fileName), kChangedText});
+      report.changedOnDisk.push_back(imagePath(fileName));
+      return;
+    }
     if (Status s = folder.commitWrite(prepared[j]); !s.ok()) {
       report.problems.push_back({imagePath(fileName), "could not be written: " + s.error});
       return;
     }
     committed = true;
-    state.understoodImageFiles.insert(fileName);
+    state.knownImageFiles[fileName] = {*records[i].image, folder.stamp(imagePath(fileName)).value_or(FileStamp{})};
     settleName(i);
   };
   constexpr size_t kWriteThreads = 4, kWriteAhead = 4;
   orderedPipeline(withPicture.size(), kWriteThreads, kWriteAhead, prepare, put);
 
+  for (size_t i : unchanged) {
+    advance();
+    settleName(i);
+  }
   for (size_t i = 0; i < records.size(); ++i) {
     const RecordRef& r = records[i];
-    if (*r.image && isSafeImageFileName(fileNames[i])) continue;  // written above
+    if (*r.image && isSafeImageFileName(fileNames[i])) continue;  // written or kept above
     advance();
     if (!isSafeImageFileName(fileNames[i])) {
       report.problems.push_back({describeRecord(list, r), "its image was not saved: the name cannot be used as "
@@ -286,6 +325,7 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
   }
   report.dataFileWritten = true;
   state.dataFileWithoutRecords = false;
+  state.dataFileStamp = folder.stamp(kDataFileName);
 
   for (const std::string& fileName : stale) {
     if (written.count(fileName)) continue;
@@ -295,10 +335,11 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
       if (!known) report.problems.push_back({imagePath(fileName), keptText(*refusal)});
       continue;
     }
+    if (!options.overwriteChangedFiles && guard.changedOnDisk(fileName)) continue;  // another program's now
     if (Status s = folder.removeFile(imagePath(fileName)); !s.ok())
       report.problems.push_back({imagePath(fileName), "could not be deleted: " + s.error});
     else
-      state.understoodImageFiles.erase(fileName);
+      state.knownImageFiles.erase(fileName);
   }
   for (size_t i : renamed) *records[i].savedName = *records[i].name;
   return report;
