@@ -10,32 +10,19 @@ namespace charstack::testing {
 
 class ControllerTest : public ::testing::Test {
  protected:
-  // Writes data.txt (and, when pictures is set, a distinct picture for every record) and starts the
-  // controller on the folder.
+  // Writes data.txt with a distinct picture for every record (seeded by its number) and starts.
   void open(const std::string& dataText, bool pictures = true) {
     dir.write("data.txt", dataText);
-    if (pictures) {
-      ParsedProject parsed = parseDataText(dataText);
-      int64_t number = 0;
-      for (const Character& c : parsed.list.characters) {
-        ++number;
-        dir.write("img/" + imageFileName(c.name, number), testPng(4, 4, static_cast<uint32_t>(number)));
-        for (const Layer& l : c.layers) {
-          ++number;
-          dir.write("img/" + imageFileName(l.name, number), testPng(4, 4, static_cast<uint32_t>(number)));
-        }
-      }
-    }
+    CharacterList parsed = parseDataText(dataText).list;
+    forEachRecord(parsed, [&](const auto& r, int64_t number, int64_t, int64_t) {
+      if (pictures) dir.write("img/" + imageFileName(r.name, number), testPng(4, 4, uint32_t(number)));
+    });
     start();
   }
   void start() {
     controller = std::make_unique<InitLayer>(list, state, ProjectFolder(dir.path()), timers, &notices);
-    controller->TV1 = &tv1;
-    controller->TV2 = &tv2;
-    controller->AC1 = &ac1;
-    controller->AC2 = &ac2;
+    controller->TV1 = &tv1, controller->TV2 = &tv2, controller->AC1 = &ac, controller->AC2 = &ac;
     controller->awakeFromNib();
-    notices.log.clear();
   }
   void tick() { timers.fireAll(); }
   // A click on a character row while the layers table reports no clicked row.
@@ -44,23 +31,13 @@ class ControllerTest : public ::testing::Test {
     tv1.click(row);
   }
   void clickLayer(int64_t row) { tv2.click(row); }
-  std::vector<std::string> names() const {
-    std::vector<std::string> out;
-    for (const Character& c : list.characters) out.push_back(c.name);
-    return out;
-  }
-  std::vector<std::string> layerNames(size_t row) const {
-    std::vector<std::string> out;
-    for (const Layer& l : list.characters.at(row).layers) out.push_back(l.name);
-    return out;
-  }
-  std::vector<std::string> pairs(const std::string& key, int n) const {
-    std::vector<std::string> out;
-    for (int i = 0; i < n; ++i) {
-      out.push_back("will " + key);
-      out.push_back("did " + key);
-    }
-    return out;
+  // "Hero*[Arm*,Leg] Wolf[]": names in order, "*" for a picture.
+  std::string tree() const {
+    std::string out;
+    forEachRecord(list, [&](const auto& r, int64_t, int64_t k, int64_t m) {
+      out += (m < 0 ? (k > 0 ? "] " : "") : (m > 0 ? "," : "")) + r.name + (r.image ? "*" : "") + (m < 0 ? "[" : "");
+    });
+    return out.empty() ? out : out + "]";
   }
 
   TempFolder dir;
@@ -69,7 +46,7 @@ class ControllerTest : public ::testing::Test {
   FakeTimerService timers;
   RecordingObserver notices;
   FakeTableView tv1, tv2;
-  FakeArrayController ac1, ac2;
+  FakeArrayController ac;
   std::unique_ptr<InitLayer> controller;
 };
 
