@@ -8,25 +8,20 @@
 
 namespace charstack::testing {
 
-class ControllerTest : public ::testing::Test {
- protected:
+struct ControllerTest : ::testing::Test {
   // Writes data.txt with a distinct picture for every record (seeded by its number) and starts.
-  void open(const std::string& dataText, bool pictures = true) {
+  void open(const std::string& dataText) {
     dir.write("data.txt", dataText);
-    CharacterList parsed = parseDataText(dataText).list;
-    forEachRecord(parsed, [&](const auto& r, int64_t number, int64_t, int64_t) {
-      if (pictures) dir.write("img/" + imageFileName(r.name, number), testPng(4, 4, uint32_t(number)));
+    const CharacterList parsed = parseDataText(dataText).list;
+    forEachRecord(parsed, [&](const auto& r, int64_t number, auto...) {
+      dir.write("img/" + imageFileName(r.name, number), testPng(4, 4, uint32_t(number)));
     });
-    start();
-  }
-  void start() {
     controller = std::make_unique<InitLayer>(list, state, ProjectFolder(dir.path()), timers, &notices);
     controller->TV1 = &tv1, controller->TV2 = &tv2, controller->AC1 = &ac, controller->AC2 = &ac;
     controller->awakeFromNib();
   }
   void tick() { timers.fireAll(); }
-  // A click on a character row while the layers table reports no clicked row.
-  void clickCharacter(int64_t row) {
+  void clickCharacter(int64_t row) {  // while the layers table reports no clicked row
     tv2.clicked = -1;
     tv1.click(row);
   }
@@ -52,8 +47,7 @@ class ControllerTest : public ::testing::Test {
 
 // Hero with two layers, Mage with one, Wolf without: records 1-3, 4-5, 6.
 inline const char* kThreeCharacters =
-    "Hero,100, 10, 20\n####\nArm,150,1, 5, 0\nLeg,120,1, -3, 12\n$$$$\n"
-    "Mage,300, 0, 0\n####\nHat,310,1, 1, 1\n$$$$\n"
+    "Hero,100, 10, 20\n####\nArm,150,1, 5, 0\nLeg,120,1, -3, 12\n$$$$\nMage,300, 0, 0\n####\nHat,310,1, 1, 1\n$$$$\n"
     "Wolf,50, 7, 7\n####\n$$$$\n";
 
 }  // namespace charstack::testing

@@ -6,40 +6,10 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
-#include <type_traits>
 
 namespace charstack::testing {
 
 namespace fs = std::filesystem;
-
-namespace {
-struct FakeTimer : RepeatingTimer {
-  explicit FakeTimer(std::shared_ptr<std::function<void()>> t) : tick(std::move(t)) {}
-  ~FakeTimer() override { *tick = nullptr; }
-  std::shared_ptr<std::function<void()>> tick;
-};
-}  // namespace
-
-std::unique_ptr<RepeatingTimer> FakeTimerService::scheduleRepeating(double, std::function<void()> tick) {
-  ticks.push_back(std::make_shared<std::function<void()>>(std::move(tick)));
-  return std::make_unique<FakeTimer>(ticks.back());
-}
-
-void FakeTimerService::fireAll() {
-  for (auto& tick : std::vector(ticks))
-    if (*tick) (*tick)();
-}
-
-std::string RecordingObserver::pairs() const {
-  std::string out;
-  for (size_t i = 0; i < log.size();) {
-    size_t end = log.find('>', i);
-    if (log[i] != '<' || end == std::string::npos || log.find('<', i + 1) < end) return "unpaired: " + log;
-    out += (out.empty() ? "" : " ") + log.substr(i + 1, end - i - 1);
-    i = end + 1;
-  }
-  return out;
-}
 
 TempFolder::TempFolder() {
   std::string name = (fs::temp_directory_path() / "charstack-test-XXXXXX").string();
@@ -55,7 +25,7 @@ TempFolder::~TempFolder() {
 void TempFolder::write(std::string_view relative, std::string_view bytes) const {
   fs::path p = path_ / relative;
   fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(p, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 std::string TempFolder::read(std::string_view relative) const {
@@ -81,8 +51,7 @@ ImageRef testImage(int width, int height, uint32_t seed) {
     for (int x = 0; x < width; ++x) {
       s = s * 1664525u + 1013904223u;
       uint32_t a = (x == 0 || y == 0) ? 0u : ((s >> 24) | 0x40u);
-      px.push_back(a << 24 | (static_cast<uint32_t>(x * 37 + seed) & 0xff) << 16 |
-                   (static_cast<uint32_t>(y * 53 + seed * 7) & 0xff) << 8 | ((s >> 8) & 0xff));
+      px.push_back(a << 24 | (uint32_t(x * 37 + seed) & 0xff) << 16 | (uint32_t(y * 53 + seed * 7) & 0xff) << 8 | ((s >> 8) & 0xff));
     }
   return makeImage(width, height, px);
 }
@@ -118,28 +87,16 @@ SaveReport saveInto(CharacterList& list, const TempFolder& dir) {
   return saveProject(list, state, ProjectFolder(dir.path()));
 }
 
-namespace {
-// One line per record with everything saving keeps.
-// Pictures by their pixels: the actual side says "other pic" where they differ from the expected one.
-std::vector<std::string> describe(const CharacterList& list, const CharacterList& other, bool actual) {
-  std::vector<std::string> lines;
-  forEachRecord(list, [&](const auto& r, int64_t number, int64_t k, int64_t m) {
-    const ImageRef* twin = nullptr;
-    if (k < other.size() && m < 0) twin = &other.characters[size_t(k)].image;
-    if (k < other.size() && m >= 0 && size_t(m) < other.characters[size_t(k)].layers.size())
-      twin = &other.characters[size_t(k)].layers[size_t(m)].image;
-    const bool same = !actual || (r.image && twin && *twin && r.image->samePixels(**twin));
-    std::string line = std::to_string(number) + " " + r.name + " " + std::to_string(r.value) + " " +
-                       std::to_string(r.x) + "," + std::to_string(r.y) + (r.image ? (same ? " pic" : " other pic") : "");
-    if constexpr (std::is_same_v<std::decay_t<decltype(r)>, Layer>) line += r.visible ? " visible" : " hidden";
-    lines.push_back(line);
-  });
-  return lines;
-}
-}  // namespace
-
 void expectSameModel(const CharacterList& expected, const CharacterList& actual) {
-  EXPECT_EQ(describe(actual, expected, true), describe(expected, actual, false));
+  EXPECT_EQ(buildDataText(actual), buildDataText(expected));
+  std::vector<ImageRef> pictures[2];
+  forEachRecord(expected, [&](const auto& r, auto...) { pictures[0].push_back(r.image); });
+  forEachRecord(actual, [&](const auto& r, auto...) { pictures[1].push_back(r.image); });
+  ASSERT_EQ(pictures[0].size(), pictures[1].size());
+  for (size_t i = 0; i < pictures[0].size(); ++i) {
+    const ImageRef &e = pictures[0][i], &a = pictures[1][i];
+    EXPECT_TRUE(e ? a && a->samePixels(*e) : !a) << "the picture of record " << i + 1 << " differs";
+  }
 }
 
 void expectLoadsAs(const TempFolder& dir, const CharacterList& expected) {

@@ -16,8 +16,7 @@
 
 namespace charstack::testing {
 
-class FakeTableView : public TableView {
- public:
+struct FakeTableView : TableView {
   int64_t clickedRow() const override { return clicked; }
   void setAction(std::function<void()> a) override { action = std::move(a); }
   // A single click on a row (-1: not on a row).
@@ -29,29 +28,30 @@ class FakeTableView : public TableView {
   std::function<void()> action;
 };
 
-class FakeArrayController : public ArrayController {
- public:
+struct FakeArrayController : ArrayController {
   void setSelectionIndex(int64_t) override {}
 };
 
-class FakeTimerService : public TimerService {
- public:
-  std::unique_ptr<RepeatingTimer> scheduleRepeating(double, std::function<void()> tick) override;
-  void fireAll();  // every live timer once, in the order they were scheduled
-  std::vector<std::shared_ptr<std::function<void()>>> ticks;
+// Timers that fire when the test says; the tests fire none after its owner is gone.
+struct FakeTimerService : TimerService {
+  std::unique_ptr<RepeatingTimer> scheduleRepeating(double, std::function<void()> tick) override {
+    ticks.push_back(std::move(tick));
+    return std::make_unique<RepeatingTimer>();
+  }
+  void fireAll() {
+    for (auto& tick : ticks) tick();
+  }
+  std::vector<std::function<void()>> ticks;
 };
 
-// Change notices as "MA1 MA2 ...": one word per will/did pair.
-class RecordingObserver : public ChangeObserver {
- public:
+// Change notices as "<MA1><MA2>": each will and its did.
+struct RecordingObserver : ChangeObserver {
   void willChangeValueForKey(std::string_view key) override { log += "<" + std::string(key); }
   void didChangeValueForKey(std::string_view) override { log += ">"; }
-  std::string pairs() const;  // "MA1 MA2" when every will was followed by its did
   std::string log;
 };
 
-class FakePainter : public Painter {
- public:
+struct FakePainter : Painter {
   struct Call {
     const Image* image;
     double x, y, width, height;
@@ -62,8 +62,7 @@ class FakePainter : public Painter {
   std::vector<Call> calls;
 };
 
-class FakeCanvasHost : public CanvasHost {
- public:
+struct FakeCanvasHost : CanvasHost {
   void setNeedsDisplay() override { ++marks; }
   int marks = 0;
 };
