@@ -69,8 +69,7 @@ struct SaveFaults : ::testing::Test {
       _exit(HasFailure() ? 1 : 0);
     }
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "the test's child process crashed";
+    ASSERT_TRUE(::waitpid(child, &status, 0) == child && WIFEXITED(status)) << "the test's child process crashed";
     if (WEXITSTATUS(status) == kNoNamespace) GTEST_SKIP() << "no private mount table here";
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the child process reported the failures above";
   }
@@ -117,7 +116,6 @@ TEST_F(SaveFaults, FullDiskReportsEveryFileKeepsTheOldBytesAndTheNextSaveWorks) 
 }
 
 TEST_F(SaveFaults, ReadOnlyProjectFolderWritesAndDeletesNothingAndSaysSo) {
-  testing::TempFolder fresh;
   run([&] {
     saveOld();
     ASSERT_TRUE(bindMount(dir.path(), dir.path(), true));
@@ -126,14 +124,6 @@ TEST_F(SaveFaults, ReadOnlyProjectFolderWritesAndDeletesNothingAndSaysSo) {
     EXPECT_FALSE(report.dataFileWritten);
     expectProblems(report, allFiles, "Read-only file system");
     EXPECT_EQ(filesOf(dir), oldFiles);
-
-    // A folder without "img/" yet: the folder is reported.
-    ASSERT_TRUE(bindMount(fresh.path(), fresh.path(), true));
-    CharacterList first = oldModel();
-    SaveReport none = testing::saveInto(first, fresh);
-    EXPECT_FALSE(none.dataFileWritten);
-    expectProblems(none, {"img/", "data.txt"}, "Read-only file system");
-    EXPECT_TRUE(fresh.list("").empty());
   });
 }
 

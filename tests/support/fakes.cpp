@@ -34,8 +34,6 @@ std::string TempFolder::read(std::string_view relative) const {
   return s.str();
 }
 
-bool TempFolder::exists(std::string_view relative) const { return fs::exists(path_ / relative); }
-
 std::vector<std::string> TempFolder::list(std::string_view relative) const {
   std::vector<std::string> names;
   std::error_code ec;

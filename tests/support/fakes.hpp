@@ -56,9 +56,7 @@ struct FakePainter : Painter {
     const Image* image;
     double x, y, width, height;
   };
-  void drawImage(const Image& image, double x, double y, double w, double h) override {
-    calls.push_back({&image, x, y, w, h});
-  }
+  void drawImage(const Image& image, double x, double y, double w, double h) override { calls.push_back({&image, x, y, w, h}); }
   std::vector<Call> calls;
 };
 
@@ -68,8 +66,7 @@ struct FakeCanvasHost : CanvasHost {
 };
 
 // A fresh folder under the system's temporary folder, removed with its contents at the end.
-class TempFolder {
- public:
+struct TempFolder {
   TempFolder();
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
@@ -77,10 +74,7 @@ class TempFolder {
   const std::filesystem::path& path() const { return path_; }
   void write(std::string_view relative, std::string_view bytes) const;  // creates the folders
   std::string read(std::string_view relative) const;                    // empty when missing
-  bool exists(std::string_view relative) const;
   std::vector<std::string> list(std::string_view relative) const;  // sorted file names
-
- private:
   std::filesystem::path path_;
 };
 
