@@ -1,5 +1,4 @@
 // The canvas: the selected character composed by depth, and dragging it or its selected layer.
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>

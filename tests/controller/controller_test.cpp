@@ -2,7 +2,7 @@
 // remove with the image files they queue for deletion (under the numbers they have when removed).
 #include <sstream>
 
-#include "controller/controller_fixture.hpp"
+#include "support/fakes.hpp"
 
 namespace charstack {
 namespace {

@@ -2,7 +2,6 @@
 // as image files in "img/" have no extension. (Exact pixels are checked wherever projects are saved.)
 #include "platform/image.hpp"
 
-#include <gtest/gtest.h>
 
 #include <QBuffer>
 #include <QColorSpace>

@@ -6,7 +6,6 @@
 // process with its own mount table (and user namespace when not root), where it mounts a tiny tmpfs
 // or a read-only bind mount over its temporary folder. Without mount namespaces the tests skip.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>

@@ -1,6 +1,5 @@
 // Projects on disk: the rules of "data.txt", and loading a folder, editing the model and saving it:
 // which files are written, renamed, kept and removed, which saves are refused, and what loads back.
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <map>

@@ -1,6 +1,5 @@
 #include "support/fakes.hpp"
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -15,11 +14,6 @@ TempFolder::TempFolder() {
   std::string name = (fs::temp_directory_path() / "charstack-test-XXXXXX").string();
   if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
   path_ = name;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
 }
 
 void TempFolder::write(std::string_view relative, std::string_view bytes) const {
@@ -101,6 +95,25 @@ void expectLoadsAs(const TempFolder& dir, const CharacterList& expected) {
   LoadResult loaded = loadProject(ProjectFolder(dir.path()));
   for (const Problem& p : loaded.problems) ADD_FAILURE() << "loading: " << p.file << ": " << p.reason;
   expectSameModel(expected, loaded.list);
+}
+
+void ControllerTest::open(const std::string& dataText) {
+  dir.write("data.txt", dataText);
+  const CharacterList parsed = parseDataText(dataText).list;
+  forEachRecord(parsed, [&](const auto& r, int64_t number, auto...) {
+    dir.write("img/" + imageFileName(r.name, number), testPng(4, 4, uint32_t(number)));
+  });
+  controller = std::make_unique<InitLayer>(list, state, ProjectFolder(dir.path()), timers, &notices);
+  controller->TV1 = &tv1, controller->TV2 = &tv2, controller->AC1 = &ac, controller->AC2 = &ac;
+  controller->awakeFromNib();
+}
+
+std::string ControllerTest::tree() const {
+  std::string out;
+  forEachRecord(list, [&](const auto& r, int64_t, int64_t k, int64_t m) {
+    out += (m < 0 ? (k > 0 ? "] " : "") : (m > 0 ? "," : "")) + r.name + (r.image ? "*" : "") + (m < 0 ? "[" : "");
+  });
+  return out.empty() ? out : out + "]";
 }
 
 }  // namespace charstack::testing

@@ -1,17 +1,14 @@
-// Fakes of the widget interfaces, and helpers for tests on real files in a temporary folder.
+// Fakes of the widget interfaces, helpers for tests on real files in a temporary folder, and a
+// controller on such a folder.
 #pragma once
 
-#include <cstdint>
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <memory>
-#include <string>
-#include <string_view>
-#include <vector>
 
-#include "platform/image.hpp"
-#include "platform/ui.hpp"
+#include "controller/init_layer.hpp"
 #include "project/project_io.hpp"
 
 namespace charstack::testing {
@@ -19,11 +16,7 @@ namespace charstack::testing {
 struct FakeTableView : TableView {
   int64_t clickedRow() const override { return clicked; }
   void setAction(std::function<void()> a) override { action = std::move(a); }
-  // A single click on a row (-1: not on a row).
-  void click(int64_t row) {
-    clicked = row;
-    if (action) action();
-  }
+  void click(int64_t row) { clicked = row, action(); }  // a single click on a row (-1: not on a row)
   int64_t clicked = -1;
   std::function<void()> action;
 };
@@ -32,14 +25,10 @@ struct FakeArrayController : ArrayController {
   void setSelectionIndex(int64_t) override {}
 };
 
-// Timers that fire when the test says; the tests fire none after its owner is gone.
+// Timers that fire when the test says; no test fires one after its owner is gone.
 struct FakeTimerService : TimerService {
   std::unique_ptr<RepeatingTimer> scheduleRepeating(double, std::function<void()> tick) override {
-    ticks.push_back(std::move(tick));
-    return std::make_unique<RepeatingTimer>();
-  }
-  void fireAll() {
-    for (auto& tick : ticks) tick();
+    return ticks.push_back(std::move(tick)), std::make_unique<RepeatingTimer>();
   }
   std::vector<std::function<void()>> ticks;
 };
@@ -68,13 +57,11 @@ struct FakeCanvasHost : CanvasHost {
 // A fresh folder under the system's temporary folder, removed with its contents at the end.
 struct TempFolder {
   TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
+  ~TempFolder() { std::error_code ec; std::filesystem::remove_all(path_, ec); }
   const std::filesystem::path& path() const { return path_; }
   void write(std::string_view relative, std::string_view bytes) const;  // creates the folders
   std::string read(std::string_view relative) const;                    // empty when missing
-  std::vector<std::string> list(std::string_view relative) const;  // sorted file names
+  std::vector<std::string> list(std::string_view relative) const;       // sorted file names
   std::filesystem::path path_;
 };
 
@@ -90,12 +77,34 @@ Layer layer(std::string name, int64_t value = 0, ImageRef image = nullptr);
 // The bytes of every file of the folder and of its "img/", by path. With temporaries given, files
 // whose names start with "." are counted there instead of listed.
 std::map<std::string, std::string> filesOf(const TempFolder& dir, int* temporaries = nullptr);
-
 SaveReport saveInto(CharacterList& list, const TempFolder& dir);  // with a fresh editor state
-
 // Expects the same records in order: names, depths, positions, visibility, pictures by their pixels.
 void expectSameModel(const CharacterList& expected, const CharacterList& actual);
-// Loads the folder and expects no problem and the model expected.
-void expectLoadsAs(const TempFolder& dir, const CharacterList& expected);
+void expectLoadsAs(const TempFolder& dir, const CharacterList& expected);  // and no problem
+
+// A controller with fake tables and timers on a real project folder.
+struct ControllerTest : ::testing::Test {
+  // Writes data.txt with a distinct picture for every record (seeded by its number) and starts.
+  void open(const std::string& dataText);
+  void tick() {
+    for (auto& tick : timers.ticks) tick();
+  }
+  void clickCharacter(int64_t row) { tv2.clicked = -1, tv1.click(row); }  // no layer row clicked
+  void clickLayer(int64_t row) { tv2.click(row); }
+  std::string tree() const;  // "Hero*[Arm*,Leg] Wolf[]": names in order, "*" for a picture
+
+  TempFolder dir;
+  CharacterList list;
+  EditorState state;
+  FakeTimerService timers;
+  RecordingObserver notices;
+  FakeTableView tv1, tv2;
+  FakeArrayController ac;
+  std::unique_ptr<InitLayer> controller;
+};
+
+// Hero with two layers, Mage with one, Wolf without: records 1-3, 4-5, 6.
+inline const char* kThreeCharacters = "Hero,100, 10, 20\n####\nArm,150,1, 5, 0\nLeg,120,1, -3, 12\n$$$$\n"
+                                      "Mage,300, 0, 0\n####\nHat,310,1, 1, 1\n$$$$\nWolf,50, 7, 7\n####\n$$$$\n";
 
 }  // namespace charstack::testing
