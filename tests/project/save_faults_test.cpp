@@ -1,6 +1,6 @@
 // Saving when the disk refuses or the saver is killed. A full file system, a read-only project folder
-// or "img/": every failure is reported with its file and the system's
-// reason, nothing is reported as written that was not, and the files not replaced keep their bytes.
+// or "img/": every failure is reported with its file and the system's reason, nothing is reported as
+// written that was not, and the files not replaced keep their bytes.
 //
 // Permissions do not stop root, so the faults are real file systems: each test runs in a child
 // process with its own mount table (and user namespace when not root), where it mounts a tiny tmpfs
@@ -17,10 +17,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <random>
-#include <thread>
 #include <fstream>
 #include <functional>
+#include <random>
+#include <thread>
 
 #include "project/project_io.hpp"
 #include "support/fakes.hpp"
@@ -155,7 +155,7 @@ using Files = std::map<std::string, std::string>;
 // picture is big, so that kills land inside a write too.
 CharacterList model(bool changed) {
   uint32_t seed = changed ? 100 : 1;
-  auto picture = [&](int scale = 1) { return testing::testImage(96 * scale, 80 * scale, seed++); };
+  auto picture = [&](int scale = 1) { return testImage(96 * scale, 80 * scale, seed++); };
   Character hero = character("Hero", 100 + changed, picture(6));
   hero.layers = {layer("Arm", 150 + changed, picture()), layer("Leg", 120, picture())};
   Character mage = character("Mage", 300, picture());
