@@ -144,6 +144,14 @@ const SaveCase kCases[] = {
        dir.write("data.txt/blocker", "");  // a folder in its place
      },
      {}, {"data.txt"}, false, {"Bare2", "Hero1", "Knight1"}, nullptr},
+    {"files are replaced, never written over: hard links to the old ones keep the old bytes",
+     {"data.txt=A,1, 0, 0\n", "img/A1"},
+     [](auto& l, auto&, auto& dir) {
+       std::filesystem::create_hard_link(dir.path() / "data.txt", dir.path() / "data.link");
+       std::filesystem::create_hard_link(dir.path() / "img/A1", dir.path() / "A1.link");
+       l.characters[0].value = 2, l.characters[0].image = testImage(2, 2, 4);
+     },
+     {}, {}, false, {"A1"}, "A,2, 0, 0\n####\n$$$$\n"},
     {"a name as long as a file name allows is saved", {},
      queue({}, {character(std::string(244, 'n'), 0, testImage(2, 2, 3))}), {}, {}, false,
      {std::string(244, 'n') + "1"}, nullptr},
