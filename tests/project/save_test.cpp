@@ -1,4 +1,9 @@
-#include <gtest/gtest.h>
+// Projects on disk: the rules of "data.txt", and loading a folder, editing the model and saving it:
+// which files are written, renamed, kept and removed, which saves are refused, and what loads back.
+
+#include <functional>
+#include <map>
+#include <optional>
 
 #include "project/project_io.hpp"
 #include "support/fakes.hpp"
@@ -10,280 +15,208 @@ using testing::character;
 using testing::layer;
 using testing::TempFolder;
 using testing::testImage;
-using testing::testPng;
+using Names = std::vector<std::string>;
 
 const char* kWorkedExample =
     "Hero,100, 10, 20\n####\nArm,150,1, 5, 0\nArm,120,0, -3, 12\n$$$$\nSlime,100, 200, 40\n####\n$$$$\n";
+const char* kNoFile = "(no data.txt)";
 
-struct Project {
-  CharacterList list;
-  EditorState state;
-};
-
-Project load(const TempFolder& dir) {
-  LoadResult r = loadProject(ProjectFolder(dir.path()));
-  Project p;
-  p.list = std::move(r.list);
-  p.state.unreadableImageFiles = std::move(r.unreadableImageFiles);
-  p.state.dataFileUnreadable = r.dataFileUnreadable;
-  return p;
-}
-
-SaveReport save(const TempFolder& dir, Project& p) { return saveProject(p.list, p.state, ProjectFolder(dir.path())); }
-
-TEST(Save, WorkedExampleRoundTripsByteForByteAndPixelForPixel) {
-  TempFolder dir;
-  dir.write("data.txt", kWorkedExample);
-  dir.write("img/Hero1", testPng(8, 6, 1));
-  dir.write("img/Arm2", testPng(5, 5, 2));
-  dir.write("img/Arm3", testPng(4, 7, 3));
-  dir.write("img/Slime4", testPng(9, 3, 4));
-  Project p = load(dir);
-  SaveReport report = save(dir, p);
-  EXPECT_TRUE(report.ok());
-  EXPECT_TRUE(report.dataFileWritten);
-  EXPECT_EQ(dir.read("data.txt"), kWorkedExample);
-  EXPECT_EQ(dir.list("img"), (std::vector<std::string>{"Arm2", "Arm3", "Hero1", "Slime4"}));
-
-  Project again = load(dir);
-  ASSERT_EQ(again.list.size(), 2);
-  EXPECT_EQ(buildDataText(again.list), kWorkedExample);
-  EXPECT_TRUE(again.list.characters[0].layers[1].image->samePixels(*testImage(4, 7, 3)));
-  EXPECT_TRUE(again.list.characters[1].image->samePixels(*testImage(9, 3, 4)));
-}
-
-TEST(Save, LineFormatsFullValueAndEmptyLayerBlocks) {
-  TempFolder dir;
-  Project p;
-  Character c = character("新キャラ");
-  c.value = 5000000000LL;  // written in full, read back clamped
-  c.x = -2147483647 - 1;
-  c.y = 2147483647;
-  Layer l = layer("L");
-  l.value = -1;
-  l.visible = 1;
-  l.x = 3;
-  l.y = -4;
-  c.layers.push_back(l);
-  p.list.characters.push_back(c);
-  p.list.characters.push_back(character("Empty"));
-  ASSERT_TRUE(save(dir, p).ok());
-  EXPECT_EQ(dir.read("data.txt"),
-            "新キャラ,5000000000, -2147483648, 2147483647\n####\nL,-1,1, 3, -4\n$$$$\nEmpty,0, 0, 0\n####\n$$$$\n");
-  EXPECT_EQ(load(dir).list.characters[0].value, 2147483647);
-}
-
-TEST(Save, RenameAndRenumberMoveFilesAndSavedNamesFollow) {
-  TempFolder dir;
-  Project p;
-  p.list.characters.push_back(character("A", testImage(2, 2, 1)));
-  p.list.characters.push_back(character("B", testImage(2, 2, 2)));
-  ASSERT_TRUE(save(dir, p).ok());
-  EXPECT_EQ(dir.list("img"), (std::vector<std::string>{"A1", "B2"}));
-  EXPECT_EQ(p.list.characters[0].savedName, "A");
-
-  // Renaming removes the file under the old name at the record's number.
-  p.list.characters[0].name = "Z";
-  ASSERT_TRUE(save(dir, p).ok());
-  EXPECT_EQ(dir.list("img"), (std::vector<std::string>{"B2", "Z1"}));
-
-  // A record inserted in front shifts the numbers; the files under the former numbers stay.
-  p.list.characters.insert(p.list.characters.begin(), character("N", testImage(2, 2, 3)));
-  ASSERT_TRUE(save(dir, p).ok());
-  EXPECT_EQ(dir.list("img"), (std::vector<std::string>{"B2", "B3", "N1", "Z1", "Z2"}));
-  Project again = load(dir);
-  EXPECT_TRUE(again.list.characters[2].image->samePixels(*testImage(2, 2, 2)));
-}
-
-TEST(Save, PendingDeletionsGoFirstAndAreConsumed) {
-  TempFolder dir;
-  dir.write("img/Gone5", testPng(2, 2, 1));
-  dir.write("img/Keep1", testPng(2, 2, 2));
-  Project p;
-  p.list.characters.push_back(character("Keep", testImage(2, 2, 2)));
-  p.state.pendingImageDeletions = {"Gone5", "Missing9", "Keep1"};  // Keep1 is rewritten right after
-  ASSERT_TRUE(save(dir, p).ok());
-  EXPECT_TRUE(p.state.pendingImageDeletions.empty());
-  EXPECT_EQ(dir.list("img"), std::vector<std::string>{"Keep1"});
-}
-
-TEST(Save, EmptyProjectDeletesPendingAndEmptiesDataFile) {
-  TempFolder dir;
-  dir.write("data.txt", "Old,1, 0, 0\n####\n$$$$\n");
-  dir.write("img/Old1", testPng(2, 2, 1));
-  Project p;
-  p.state.pendingImageDeletions = {"Old1"};
-  SaveReport r = save(dir, p);
-  EXPECT_TRUE(r.ok());
-  EXPECT_TRUE(dir.list("img").empty());
-  // The removed characters must not come back at the next start.
-  EXPECT_EQ(dir.read("data.txt"), "");
-  EXPECT_TRUE(load(dir).list.empty());
-
-  TempFolder fresh;
-  Project none;
-  EXPECT_TRUE(save(fresh, none).ok());
-  EXPECT_FALSE(fresh.exists("data.txt"));  // no file for a project that never had one
-  EXPECT_TRUE(fresh.exists("img"));
-}
-
-TEST(Save, RecordWithoutImageLeavesNoFileBehindForAnyone) {
-  TempFolder dir;
-  dir.write("img/New1", testPng(2, 2, 7));  // stale, from an earlier project
-  dir.write("img/Old2", testPng(2, 2, 8));
-  Project p;
-  p.list.characters.push_back(character("New"));
-  Character old = character("Old");
-  old.savedName = "Old";
-  old.layers.push_back(layer("L"));
-  p.list.characters[0].layers.clear();
-  p.list.characters.push_back(old);
-  ASSERT_TRUE(save(dir, p).ok());
-  EXPECT_TRUE(dir.list("img").empty());
-  Project again = load(dir);
-  EXPECT_FALSE(again.list.characters[0].image);
-}
-
-TEST(Save, SameNamesGetDifferentFilesButCollidingFileNamesRefuseTheSave) {
-  TempFolder dir;
-  Project p;
-  p.list.characters.push_back(character("Twin", testImage(2, 2, 1)));
-  p.list.characters.push_back(character("Twin", testImage(2, 2, 2)));
-  ASSERT_TRUE(save(dir, p).ok());
-  EXPECT_EQ(dir.list("img"), (std::vector<std::string>{"Twin1", "Twin2"}));
-
-  // "A1" at number 1 and "A" at number 11 both give img/A11.
-  TempFolder clash;
-  clash.write("data.txt", "before\n");
-  Project q;
-  q.list.characters.push_back(character("A1", testImage(2, 2, 1)));
-  for (int i = 0; i < 9; ++i) q.list.characters.push_back(character("x" + std::to_string(i)));
-  q.list.characters.push_back(character("A", testImage(2, 2, 2)));
-  q.state.pendingImageDeletions = {"x5"};
-  SaveReport r = save(clash, q);
-  EXPECT_TRUE(r.refused);
-  EXPECT_FALSE(r.dataFileWritten);
-  ASSERT_EQ(r.problems.size(), 1u);
-  EXPECT_EQ(r.problems[0].file, "img/A11");
-  EXPECT_NE(r.problems[0].reason.find("\"A1\""), std::string::npos);
-  EXPECT_NE(r.problems[0].reason.find("\"A\""), std::string::npos);
-  EXPECT_EQ(clash.read("data.txt"), "before\n");
-  EXPECT_FALSE(clash.exists("img"));
-  EXPECT_EQ(q.state.pendingImageDeletions.size(), 1u);  // kept for the save that works
-}
-
-TEST(Save, NamesTheFormatCannotHoldRefuseTheWholeSave) {
-  for (const char* bad : {"a,b", "two\nlines", "x####", "$$$$"}) {
-    TempFolder dir;
-    dir.write("data.txt", "before\n");
-    Project p;
-    p.list.characters.push_back(character("fine", testImage(2, 2, 1)));
-    Character c = character("host");
-    c.layers.push_back(layer(bad));
-    p.list.characters.push_back(c);
-    SaveReport r = save(dir, p);
-    EXPECT_TRUE(r.refused) << bad;
-    ASSERT_EQ(r.problems.size(), 1u) << bad;
-    EXPECT_NE(r.problems[0].file.find("layer 1"), std::string::npos) << r.problems[0].file;
-    EXPECT_EQ(dir.read("data.txt"), "before\n");
-    EXPECT_FALSE(dir.exists("img/fine1"));
+TEST(DataText, ReadsAndWritesBack) {
+  const std::pair<std::string, std::string> rows[] = {
+      {kWorkedExample, kWorkedExample}, {"", ""},
+      {"Hero,100, 10, 20", ""},  // no line feed at all: an empty project
+      {"A,1, 0, 0\n####\n$$$$\nB,2, 3, 4", "A,1, 0, 0\n####\n$$$$\n"},  // the piece after the last line feed
+      // Markers count anywhere in a line; a line with both opens a block. Marker lines hold no record.
+      {"A,1, 0, 0\nx####y\nL1,5,1, 1, 1\na$$$$b\nB,2, 0, 0\n$$$$ and ####\nL2,6,1, 2, 2\n$$$$\n",
+       "A,1, 0, 0\n####\nL1,5,1, 1, 1\n$$$$\nB,2, 0, 0\n####\nL2,6,1, 2, 2\n$$$$\n"},
+      // Fields by position: extra ones ignored, missing ones 0, any other number than 0 is visible; a
+      // layer-shaped line outside a block is a character; blank lines hold nothing.
+      {"Name with spaces ,1, -5x, 7\r\n####\nA,1,2, 3, 4,extra\nB,1,-1, 0, 0\nC,1,abc, 0, 0\nD\n$$$$\nE,7,1, 8\n\n",
+       "Name with spaces ,1, -5, 7\n####\nA,1,1, 3, 4\nB,1,1, 0, 0\nC,1,0, 0, 0\nD,0,0, 0, 0\n$$$$\n"
+       "E,7, 1, 8\n####\n$$$$\n"},
+      // Layers before any character belong to none and are dropped.
+      {"####\nStray,1,1, 0, 0\n$$$$\nA,1, 0, 0\n####\nL,1,1, 0, 0\n$$$$\n", "A,1, 0, 0\n####\nL,1,1, 0, 0\n$$$$\n"},
+      // Numbers: white space, one sign and digits up to the first other character, saturating at 32 bits.
+      {"a, -12abc,+7,\t\v\f 5\nb,+-3,- 3,-\nc,99999999999,2147483648,-2147483649\n"
+       "d,00000000000000000000012,-99999999999999999999, 2147483647\n",
+       "a,-12, 7, 5\n####\n$$$$\nb,0, 0, 0\n####\n$$$$\nc,2147483647, 2147483647, -2147483648\n####\n$$$$\n"
+       "d,12, -2147483648, 2147483647\n####\n$$$$\n"},
+  };
+  for (const auto& [in, out] : rows) {
+    CharacterList list = parseDataText(in).list;
+    EXPECT_EQ(buildDataText(list), out) << in;
+    forEachRecord(list, [&](const auto& r, auto...) { EXPECT_EQ(r.savedName, r.name) << in; });
   }
 }
 
-TEST(Save, UnsafeNameKeepsItsLineButTouchesNoFile) {
-  TempFolder dir;
-  dir.write("data.txt", "../victim,1, 0, 0\n####\n$$$$\nok,1, 0, 0\n####\n$$$$\n");
-  dir.write("victim1", "precious");
-  dir.write("img/ok2", testPng(2, 2, 1));
-  Project p = load(dir);
-  p.list.characters[0].image = testImage(2, 2, 5);  // even with a picture, nothing is written for it
-  p.state.pendingImageDeletions = {"../victim1", "a/b"};
-  SaveReport r = save(dir, p);
-  EXPECT_FALSE(r.ok());
-  EXPECT_TRUE(r.dataFileWritten);
-  EXPECT_EQ(r.problems.size(), 3u);
-  EXPECT_EQ(dir.read("victim1"), "precious");
-  EXPECT_EQ(dir.read("data.txt"), "../victim,1, 0, 0\n####\n$$$$\nok,1, 0, 0\n####\n$$$$\n");
-  EXPECT_EQ(dir.list("img"), std::vector<std::string>{"ok2"});
+
+// Record 1 "A1" with a picture, eight records without, and record 11, whose image file is also "A11".
+std::vector<Character> sharingA11(Character last) {
+  std::vector<Character> list = {character("A1", 0, testImage(2, 2, 1))};
+  for (int i = 2; i <= 10; ++i) list.push_back(character("x" + std::to_string(i)));
+  list.push_back(std::move(last));
+  return list;
 }
 
-TEST(Save, UnreadableImageFileIsNeverDeleted) {
-  TempFolder dir;
-  dir.write("data.txt", "A,1, 0, 0\n####\n$$$$\nB,1, 0, 0\n####\n$$$$\n");
-  dir.write("img/A1", "not a picture, but someone's file");
-  dir.write("img/B2", "also unreadable");
-  Project p = load(dir);
-  ASSERT_EQ(p.state.unreadableImageFiles.size(), 2u);
-  ASSERT_TRUE(save(dir, p).ok());  // record without image: its unreadable file stays
-  EXPECT_EQ(dir.read("img/A1"), "not a picture, but someone's file");
+struct SaveCase {
+  const char* what;
+  Names before;  // "data.txt=text", "img/A1" (a distinct picture) or "path=bytes"
+  std::function<void(CharacterList&, EditorState&, const TempFolder&)> edit;  // none: saved as loaded
+  Names loadProblems, saveProblems;  // the files or records named
+  bool refused;
+  Names imageFiles;        // in "img/" after the save
+  const char* dataText;    // after the save; none: not checked
+};
 
-  p.list.characters[0].name = "Renamed";  // the old file is not removed either
-  p.state.pendingImageDeletions = {"B2"};  // nor by a removal
-  SaveReport r = save(dir, p);
-  EXPECT_EQ(dir.read("img/A1"), "not a picture, but someone's file");
-  EXPECT_EQ(dir.read("img/B2"), "also unreadable");
-  ASSERT_EQ(r.problems.size(), 1u);
-  EXPECT_EQ(r.problems[0].file, "img/B2");
-
-  // Not even a picture the user gives the record replaces the unreadable file.
-  p.list.characters[1].image = testImage(3, 3, 3);
-  EXPECT_FALSE(save(dir, p).ok());
-  EXPECT_EQ(dir.read("img/B2"), "also unreadable");
+using Edit = std::function<void(CharacterList&, EditorState&, const TempFolder&)>;
+Edit rename(std::string name) {
+  return [name](auto& l, auto&, auto&) { l.characters[0].name = name; };
+}
+Edit queue(Names deletions, std::vector<Character> characters = {}) {
+  return [=](auto& l, auto& s, auto&) {
+    s.pendingImageDeletions = deletions;
+    if (!characters.empty()) l.characters = characters;
+  };
 }
 
-TEST(Save, OldFileOfARenamedRecordIsNotRemovedWhenAnotherRecordNowWritesIt) {
-  TempFolder dir;
-  Project p;
-  // Record 1 "A1" writes img/A11; record 11 was saved as "A" (img/A11) and is now renamed.
-  p.list.characters.push_back(character("A1", testImage(2, 2, 1)));
-  for (int i = 0; i < 9; ++i) p.list.characters.push_back(character("x" + std::to_string(i)));
-  Character renamed = character("B", testImage(2, 2, 2));
-  renamed.savedName = "A";
-  p.list.characters.push_back(renamed);
-  ASSERT_TRUE(save(dir, p).ok());
-  Project again = load(dir);
-  ASSERT_TRUE(again.list.characters[0].image);
-  EXPECT_TRUE(again.list.characters[0].image->samePixels(*testImage(2, 2, 1)));
-  EXPECT_TRUE(again.list.characters[10].image->samePixels(*testImage(2, 2, 2)));
+const SaveCase kCases[] = {
+    {"the worked example is saved again byte for byte",
+     {std::string("data.txt=") + kWorkedExample, "img/Hero1", "img/Arm2", "img/Arm3", "img/Slime4"}, nullptr, {}, {},
+     false, {"Arm2", "Arm3", "Hero1", "Slime4"}, kWorkedExample},
+    {"a renamed record's file moves", {"data.txt=A,1, 0, 0\nB,2, 0, 0\n", "img/A1", "img/B2"}, rename("Z"), {}, {},
+     false, {"B2", "Z1"}, "Z,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n"},
+    {"a record inserted in front renumbers the others; files under former numbers stay",
+     {"data.txt=A,1, 0, 0\nB,2, 0, 0\n", "img/A1", "img/B2"},
+     [](auto& l, auto&, auto&) { l.characters.insert(l.characters.begin(), character("N", 0, testImage(2, 2, 9))); },
+     {}, {}, false, {"A1", "A2", "B2", "B3", "N1"}, "N,0, 0, 0\n####\n$$$$\nA,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n"},
+    {"pending deletions go first, and a file deleted there may be written again",
+     {"data.txt=Keep,1, 0, 0\n", "img/Keep1", "img/Gone5"}, queue({"Gone5", "Missing9", "Keep1"}), {}, {}, false,
+     {"Keep1"}, "Keep,1, 0, 0\n####\n$$$$\n"},
+    {"a record without a picture leaves no file under its name",
+     {"data.txt=A,1, 0, 0\nB,2, 0, 0\n", "img/A1", "img/B2", "img/X3"},
+     [](auto& l, auto&, auto&) {
+       l.characters[0].image = nullptr;
+       l.characters.push_back(character("X"));  // lands on a stale file of an earlier project
+     },
+     {}, {}, false, {"B2"}, nullptr},
+    {"records with the same name get their own files", {},
+     queue({}, {character("Twin", 0, testImage(2, 2, 1)), character("Twin", 0, testImage(2, 2, 2))}), {}, {}, false,
+     {"Twin1", "Twin2"}, "Twin,0, 0, 0\n####\n$$$$\nTwin,0, 0, 0\n####\n$$$$\n"},
+    {"two records sharing an image file refuse the save", {"data.txt=Old,1, 0, 0\n", "img/Old1"},
+     queue({"Old1"}, sharingA11(character("A", 0, testImage(2, 2, 2)))), {}, {"img/A11"}, true, {"Old1"},
+     "Old,1, 0, 0\n"},
+    {"names the format cannot hold refuse the save", {"data.txt=Old,1, 0, 0\n", "img/Old1"},
+     [](auto& l, auto&, auto&) {
+       l.characters = {character("fine", 0, testImage(2, 2, 1)), character("host")};
+       l.characters[1].layers = {layer("a,b"), layer("two\nlines"), layer("x####"), layer("$$$$")};
+     },
+     {},
+     {"layer 1 \"a,b\" of character 2 \"host\"", "layer 2 \"two\nlines\" of character 2 \"host\"",
+      "layer 3 \"x####\" of character 2 \"host\"", "layer 4 \"$$$$\" of character 2 \"host\""},
+     true, {"Old1"}, "Old,1, 0, 0\n"},
+    {"names that are no plain file names keep their lines but touch no file",
+     {"data.txt=../victim,1, 0, 0\n####\n$$$$\nok,1, 0, 0\n####\n$$$$\n", "victim1=precious", "img/ok2"},
+     [](auto& l, auto& s, auto&) {
+       l.characters[0].image = testImage(2, 2, 5);
+       s.pendingImageDeletions = {"../victim1", "a/b"};
+     },
+     {"character 1 \"../victim\""}, {"img/../victim1", "img/a/b", "character 1 \"../victim\""}, false, {"ok2"},
+     "../victim,1, 0, 0\n####\n$$$$\nok,1, 0, 0\n####\n$$$$\n"},
+    {"image files that do not decode are never deleted",
+     {"data.txt=A,1, 0, 0\nB,2, 0, 0\n", "img/A1=not a picture", "img/B2=GIF89a, cut short"},
+     [](auto& l, auto& s, auto& d) { rename("Renamed")(l, s, d), s.pendingImageDeletions = {"B2"}; }, {"img/A1", "img/B2"},
+     {"img/B2"}, false, {"A1", "B2"}, "Renamed,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n"},
+    {"not even a picture given to the record replaces a file that did not decode",
+     {"data.txt=A,1, 0, 0\n", "img/A1=no picture"},
+     [](auto& l, auto&, auto&) { l.characters[0].image = testImage(3, 2, 7); }, {"img/A1"}, {"img/A1"}, false, {"A1"},
+     nullptr},
+    {"a renamed record's old file stays when another record now writes it", {},
+     [](auto& l, auto&, auto&) {
+       Character renamed = character("B", 0, testImage(2, 2, 2));
+       renamed.savedName = "A";  // saved as "A" at number 11: "img/A11"
+       l.characters = sharingA11(renamed);
+     },
+     {}, {}, false, {"A11", "B11"}, nullptr},
+    {"old files stay while the new data.txt could not be written",
+     {"data.txt=Hero,1, 0, 0\nBare,2, 0, 0\n", "img/Hero1", "img/Bare2"},
+     [](auto& l, auto&, auto& dir) {
+       l.characters[0].name = "Knight";
+       l.characters[1].image = nullptr;
+       std::filesystem::remove(dir.path() / "data.txt");
+       dir.write("data.txt/blocker", "");  // a folder in its place
+     },
+     {}, {"data.txt"}, false, {"Bare2", "Hero1", "Knight1"}, nullptr},
+    {"files are replaced, never written over: hard links to the old ones keep the old bytes",
+     {"data.txt=A,1, 0, 0\n", "img/A1"},
+     [](auto& l, auto&, auto& dir) {
+       std::filesystem::create_hard_link(dir.path() / "data.txt", dir.path() / "data.link");
+       std::filesystem::create_hard_link(dir.path() / "img/A1", dir.path() / "A1.link");
+       l.characters[0].value = 2, l.characters[0].image = testImage(2, 2, 4);
+     },
+     {}, {}, false, {"A1"}, "A,2, 0, 0\n####\n$$$$\n"},
+    {"a name as long as a file name allows is saved", {},
+     queue({}, {character(std::string(244, 'n'), 0, testImage(2, 2, 3))}), {}, {}, false,
+     {std::string(244, 'n') + "1"}, nullptr},
+    {"an empty project without data.txt writes none", {}, nullptr, {}, {}, false, {}, kNoFile},
+    {"an empty data.txt stays empty", {"data.txt="}, nullptr, {}, {}, false, {}, ""},
+    {"removing every record empties data.txt and deletes the files", {"data.txt=Old,1, 0, 0\n", "img/Old1"},
+     [](auto& l, auto& s, auto&) { l.characters.clear(), s.pendingImageDeletions = {"Old1"}; }, {}, {}, false, {}, ""},
+};
+
+Names files(const std::vector<Problem>& problems) {
+  Names out(problems.size());
+  std::transform(problems.begin(), problems.end(), out.begin(), [](const Problem& p) { return p.file; });
+  return out;
 }
 
-TEST(Save, OldFilesStayUntilTheNewDataFileIsWritten) {
-  TempFolder dir;
-  Project p;
-  p.list.characters.push_back(character("Hero", testImage(2, 2, 1)));
-  p.list.characters.push_back(character("Bare"));
-  ASSERT_TRUE(save(dir, p).ok());
-  dir.write("img/Bare2", testPng(2, 2, 5));  // a stale picture the next save would remove
+TEST(Save, Cases) {
+  for (const SaveCase& c : kCases) {
+    SCOPED_TRACE(c.what);
+    TempFolder dir;
+    const ProjectFolder folder(dir.path());
+    std::map<std::string, uint32_t> seeds;
+    for (const std::string& f : c.before) {
+      const size_t eq = f.find('=');
+      if (eq == std::string::npos) seeds[f] = static_cast<uint32_t>(seeds.size() + 1);
+      dir.write(f.substr(0, eq), eq == std::string::npos ? testing::testPng(3, 3, seeds[f]) : f.substr(eq + 1));
+    }
+    LoadResult loaded = loadProject(folder);
+    EXPECT_EQ(files(loaded.problems), c.loadProblems);
+    // Every record holds the picture of its own file, and only that.
+    forEachRecord(loaded.list, [&](const auto& r, int64_t number, auto...) {
+      auto seed = seeds.find("img/" + imageFileName(r.name, number));
+      EXPECT_EQ(static_cast<bool>(r.image), seed != seeds.end()) << r.name;
+      EXPECT_TRUE(!r.image || seed == seeds.end() || r.image->samePixels(*testImage(3, 3, seed->second))) << r.name;
+    });
+    CharacterList list = loaded.list;
+    EditorState state;
+    state.unreadableImageFiles = loaded.unreadableImageFiles;
+    state.knownImageFiles = loaded.knownImageFiles;
+    state.dataFileStamp = loaded.dataFileStamp;
+    if (c.edit) c.edit(list, state, dir);
+    const CharacterList edited = list;
+    const auto filesBefore = testing::filesOf(dir);
+    const auto pending = state.pendingImageDeletions;
 
-  p.list.characters[0].name = "Knight";
-  std::filesystem::remove(dir.path() / "data.txt");
-  dir.write("data.txt/blocker", "");  // a folder in its place: "data.txt" cannot be replaced now
-  SaveReport failed = save(dir, p);
-  EXPECT_FALSE(failed.dataFileWritten);
-  ASSERT_EQ(failed.problems.size(), 1u);
-  EXPECT_EQ(failed.problems[0].file, "data.txt");
-  // The "data.txt" on disk still names Hero, so Hero's picture must still be there.
-  EXPECT_EQ(dir.list("img"), (std::vector<std::string>{"Bare2", "Hero1", "Knight1"}));
-  EXPECT_EQ(p.list.characters[0].savedName, "Hero");
-
-  std::filesystem::remove_all(dir.path() / "data.txt");
-  ASSERT_TRUE(save(dir, p).ok());
-  EXPECT_EQ(dir.list("img"), std::vector<std::string>{"Knight1"});
-  EXPECT_EQ(p.list.characters[0].savedName, "Knight");
-}
-
-TEST(Save, SavingTwiceWritesTheSameFiles) {
-  TempFolder dir;
-  dir.write("data.txt", kWorkedExample);
-  dir.write("img/Hero1", testPng(8, 6, 1));
-  Project p = load(dir);
-  ASSERT_TRUE(save(dir, p).ok());
-  std::string text = dir.read("data.txt");
-  std::string png = dir.read("img/Hero1");
-  ASSERT_TRUE(save(dir, p).ok());
-  EXPECT_EQ(dir.read("data.txt"), text);
-  EXPECT_EQ(dir.read("img/Hero1"), png);
-  EXPECT_EQ(dir.list("img"), std::vector<std::string>{"Hero1"});
+    SaveReport report = saveProject(list, state, folder);
+    EXPECT_EQ(report.refused, c.refused);
+    EXPECT_EQ(files(report.problems), c.saveProblems);
+    EXPECT_EQ(dir.list("img"), c.imageFiles);
+    EXPECT_EQ(!c.dataText ? "" : folder.fileExists("data.txt") ? dir.read("data.txt") : kNoFile, c.dataText ? c.dataText : "");
+    int temporaries = 0;
+    const auto filesAfter = testing::filesOf(dir, &temporaries);
+    EXPECT_EQ(temporaries, 0);
+    for (const auto& [path, bytes] : filesBefore)
+      EXPECT_TRUE(path.rfind("img/", 0) == 0 || path == "data.txt" || dir.read(path) == bytes) << path;
+    EXPECT_TRUE((c.edit && !c.refused) || filesAfter == filesBefore);
+    EXPECT_EQ(state.pendingImageDeletions, c.refused ? pending : Names{});
+    // A record takes its new file name only once data.txt refers to it.
+    forEachRecord(list, [&](auto& r, int64_t, int64_t k, int64_t m) {
+      const Character& was = edited.characters[size_t(k)];
+      EXPECT_EQ(r.savedName, report.dataFileWritten ? r.name : m < 0 ? was.savedName : was.layers[size_t(m)].savedName);
+    });
+    if (report.ok()) testing::expectLoadsAs(dir, list);
+  }
 }
 
 }  // namespace
