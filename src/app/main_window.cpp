@@ -7,6 +7,10 @@
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -104,6 +108,18 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
   layerTable_->setSelectionIndex(0);
 
   setWindowTitle(tr("%1[*] — charstack").arg(folderText(folder)));
+
+  // Files changed by other programs come in within about a second: the watcher tells of a change,
+  // and a look at the files follows once the changes have settled for a moment.
+  watcher_ = new QFileSystemWatcher(this);
+  scanSoon_ = new QTimer(this);
+  scanSoon_->setSingleShot(true);
+  scanSoon_->setInterval(300);
+  connect(watcher_, &QFileSystemWatcher::fileChanged, scanSoon_, qOverload<>(&QTimer::start));
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, scanSoon_, qOverload<>(&QTimer::start));
+  connect(scanSoon_, &QTimer::timeout, this, &MainWindow::scanDisk);
+  watchFiles();
+  scanDisk();  // notes what the files look like now
   const QString loadText = describeLoadProblems(controller_->loadProblems());
   if (!loadText.isEmpty()) {
     showStatus(loadText);
@@ -247,6 +263,87 @@ void MainWindow::noteEdit() {
   QTimer::singleShot(2 * QtTimerService::intervalMilliseconds(kTickInterval), this, &MainWindow::updateModifiedMark);
 }
 
+void MainWindow::watchFiles() {
+  QStringList wanted;
+  for (const std::string& path : controller_->watchedPaths()) wanted << QFile::decodeName(QByteArray::fromStdString(path));
+  const QStringList watched = watcher_->files() + watcher_->directories();
+  QStringList missing;
+  for (const QString& path : wanted)
+    if (!watched.contains(path) && QFileInfo::exists(path)) missing << path;
+  if (!missing.isEmpty()) watcher_->addPaths(missing);
+}
+
+void MainWindow::scanDisk() {
+  if (scanning_ || saving_) {
+    scanSoon_->start();
+    return;
+  }
+  scanning_ = true;
+  auto* done = new QFutureWatcher<DiskScanResult>(this);
+  connect(done, &QFutureWatcherBase::finished, this, [this, done] {
+    const DiskScanResult result = done->result();
+    done->deleteLater();
+    scanning_ = false;
+    if (result.saveCount != controller_->saveCount()) scanSoon_->start();  // look again
+    handleDiskChanges(controller_->applyDiskScan(result));
+    watchFiles();
+  });
+  done->setFuture(QtConcurrent::run([folder = controller_->folder(), request = controller_->diskScanRequest()] {
+    return charstack::scanDisk(folder, request);
+  }));
+}
+
+void MainWindow::handleDiskChanges(const std::vector<DiskChange>& changes) {
+  std::vector<Problem> unreadable;
+  for (const DiskChange& change : changes) {
+    const QString file = QString::fromStdString(change.file);
+    switch (change.kind) {
+      case DiskChange::Kind::PictureTaken:
+        showStatus(tr("%1 changed on disk: its new picture is shown").arg(file));
+        break;
+      case DiskChange::Kind::Deleted:
+        showStatus(tr("%1 was deleted on disk: the editor keeps the picture and the next save writes it again").arg(file));
+        break;
+      case DiskChange::Kind::Unreadable:
+        unreadable.push_back({change.file, change.reason + "; the editor keeps its picture and leaves the file alone"});
+        break;
+      case DiskChange::Kind::Conflict:
+        controller_->resolveConflict(change, askToTakeChangedFile(change));
+        break;
+      case DiskChange::Kind::DataFile:
+        showStatus(tr("%1 changed on disk; open the project again to see the change").arg(file));
+        break;
+    }
+  }
+  if (!unreadable.empty()) {
+    showProblems(tr("Files that can no longer be read"), unreadable);
+    showStatus(tr("%1 can no longer be read: the editor keeps its picture").arg(QString::fromStdString(unreadable[0].file)));
+  }
+  if (!changes.empty()) updateModifiedMark();
+}
+
+bool MainWindow::askToTakeChangedFile(const DiskChange& change) {
+  QMessageBox box(QMessageBox::Question, tr("Picture changed on disk"),
+                  tr("%1 was changed by another program, and its picture was also changed in the editor. Which "
+                     "picture should the record keep?")
+                      .arg(QString::fromStdString(change.file)),
+                  QMessageBox::NoButton, this);
+  QPushButton* file = box.addButton(tr("Take the File's Picture"), QMessageBox::AcceptRole);
+  box.addButton(tr("Keep the Editor's Picture"), QMessageBox::RejectRole);
+  box.exec();
+  return box.clickedButton() == file;
+}
+
+bool MainWindow::askToReplaceChangedFiles(const std::vector<std::string>& files) {
+  QStringList names;
+  for (const std::string& f : files) names << QString::fromStdString(f);
+  return QMessageBox::question(this, tr("Files changed on disk"),
+                               tr("Another program changed these files since the editor read or wrote them:\n%1\n"
+                                  "Replace them with the editor's version?")
+                                   .arg(names.join(QLatin1Char('\n'))),
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
 void MainWindow::updateModifiedMark() {
   controller_->EventLoop();
   setWindowModified(controller_->hasUnsavedChanges());
@@ -297,6 +394,10 @@ SaveReport MainWindow::save() {
   SaveReport report = controller_->saveBtn(options);
   if (report.needsConfirmation && askToReplaceDataFile()) {
     options.replaceDataFileWithoutRecords = true;
+    report = controller_->saveBtn(options);
+  }
+  if (!report.changedOnDisk.empty() && askToReplaceChangedFiles(report.changedOnDisk)) {
+    options.overwriteChangedFiles = true;
     report = controller_->saveBtn(options);
   }
   progress.reset();

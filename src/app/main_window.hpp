@@ -10,6 +10,8 @@
 #include "platform/qt_timer.hpp"
 
 class QDockWidget;
+class QFileSystemWatcher;
+class QTimer;
 class QMenu;
 class QPushButton;
 class QTreeWidget;
@@ -66,6 +68,11 @@ class MainWindow : public QMainWindow {
   virtual CloseChoice askAboutUnsavedChanges();
   // Asks whether a "data.txt" that held no record may be replaced. Tests override this too.
   virtual bool askToReplaceDataFile();
+  // Asks whether files that another program changed may be replaced by the save. Tests override this.
+  virtual bool askToReplaceChangedFiles(const std::vector<std::string>& files);
+  // Asks which picture a record keeps when its file changed on disk and the editor changed it too:
+  // true for the file's. Tests override this too.
+  virtual bool askToTakeChangedFile(const DiskChange& change);
 
  private:
   void buildWidgets(CharacterList& list, EditorState& state);
@@ -80,6 +87,11 @@ class MainWindow : public QMainWindow {
   void noteEdit();
   // Shows the modified mark exactly while a save would write something else than the last one.
   void updateModifiedMark();
+  // Looks at the project's files off the window's thread after another program changed them, and
+  // tells the user what the editor did.
+  void scanDisk();
+  void handleDiskChanges(const std::vector<DiskChange>& changes);
+  void watchFiles();
 
   QtTimerService timers_;
   std::unique_ptr<InitLayer> controller_;
@@ -103,6 +115,9 @@ class MainWindow : public QMainWindow {
   QMenu* editMenu_ = nullptr;
   QString saveMessage_;  // the status bar's message about the last save, while it shows
   bool saving_ = false;
+  bool scanning_ = false;
+  QFileSystemWatcher* watcher_ = nullptr;
+  QTimer* scanSoon_ = nullptr;
 };
 
 }  // namespace charstack

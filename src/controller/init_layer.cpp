@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "model/names.hpp"
+#include "platform/parallel.hpp"
+#include "project/records.hpp"
 #include "platform/text.hpp"
 
 namespace charstack {
@@ -131,6 +133,7 @@ void InitLayer::loadData() {
 SaveReport InitLayer::saveData(const SaveOptions& options) {
   SaveReport report = saveProject(list_, state_, folder_, options);
   if (!report.refused) ++saveCount_;  // the pending deletions were carried out
+  seenDataFile_.reset();
   if (report.ok()) takeSnapshot();
   return report;
 }
@@ -495,6 +498,138 @@ void InitLayer::apply(Edit& edit, bool forward) {
   state_.moveLayer = s.moveLayer;
   state_.layerSyncSuppressed = false;
   rebuildMirrors();
+}
+
+DiskScanResult scanDisk(const ProjectFolder& folder, const DiskScanRequest& request) {
+  DiskScanResult result;
+  result.saveCount = request.saveCount;
+  result.files.resize(request.files.size());
+  // A stat per file, and a read only of the files that changed.
+  parallelFor(request.files.size(), [&](size_t i) {
+    const DiskScanRequest::File& want = request.files[i];
+    DiskScanResult::File& file = result.files[i];
+    file.name = want.name;
+    file.stamp = folder.stamp(imagePath(want.name));
+    if (want.unknown || file.stamp == want.last) return;
+    file.changed = true;
+    FileRead read = folder.read(imagePath(want.name));
+    file.outcome = read.outcome;
+    file.reason = std::move(read.reason);
+    if (!read.read()) return;
+    file.stamp = read.stamp;
+    file.decoded = decodeImage(read.bytes);
+  });
+  result.dataFile = folder.stamp(kDataFileName);
+  result.dataFileChanged = result.dataFile && request.dataFile && !(*result.dataFile == *request.dataFile);
+  return result;
+}
+
+std::vector<std::string> InitLayer::watchedPaths() const {
+  // Folders tell of files added, removed or renamed; a file itself of being rewritten in place.
+  std::vector<std::string> paths = {folder_.path().string(), folder_.resolve(kImageFolder).string(),
+                                    folder_.resolve(kDataFileName).string()};
+  for (const auto& [name, disk] : state_.knownImageFiles)
+    if (disk.image) paths.push_back(folder_.resolve(imagePath(name)).string());
+  return paths;
+}
+
+DiskScanRequest InitLayer::diskScanRequest() {
+  DiskScanRequest request;
+  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t, int64_t) {
+    DiskScanRequest::File file{imageFileName(r.name, number), std::nullopt, false};
+    if (!isSafeImageFileName(file.name) || state_.unreadableImageFiles.count(file.name)) return;
+    if (auto known = state_.knownImageFiles.find(file.name); known != state_.knownImageFiles.end())
+      file.last = known->second.stamp;
+    else if (auto seen = seen_.find(file.name); seen != seen_.end())
+      file.last = seen->second;
+    else
+      file.unknown = true;
+    request.files.push_back(std::move(file));
+  });
+  request.dataFile = seenDataFile_ ? seenDataFile_ : state_.dataFileStamp;
+  request.saveCount = saveCount_;
+  return request;
+}
+
+std::vector<DiskChange> InitLayer::applyDiskScan(const DiskScanResult& result) {
+  std::vector<DiskChange> changes;
+  // The files a save wrote since the look began are the editor's own: the look is out of date.
+  if (result.saveCount != saveCount_) return changes;
+  std::map<std::string, RecordAt> owners;
+  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t k, int64_t m) {
+    owners.emplace(imageFileName(r.name, number), RecordAt{k, m});
+  });
+  // The picture each file name had at the last load or save: a record still showing it has not been
+  // given another one in the editor.
+  std::map<std::string, ImageRef> saved(lastSaved_.images.begin(), lastSaved_.images.end());
+  for (const DiskScanResult::File& f : result.files) {
+    seen_[f.name] = f.stamp;
+    auto owner = owners.find(f.name);
+    if (!f.changed || owner == owners.end()) continue;
+    const ImageRef shown = fieldsOf(owner->second).image;
+    DiskChange change;
+    change.file = imagePath(f.name);
+    change.at = owner->second;
+    change.stamp = f.stamp.value_or(FileStamp{});
+    if (f.outcome == FileRead::Outcome::Missing) {
+      state_.knownImageFiles.erase(f.name);
+      if (!shown) continue;
+      change.kind = DiskChange::Kind::Deleted;
+    } else if (!f.decoded.image) {
+      state_.knownImageFiles.erase(f.name);
+      state_.unreadableImageFiles.insert(f.name);
+      change.kind = DiskChange::Kind::Unreadable;
+      change.reason = f.outcome == FileRead::Outcome::Refused ? f.reason : f.decoded.problem;
+    } else if (shown == saved[f.name]) {
+      change.kind = DiskChange::Kind::PictureTaken;
+      change.picture = f.decoded.image;
+      takePicture(change.at, f.name, change.picture, change.stamp);
+    } else {
+      change.kind = DiskChange::Kind::Conflict;
+      change.picture = f.decoded.image;
+    }
+    changes.push_back(std::move(change));
+  }
+  if (result.dataFileChanged) {
+    seenDataFile_ = result.dataFile;
+    DiskChange change;
+    change.kind = DiskChange::Kind::DataFile;
+    change.file = kDataFileName;
+    changes.push_back(std::move(change));
+  }
+  return changes;
+}
+
+void InitLayer::resolveConflict(const DiskChange& change, bool takeFile) {
+  const std::string name = change.file.substr(std::string(kImageFolder).size() + 1);
+  if (takeFile) {
+    takePicture(change.at, name, change.picture, change.stamp);
+  } else {
+    // The editor's picture stays; the next save may replace the file, as the user chose.
+    EditorState::DiskImage& disk = state_.knownImageFiles[name];
+    disk.stamp = change.stamp;
+  }
+}
+
+void InitLayer::takePicture(const RecordAt& at, const std::string& fileName, ImageRef picture,
+                            const FileStamp& stamp) {
+  RecordFields fields = fieldsOf(at);
+  fields.image = picture;
+  setFields(at, fields);
+  std::vector<RowDictionary>* mirror = nullptr;
+  int64_t row = -1;
+  if (at.layerRow < 0) mirror = &MA1, row = at.characterRow;
+  else if (layerMirrorRow_ == at.characterRow) mirror = &MA2, row = at.layerRow;
+  if (mirror && row >= 0 && row < static_cast<int64_t>(mirror->size())) {
+    const char* key = mirror == &MA1 ? "MA1" : "MA2";
+    willChange(key);
+    (*mirror)[static_cast<size_t>(row)].img = picture;
+    didChange(key);
+  }
+  state_.knownImageFiles[fileName] = {picture, stamp};
+  // The disk and the editor agree on this picture again.
+  for (auto& [name, image] : lastSaved_.images)
+    if (name == fileName) image = picture;
 }
 
 void InitLayer::undo(Edit& edit) { apply(edit, false); }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +36,52 @@ enum class Table { Characters, Layers };
 enum class Field { Name, Value, Visible };
 
 class InitLayer;
+
+// What another program changed on disk while the project is open.
+struct DiskChange {
+  enum class Kind {
+    PictureTaken,  // a record whose picture the editor had not changed now shows the file's picture
+    Conflict,      // the editor changed that record's picture too: the user chooses
+    Unreadable,    // the file can no longer be read: the editor keeps its picture and the file
+    Deleted,       // the file is gone: the editor keeps its picture and the next save writes it again
+    DataFile,      // "data.txt" changed: the user may reload the project
+  };
+  Kind kind = Kind::PictureTaken;
+  std::string file;  // inside the project folder: "img/Hero1", "data.txt"
+  RecordAt at;
+  ImageRef picture;  // the file's picture
+  FileStamp stamp;
+  std::string reason;
+};
+
+// The files to look at, with what they looked like when last seen (none: absent then).
+struct DiskScanRequest {
+  struct File {
+    std::string name;  // inside "img/"
+    std::optional<FileStamp> last;
+    bool unknown = false;  // never looked at: this look only notes what is there
+  };
+  std::vector<File> files;
+  std::optional<FileStamp> dataFile;
+  uint64_t saveCount = 0;  // a save since makes the look out of date
+};
+// What changed among them; only changed files are read and decoded.
+struct DiskScanResult {
+  struct File {
+    std::string name;
+    std::optional<FileStamp> stamp;  // none: gone, or no regular file
+    bool changed = false;
+    FileRead::Outcome outcome = FileRead::Outcome::Missing;
+    DecodedImage decoded;
+    std::string reason;
+  };
+  std::vector<File> files;
+  std::optional<FileStamp> dataFile;
+  bool dataFileChanged = false;
+  uint64_t saveCount = 0;
+};
+// Looks at the files of a request: any thread may run it.
+DiskScanResult scanDisk(const ProjectFolder& folder, const DiskScanRequest& request);
 
 // An image well bound to the selected row of a mirror: it shows, and its image() returns, the "img"
 // entry of the row at the selection row; a dropped image is stored into that entry.
@@ -116,6 +163,16 @@ class InitLayer {
   void undo(Edit& edit);
   void redo(Edit& edit);
 
+  // Working beside other programs: the files to watch, the files to look at after a change was
+  // noticed (scanDisk runs off the window's thread), and what the editor did with what it found.
+  std::vector<std::string> watchedPaths() const;
+  DiskScanRequest diskScanRequest();
+  std::vector<DiskChange> applyDiskScan(const DiskScanResult& result);
+  uint64_t saveCount() const { return saveCount_; }
+  // The user's choice for a Conflict: the file's picture, or the editor's (the next save replaces the
+  // file then).
+  void resolveConflict(const DiskChange& change, bool takeFile);
+
   // What loading found that the user should know (undecodable images, unsafe names).
   const std::vector<Problem>& loadProblems() const { return loadProblems_; }
   // True when the next save would write something else than the last load or save left on disk.
@@ -139,6 +196,8 @@ class InitLayer {
   void putBack(Edit& edit);
   void takeOut(Edit& edit, bool queueFiles);
   void rebuildMirrors();
+  // Gives a record a picture from its file: the model, the mirror row, and what the disk holds.
+  void takePicture(const RecordAt& at, const std::string& fileName, ImageRef picture, const FileStamp& stamp);
   void willChange(std::string_view key);
   void didChange(std::string_view key);
   // Empties MA2 and fills it with the layers of the character at a row (none for -1 or past the end).
@@ -166,6 +225,9 @@ class InitLayer {
   std::function<void(Edit)> editListener_;
   std::optional<Edit> gesture_;  // the record a running drag moves, as it was at the press
   uint64_t saveCount_ = 0;       // saves that carried out the pending deletions
+  // What each file of "img/" looked like at the last look (none: absent), and "data.txt".
+  std::map<std::string, std::optional<FileStamp>> seen_;
+  std::optional<FileStamp> seenDataFile_;
 };
 
 RowDictionary characterRow(const Character& character);

@@ -205,6 +205,8 @@ void MirrorTableView::rememberUserSelection() {
 void MirrorTableView::sendClick(int64_t row) {
   clickedRow_ = row;
   if (action_) action_();
+  // As on other platforms, the clicked row means something only while the click's own action runs.
+  clickedRow_ = -1;
   emit clickSent();
 }
 

@@ -1,6 +1,8 @@
 // The editor window driven the way a user drives it, for what only the window shows: clicks, cell
 // edits, pictures dropped and seen on the canvas, dragging, saving, reopening and closing.
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMimeData>
@@ -92,6 +94,12 @@ TEST_F(Window, ClicksKeysAndButtonsSelectInsertAndRemove) {
   w->click(0, 0);
   w->click(1, 1);
   EXPECT_TRUE(state.selectedLayerRow == 1 && state.moveLayer);
+  // A click on a check box is a click on its row; a character click leaves no layer highlighted.
+  const QRect box = w->table(1)->visualRect(w->model(1)->index(0, 2));
+  QTest::mouseClick(w->table(1)->viewport(), Qt::LeftButton, {}, box.center());
+  EXPECT_EQ(std::pair(state.selectedLayerRow, w->highlighted(1)), Selection(0, 0));
+  w->click(0, 0);
+  EXPECT_EQ(std::pair(state.selectedLayerRow, w->highlighted(1)), Selection(-1, -1));
   w->click(1, -1);
   EXPECT_EQ(state.selectedLayerRow, -1);
   QTest::keyClick(w->table(0), Qt::Key_Down);  // a keyboard move is a click on the row it lands on
@@ -183,6 +191,33 @@ TEST_F(Window, TypedEditsAreSavedAndReopen) {
   TestWindow again(reopened, reopenedState, folder.path());
   testing::expectSameModel(list, reopened);
   EXPECT_EQ(std::pair(again.cell(0, 1, 0), again.cell(0, 1, 1)), std::pair(QString("gamma"), QString("321")));
+}
+
+TEST_F(Window, UndoAndRedoFromTheMenuAndTheKeysWithTheModifiedMark) {
+  auto w = open();
+  QAction* undo = w->editMenu()->actions().at(0);
+  QAction* redo = w->editMenu()->actions().at(1);
+  EXPECT_FALSE(undo->isEnabled() || w->isWindowModified());
+  w->click(1, 0);
+  w->canvas()->setFocus();
+  QTest::keyClick(w->canvas(), Qt::Key_Right, Qt::ShiftModifier);  // nudges of one record are one step
+  QTest::keyClick(w->canvas(), Qt::Key_Down);
+  EXPECT_EQ(std::pair(list.characters[0].layers[0].x, list.characters[0].layers[0].y), std::pair(20, 11));
+  settle();
+  EXPECT_EQ(undo->text(), "Undo Move Layer");
+  EXPECT_TRUE(w->isWindowModified());
+  QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);
+  settle();
+  EXPECT_EQ(std::pair(list.characters[0].layers[0].x, list.characters[0].layers[0].y), std::pair(10, 10));
+  EXPECT_TRUE(redo->isEnabled() && !undo->isEnabled() && !w->isWindowModified());
+  QTest::keyClick(w.get(), Qt::Key_Y, Qt::ControlModifier);
+  settle();
+  EXPECT_EQ(list.characters[0].layers[0].x, 20);
+  QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);
+  QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(list.characters[0].layers[0].x, 20);
+  settle();
+  EXPECT_TRUE(w->isWindowModified());
 }
 
 TEST_F(Window, FailedSaveIsShownAndClosingAsksAboutUnsavedWork) {
