@@ -2,7 +2,8 @@
 //
 //   charstack_bench [--quick] [--records N] [--rounds R] [--no-idle] [--only NAME]
 //
-// --only runs the benchmarks whose name holds NAME: project, composition, tick, many, undo, idle.
+// --only runs the benchmarks whose name holds NAME: project, composition, tick, many, undo,
+// unchanged, idle.
 // --quick (or CHARSTACK_BENCH_QUICK=1) skips the 50 x 1024x1024 project. Every figure is the median of
 // R rounds; in each round the baseline and the measured code run back to back, and the ratio shown is
 // the median of the rounds' ratios. The idle-window figure comes from charstack_idle_bench beside this
@@ -416,6 +417,7 @@ void benchManyRecords(int rounds, std::vector<Row>& rows) {
       if (!folder.writeFileAtomically(kDataFileName, buildDataText(list)).ok())
         throw std::runtime_error("cannot write data.txt");
     });
+    state.dataFileStamp = folder.stamp(kDataFileName);  // the baseline's write is the editor's own
     const double save = timeSeconds([&] {
       if (!saveProject(list, state, folder).ok()) throw std::runtime_error("the many-records save failed");
     });
@@ -426,6 +428,46 @@ void benchManyRecords(int rounds, std::vector<Row>& rows) {
   const double q = median(ratios);
   rows.push_back({"save 100k records without pictures", formatSeconds(median(tSave)),
                   "data.txt alone " + formatSeconds(median(tText)), formatFixed(q, 2), "<= 2.00", q <= 2.0});
+}
+
+// ---- 9. A save without changes of 1000 characters of 10 layers with small pictures -------------
+
+void benchUnchangedSave(int rounds, std::vector<Row>& rows) {
+  constexpr int kCharacters = 1000, kLayers = 10;
+  TempDir dir("charstack-bench-unchanged");
+  const ProjectFolder folder(dir.path());
+  CharacterList list;
+  for (int k = 0; k < kCharacters; ++k) {
+    Character c;
+    c.name = "hero" + std::to_string(k) + "-";
+    c.image = makeImage(16, 16, syntheticPixels(16, 16, static_cast<uint32_t>(k)));
+    for (int m = 0; m < kLayers; ++m) {
+      Layer l;
+      l.name = "part" + std::to_string(m) + "-";
+      l.image = makeImage(16, 16, syntheticPixels(16, 16, static_cast<uint32_t>(k * kLayers + m)));
+      c.layers.push_back(std::move(l));
+    }
+    list.characters.push_back(std::move(c));
+  }
+  EditorState state;
+  if (!saveProject(list, state, folder).ok()) throw std::runtime_error("cannot save the unchanged-save project");
+  std::vector<double> ratios, tSave, tText;
+  for (int round = 0; round < rounds; ++round) {
+    const double text = timeSeconds([&] {
+      if (!folder.writeFileAtomically(kDataFileName, buildDataText(list)).ok())
+        throw std::runtime_error("cannot write data.txt");
+    });
+    state.dataFileStamp = folder.stamp(kDataFileName);  // the baseline's write is the editor's own
+    const double save = timeSeconds([&] {
+      if (!saveProject(list, state, folder).ok()) throw std::runtime_error("the unchanged save failed");
+    });
+    tText.push_back(text);
+    tSave.push_back(save);
+    ratios.push_back(save / text);
+  }
+  const double q = median(ratios);
+  rows.push_back({"unchanged save, 1000x10", formatSeconds(median(tSave)), "data.txt alone " + formatSeconds(median(tText)),
+                  formatFixed(q, 2), "<= 2.00", q <= 2.0});
 }
 
 // ---- 8. Undo and redo on 1000 characters of 10 layers ---------------------------------------------
@@ -552,6 +594,7 @@ int main(int argc, char** argv) {
     if (run("tick")) benchTick(options.rounds, rows);
     if (run("many")) benchManyRecords(options.rounds, rows);
     if (run("undo")) benchUndo(rows);
+    if (run("unchanged")) benchUnchangedSave(options.rounds, rows);
     if (options.idle && run("idle")) benchIdle(rows);
     printTable(rows);
   } catch (const std::exception& e) {
