@@ -127,6 +127,19 @@ void InitLayer::loadData() {
   takeSnapshot();
 }
 
+void InitLayer::openFolder(ProjectFolder folder) {
+  willChange("MA2");
+  MA2.clear();
+  didChange("MA2");
+  willChange("MA1");
+  MA1.clear();
+  didChange("MA1");
+  layerMirrorRow_ = -1;
+  state_ = EditorState{};
+  folder_ = std::move(folder);
+  loadData();
+}
+
 SaveReport InitLayer::saveData(const SaveOptions& options) {
   SaveReport report = saveProject(list_, state_, folder_, options);
   if (report.ok()) takeSnapshot();
@@ -210,11 +223,13 @@ void InitLayer::insert1() {
   if (AC1) AC1->setSelectionIndex(NoSelection);
 }
 
-void InitLayer::insert2() {
+void InitLayer::insert2() { insertLayers({makeNewLayer()}); }
+
+bool InitLayer::insertLayers(std::vector<Layer> layers) {
   const int64_t characterRow = state_.selectedCharacterRow;
-  if (list_.empty() || characterRow < 0) return;
+  if (list_.empty() || characterRow < 0) return false;
   Character* target = list_.characterAtRow(characterRow);
-  if (!target) return;
+  if (!target) return false;
   // The layers table may still list another character's layers (after a character was inserted or
   // removed): show the target's own layers before inserting among them. An empty table that is to
   // show a character without layers needs no rebuilding.
@@ -226,13 +241,18 @@ void InitLayer::insert2() {
   }
   int64_t p = insertionRow(static_cast<int64_t>(MA2.size()), state_.selectedLayerRow);
   p = std::min(p, static_cast<int64_t>(target->layers.size()));
-  auto it = target->layers.insert(target->layers.begin() + p, makeNewLayer());
-  RowDictionary row = layerRow(*it);
-  row.visible.reset();  // a new layer's row has no "visible" entry; the sync tick reads that as 0
+  std::vector<RowDictionary> rows;
+  for (const Layer& layer : layers) {
+    rows.push_back(layerRow(layer));
+    rows.back().visible.reset();  // a new layer's row has no "visible" entry; the sync tick reads that as 0
+  }
+  target->layers.insert(target->layers.begin() + p, std::make_move_iterator(layers.begin()),
+                        std::make_move_iterator(layers.end()));
   willChange("MA2");
-  MA2.insert(MA2.begin() + p, std::move(row));
+  MA2.insert(MA2.begin() + p, std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
   didChange("MA2");
   if (AC2) AC2->setSelectionIndex(NoSelection);
+  return true;
 }
 
 void InitLayer::remove1() {

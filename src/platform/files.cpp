@@ -1,5 +1,7 @@
 #include "platform/files.hpp"
 
+#include <QFile>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -344,6 +346,16 @@ Status ProjectFolder::writeFileAtomically(std::string_view relative, std::string
 Status ProjectFolder::removeFile(std::string_view relative) const {
   auto path = resolve(relative);
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) return failure(errno);
+  return Status::success();
+}
+
+Status ProjectFolder::moveToTrash(std::string_view relative) const {
+  QFile file(QFile::decodeName(QByteArray::fromStdString(resolve(relative).string())));
+  if (!inspect(relative).exists) return Status::failure("No such file or directory");
+  if (!file.moveToTrash()) {
+    std::string reason = file.errorString().toStdString();
+    return Status::failure(reason.empty() ? "the desktop's trash could not take it" : reason);
+  }
   return Status::success();
 }
 
