@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "platform/image_impl.hpp"
@@ -52,7 +53,8 @@ CleanUpDialog::CleanUpDialog(const std::vector<UnusedImageFile>& files, QWidget*
       item->setIcon(thumbnail(*file.picture));
       item->setText(tr("%1\n%2 × %3 pixels").arg(name).arg(file.picture->pixelWidth()).arg(file.picture->pixelHeight()));
     } else {
-      item->setText(tr("%1\nnot a picture the editor can read: it %2").arg(name, QString::fromStdString(file.problem)));
+      item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+      item->setText(tr("%1\ncannot be shown: it %2").arg(name, QString::fromStdString(file.problem)));
     }
   }
   layout->addWidget(list_, 1);
