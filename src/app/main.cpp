@@ -60,7 +60,9 @@ int main(int argc, char** argv) {
   // A folder named on the command line wins; otherwise the start-up rule, and the user when it
   // finds none.
   std::optional<std::filesystem::path> folder = invocation.project;
-  if (!folder) folder = charstack::startupFolder(charstack::ProjectFolder::executableFolder(), charstack::recentProjects());
+  if (!folder)
+    folder =
+        charstack::startupFolder(charstack::ProjectFolder::executableFolder(), charstack::recentProjects());
   if (!folder) folder = charstack::MainWindow::askForProjectFolder(nullptr, false);
   if (!folder) return charstack::kExitOk;
 
@@ -69,6 +71,7 @@ int main(int argc, char** argv) {
   window.rememberSettings();
   window.show();
   delegate.applicationDidFinishLaunching();
-  QObject::connect(&app, &QCoreApplication::aboutToQuit, [&delegate] { delegate.applicationWillTerminate(); });
+  QObject::connect(&app, &QCoreApplication::aboutToQuit,
+                   [&delegate] { delegate.applicationWillTerminate(); });
   return app.exec();
 }

@@ -1,7 +1,6 @@
 #include "app/main_window.hpp"
 
 #include <QApplication>
-#include <algorithm>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDockWidget>
@@ -22,6 +21,7 @@
 #include <QStatusBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/startup.hpp"
 #include "model/names.hpp"
@@ -133,7 +133,8 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   panes_ = new QSplitter(Qt::Horizontal, central);
   panes_->setObjectName(QStringLiteral("panes"));
   panes_->setChildrenCollapsible(false);
-  panes_->addWidget(column(tr("Characters"), characterTable_, characterWell_, insertCharacter_, removeCharacter_));
+  panes_->addWidget(
+      column(tr("Characters"), characterTable_, characterWell_, insertCharacter_, removeCharacter_));
   panes_->addWidget(column(tr("Layers"), layerTable_, layerWell_, insertLayer_, removeLayer_));
   panes_->addWidget(canvas_);
   panes_->setStretchFactor(2, 1);
@@ -292,10 +293,9 @@ void MainWindow::showSaveFailure(const QString& text) {
 }
 
 MainWindow::CloseChoice MainWindow::askAboutUnsavedChanges() {
-  const auto answer = QMessageBox::question(this, tr("Unsaved changes"),
-                                            tr("Save the changes to the project before closing it?"),
-                                            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
-                                            QMessageBox::Save);
+  const auto answer = QMessageBox::question(
+      this, tr("Unsaved changes"), tr("Save the changes to the project before closing it?"),
+      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
   if (answer == QMessageBox::Save) return CloseChoice::Save;
   if (answer == QMessageBox::Discard) return CloseChoice::Discard;
   return CloseChoice::Cancel;
@@ -337,35 +337,51 @@ void MainWindow::buildMenus() {
     return action;
   };
   fileMenu_ = menuBar()->addMenu(tr("&File"));
-  add(fileMenu_, tr("&New Project…"), [this] {
-    if (auto folder = chooseProjectFolder(true)) openProject(*folder);
-  }, QKeySequence::New);
-  add(fileMenu_, tr("&Open Project…"), [this] {
-    if (auto folder = chooseProjectFolder(false)) openProject(*folder);
-  }, QKeySequence::Open);
+  add(
+      fileMenu_, tr("&New Project…"),
+      [this] {
+        if (auto folder = chooseProjectFolder(true)) openProject(*folder);
+      },
+      QKeySequence::New);
+  add(
+      fileMenu_, tr("&Open Project…"),
+      [this] {
+        if (auto folder = chooseProjectFolder(false)) openProject(*folder);
+      },
+      QKeySequence::Open);
   recentMenu_ = fileMenu_->addMenu(tr("Open &Recent"));
   connect(recentMenu_, &QMenu::aboutToShow, this, &MainWindow::fillRecentMenu);
   fillRecentMenu();
   fileMenu_->addSeparator();
-  add(fileMenu_, tr("&Save"), [this] { save(); }, QKeySequence::Save);
+  add(
+      fileMenu_, tr("&Save"), [this] { save(); }, QKeySequence::Save);
   fileMenu_->addSeparator();
-  add(fileMenu_, tr("&Export Picture…"), [this] {
-    commitOpenEdits();
-    const int64_t row = controller_->state().selectedCharacterRow;
-    if (row < 0 || row >= controller_->list().size()) {
-      showStatus(tr("Select a character to export its picture."));
-      return;
-    }
-    const QString name = QString::fromStdString(exportFileName(
-        controller_->list().characters[static_cast<size_t>(row)].name, controller_->list().characterRecordNumber(row)));
-    if (auto file = chooseExportFile(name)) exportPicture(*file);
-  }, QKeySequence(tr("Ctrl+E")));
-  add(fileMenu_, tr("Export &All Characters…"), [this] {
-    if (auto folder = chooseExportFolder()) exportAllCharacters(*folder);
-  }, QKeySequence(tr("Ctrl+Shift+E")));
+  add(
+      fileMenu_, tr("&Export Picture…"),
+      [this] {
+        commitOpenEdits();
+        const int64_t row = controller_->state().selectedCharacterRow;
+        if (row < 0 || row >= controller_->list().size()) {
+          showStatus(tr("Select a character to export its picture."));
+          return;
+        }
+        const QString name = QString::fromStdString(
+            exportFileName(controller_->list().characters[static_cast<size_t>(row)].name,
+                           controller_->list().characterRecordNumber(row)));
+        if (auto file = chooseExportFile(name)) exportPicture(*file);
+      },
+      QKeySequence(tr("Ctrl+E")));
+  add(
+      fileMenu_, tr("Export &All Characters…"),
+      [this] {
+        if (auto folder = chooseExportFolder()) exportAllCharacters(*folder);
+      },
+      QKeySequence(tr("Ctrl+Shift+E")));
   add(fileMenu_, tr("&Clean Up Unused Images…"), [this] { cleanUpUnusedImages(); });
   fileMenu_->addSeparator();
-  add(fileMenu_, tr("&Quit"), [this] { close(); }, QKeySequence::Quit)->setMenuRole(QAction::QuitRole);
+  add(
+      fileMenu_, tr("&Quit"), [this] { close(); }, QKeySequence::Quit)
+      ->setMenuRole(QAction::QuitRole);
 
   editMenu_ = menuBar()->addMenu(tr("&Edit"));
   // Undo and Redo go here, at the top, before the first action below (see editMenu()).
@@ -376,7 +392,8 @@ void MainWindow::buildMenus() {
   add(editMenu_, tr("Remove L&ayer"), [this] { removeLayer_->click(); });
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
-  add(help, tr("&Keyboard Shortcuts"), [this] { showKeyboardShortcuts(); }, QKeySequence::HelpContents);
+  add(
+      help, tr("&Keyboard Shortcuts"), [this] { showKeyboardShortcuts(); }, QKeySequence::HelpContents);
   add(help, tr("&About charstack"), [this] {
     QMessageBox::about(this, tr("About charstack"),
                        tr("<b>charstack</b> %1<br>Composes game characters out of stacked images.<br>"
@@ -389,7 +406,8 @@ void MainWindow::fillRecentMenu() {
   recentMenu_->clear();
   const QStringList recent = remembersSettings_ ? recentProjects() : QStringList();
   for (const QString& folder : recent)
-    recentMenu_->addAction(QDir::toNativeSeparators(folder), this, [this, folder] { openProject(toPath(folder)); });
+    recentMenu_->addAction(QDir::toNativeSeparators(folder), this,
+                           [this, folder] { openProject(toPath(folder)); });
   if (recent.isEmpty()) recentMenu_->addAction(tr("No recent projects"))->setEnabled(false);
   recentMenu_->addSeparator();
   QAction* clear = recentMenu_->addAction(tr("Clear Menu"), this, [] { forgetRecentProjects(); });
@@ -399,19 +417,21 @@ void MainWindow::fillRecentMenu() {
 void MainWindow::showKeyboardShortcuts() {
   QString rows;
   auto row = [&rows](const QString& keys, const QString& what) {
-    rows += QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>").arg(keys.toHtmlEscaped(), what.toHtmlEscaped());
+    rows += QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>")
+                .arg(keys.toHtmlEscaped(), what.toHtmlEscaped());
   };
   for (QMenu* menu : menuBar()->findChildren<QMenu*>())
     for (QAction* action : menu->actions())
       if (!action->shortcut().isEmpty())
         row(action->shortcut().toString(QKeySequence::NativeText), action->text().remove(QLatin1Char('&')));
-  row(QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText), tr("Paste an image into the focused image well"));
+  row(QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText),
+      tr("Paste an image into the focused image well"));
   row(tr("Delete, Backspace"), tr("Empty the focused image well"));
   row(tr("Up, Down"), tr("Select the row above or below"));
   row(tr("F2, or type"), tr("Edit the current cell"));
   row(tr("Drag on the canvas"), tr("Move the character, or the layer clicked last"));
-  QMessageBox box(QMessageBox::NoIcon, tr("Keyboard Shortcuts"), QStringLiteral("<table>%1</table>").arg(rows),
-                  QMessageBox::Close, this);
+  QMessageBox box(QMessageBox::NoIcon, tr("Keyboard Shortcuts"),
+                  QStringLiteral("<table>%1</table>").arg(rows), QMessageBox::Close, this);
   box.exec();
 }
 
@@ -428,16 +448,20 @@ void MainWindow::rememberSettings() {
 // ---- Projects ---------------------------------------------------------------------------------
 
 std::optional<std::filesystem::path> MainWindow::askForProjectFolder(QWidget* parent, bool forNewProject) {
-  const QString title = forNewProject ? tr("New Project: Choose or Create an Empty Folder") : tr("Open Project");
+  const QString title =
+      forNewProject ? tr("New Project: Choose or Create an Empty Folder") : tr("Open Project");
   const QString start = recentProjects().value(0, QDir::homePath());
   for (;;) {
     const QString folder = QFileDialog::getExistingDirectory(parent, title, start);
     if (folder.isEmpty()) return std::nullopt;
-    if (!forNewProject || QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+    if (!forNewProject ||
+        QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
       return toPath(folder);
-    QMessageBox::warning(parent, title,
-                         tr("%1 is not empty. A new project needs an empty folder: choose another one, or create "
-                            "one in the dialog.").arg(QDir::toNativeSeparators(folder)));
+    QMessageBox::warning(
+        parent, title,
+        tr("%1 is not empty. A new project needs an empty folder: choose another one, or create "
+           "one in the dialog.")
+            .arg(QDir::toNativeSeparators(folder)));
   }
 }
 
@@ -493,15 +517,17 @@ void MainWindow::addLayersFromFiles(const QStringList& paths) {
 // ---- Export -----------------------------------------------------------------------------------
 
 std::optional<std::filesystem::path> MainWindow::chooseExportFile(const QString& suggestedName) {
-  const QString start = fromPath(lastExportFolder_.empty() ? controller_->folder().path().parent_path() : lastExportFolder_);
-  const QString file = QFileDialog::getSaveFileName(this, tr("Export Picture"), QDir(start).filePath(suggestedName),
-                                                    tr("PNG pictures (*.png)"));
+  const QString start =
+      fromPath(lastExportFolder_.empty() ? controller_->folder().path().parent_path() : lastExportFolder_);
+  const QString file = QFileDialog::getSaveFileName(
+      this, tr("Export Picture"), QDir(start).filePath(suggestedName), tr("PNG pictures (*.png)"));
   if (file.isEmpty()) return std::nullopt;
   return toPath(file);
 }
 
 std::optional<std::filesystem::path> MainWindow::chooseExportFolder() {
-  const QString start = fromPath(lastExportFolder_.empty() ? controller_->folder().path().parent_path() : lastExportFolder_);
+  const QString start =
+      fromPath(lastExportFolder_.empty() ? controller_->folder().path().parent_path() : lastExportFolder_);
   const QString folder = QFileDialog::getExistingDirectory(this, tr("Export All Characters Into"), start);
   if (folder.isEmpty()) return std::nullopt;
   return toPath(folder);
@@ -524,20 +550,25 @@ bool MainWindow::exportPicture(const std::filesystem::path& file) {
     return false;
   }
   if (isInsideProject(file.parent_path(), controller_->folder().path())) {
-    showMessage(title, tr("Pictures are not exported into the project folder or its img/ folder: choose another "
-                          "folder."), true);
+    showMessage(title,
+                tr("Pictures are not exported into the project folder or its img/ folder: choose another "
+                   "folder."),
+                true);
     return false;
   }
   const CharacterPicture picture = characterPicture(list.characters[static_cast<size_t>(row)]);
   if (!picture.png) {
-    showMessage(title, picture.problem.empty() ? tr("The character has nothing to draw: no picture was written.")
-                                               : tr("The picture %1.").arg(QString::fromStdString(picture.problem)),
+    showMessage(title,
+                picture.problem.empty() ? tr("The character has nothing to draw: no picture was written.")
+                                        : tr("The picture %1.").arg(QString::fromStdString(picture.problem)),
                 true);
     return false;
   }
   const ProjectFolder target(file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path());
   if (Status s = target.writeFileAtomically(file.filename().string(), *picture.png); !s.ok()) {
-    showMessage(title, tr("%1 could not be written: %2").arg(folderText(file), QString::fromStdString(s.error)), true);
+    showMessage(title,
+                tr("%1 could not be written: %2").arg(folderText(file), QString::fromStdString(s.error)),
+                true);
     return false;
   }
   lastExportFolder_ = file.parent_path();
@@ -549,13 +580,17 @@ ExportReport MainWindow::exportAllCharacters(const std::filesystem::path& folder
   commitOpenEdits();
   const QString title = tr("Export All Characters");
   if (isInsideProject(folder, controller_->folder().path())) {
-    showMessage(title, tr("Pictures are not exported into the project folder or its img/ folder: choose another "
-                          "folder."), true);
+    showMessage(title,
+                tr("Pictures are not exported into the project folder or its img/ folder: choose another "
+                   "folder."),
+                true);
     return {};
   }
   const ProjectFolder target(folder);
   if (Status s = target.createFolder(""); !s.ok()) {
-    showMessage(title, tr("%1 could not be created: %2").arg(folderText(folder), QString::fromStdString(s.error)), true);
+    showMessage(title,
+                tr("%1 could not be created: %2").arg(folderText(folder), QString::fromStdString(s.error)),
+                true);
     return {};
   }
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -564,7 +599,8 @@ ExportReport MainWindow::exportAllCharacters(const std::filesystem::path& folder
   lastExportFolder_ = folder;
 
   QStringList lines;
-  lines << tr("%n picture(s) written to %1.", nullptr, static_cast<int>(report.written.size())).arg(folderText(folder));
+  lines << tr("%n picture(s) written to %1.", nullptr, static_cast<int>(report.written.size()))
+               .arg(folderText(folder));
   if (!report.skipped.empty()) {
     lines << tr("Skipped, with nothing to draw:");
     for (const std::string& who : report.skipped) lines << QStringLiteral("  ") + QString::fromStdString(who);
@@ -579,10 +615,11 @@ ExportReport MainWindow::exportAllCharacters(const std::filesystem::path& folder
 // ---- Clean up ---------------------------------------------------------------------------------
 
 bool MainWindow::askToSaveBeforeCleanUp() {
-  return QMessageBox::question(this, tr("Clean Up Unused Images"),
-                               tr("The project has unsaved changes. Unused images are those no record of the saved "
-                                  "project refers to: save now?"),
-                               QMessageBox::Save | QMessageBox::Cancel, QMessageBox::Save) == QMessageBox::Save;
+  return QMessageBox::question(
+             this, tr("Clean Up Unused Images"),
+             tr("The project has unsaved changes. Unused images are those no record of the saved "
+                "project refers to: save now?"),
+             QMessageBox::Save | QMessageBox::Cancel, QMessageBox::Save) == QMessageBox::Save;
 }
 
 std::vector<std::string> MainWindow::chooseFilesToTrash(const std::vector<UnusedImageFile>& files) {
@@ -596,8 +633,10 @@ void MainWindow::cleanUpUnusedImages() {
   commitOpenEdits();
   const EditorState& state = controller_->state();
   if (state.dataFileUnreadable || state.dataFileWithoutRecords) {
-    showMessage(title, tr("%1 could not be read, so the editor cannot tell which images are in use.")
-                           .arg(QString::fromLatin1(kDataFileName)), true);
+    showMessage(title,
+                tr("%1 could not be read, so the editor cannot tell which images are in use.")
+                    .arg(QString::fromLatin1(kDataFileName)),
+                true);
     return;
   }
   if (controller_->hasUnsavedChanges()) {

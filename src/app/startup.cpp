@@ -51,10 +51,11 @@ Invocation parseCommandLine(const QStringList& arguments) {
   const QCommandLineOption version = parser.addVersionOption();
   const QCommandLineOption exportOption(
       QStringLiteral("export"),
-      QCoreApplication::translate("charstack",
-                                  "Writes one PNG picture per character into <folder> without opening a window, "
-                                  "and exits: 0 when every picture was written, 1 when the project cannot be "
-                                  "read or a file cannot be written, 2 for wrong usage."),
+      QCoreApplication::translate(
+          "charstack",
+          "Writes one PNG picture per character into <folder> without opening a window, "
+          "and exits: 0 when every picture was written, 1 when the project cannot be "
+          "read or a file cannot be written, 2 for wrong usage."),
       QCoreApplication::translate("charstack", "folder"));
   parser.addOption(exportOption);
   parser.addPositionalArgument(
@@ -76,14 +77,16 @@ Invocation parseCommandLine(const QStringList& arguments) {
   }
   if (parser.isSet(version)) {
     invocation.kind = Invocation::Kind::Version;
-    invocation.text = QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion();
+    invocation.text =
+        QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion();
     return invocation;
   }
   const QStringList positional = parser.positionalArguments();
   if (positional.size() > 1)
     return usage(QCoreApplication::translate("charstack", "Only one project folder can be named."));
   if (!positional.isEmpty()) {
-    if (positional.front().isEmpty()) return usage(QCoreApplication::translate("charstack", "The project folder is empty."));
+    if (positional.front().isEmpty())
+      return usage(QCoreApplication::translate("charstack", "The project folder is empty."));
     invocation.project = toPath(positional.front());
   }
   if (parser.isSet(exportOption)) {
@@ -103,11 +106,13 @@ int runExport(const Invocation& invocation) {
   };
   std::optional<std::filesystem::path> project = invocation.project;
   if (!project) project = startupFolder(ProjectFolder::executableFolder(), recentProjects());
-  if (!project) return fail(kExitFailed, QCoreApplication::translate("charstack", "no project folder: name one"));
+  if (!project)
+    return fail(kExitFailed, QCoreApplication::translate("charstack", "no project folder: name one"));
   const QString projectText = QDir::toNativeSeparators(fromPath(*project));
   if (isInsideProject(invocation.exportFolder, *project))
-    return fail(kExitUsage, QCoreApplication::translate("charstack", "the pictures cannot go into the project "
-                                                                     "folder or its img/ folder: name another folder"));
+    return fail(kExitUsage, QCoreApplication::translate("charstack",
+                                                        "the pictures cannot go into the project "
+                                                        "folder or its img/ folder: name another folder"));
 
   const ProjectFolder folder(*project);
   const FileInfo data = folder.inspect(kDataFileName);
@@ -117,11 +122,14 @@ int runExport(const Invocation& invocation) {
   // Reading changes nothing in the project (the editor's own start removes leftovers; this does not).
   LoadResult loaded = loadProject(folder);
   int status = kExitOk;
-  for (const Problem& p : loaded.problems) printLine(stderr, QStringLiteral("%1: %2: %3").arg(name, QString::fromStdString(p.file), QString::fromStdString(p.reason)));
+  for (const Problem& p : loaded.problems)
+    printLine(stderr, QStringLiteral("%1: %2: %3")
+                          .arg(name, QString::fromStdString(p.file), QString::fromStdString(p.reason)));
   if (loaded.dataFileUnreadable || loaded.dataFileWithoutRecords || !loaded.unreadableImageFiles.empty())
     status = kExitFailed;  // a picture without one of its images is no picture to ship
   if (loaded.dataFileUnreadable || loaded.dataFileWithoutRecords)
-    return fail(kExitFailed, QCoreApplication::translate("charstack", "%1 could not be read").arg(projectText));
+    return fail(kExitFailed,
+                QCoreApplication::translate("charstack", "%1 could not be read").arg(projectText));
 
   const ProjectFolder target(invocation.exportFolder);
   if (Status s = target.createFolder(""); !s.ok())
@@ -134,8 +142,9 @@ int runExport(const Invocation& invocation) {
     printLine(stderr, QCoreApplication::translate("charstack", "%1: %2 has nothing to draw; skipped")
                           .arg(name, QString::fromStdString(who)));
   for (const Problem& p : report.problems)
-    printLine(stderr, QStringLiteral("%1: %2: %3")
-                          .arg(name, fromPath(invocation.exportFolder / p.file), QString::fromStdString(p.reason)));
+    printLine(stderr,
+              QStringLiteral("%1: %2: %3")
+                  .arg(name, fromPath(invocation.exportFolder / p.file), QString::fromStdString(p.reason)));
   std::fflush(stdout);
   return report.ok() ? status : kExitFailed;
 }

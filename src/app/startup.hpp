@@ -12,9 +12,9 @@ namespace charstack {
 struct Invocation {
   enum class Kind { Window, Export, Help, Version, Usage };
   Kind kind = Kind::Window;
-  QString text;                                   // the help or version text, or what is wrong
-  std::optional<std::filesystem::path> project;   // the folder named on the command line
-  std::filesystem::path exportFolder;             // for Export
+  QString text;                                  // the help or version text, or what is wrong
+  std::optional<std::filesystem::path> project;  // the folder named on the command line
+  std::filesystem::path exportFolder;            // for Export
 };
 
 // True when the arguments ask for something that needs no window (--export, --help, --version), so

@@ -12,7 +12,8 @@ CharacterPicture characterPicture(const Character& character) {
   CharacterPicture picture;
   std::vector<PlacedImage> placed;
   // The canvas's own draw calls, positions included, so that the export shows what the canvas shows.
-  for (const DrawCall& call : InitLayerView::compositionOf(character)) placed.push_back({call.image, call.x, call.y});
+  for (const DrawCall& call : InitLayerView::compositionOf(character))
+    placed.push_back({call.image, call.x, call.y});
   if (placed.empty()) return picture;
   ComposedImage composed = composeImages(placed);
   if (!composed.image) {
@@ -52,7 +53,8 @@ ExportReport exportAllCharacters(const CharacterList& list, const ProjectFolder&
     }
     // Hand-written projects may give two characters the same file name ("a1" first, "a" eleventh).
     if (!taken.insert(fileName).second) {
-      report.problems.push_back({fileName, "was not written for " + who + ": an earlier character has that file"});
+      report.problems.push_back(
+          {fileName, "was not written for " + who + ": an earlier character has that file"});
       continue;
     }
     if (Status s = target.writeFileAtomically(fileName, *picture.png); !s.ok()) {

@@ -1,17 +1,16 @@
 #include "platform/files.hpp"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <limits.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -379,10 +378,11 @@ Status ProjectFolder::moveToTrash(std::string_view relative) const {
   const QFileInfo trashed(file.fileName());
   if (isTrashPlace(trashed)) return Status::success();
   // It went somewhere that is no trash: put it back where it was, and drop the note made for it.
-  QFile::remove(trashed.dir().absoluteFilePath(QStringLiteral("../info/%1.trashinfo").arg(trashed.fileName())));
+  QFile::remove(
+      trashed.dir().absoluteFilePath(QStringLiteral("../info/%1.trashinfo").arg(trashed.fileName())));
   if (!QFile::rename(trashed.absoluteFilePath(), source))
-    return Status::failure("the desktop has no trash; the file was moved to " + trashed.absoluteFilePath().toStdString() +
-                           " instead");
+    return Status::failure("the desktop has no trash; the file was moved to " +
+                           trashed.absoluteFilePath().toStdString() + " instead");
   return Status::failure("the desktop has no trash to take it; it was left where it is");
 }
 

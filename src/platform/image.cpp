@@ -1,14 +1,13 @@
 #include "platform/image.hpp"
 
+#include <zlib.h>
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QColorSpace>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
-
-#include <zlib.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -355,7 +354,8 @@ ComposedImage composeImages(const std::vector<PlacedImage>& images) {
     painter.translate(-left, -top);
     for (const PlacedImage& p : images)
       if (p.image && p.image->width() > 0 && p.image->height() > 0)
-        painter.drawImage(QRectF(p.x, p.y, p.image->width(), p.image->height()), p.image->impl().premultiplied());
+        painter.drawImage(QRectF(p.x, p.y, p.image->width(), p.image->height()),
+                          p.image->impl().premultiplied());
   }
   picture.convertTo(QImage::Format_ARGB32);
   constexpr int kDotsPerMetre = 2835;  // 72 dpi

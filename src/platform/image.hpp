@@ -80,8 +80,8 @@ struct PlacedImage {
 
 // A picture made of images drawn one over the other.
 struct ComposedImage {
-  ImageRef image;       // none when nothing was drawn or the picture could not be made
-  int64_t left = 0;     // where the picture's top-left pixel lies among the placed images
+  ImageRef image;    // none when nothing was drawn or the picture could not be made
+  int64_t left = 0;  // where the picture's top-left pixel lies among the placed images
   int64_t top = 0;
   std::string problem;  // why there is no picture although there were images to draw
 };

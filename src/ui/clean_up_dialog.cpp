@@ -21,7 +21,8 @@ QIcon thumbnail(const Image& picture) {
   QPixmap pixmap(kThumb, kThumb);
   QPainter painter(&pixmap);
   for (int y = 0; y < kThumb; y += 8)
-    for (int x = 0; x < kThumb; x += 8) painter.fillRect(x, y, 8, 8, ((x + y) / 8) % 2 ? Qt::lightGray : Qt::white);
+    for (int x = 0; x < kThumb; x += 8)
+      painter.fillRect(x, y, 8, 8, ((x + y) / 8) % 2 ? Qt::lightGray : Qt::white);
   const QImage& image = picture.impl().premultiplied();
   const QImage scaled = image.scaled(kThumb, kThumb, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   painter.drawImage((kThumb - scaled.width()) / 2, (kThumb - scaled.height()) / 2, scaled);
@@ -33,9 +34,10 @@ QIcon thumbnail(const Image& picture) {
 CleanUpDialog::CleanUpDialog(const std::vector<UnusedImageFile>& files, QWidget* parent) : QDialog(parent) {
   setWindowTitle(tr("Clean Up Unused Images"));
   auto* layout = new QVBoxLayout(this);
-  auto* intro = new QLabel(tr("No record of the saved project uses these files of img/. Check the ones to move to "
-                              "the trash; you can bring them back from there."),
-                           this);
+  auto* intro =
+      new QLabel(tr("No record of the saved project uses these files of img/. Check the ones to move to "
+                    "the trash; you can bring them back from there."),
+                 this);
   intro->setWordWrap(true);
   layout->addWidget(intro);
 
@@ -51,7 +53,10 @@ CleanUpDialog::CleanUpDialog(const std::vector<UnusedImageFile>& files, QWidget*
     item->setCheckState(Qt::Unchecked);
     if (file.picture) {
       item->setIcon(thumbnail(*file.picture));
-      item->setText(tr("%1\n%2 × %3 pixels").arg(name).arg(file.picture->pixelWidth()).arg(file.picture->pixelHeight()));
+      item->setText(tr("%1\n%2 × %3 pixels")
+                        .arg(name)
+                        .arg(file.picture->pixelWidth())
+                        .arg(file.picture->pixelHeight()));
     } else {
       item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
       item->setText(tr("%1\ncannot be shown: it %2").arg(name, QString::fromStdString(file.problem)));

@@ -2,13 +2,12 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QMimeData>
-#include <QUrl>
-
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QUrl>
 #include <algorithm>
 
 #include "platform/text.hpp"
@@ -247,13 +246,17 @@ void MirrorTableView::acceptFileDrops() {
 }
 
 void MirrorTableView::dragEnterEvent(QDragEnterEvent* event) {
-  if (!localFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
-  else event->ignore();
+  if (!localFiles(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+  else
+    event->ignore();
 }
 
 void MirrorTableView::dragMoveEvent(QDragMoveEvent* event) {
-  if (!localFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
-  else event->ignore();
+  if (!localFiles(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+  else
+    event->ignore();
 }
 
 void MirrorTableView::dropEvent(QDropEvent* event) {

@@ -1,7 +1,8 @@
 // charstack --export run as a build script runs it: the real program, without a display.
+#include <gtest/gtest.h>
+
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <gtest/gtest.h>
 
 #include "support/fakes.hpp"
 
@@ -22,17 +23,21 @@ struct Outcome {
 Outcome charstack(const QStringList& arguments) {
   QProcess process;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(QString::fromLatin1(name));
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    env.remove(QString::fromLatin1(name));
   process.setProcessEnvironment(env);
   // The tests' program lies in build/tests, the editor's in build/src.
   const auto program = ProjectFolder::executableFolder().parent_path() / "src" / "charstack";
   process.start(QString::fromStdString(program.string()), arguments);
   EXPECT_TRUE(process.waitForFinished(20000)) << program;
   return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          QString::fromLocal8Bit(process.readAllStandardOutput()), QString::fromLocal8Bit(process.readAllStandardError())};
+          QString::fromLocal8Bit(process.readAllStandardOutput()),
+          QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
-QString path(const TempFolder& dir, const char* sub = "") { return QString::fromStdString((dir.path() / sub).string()); }
+QString path(const TempFolder& dir, const char* sub = "") {
+  return QString::fromStdString((dir.path() / sub).string());
+}
 
 struct CommandLine : ::testing::Test {
   // hero: a green layer beneath its red picture, a blue one over it, a hidden one; "a/b" draws only a
@@ -64,8 +69,11 @@ TEST_F(CommandLine, ExportsOnePicturePerCharacterWithoutTouchingTheProject) {
   ASSERT_TRUE(hero);
   ASSERT_EQ(hero->pixelWidth(), 7);
   ASSERT_EQ(hero->pixelHeight(), 7);
-  const struct { int x, y; uint32_t argb; } pixels[] = {
-      {0, 0, 0xFF00FF00}, {3, 3, 0xFFFF0000}, {6, 0, 0}, {0, 6, 0}, {5, 5, 0xFF7F0080}, {6, 6, 0x800000FF}};
+  const struct {
+    int x, y;
+    uint32_t argb;
+  } pixels[] = {{0, 0, 0xFF00FF00}, {3, 3, 0xFFFF0000}, {6, 0, 0},
+                {0, 6, 0},          {5, 5, 0xFF7F0080}, {6, 6, 0x800000FF}};
   for (const auto& p : pixels) EXPECT_EQ(hero->pixel(p.x, p.y), p.argb) << p.x << "," << p.y;
   const ImageRef mark = decodeImageData(out.read("pictures/a_b5.png"));
   ASSERT_TRUE(mark);
@@ -92,7 +100,8 @@ TEST_F(CommandLine, ExitStatusesTellWhatWentWrong) {
       {{"--help"}, 0},
       {{"--version"}, 0},
   };
-  for (const auto& c : cases) EXPECT_EQ(charstack(c.arguments).status, c.status) << c.arguments.join(' ').toStdString();
+  for (const auto& c : cases)
+    EXPECT_EQ(charstack(c.arguments).status, c.status) << c.arguments.join(' ').toStdString();
 
   // A picture the editor cannot read would leave a layer out: the export says so and fails.
   project.write("img/over3", "not a picture");

@@ -1,15 +1,16 @@
 // The window's project and export commands: pictures as the canvas shows them, another folder in the
 // same window, image files dropped on the layers table.
+#include <gtest/gtest.h>
+
 #include <QPainter>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "app/main_window.hpp"
+#include "support/fakes.hpp"
 #include "ui/canvas_widget.hpp"
 #include "ui/mirror_table.hpp"
-#include "support/fakes.hpp"
 
 namespace charstack {
 namespace {
@@ -34,9 +35,12 @@ struct Projects : ::testing::Test {
     return w;
   }
   static void clickRow(MirrorTableView* table, int row) {
-    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(table->model()->index(row, 0)).center());
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      table->visualRect(table->model()->index(row, 0)).center());
   }
-  QString file(const TempFolder& dir, const char* name) { return QString::fromStdString((dir.path() / name).string()); }
+  QString file(const TempFolder& dir, const char* name) {
+    return QString::fromStdString((dir.path() / name).string());
+  }
   TempFolder a, b, out;
   CharacterList list;
   EditorState state;
@@ -44,7 +48,8 @@ struct Projects : ::testing::Test {
 
 // An exported picture laid over the window background at its place is what the canvas shows.
 TEST_F(Projects, ExportedPicturesAreWhatTheCanvasShowsAt100Percent) {
-  const auto sample = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "examples/sample";
+  const auto sample =
+      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "examples/sample";
   std::filesystem::copy(sample, a.path(), std::filesystem::copy_options::recursive);
   auto w = open(a);
   for (int row = 0; row < list.size(); ++row) {
@@ -63,7 +68,8 @@ TEST_F(Projects, ExportedPicturesAreWhatTheCanvasShowsAt100Percent) {
     for (int y = 0; y < shown.height(); ++y)
       for (int x = 0; x < shown.width(); ++x) {
         const QRgb s = shown.pixel(x, y), e = expected.pixel(x, y);
-        const int d = std::max({std::abs(qRed(s) - qRed(e)), std::abs(qGreen(s) - qGreen(e)), std::abs(qBlue(s) - qBlue(e))});
+        const int d = std::max(
+            {std::abs(qRed(s) - qRed(e)), std::abs(qGreen(s) - qGreen(e)), std::abs(qBlue(s) - qBlue(e))});
         worst = std::max(worst, d);
         differing += d > 0;
       }

@@ -1,7 +1,8 @@
 // The files of img/ that no record refers to once a project with renames and removals is saved.
+#include "project/unused_images.hpp"
+
 #include <gtest/gtest.h>
 
-#include "project/unused_images.hpp"
 #include "support/fakes.hpp"
 
 namespace charstack {
@@ -13,7 +14,8 @@ using testing::testPng;
 TEST(UnusedImages, AfterARenameAndARemovalTheSavedProjectListsWhatNoRecordUses) {
   TempFolder dir;
   dir.write("data.txt", "a,100, 0, 0\n####\nl,100,1, 0, 0\n$$$$\nb,100, 0, 0\n####\nm,100,1, 0, 0\n$$$$\n");
-  for (const char* name : {"img/a1", "img/l2", "img/b3", "img/m4", "img/stray9"}) dir.write(name, testPng(4, 4, 1));
+  for (const char* name : {"img/a1", "img/l2", "img/b3", "img/m4", "img/stray9"})
+    dir.write(name, testPng(4, 4, 1));
   dir.write("img/junk", "not a picture");
   const ProjectFolder folder(dir.path());
   LoadResult loaded = loadProject(folder);
@@ -33,7 +35,8 @@ TEST(UnusedImages, AfterARenameAndARemovalTheSavedProjectListsWhatNoRecordUses) 
   std::vector<std::string> names;
   for (const UnusedImageFile& f : *unused) names.push_back(f.fileName);
   EXPECT_EQ(names, (std::vector<std::string>{"b3", "junk", "m4", "stray9"}));
-  for (const UnusedImageFile& f : *unused) EXPECT_EQ(f.picture == nullptr, f.fileName == "junk") << f.fileName;
+  for (const UnusedImageFile& f : *unused)
+    EXPECT_EQ(f.picture == nullptr, f.fileName == "junk") << f.fileName;
   EXPECT_FALSE(unused->at(1).problem.empty());
 }
 
