@@ -1,12 +1,12 @@
 #include "app/main_window.hpp"
 
 #include <QApplication>
-#include <algorithm>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QFutureWatcher>
@@ -14,18 +14,26 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QShortcut>
+#include <QSettings>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QMenuBar>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUndoStack>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "app/startup.hpp"
+#include "model/names.hpp"
+#include "project/records.hpp"
 #include "ui/canvas_widget.hpp"
+#include "ui/clean_up_dialog.hpp"
 #include "ui/image_well_widget.hpp"
 #include "ui/mirror_table.hpp"
 
@@ -104,13 +112,8 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
   controller_->TV2 = layerTable_;
   controller_->AC2 = layerTable_;
   controller_->awakeFromNib();
-  characterTable_->setSelectionIndex(0);
-  layerTable_->setSelectionIndex(0);
+  buildMenus();
 
-  setWindowTitle(tr("%1[*] — charstack").arg(folderText(folder)));
-
-  // Files changed by other programs come in within about a second: the watcher tells of a change,
-  // and a look at the files follows once the changes have settled for a moment.
   watcher_ = new QFileSystemWatcher(this);
   scanSoon_ = new QTimer(this);
   scanSoon_->setSingleShot(true);
@@ -118,6 +121,22 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
   connect(watcher_, &QFileSystemWatcher::fileChanged, scanSoon_, qOverload<>(&QTimer::start));
   connect(watcher_, &QFileSystemWatcher::directoryChanged, scanSoon_, qOverload<>(&QTimer::start));
   connect(scanSoon_, &QTimer::timeout, this, &MainWindow::scanDisk);
+  showLoadedProject();
+}
+
+void MainWindow::showLoadedProject() {
+  characterTable_->setSelectionIndex(0);
+  layerTable_->setSelectionIndex(0);
+  setWindowTitle(tr("%1[*] — charstack").arg(folderText(controller_->folder().path())));
+  saveMessage_.clear();
+  statusBar()->clearMessage();
+  problemsDock_->hide();
+  history_->clear();
+  setWindowModified(false);
+  // Files changed by other programs come in within about a second: the watcher tells of a change,
+  // and a look at the files follows once the changes have settled for a moment.
+  const QStringList watched = watcher_->files() + watcher_->directories();
+  if (!watched.isEmpty()) watcher_->removePaths(watched);
   watchFiles();
   scanDisk();  // notes what the files look like now
   const QString loadText = describeLoadProblems(controller_->loadProblems());
@@ -136,14 +155,18 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   auto* central = new QWidget(this);
 
   characterTable_ = new MirrorTableView(central);
+  characterTable_->setObjectName(QStringLiteral("characters"));
   characterModel_ = new MirrorTableModel(*controller_, Table::Characters, characterTable_);
   characterTable_->setModel(characterModel_);
   layerTable_ = new MirrorTableView(central);
+  layerTable_->setObjectName(QStringLiteral("layers"));
   layerModel_ = new MirrorTableModel(*controller_, Table::Layers, layerTable_);
   layerTable_->setModel(layerModel_);
 
   characterWell_ = new ImageWellWidget(*controller_, Table::Characters, central);
   layerWell_ = new ImageWellWidget(*controller_, Table::Layers, central);
+  characterWell_->setObjectName(QStringLiteral("characterWell"));
+  layerWell_->setObjectName(QStringLiteral("layerWell"));
   canvas_ = new CanvasWidget(list, state, timers_, central);
   canvas_->setController(controller_.get());
 
@@ -156,7 +179,9 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
 
   auto column = [central](const QString& title, QWidget* table, QWidget* well, QPushButton* insert,
                           QPushButton* remove) {
-    auto* box = new QVBoxLayout;
+    auto* pane = new QWidget(central);
+    auto* box = new QVBoxLayout(pane);
+    box->setContentsMargins(0, 0, 0, 0);
     box->addWidget(new QLabel(title, central));
     box->addWidget(table, 1);
     well->setFixedHeight(160);
@@ -165,20 +190,26 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
     buttons->addWidget(insert);
     buttons->addWidget(remove);
     box->addLayout(buttons);
-    return box;
+    return pane;
   };
 
-  auto* panels = new QHBoxLayout;
-  panels->addLayout(column(tr("Characters"), characterTable_, characterWell_, insertCharacter_, removeCharacter_));
-  panels->addLayout(column(tr("Layers"), layerTable_, layerWell_, insertLayer_, removeLayer_));
-  panels->addWidget(canvas_, 1);
+  // The user can resize the panes; the program remembers their sizes.
+  panes_ = new QSplitter(Qt::Horizontal, central);
+  panes_->setObjectName(QStringLiteral("panes"));
+  panes_->setChildrenCollapsible(false);
+  panes_->addWidget(
+      column(tr("Characters"), characterTable_, characterWell_, insertCharacter_, removeCharacter_));
+  panes_->addWidget(column(tr("Layers"), layerTable_, layerWell_, insertLayer_, removeLayer_));
+  panes_->addWidget(canvas_);
+  panes_->setStretchFactor(2, 1);
+  panes_->setSizes({220, 220, 600});
 
   auto* bottom = new QHBoxLayout;
   bottom->addStretch(1);
   bottom->addWidget(save_);
 
   auto* outer = new QVBoxLayout(central);
-  outer->addLayout(panels, 1);
+  outer->addWidget(panes_, 1);
   outer->addLayout(bottom);
   setCentralWidget(central);
   setMinimumSize(760, 480);
@@ -189,8 +220,9 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   connect(removeCharacter_, &QPushButton::clicked, this, [this] { controller_->remove1(), noteEdit(); });
   connect(removeLayer_, &QPushButton::clicked, this, [this] { controller_->remove2(), noteEdit(); });
   connect(save_, &QPushButton::clicked, this, [this] { save(); });
-  auto* saveShortcut = new QShortcut(QKeySequence::Save, this);
-  connect(saveShortcut, &QShortcut::activated, this, [this] { save(); });
+  layerTable_->acceptFileDrops();
+  layerTable_->setToolTip(tr("Drop image files here to add one layer per file"));
+  connect(layerTable_, &MirrorTableView::filesDropped, this, &MainWindow::addLayersFromFiles);
 
   for (MirrorTableModel* model : {characterModel_, layerModel_}) {
     connect(model, &MirrorTableModel::editRefused, this, &MainWindow::showStatus);
@@ -213,13 +245,6 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
     }));
     noteEdit();
   });
-  editMenu_ = menuBar()->addMenu(tr("&Edit"));
-  QAction* undo = history_->createUndoAction(this, tr("Undo"));
-  undo->setShortcuts(QKeySequence::Undo);
-  QAction* redo = history_->createRedoAction(this, tr("Redo"));
-  redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
-  editMenu_->addAction(undo);
-  editMenu_->addAction(redo);
 
   problemsList_ = new QTreeWidget;
   problemsList_->setObjectName(QStringLiteral("problems"));
@@ -311,7 +336,12 @@ void MainWindow::handleDiskChanges(const std::vector<DiskChange>& changes) {
         controller_->resolveConflict(change, askToTakeChangedFile(change));
         break;
       case DiskChange::Kind::DataFile:
-        showStatus(tr("%1 changed on disk; open the project again to see the change").arg(file));
+        // Reloading asks about unsaved changes first, as opening any project does.
+        if (askToReload()) {
+          openProject(controller_->folder().path());
+          return;
+        }
+        showStatus(tr("%1 changed on disk; the editor keeps what it shows").arg(file));
         break;
     }
   }
@@ -320,6 +350,13 @@ void MainWindow::handleDiskChanges(const std::vector<DiskChange>& changes) {
     showStatus(tr("%1 can no longer be read: the editor keeps its picture").arg(QString::fromStdString(unreadable[0].file)));
   }
   if (!changes.empty()) updateModifiedMark();
+}
+
+bool MainWindow::askToReload() {
+  return QMessageBox::question(this, tr("Project changed on disk"),
+                               tr("%1 was changed by another program. Open the project again from disk?")
+                                   .arg(QString::fromLatin1(kDataFileName)),
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 bool MainWindow::askToTakeChangedFile(const DiskChange& change) {
@@ -435,37 +472,391 @@ void MainWindow::showSaveFailure(const QString& text) {
 }
 
 MainWindow::CloseChoice MainWindow::askAboutUnsavedChanges() {
-  const auto answer = QMessageBox::question(this, tr("Unsaved changes"),
-                                            tr("Save the changes to the project before closing?"),
-                                            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
-                                            QMessageBox::Save);
+  const auto answer = QMessageBox::question(
+      this, tr("Unsaved changes"), tr("Save the changes to the project before closing it?"),
+      QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
   if (answer == QMessageBox::Save) return CloseChoice::Save;
   if (answer == QMessageBox::Discard) return CloseChoice::Discard;
   return CloseChoice::Cancel;
 }
 
+bool MainWindow::settleUnsavedChanges() {
+  commitOpenEdits();
+  if (!controller_->hasUnsavedChanges()) return true;
+  switch (askAboutUnsavedChanges()) {
+    case CloseChoice::Save:
+      return save().ok();  // a failure was shown; the work stays open
+    case CloseChoice::Discard:
+      return true;
+    case CloseChoice::Cancel:
+      return false;
+  }
+  return false;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (saving_) {
+  if (saving_ || !settleUnsavedChanges()) {
     event->ignore();
     return;
   }
-  commitOpenEdits();
-  if (controller_->hasUnsavedChanges()) {
-    switch (askAboutUnsavedChanges()) {
-      case CloseChoice::Save:
-        if (!save().ok()) {
-          event->ignore();  // the failure was shown; the work stays open
-          return;
-        }
-        break;
-      case CloseChoice::Discard:
-        break;
-      case CloseChoice::Cancel:
-        event->ignore();
-        return;
-    }
+  if (remembersSettings_) {
+    QSettings settings;
+    settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("window/panes"), panes_->saveState());
   }
   event->accept();
+}
+
+// ---- Menus ------------------------------------------------------------------------------------
+
+void MainWindow::buildMenus() {
+  auto add = [this](QMenu* menu, const QString& text, auto slot, const QKeySequence& keys = {}) {
+    QAction* action = menu->addAction(text, this, slot);
+    action->setShortcut(keys);
+    return action;
+  };
+  fileMenu_ = menuBar()->addMenu(tr("&File"));
+  add(
+      fileMenu_, tr("&New Project…"),
+      [this] {
+        if (auto folder = chooseProjectFolder(true)) openProject(*folder);
+      },
+      QKeySequence::New);
+  add(
+      fileMenu_, tr("&Open Project…"),
+      [this] {
+        if (auto folder = chooseProjectFolder(false)) openProject(*folder);
+      },
+      QKeySequence::Open);
+  recentMenu_ = fileMenu_->addMenu(tr("Open &Recent"));
+  connect(recentMenu_, &QMenu::aboutToShow, this, &MainWindow::fillRecentMenu);
+  fillRecentMenu();
+  fileMenu_->addSeparator();
+  add(
+      fileMenu_, tr("&Save"), [this] { save(); }, QKeySequence::Save);
+  fileMenu_->addSeparator();
+  add(
+      fileMenu_, tr("&Export Picture…"),
+      [this] {
+        commitOpenEdits();
+        const int64_t row = controller_->state().selectedCharacterRow;
+        if (row < 0 || row >= controller_->list().size()) {
+          showStatus(tr("Select a character to export its picture."));
+          return;
+        }
+        const QString name = QString::fromStdString(
+            exportFileName(controller_->list().characters[static_cast<size_t>(row)].name,
+                           controller_->list().characterRecordNumber(row)));
+        if (auto file = chooseExportFile(name)) exportPicture(*file);
+      },
+      QKeySequence(tr("Ctrl+E")));
+  add(
+      fileMenu_, tr("Export &All Characters…"),
+      [this] {
+        if (auto folder = chooseExportFolder()) exportAllCharacters(*folder);
+      },
+      QKeySequence(tr("Ctrl+Shift+E")));
+  add(fileMenu_, tr("&Clean Up Unused Images…"), [this] { cleanUpUnusedImages(); });
+  fileMenu_->addSeparator();
+  add(
+      fileMenu_, tr("&Quit"), [this] { close(); }, QKeySequence::Quit)
+      ->setMenuRole(QAction::QuitRole);
+
+  editMenu_ = menuBar()->addMenu(tr("&Edit"));
+  QAction* undo = history_->createUndoAction(this, tr("Undo"));
+  undo->setShortcuts(QKeySequence::Undo);
+  QAction* redo = history_->createRedoAction(this, tr("Redo"));
+  redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+  editMenu_->addAction(undo);
+  editMenu_->addAction(redo);
+  editMenu_->addSeparator();
+  add(editMenu_, tr("Insert &Character"), [this] { insertCharacter_->click(); });
+  add(editMenu_, tr("Remove C&haracter"), [this] { removeCharacter_->click(); });
+  editMenu_->addSeparator();
+  add(editMenu_, tr("Insert &Layer"), [this] { insertLayer_->click(); });
+  add(editMenu_, tr("Remove L&ayer"), [this] { removeLayer_->click(); });
+
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
+  add(
+      help, tr("&Keyboard Shortcuts"), [this] { showKeyboardShortcuts(); }, QKeySequence::HelpContents);
+  add(help, tr("&About charstack"), [this] {
+    QMessageBox::about(this, tr("About charstack"),
+                       tr("<b>charstack</b> %1<br>Composes game characters out of stacked images.<br>"
+                          "Run <tt>charstack --help</tt> for the command line.")
+                           .arg(QCoreApplication::applicationVersion()));
+  })->setMenuRole(QAction::AboutRole);
+}
+
+void MainWindow::fillRecentMenu() {
+  recentMenu_->clear();
+  const QStringList recent = remembersSettings_ ? recentProjects() : QStringList();
+  for (const QString& folder : recent)
+    recentMenu_->addAction(QDir::toNativeSeparators(folder), this,
+                           [this, folder] { openProject(toPath(folder)); });
+  if (recent.isEmpty()) recentMenu_->addAction(tr("No recent projects"))->setEnabled(false);
+  recentMenu_->addSeparator();
+  QAction* clear = recentMenu_->addAction(tr("Clear Menu"), this, [] { forgetRecentProjects(); });
+  clear->setEnabled(!recent.isEmpty());
+}
+
+void MainWindow::showKeyboardShortcuts() {
+  QString rows;
+  auto row = [&rows](const QString& keys, const QString& what) {
+    rows += QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>")
+                .arg(keys.toHtmlEscaped(), what.toHtmlEscaped());
+  };
+  for (QMenu* menu : menuBar()->findChildren<QMenu*>())
+    for (QAction* action : menu->actions())
+      if (!action->shortcut().isEmpty())
+        row(action->shortcut().toString(QKeySequence::NativeText), action->text().remove(QLatin1Char('&')));
+  row(QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText),
+      tr("Paste an image into the focused image well"));
+  row(tr("Delete, Backspace"), tr("Empty the focused image well"));
+  row(tr("Up, Down"), tr("Select the row above or below"));
+  row(tr("F2, or type"), tr("Edit the current cell"));
+  row(tr("Drag on the canvas"), tr("Move the character, or the layer clicked last"));
+  QMessageBox box(QMessageBox::NoIcon, tr("Keyboard Shortcuts"),
+                  QStringLiteral("<table>%1</table>").arg(rows), QMessageBox::Close, this);
+  box.exec();
+}
+
+void MainWindow::rememberSettings() {
+  remembersSettings_ = true;
+  QSettings settings;
+  if (const QByteArray g = settings.value(QStringLiteral("window/geometry")).toByteArray(); !g.isEmpty())
+    restoreGeometry(g);
+  if (const QByteArray p = settings.value(QStringLiteral("window/panes")).toByteArray(); !p.isEmpty())
+    panes_->restoreState(p);
+  rememberProject(controller_->folder().path());
+}
+
+// ---- Projects ---------------------------------------------------------------------------------
+
+std::optional<std::filesystem::path> MainWindow::askForProjectFolder(QWidget* parent, bool forNewProject) {
+  const QString title =
+      forNewProject ? tr("New Project: Choose or Create an Empty Folder") : tr("Open Project");
+  const QString start = recentProjects().value(0, QDir::homePath());
+  for (;;) {
+    const QString folder = QFileDialog::getExistingDirectory(parent, title, start);
+    if (folder.isEmpty()) return std::nullopt;
+    if (!forNewProject ||
+        QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+      return toPath(folder);
+    QMessageBox::warning(
+        parent, title,
+        tr("%1 is not empty. A new project needs an empty folder: choose another one, or create "
+           "one in the dialog.")
+            .arg(QDir::toNativeSeparators(folder)));
+  }
+}
+
+std::optional<std::filesystem::path> MainWindow::chooseProjectFolder(bool forNewProject) {
+  return askForProjectFolder(this, forNewProject);
+}
+
+bool MainWindow::openProject(const std::filesystem::path& folder) {
+  if (saving_ || !settleUnsavedChanges()) return false;
+  if (!QFileInfo(fromPath(folder)).isDir()) {
+    showMessage(tr("Open Project"), tr("%1 is not a folder.").arg(folderText(folder)), true);
+    return false;
+  }
+  controller_->openFolder(ProjectFolder(folder));
+  showLoadedProject();
+  if (remembersSettings_) rememberProject(folder);
+  return true;
+}
+
+void MainWindow::addLayersFromFiles(const QStringList& paths) {
+  commitOpenEdits();
+  std::vector<Layer> layers;
+  QStringList refused;
+  for (const QString& path : paths) {
+    const QFileInfo info(path);
+    ImageRef image = decodeImageFile(toPath(path));
+    if (!image) {
+      refused << tr("%1 is not an image the editor can read").arg(info.fileName());
+      continue;
+    }
+    Layer layer = makeNewLayer();
+    const std::string name = info.completeBaseName().toStdString();
+    if (!name.empty() && checkName(name) == NameProblem::None)
+      layer.name = name;
+    else
+      refused << tr("%1 gives no name a layer can hold: the layer is called %2")
+                     .arg(info.fileName(), QString::fromUtf8(kNewLayerName));
+    layer.image = std::move(image);
+    layers.push_back(std::move(layer));
+  }
+  if (!layers.empty()) {
+    const size_t count = layers.size();
+    if (!controller_->insertLayers(std::move(layers))) {
+      showStatus(tr("Select a character first: the layers need one to belong to."));
+      return;
+    }
+    noteEdit();
+    refused.prepend(tr("Added %n layer(s)", nullptr, static_cast<int>(count)));
+  }
+  showStatus(refused.join(QStringLiteral("; ")));
+}
+
+// ---- Export -----------------------------------------------------------------------------------
+
+std::optional<std::filesystem::path> MainWindow::chooseExportFile(const QString& suggestedName) {
+  const QString start =
+      fromPath(lastExportFolder_.empty() ? controller_->folder().path().parent_path() : lastExportFolder_);
+  const QString file = QFileDialog::getSaveFileName(
+      this, tr("Export Picture"), QDir(start).filePath(suggestedName), tr("PNG pictures (*.png)"));
+  if (file.isEmpty()) return std::nullopt;
+  return toPath(file);
+}
+
+std::optional<std::filesystem::path> MainWindow::chooseExportFolder() {
+  const QString start =
+      fromPath(lastExportFolder_.empty() ? controller_->folder().path().parent_path() : lastExportFolder_);
+  const QString folder = QFileDialog::getExistingDirectory(this, tr("Export All Characters Into"), start);
+  if (folder.isEmpty()) return std::nullopt;
+  return toPath(folder);
+}
+
+void MainWindow::showMessage(const QString& title, const QString& text, bool warning) {
+  if (warning)
+    QMessageBox::warning(this, title, text);
+  else
+    QMessageBox::information(this, title, text);
+}
+
+bool MainWindow::exportPicture(const std::filesystem::path& file) {
+  commitOpenEdits();
+  const QString title = tr("Export Picture");
+  const CharacterList& list = controller_->list();
+  const int64_t row = controller_->state().selectedCharacterRow;
+  if (row < 0 || row >= list.size()) {
+    showStatus(tr("Select a character to export its picture."));
+    return false;
+  }
+  if (isInsideProject(file.parent_path(), controller_->folder().path())) {
+    showMessage(title,
+                tr("Pictures are not exported into the project folder or its img/ folder: choose another "
+                   "folder."),
+                true);
+    return false;
+  }
+  const CharacterPicture picture = characterPicture(list.characters[static_cast<size_t>(row)]);
+  if (!picture.png) {
+    showMessage(title,
+                picture.problem.empty() ? tr("The character has nothing to draw: no picture was written.")
+                                        : tr("The picture %1.").arg(QString::fromStdString(picture.problem)),
+                true);
+    return false;
+  }
+  const ProjectFolder target(file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path());
+  if (Status s = target.writeFileAtomically(file.filename().string(), *picture.png); !s.ok()) {
+    showMessage(title,
+                tr("%1 could not be written: %2").arg(folderText(file), QString::fromStdString(s.error)),
+                true);
+    return false;
+  }
+  lastExportFolder_ = file.parent_path();
+  showStatus(tr("Exported %1").arg(folderText(file)));
+  return true;
+}
+
+ExportReport MainWindow::exportAllCharacters(const std::filesystem::path& folder) {
+  commitOpenEdits();
+  const QString title = tr("Export All Characters");
+  if (isInsideProject(folder, controller_->folder().path())) {
+    showMessage(title,
+                tr("Pictures are not exported into the project folder or its img/ folder: choose another "
+                   "folder."),
+                true);
+    return {};
+  }
+  const ProjectFolder target(folder);
+  if (Status s = target.createFolder(""); !s.ok()) {
+    showMessage(title,
+                tr("%1 could not be created: %2").arg(folderText(folder), QString::fromStdString(s.error)),
+                true);
+    return {};
+  }
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  ExportReport report = charstack::exportAllCharacters(controller_->list(), target);
+  QApplication::restoreOverrideCursor();
+  lastExportFolder_ = folder;
+
+  QStringList lines;
+  lines << tr("%n picture(s) written to %1.", nullptr, static_cast<int>(report.written.size()))
+               .arg(folderText(folder));
+  if (!report.skipped.empty()) {
+    lines << tr("Skipped, with nothing to draw:");
+    for (const std::string& who : report.skipped) lines << QStringLiteral("  ") + QString::fromStdString(who);
+  }
+  for (const Problem& p : report.problems) lines << problemText(p);
+  showStatus(lines.front());
+  if (!report.ok()) showProblems(tr("Problems of the last export"), report.problems);
+  showMessage(title, lines.join(QLatin1Char('\n')), !report.ok());
+  return report;
+}
+
+// ---- Clean up ---------------------------------------------------------------------------------
+
+bool MainWindow::askToSaveBeforeCleanUp() {
+  return QMessageBox::question(
+             this, tr("Clean Up Unused Images"),
+             tr("The project has unsaved changes. Unused images are those no record of the saved "
+                "project refers to: save now?"),
+             QMessageBox::Save | QMessageBox::Cancel, QMessageBox::Save) == QMessageBox::Save;
+}
+
+std::vector<std::string> MainWindow::chooseFilesToTrash(const std::vector<UnusedImageFile>& files) {
+  CleanUpDialog dialog(files, this);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.chosen();
+}
+
+void MainWindow::cleanUpUnusedImages() {
+  const QString title = tr("Clean Up Unused Images");
+  commitOpenEdits();
+  const EditorState& state = controller_->state();
+  if (state.dataFileUnreadable || state.dataFileWithoutRecords) {
+    showMessage(title,
+                tr("%1 could not be read, so the editor cannot tell which images are in use.")
+                    .arg(QString::fromLatin1(kDataFileName)),
+                true);
+    return;
+  }
+  if (controller_->hasUnsavedChanges()) {
+    if (!askToSaveBeforeCleanUp() || !save().ok()) return;
+  }
+  const ProjectFolder& folder = controller_->folder();
+  const auto unused = listUnusedImageFiles(controller_->list(), folder);
+  if (!unused) {
+    showMessage(title, tr("img/ could not be listed."), true);
+    return;
+  }
+  if (unused->empty()) {
+    showMessage(title, tr("Every file in img/ belongs to a record: there is nothing to clean up."), false);
+    return;
+  }
+  const std::vector<std::string> chosen = chooseFilesToTrash(*unused);
+  if (chosen.empty()) return;
+  std::vector<Problem> problems;
+  EditorState& editable = controller_->state();
+  for (const std::string& name : chosen) {
+    if (Status s = folder.moveToTrash(imagePath(name)); !s.ok()) {
+      problems.push_back({imagePath(name), "was not moved to the trash: " + s.error});
+      continue;
+    }
+    editable.knownImageFiles.erase(name);
+    editable.unreadableImageFiles.erase(name);
+  }
+  const int moved = static_cast<int>(chosen.size() - problems.size());
+  showStatus(tr("Moved %n unused image(s) to the trash", nullptr, moved));
+  if (!problems.empty()) {
+    showProblems(title, problems);
+    QStringList lines;
+    for (const Problem& p : problems) lines << problemText(p);
+    showMessage(title, lines.join(QLatin1Char('\n')), true);
+  }
 }
 
 }  // namespace charstack

@@ -6,14 +6,18 @@
 #include <filesystem>
 #include <memory>
 
+#include "canvas/export.hpp"
 #include "controller/init_layer.hpp"
 #include "platform/qt_timer.hpp"
+#include "project/unused_images.hpp"
 
+class QAction;
 class QDockWidget;
 class QFileSystemWatcher;
 class QTimer;
 class QMenu;
 class QPushButton;
+class QSplitter;
 class QTreeWidget;
 class QUndoStack;
 
@@ -48,10 +52,34 @@ class MainWindow : public QMainWindow {
   QPushButton* removeLayerButton() const { return removeLayer_; }
   QPushButton* saveButton() const { return save_; }
   QUndoStack* history() const { return history_; }
-  QMenu* editMenu() const { return editMenu_; }
 
   // Saves the project (the Save button and Ctrl+S) and tells the user how it went.
   SaveReport save();
+
+  // Opens another project folder in this window, after asking about unsaved changes as closing
+  // does. A folder without "data.txt" opens as an empty project. False when the user cancelled.
+  bool openProject(const std::filesystem::path& folder);
+  // Writes the selected character's picture as a PNG file; false (and says why) when it cannot.
+  bool exportPicture(const std::filesystem::path& file);
+  // Writes one picture per character into a folder and tells the user what was written and skipped.
+  ExportReport exportAllCharacters(const std::filesystem::path& folder);
+  // Adds one new layer per image file to the selected character, named after the file.
+  void addLayersFromFiles(const QStringList& paths);
+  // Lists the unused image files of the saved project (saving first when asked) and moves the ones
+  // the user chooses to the trash.
+  void cleanUpUnusedImages();
+
+  // From now on the window keeps its size, its panes' sizes and the recent projects in the settings;
+  // restores what was kept. The program calls this; tests leave the settings alone.
+  void rememberSettings();
+
+  // The Edit menu: Undo and Redo at its top.
+  QMenu* editMenu() const { return editMenu_; }
+  QMenu* fileMenu() const { return fileMenu_; }
+
+  // Asks for a project folder: an existing one to open, or an empty one (which can be made in the
+  // dialog) for a new project. None when the user cancelled.
+  static std::optional<std::filesystem::path> askForProjectFolder(QWidget* parent, bool forNewProject);
 
   // What the status bar says about a save, and about the problems found when opening.
   static QString describeSave(const SaveReport& report, const QString& folder);
@@ -73,9 +101,27 @@ class MainWindow : public QMainWindow {
   // Asks which picture a record keeps when its file changed on disk and the editor changed it too:
   // true for the file's. Tests override this too.
   virtual bool askToTakeChangedFile(const DiskChange& change);
+  // Asks whether to open the project again after "data.txt" changed on disk. Tests override this.
+  virtual bool askToReload();
+  // The file and folder choosers and message boxes of the menu commands. Tests override these too.
+  virtual std::optional<std::filesystem::path> chooseProjectFolder(bool forNewProject);
+  virtual std::optional<std::filesystem::path> chooseExportFile(const QString& suggestedName);
+  virtual std::optional<std::filesystem::path> chooseExportFolder();
+  // Shows the unused files and returns the ones to move to the trash.
+  virtual std::vector<std::string> chooseFilesToTrash(const std::vector<UnusedImageFile>& files);
+  // Asks whether to save before listing unused files.
+  virtual bool askToSaveBeforeCleanUp();
+  virtual void showMessage(const QString& title, const QString& text, bool warning);
 
  private:
   void buildWidgets(CharacterList& list, EditorState& state);
+  void buildMenus();
+  void fillRecentMenu();
+  void showKeyboardShortcuts();
+  // Title, highlights, problems and status for the folder just loaded.
+  void showLoadedProject();
+  // Asks about unsaved changes; false when the user cancelled or the save failed.
+  bool settleUnsavedChanges();
   // Commits open cell editors and copies the selected rows into the model at once.
   void commitOpenEdits();
   void showStatus(const QString& text);
@@ -109,15 +155,20 @@ class MainWindow : public QMainWindow {
   QPushButton* removeCharacter_ = nullptr;
   QPushButton* removeLayer_ = nullptr;
   QPushButton* save_ = nullptr;
+  QSplitter* panes_ = nullptr;
+  QMenu* fileMenu_ = nullptr;
+  QMenu* editMenu_ = nullptr;
+  QMenu* recentMenu_ = nullptr;
   QDockWidget* problemsDock_ = nullptr;
   QTreeWidget* problemsList_ = nullptr;
   QUndoStack* history_ = nullptr;
-  QMenu* editMenu_ = nullptr;
   QString saveMessage_;  // the status bar's message about the last save, while it shows
   bool saving_ = false;
   bool scanning_ = false;
   QFileSystemWatcher* watcher_ = nullptr;
   QTimer* scanSoon_ = nullptr;
+  bool remembersSettings_ = false;
+  std::filesystem::path lastExportFolder_;
 };
 
 }  // namespace charstack

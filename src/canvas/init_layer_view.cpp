@@ -59,17 +59,18 @@ void InitLayerView::DrawImage(Painter& painter, const Image& image, float x, flo
 
 void InitLayerView::collectComposition() const {
   scratch_.clear();
-  const Character* character = drawnCharacter(list_, state_.selectedCharacterRow);
-  if (!character) return;
+  if (const Character* character = drawnCharacter(list_, state_.selectedCharacterRow))
+    collectDraws(*character, scratch_);
+}
 
+void InitLayerView::collectDraws(const Character& character, std::vector<PendingDraw>& out) {
   size_t sequence = 0;
-  if (character->image && drawableDepth(character->value))
-    scratch_.push_back({static_cast<int32_t>(character->value), sequence++,
-                        callAt(*character->image, character->x, character->y)});
-  for (const Layer& layer : character->layers) {
+  if (character.image && drawableDepth(character.value))
+    out.push_back({static_cast<int32_t>(character.value), sequence++,
+                   callAt(*character.image, character.x, character.y)});
+  for (const Layer& layer : character.layers) {
     if (layer.visible != 0 && layer.image && drawableDepth(layer.value))
-      scratch_.push_back(
-          {static_cast<int32_t>(layer.value), sequence++, callAt(*layer.image, layer.x, layer.y)});
+      out.push_back({static_cast<int32_t>(layer.value), sequence++, callAt(*layer.image, layer.x, layer.y)});
   }
 
   // Shallower depths first; within one depth the visiting order. The keys are unique, so the in-place
@@ -78,8 +79,16 @@ void InitLayerView::collectComposition() const {
   auto before = [](const PendingDraw& a, const PendingDraw& b) {
     return a.depth != b.depth ? a.depth < b.depth : a.sequence < b.sequence;
   };
-  if (!std::is_sorted(scratch_.begin(), scratch_.end(), before))
-    std::sort(scratch_.begin(), scratch_.end(), before);
+  if (!std::is_sorted(out.begin(), out.end(), before)) std::sort(out.begin(), out.end(), before);
+}
+
+std::vector<DrawCall> InitLayerView::compositionOf(const Character& character) {
+  std::vector<PendingDraw> draws;
+  collectDraws(character, draws);
+  std::vector<DrawCall> out;
+  out.reserve(draws.size());
+  for (const PendingDraw& d : draws) out.push_back(d.call);
+  return out;
 }
 
 void InitLayerView::composition(std::vector<DrawCall>& out) const {

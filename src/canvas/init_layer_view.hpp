@@ -42,6 +42,9 @@ class InitLayerView {
   // contents of out and reuses its capacity.
   std::vector<DrawCall> composition() const;
   void composition(std::vector<DrawCall>& out) const;
+  // The draw calls of any character in the same order, as if it were the selected one: what an
+  // exported picture of it shows.
+  static std::vector<DrawCall> compositionOf(const Character& character);
 
   // Pointer positions in the canvas's flipped coordinates (origin top-left, y downward).
   void mouseDown(double px, double py);
@@ -56,6 +59,8 @@ class InitLayerView {
   };
   // Fills scratch_ with the pass's draw calls in drawing order.
   void collectComposition() const;
+  // Fills out with the draw calls of a character in drawing order.
+  static void collectDraws(const Character& character, std::vector<PendingDraw>& out);
 
   CharacterList& list_;
   EditorState& state_;

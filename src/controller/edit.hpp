@@ -38,9 +38,11 @@ struct Edit {
   RecordAt at;
   RecordFields before, after;
   bool nudge = false;  // a nudge merges with the next nudge of the same record
-  // Insert and remove: the record as it was when it last left the list.
+  // Insert and remove: the records as they were when they last left the list (a character, or
+  // `count` layers in a row from at.layerRow).
   std::optional<Character> character;
-  std::optional<Layer> layer;
+  std::vector<Layer> layers;
+  int64_t count = 1;
   // Remove: the image files the removal queued for deletion, and the save count then. Taking the
   // removal back drops them again only while no save has carried them out.
   std::vector<std::string> queued;

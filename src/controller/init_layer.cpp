@@ -130,6 +130,22 @@ void InitLayer::loadData() {
   takeSnapshot();
 }
 
+void InitLayer::openFolder(ProjectFolder folder) {
+  willChange("MA2");
+  MA2.clear();
+  didChange("MA2");
+  willChange("MA1");
+  MA1.clear();
+  didChange("MA1");
+  layerMirrorRow_ = -1;
+  state_ = EditorState{};
+  gesture_.reset();
+  seen_.clear();
+  seenDataFile_.reset();
+  folder_ = std::move(folder);
+  loadData();
+}
+
 SaveReport InitLayer::saveData(const SaveOptions& options) {
   SaveReport report = saveProject(list_, state_, folder_, options);
   if (!report.refused) ++saveCount_;  // the pending deletions were carried out
@@ -217,11 +233,13 @@ void InitLayer::insert1() {
   record(std::move(edit));
 }
 
-void InitLayer::insert2() {
+void InitLayer::insert2() { insertLayers({makeNewLayer()}); }
+
+bool InitLayer::insertLayers(std::vector<Layer> layers) {
   const int64_t characterRow = state_.selectedCharacterRow;
-  if (list_.empty() || characterRow < 0) return;
+  if (list_.empty() || characterRow < 0) return false;
   Character* target = list_.characterAtRow(characterRow);
-  if (!target) return;
+  if (!target) return false;
   // The layers table may still list another character's layers (after a character was inserted or
   // removed): show the target's own layers before inserting among them. An empty table that is to
   // show a character without layers needs no rebuilding.
@@ -233,15 +251,23 @@ void InitLayer::insert2() {
   }
   int64_t p = insertionRow(static_cast<int64_t>(MA2.size()), state_.selectedLayerRow);
   p = std::min(p, static_cast<int64_t>(target->layers.size()));
-  auto it = target->layers.insert(target->layers.begin() + p, makeNewLayer());
-  RowDictionary row = layerRow(*it);
-  row.visible.reset();  // a new layer's row has no "visible" entry; the sync tick reads that as 0
+  const int64_t count = static_cast<int64_t>(layers.size());
+  std::vector<RowDictionary> rows;
+  for (const Layer& layer : layers) {
+    rows.push_back(layerRow(layer));
+    rows.back().visible.reset();  // a new layer's row has no "visible" entry; the sync tick reads that as 0
+  }
+  target->layers.insert(target->layers.begin() + p, std::make_move_iterator(layers.begin()),
+                        std::make_move_iterator(layers.end()));
   willChange("MA2");
-  MA2.insert(MA2.begin() + p, std::move(row));
+  MA2.insert(MA2.begin() + p, std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
   didChange("MA2");
   if (AC2) AC2->setSelectionIndex(NoSelection);
-  Edit edit = startEdit(Edit::Kind::InsertLayer, "Insert Layer", RecordAt{characterRow, p});
+  Edit edit = startEdit(Edit::Kind::InsertLayer, count == 1 ? "Insert Layer" : "Insert Layers",
+                        RecordAt{characterRow, p});
+  edit.count = count;
   record(std::move(edit));
+  return true;
 }
 
 void InitLayer::remove1() {
@@ -417,11 +443,11 @@ void InitLayer::setFields(const RecordAt& at, const RecordFields& f) {
   }
 }
 
-std::vector<std::string> InitLayer::filesOf(const RecordAt& at) const {
+std::vector<std::string> InitLayer::filesOf(const RecordAt& at, int64_t count) const {
   // The character's file goes, and so do its layers' files, as the layers go with it.
   std::vector<std::string> files;
   forEachRecord(list_, [&](const auto& r, int64_t number, int64_t characterRow, int64_t layerRow) {
-    if (characterRow == at.characterRow && (at.layerRow < 0 || layerRow == at.layerRow))
+    if (characterRow == at.characterRow && (at.layerRow < 0 || (layerRow >= at.layerRow && layerRow < at.layerRow + count)))
       files.push_back(imageFileName(r.name, number));
   });
   return files;
@@ -432,16 +458,17 @@ void InitLayer::takeOut(Edit& edit, bool queueFiles) {
   if (!c) return;
   edit.queued.clear();
   if (queueFiles) {
-    edit.queued = filesOf(edit.at);
+    edit.queued = filesOf(edit.at, edit.count);
     edit.saveCount = saveCount_;
     state_.pendingImageDeletions.insert(state_.pendingImageDeletions.end(), edit.queued.begin(), edit.queued.end());
   }
   if (edit.at.layerRow < 0) {
     edit.character = std::move(*c);
     list_.characters.erase(list_.characters.begin() + edit.at.characterRow);
-  } else if (edit.at.layerRow < static_cast<int64_t>(c->layers.size())) {
-    edit.layer = std::move(c->layers[static_cast<size_t>(edit.at.layerRow)]);
-    c->layers.erase(c->layers.begin() + edit.at.layerRow);
+  } else if (edit.at.layerRow + edit.count <= static_cast<int64_t>(c->layers.size())) {
+    const auto first = c->layers.begin() + edit.at.layerRow;
+    edit.layers.assign(std::make_move_iterator(first), std::make_move_iterator(first + edit.count));
+    c->layers.erase(first, first + edit.count);
   }
 }
 
@@ -452,9 +479,10 @@ void InitLayer::putBack(Edit& edit) {
     edit.character.reset();
   } else {
     Character* c = characterAt(edit.at);
-    if (!c || !edit.layer || edit.at.layerRow > static_cast<int64_t>(c->layers.size())) return;
-    c->layers.insert(c->layers.begin() + edit.at.layerRow, std::move(*edit.layer));
-    edit.layer.reset();
+    if (!c || edit.layers.empty() || edit.at.layerRow > static_cast<int64_t>(c->layers.size())) return;
+    c->layers.insert(c->layers.begin() + edit.at.layerRow, std::make_move_iterator(edit.layers.begin()),
+                     std::make_move_iterator(edit.layers.end()));
+    edit.layers.clear();
   }
   // The files the removal queued are still needed, unless a save has deleted them already.
   auto& pending = state_.pendingImageDeletions;
@@ -473,7 +501,7 @@ void InitLayer::apply(Edit& edit, bool forward) {
     case Edit::Kind::InsertCharacter:
     case Edit::Kind::InsertLayer:
       if (forward) {
-        if (!edit.character && !edit.layer)  // the first redo of a step recorded as it happened
+        if (!edit.character && edit.layers.empty())  // the first redo of a step recorded as it happened
           break;
         putBack(edit);
       } else {

@@ -120,6 +120,10 @@ class InitLayer {
   void awakeFromNib();
 
   void loadData();
+  // Puts another project folder in place of this one: empties the mirrors (with their notices),
+  // gives the editor state a fresh start (selection, drag state, pending deletions) and loads the
+  // folder as at start.
+  void openFolder(ProjectFolder folder);
   SaveReport saveData(const SaveOptions& options = {});
   SaveReport saveBtn(const SaveOptions& options = {});
 
@@ -130,6 +134,9 @@ class InitLayer {
   void insert2();
   void remove1();
   void remove2();
+  // Inserts layers, in their order, where insert2 inserts one, into the selected character: one
+  // change of the layers table. False when no character is selected (then nothing changes).
+  bool insertLayers(std::vector<Layer> layers);
 
   // Table mirrors. The tables edit their rows' "name", "value" and "visible" entries as text.
   std::vector<RowDictionary> MA1;
@@ -191,7 +198,7 @@ class InitLayer {
   RecordFields fieldsOf(const RecordAt& at);
   void setFields(const RecordAt& at, const RecordFields& fields);
   // The image files of a record (a character with its layers) that a removal queues for deletion.
-  std::vector<std::string> filesOf(const RecordAt& at) const;
+  std::vector<std::string> filesOf(const RecordAt& at, int64_t count = 1) const;
   void apply(Edit& edit, bool forward);
   void putBack(Edit& edit);
   void takeOut(Edit& edit, bool queueFiles);

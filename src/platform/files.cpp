@@ -2,11 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -357,6 +361,41 @@ Status ProjectFolder::removeFile(std::string_view relative) const {
   auto path = resolve(relative);
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) return failure(errno);
   return Status::success();
+}
+
+namespace {
+// Where the desktop keeps trashed files: a "files" folder in "Trash" (the home trash), ".Trash-UID"
+// or ".Trash/UID" (the trash at the top of another file system).
+bool isTrashPlace(const QFileInfo& trashed) {
+  if (!trashed.isAbsolute()) return false;
+  QDir files = trashed.dir();
+  if (files.dirName() != QLatin1String("files") || !files.cdUp()) return false;
+  const QString trash = files.dirName();
+  if (trash == QLatin1String("Trash") || trash.startsWith(QLatin1String(".Trash-"))) return true;
+  return files.cdUp() && files.dirName() == QLatin1String(".Trash");
+}
+}  // namespace
+
+Status ProjectFolder::moveToTrash(std::string_view relative) const {
+  if (!inspect(relative).exists) return Status::failure("No such file or directory");
+  const QString source = QFile::decodeName(QByteArray::fromStdString(resolve(relative).string()));
+  // Qt's trash lives in the user's data folder; when that folder does not exist yet, some Qt versions
+  // move the file into the current folder instead.
+  QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+  QFile file(source);
+  if (!file.moveToTrash()) {
+    std::string reason = file.errorString().toStdString();
+    return Status::failure(reason.empty() ? "the desktop's trash could not take it" : reason);
+  }
+  const QFileInfo trashed(file.fileName());
+  if (isTrashPlace(trashed)) return Status::success();
+  // It went somewhere that is no trash: put it back where it was, and drop the note made for it.
+  QFile::remove(
+      trashed.dir().absoluteFilePath(QStringLiteral("../info/%1.trashinfo").arg(trashed.fileName())));
+  if (!QFile::rename(trashed.absoluteFilePath(), source))
+    return Status::failure("the desktop has no trash; the file was moved to " +
+                           trashed.absoluteFilePath().toStdString() + " instead");
+  return Status::failure("the desktop has no trash to take it; it was left where it is");
 }
 
 Status ProjectFolder::createFolder(std::string_view relative) const {

@@ -111,6 +111,10 @@ class ProjectFolder {
   // Removes a file. A file that does not exist is no failure.
   Status removeFile(std::string_view relative) const;
 
+  // Moves a file (or folder) to the desktop's trash, from where the user can bring it back. Fails
+  // rather than delete when there is no trash to move it to.
+  Status moveToTrash(std::string_view relative) const;
+
   // Creates a folder with its parents. A folder that exists already is no failure.
   Status createFolder(std::string_view relative) const;
 

@@ -1,14 +1,15 @@
 #include "platform/image.hpp"
 
+#include <zlib.h>
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QColorSpace>
 #include <QImageReader>
 #include <QImageWriter>
-
-#include <zlib.h>
-
+#include <QPainter>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -315,6 +316,55 @@ std::optional<std::string> encodePng(const Image& image) {
   // The saved file must bring back exactly these pixels; refuse to hand out data that would not.
   if (!samePixelsOf(toStoredFormat(readImage(*png)), pixels)) return std::nullopt;
   return png;
+}
+
+ComposedImage composeImages(const std::vector<PlacedImage>& images) {
+  ComposedImage composed;
+  // The bounds in doubles: positions far apart must not overflow the picture's int sizes.
+  double left = 0, top = 0, right = 0, bottom = 0;
+  bool any = false;
+  for (const PlacedImage& p : images) {
+    if (!p.image || p.image->width() <= 0 || p.image->height() <= 0) continue;
+    const double r = p.x + p.image->width(), b = p.y + p.image->height();
+    left = any ? std::min(left, p.x) : p.x;
+    top = any ? std::min(top, p.y) : p.y;
+    right = any ? std::max(right, r) : r;
+    bottom = any ? std::max(bottom, b) : b;
+    any = true;
+  }
+  if (!any) return composed;
+  left = std::floor(left), top = std::floor(top), right = std::ceil(right), bottom = std::ceil(bottom);
+  const double width = right - left, height = bottom - top;
+  if (width * height > static_cast<double>(kMaxImagePixels)) {
+    composed.problem = "would be " + std::to_string(static_cast<int64_t>(width)) + "x" +
+                       std::to_string(static_cast<int64_t>(height)) +
+                       " pixels, more than the editor makes (8192x8192): its pictures lie too far apart";
+    return composed;
+  }
+  QImage picture(static_cast<int>(width), static_cast<int>(height), QImage::Format_ARGB32_Premultiplied);
+  if (picture.isNull()) {
+    composed.problem = "could not be made: not enough memory";
+    return composed;
+  }
+  picture.fill(Qt::transparent);
+  {
+    // The canvas's own drawing: premultiplied copies, source-over, full opacity.
+    QPainter painter(&picture);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.translate(-left, -top);
+    for (const PlacedImage& p : images)
+      if (p.image && p.image->width() > 0 && p.image->height() > 0)
+        painter.drawImage(QRectF(p.x, p.y, p.image->width(), p.image->height()),
+                          p.image->impl().premultiplied());
+  }
+  picture.convertTo(QImage::Format_ARGB32);
+  constexpr int kDotsPerMetre = 2835;  // 72 dpi
+  picture.setDotsPerMeterX(kDotsPerMetre);
+  picture.setDotsPerMeterY(kDotsPerMetre);
+  composed.image = std::make_shared<const Image>(std::make_unique<Image::Impl>(std::move(picture)));
+  composed.left = static_cast<int64_t>(left);
+  composed.top = static_cast<int64_t>(top);
+  return composed;
 }
 
 ImageRef makeImage(int width, int height, const std::vector<uint32_t>& argb) {

@@ -71,6 +71,27 @@ ImageRef decodeImageData(std::string_view bytes);
 // PNG data that decodes back to the same pixels at the same size, alpha included. None on failure.
 std::optional<std::string> encodePng(const Image& image);
 
+// One image of a picture being composed: drawn at its natural size, top-left corner at (x, y).
+struct PlacedImage {
+  const Image* image = nullptr;
+  double x = 0;
+  double y = 0;
+};
+
+// A picture made of images drawn one over the other.
+struct ComposedImage {
+  ImageRef image;    // none when nothing was drawn or the picture could not be made
+  int64_t left = 0;  // where the picture's top-left pixel lies among the placed images
+  int64_t top = 0;
+  std::string problem;  // why there is no picture although there were images to draw
+};
+
+// Draws the images in order, source-over at full opacity and at their natural sizes, onto a
+// transparent picture just large enough to hold them all: the same pixels a canvas at 100% shows
+// where they lie, transparent elsewhere, kept non-premultiplied. The picture always has the same
+// resolution (72 dpi), so that the same images give the same PNG data anywhere.
+ComposedImage composeImages(const std::vector<PlacedImage>& images);
+
 // An image from non-premultiplied 0xAARRGGBB pixels, row by row (width * height values).
 ImageRef makeImage(int width, int height, const std::vector<uint32_t>& argb);
 

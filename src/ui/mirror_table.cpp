@@ -1,9 +1,13 @@
 #include "ui/mirror_table.hpp"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QUrl>
 #include <algorithm>
 
 #include "platform/text.hpp"
@@ -225,6 +229,46 @@ void MirrorTableView::keyPressEvent(QKeyEvent* event) {
   QTableView::keyPressEvent(event);
   const QModelIndex after = currentIndex();
   if (after.isValid() && after.row() != before.row()) sendClick(after.row());
+}
+
+namespace {
+QStringList localFiles(const QMimeData* data) {
+  QStringList paths;
+  if (!data || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  return paths;
+}
+}  // namespace
+
+void MirrorTableView::acceptFileDrops() {
+  setAcceptDrops(true);
+  viewport()->setAcceptDrops(true);
+  setDropIndicatorShown(false);
+}
+
+void MirrorTableView::dragEnterEvent(QDragEnterEvent* event) {
+  if (!localFiles(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+  else
+    event->ignore();
+}
+
+void MirrorTableView::dragMoveEvent(QDragMoveEvent* event) {
+  if (!localFiles(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+  else
+    event->ignore();
+}
+
+void MirrorTableView::dropEvent(QDropEvent* event) {
+  const QStringList paths = localFiles(event->mimeData());
+  if (paths.isEmpty()) {
+    event->ignore();
+    return;
+  }
+  event->acceptProposedAction();
+  emit filesDropped(paths);
 }
 
 }  // namespace charstack

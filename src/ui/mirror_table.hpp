@@ -65,9 +65,14 @@ class MirrorTableView : public QTableView, public TableView, public ArrayControl
   void setAction(std::function<void()> action) override { action_ = std::move(action); }
   void setSelectionIndex(int64_t index) override;
 
+  // Lets the user drop files on the table; they arrive through filesDropped.
+  void acceptFileDrops();
+
  signals:
   // The table's action has run for a click or a keyboard move.
   void clickSent();
+  // Local files were dropped on the table (paths in the order of the drop).
+  void filesDropped(const QStringList& paths);
 
  public:
   // The highlighted row; -1 when no row is highlighted.
@@ -79,6 +84,9 @@ class MirrorTableView : public QTableView, public TableView, public ArrayControl
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void sendClick(int64_t row);

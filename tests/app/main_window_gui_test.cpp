@@ -26,7 +26,7 @@ void settle() { QTest::qWait(40); }  // lets the 10 ms sync and redraw timers ru
 // A window whose dialogs answer themselves, with its widgets found as a user finds them.
 struct TestWindow : MainWindow {
   using MainWindow::MainWindow;
-  MirrorTableView* table(int i) { return findChildren<MirrorTableView*>().at(i); }  // characters, layers
+  MirrorTableView* table(int i) { return findChild<MirrorTableView*>(i == 0 ? "characters" : "layers"); }
   QAbstractItemModel* model(int i) { return table(i)->model(); }
   QString cell(int table, int row, int column) { return model(table)->index(row, column).data().toString(); }
   int highlighted(int i) {
@@ -129,7 +129,7 @@ TEST_F(Window, EditsDropsAndDragsShowOnTheCanvas) {
   settle();
   EXPECT_EQ(w->pixel(60, 60), qRgb(0, 255, 0));
 
-  ImageWellWidget* well = w->findChildren<ImageWellWidget*>().at(0);
+  ImageWellWidget* well = w->findChild<ImageWellWidget*>("characterWell");
   auto drop = [&](const char* file) {
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(QString::fromStdString((folder.path() / file).string()))});

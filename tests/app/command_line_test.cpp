@@ -1,0 +1,114 @@
+// charstack --export run as a build script runs it: the real program, without a display.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include "support/fakes.hpp"
+
+namespace charstack {
+namespace {
+
+using testing::TempFolder;
+
+std::string solid(int w, int h, uint32_t argb) {
+  return *encodePng(*makeImage(w, h, std::vector<uint32_t>(static_cast<size_t>(w * h), argb)));
+}
+
+struct Outcome {
+  int status;
+  QString out, err;
+};
+
+Outcome charstack(const QStringList& arguments) {
+  QProcess process;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    env.remove(QString::fromLatin1(name));
+  process.setProcessEnvironment(env);
+  // The tests' program lies in build/tests, the editor's in build/src.
+  const auto program = ProjectFolder::executableFolder().parent_path() / "src" / "charstack";
+  process.start(QString::fromStdString(program.string()), arguments);
+  EXPECT_TRUE(process.waitForFinished(20000)) << program;
+  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+          QString::fromLocal8Bit(process.readAllStandardOutput()),
+          QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+QString path(const TempFolder& dir, const char* sub = "") {
+  return QString::fromStdString((dir.path() / sub).string());
+}
+
+struct CommandLine : ::testing::Test {
+  // hero: a green layer beneath its red picture, a blue one over it, a hidden one; "a/b" draws only a
+  // layer; empty draws nothing.
+  CommandLine() {
+    project.write("data.txt",
+                  "hero,100, 10, 10\n####\nunder,50,1, 8, 8\nover,200,1, 12, 12\nhidden,300,0, 0, 0\n$$$$\n"
+                  "a/b,100, 0, 0\n####\nmark,1,1, 3, 4\n$$$$\nempty,100, 0, 0\n");
+    project.write("img/hero1", solid(4, 4, 0xFFFF0000));
+    project.write("img/under2", solid(4, 4, 0xFF00FF00));
+    project.write("img/over3", solid(3, 3, 0x800000FF));
+    project.write("img/hidden4", solid(40, 40, 0xFFFFFFFF));
+    project.write("img/mark6", solid(1, 1, 0xFF123456));
+  }
+  TempFolder project, out;
+};
+
+TEST_F(CommandLine, ExportsOnePicturePerCharacterWithoutTouchingTheProject) {
+  const auto before = testing::filesOf(project);
+  const Outcome run = charstack({"--export", path(out, "pictures"), path(project)});
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_EQ(run.out, path(out, "pictures/hero1.png") + "\n" + path(out, "pictures/a_b5.png") + "\n");
+  EXPECT_TRUE(run.err.contains("\"empty\" has nothing to draw")) << run.err.toStdString();
+  EXPECT_EQ(out.list("pictures"), (std::vector<std::string>{"a_b5.png", "hero1.png"}));
+  EXPECT_EQ(testing::filesOf(project), before);
+
+  // Cropped to the drawn images (8,8)-(15,15), in depth order, straight alpha, transparent elsewhere.
+  const ImageRef hero = decodeImageData(out.read("pictures/hero1.png"));
+  ASSERT_TRUE(hero);
+  ASSERT_EQ(hero->pixelWidth(), 7);
+  ASSERT_EQ(hero->pixelHeight(), 7);
+  const struct {
+    int x, y;
+    uint32_t argb;
+  } pixels[] = {{0, 0, 0xFF00FF00}, {3, 3, 0xFFFF0000}, {6, 0, 0},
+                {0, 6, 0},          {5, 5, 0xFF7F0080}, {6, 6, 0x800000FF}};
+  for (const auto& p : pixels) EXPECT_EQ(hero->pixel(p.x, p.y), p.argb) << p.x << "," << p.y;
+  const ImageRef mark = decodeImageData(out.read("pictures/a_b5.png"));
+  ASSERT_TRUE(mark);
+  EXPECT_EQ(mark->pixel(0, 0), 0xFF123456u);
+
+  // The same project gives the same bytes.
+  const std::string first = out.read("pictures/hero1.png");
+  EXPECT_EQ(charstack({"--export", path(out, "pictures"), path(project)}).status, 0);
+  EXPECT_EQ(out.read("pictures/hero1.png"), first);
+}
+
+TEST_F(CommandLine, ExitStatusesTellWhatWentWrong) {
+  out.write("in-the-way", "a file where the folder should go");
+  const struct {
+    QStringList arguments;
+    int status;
+  } cases[] = {
+      {{"--export"}, 2},
+      {{"--export", path(out), path(project), path(project)}, 2},
+      {{"--export", path(out), "--frobnicate", path(project)}, 2},
+      {{"--export", path(project, "img"), path(project)}, 2},
+      {{"--export", path(out), path(out, "no-such-project")}, 1},
+      {{"--export", path(out, "in-the-way"), path(project)}, 1},
+      {{"--help"}, 0},
+      {{"--version"}, 0},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(charstack(c.arguments).status, c.status) << c.arguments.join(' ').toStdString();
+
+  // A picture the editor cannot read would leave a layer out: the export says so and fails.
+  project.write("img/over3", "not a picture");
+  const Outcome run = charstack({"--export", path(out, "pictures"), path(project)});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.err.contains("img/over3")) << run.err.toStdString();
+}
+
+}  // namespace
+}  // namespace charstack

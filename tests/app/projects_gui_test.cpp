@@ -1,0 +1,123 @@
+// The window's project and export commands: pictures as the canvas shows them, another folder in the
+// same window, image files dropped on the layers table.
+#include <gtest/gtest.h>
+
+#include <QPainter>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+
+#include "app/main_window.hpp"
+#include "support/fakes.hpp"
+#include "ui/canvas_widget.hpp"
+#include "ui/mirror_table.hpp"
+
+namespace charstack {
+namespace {
+
+using testing::TempFolder;
+
+class TestWindow : public MainWindow {
+ public:
+  using MainWindow::MainWindow;
+  CloseChoice answer = CloseChoice::Cancel;
+
+ protected:
+  CloseChoice askAboutUnsavedChanges() override { return answer; }
+  void showMessage(const QString&, const QString&, bool) override {}
+};
+
+struct Projects : ::testing::Test {
+  std::unique_ptr<TestWindow> open(const TempFolder& dir) {
+    auto w = std::make_unique<TestWindow>(list, state, dir.path());
+    w->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    return w;
+  }
+  static void clickRow(MirrorTableView* table, int row) {
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                      table->visualRect(table->model()->index(row, 0)).center());
+  }
+  QString file(const TempFolder& dir, const char* name) {
+    return QString::fromStdString((dir.path() / name).string());
+  }
+  TempFolder a, b, out;
+  CharacterList list;
+  EditorState state;
+};
+
+// An exported picture laid over the window background at its place is what the canvas shows.
+TEST_F(Projects, ExportedPicturesAreWhatTheCanvasShowsAt100Percent) {
+  const auto sample =
+      std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "examples/sample";
+  std::filesystem::copy(sample, a.path(), std::filesystem::copy_options::recursive);
+  auto w = open(a);
+  for (int row = 0; row < list.size(); ++row) {
+    clickRow(w->characterTable(), row);
+    QTest::qWait(40);
+    ASSERT_TRUE(w->exportPicture(out.path() / "picture.png"));
+    const QImage picture(file(out, "picture.png"));
+    const CharacterPicture placed = characterPicture(list.characters[static_cast<size_t>(row)]);
+    ASSERT_EQ(picture.format(), QImage::Format_ARGB32);  // straight 8-bit RGBA
+
+    const QImage shown = w->canvas()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QImage expected(shown.size(), QImage::Format_RGB32);
+    expected.fill(w->canvas()->palette().window().color());
+    QPainter(&expected).drawImage(QPointF(placed.left, placed.top), picture);
+    int worst = 0, differing = 0;
+    for (int y = 0; y < shown.height(); ++y)
+      for (int x = 0; x < shown.width(); ++x) {
+        const QRgb s = shown.pixel(x, y), e = expected.pixel(x, y);
+        const int d = std::max(
+            {std::abs(qRed(s) - qRed(e)), std::abs(qGreen(s) - qGreen(e)), std::abs(qBlue(s) - qBlue(e))});
+        worst = std::max(worst, d);
+        differing += d > 0;
+      }
+    // Composed over transparency and kept straight, a pixel where soft edges meet may round a step
+    // or two away from the one composed over the background; anything more is a real difference.
+    EXPECT_LE(worst, 2) << "character row " << row;
+    EXPECT_LT(differing * 100, picture.width() * picture.height()) << "character row " << row;
+  }
+}
+
+TEST_F(Projects, AnotherFolderOpensInTheSameWindowFromAFreshStart) {
+  a.write("data.txt", "one,100, 0, 0\ntwo,100, 0, 0\n####\nleg,100,1, 0, 0\n$$$$\n");
+  b.write("data.txt", "alpha,100, 0, 0\n####\nx,100,1, 0, 0\ny,100,1, 0, 0\n$$$$\n");
+  b.write("img/alpha1", "not a picture");
+  auto w = open(a);
+  const auto files = testing::filesOf(a);
+  clickRow(w->characterTable(), 1);
+  w->insertLayerButton()->click();
+
+  EXPECT_FALSE(w->openProject(b.path()));  // the user cancels at the unsaved changes
+  EXPECT_EQ(w->characterModel()->rowCount(), 2);
+  w->answer = MainWindow::CloseChoice::Discard;
+  ASSERT_TRUE(w->openProject(b.path()));
+  EXPECT_EQ(testing::filesOf(a), files);
+  EXPECT_EQ(w->characterModel()->rowCount(), 1);
+  EXPECT_EQ(w->layerModel()->rowCount(), 2);
+  EXPECT_EQ(w->characterTable()->highlightedRow(), 0);
+  EXPECT_EQ(state.selectedCharacterRow, 0);
+  EXPECT_FALSE(state.moveCharacter || state.moveLayer);
+  EXPECT_TRUE(w->windowTitle().contains(QString::fromStdString(b.path().filename().string())));
+  EXPECT_TRUE(w->statusBar()->currentMessage().contains("img/alpha1"));
+
+  // Pictures dropped on the layers table become layers at the selected row; a text file is refused.
+  b.write("drop/red.png", testing::testPng(5, 3, 1));
+  b.write("drop/two.dots.png", testing::testPng(2, 2, 2));
+  b.write("drop/notes.txt", "hello");
+  clickRow(w->layerTable(), 1);
+  w->addLayersFromFiles({file(b, "drop/red.png"), file(b, "drop/notes.txt"), file(b, "drop/two.dots.png")});
+  const std::vector<Layer>& layers = list.characters[0].layers;
+  ASSERT_EQ(layers.size(), 4u);
+  EXPECT_EQ(layers[1].name + layers[2].name + layers[3].name, "redtwo.dotsy");
+  EXPECT_EQ(layers[1].image->pixelWidth(), 5);
+  EXPECT_EQ(w->layerModel()->rowCount(), 4);
+  EXPECT_TRUE(w->statusBar()->currentMessage().contains("notes.txt"));
+
+  ASSERT_TRUE(w->openProject(out.path()));  // no data.txt: an empty project
+  EXPECT_EQ(w->characterModel()->rowCount() + w->layerModel()->rowCount(), 0);
+}
+
+}  // namespace
+}  // namespace charstack

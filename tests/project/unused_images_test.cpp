@@ -1,0 +1,45 @@
+// The files of img/ that no record refers to once a project with renames and removals is saved.
+#include "project/unused_images.hpp"
+
+#include <gtest/gtest.h>
+
+#include "support/fakes.hpp"
+
+namespace charstack {
+namespace {
+
+using testing::TempFolder;
+using testing::testPng;
+
+TEST(UnusedImages, AfterARenameAndARemovalTheSavedProjectListsWhatNoRecordUses) {
+  TempFolder dir;
+  dir.write("data.txt", "a,100, 0, 0\n####\nl,100,1, 0, 0\n$$$$\nb,100, 0, 0\n####\nm,100,1, 0, 0\n$$$$\n");
+  for (const char* name : {"img/a1", "img/l2", "img/b3", "img/m4", "img/stray9"})
+    dir.write(name, testPng(4, 4, 1));
+  dir.write("img/junk", "not a picture");
+  const ProjectFolder folder(dir.path());
+  LoadResult loaded = loadProject(folder);
+  EditorState state;
+  state.knownImageFiles = loaded.knownImageFiles;
+  state.dataFileStamp = loaded.dataFileStamp;
+  CharacterList& list = loaded.list;
+
+  // "a" becomes "z"; its layer "l" goes, so "b" and "m" move up to records 2 and 3.
+  list.characters[0].name = "z";
+  list.characters[0].layers.clear();
+  state.pendingImageDeletions.push_back("l2");
+  ASSERT_TRUE(saveProject(list, state, folder).ok());
+  ASSERT_EQ(dir.list("img"), (std::vector<std::string>{"b2", "b3", "junk", "m3", "m4", "stray9", "z1"}));
+
+  const auto unused = listUnusedImageFiles(list, folder);
+  ASSERT_TRUE(unused);
+  std::vector<std::string> names;
+  for (const UnusedImageFile& f : *unused) names.push_back(f.fileName);
+  EXPECT_EQ(names, (std::vector<std::string>{"b3", "junk", "m4", "stray9"}));
+  for (const UnusedImageFile& f : *unused)
+    EXPECT_EQ(f.picture == nullptr, f.fileName == "junk") << f.fileName;
+  EXPECT_FALSE(unused->at(1).problem.empty());
+}
+
+}  // namespace
+}  // namespace charstack
