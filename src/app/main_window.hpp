@@ -47,6 +47,7 @@ class MainWindow : public QMainWindow {
   QPushButton* saveButton() const { return save_; }
   QUndoStack* history() const { return history_; }
   QMenu* editMenu() const { return editMenu_; }
+  QMenu* viewMenu() const { return viewMenu_; }
 
   // Saves the project (the Save button and Ctrl+S) and tells the user how it went.
   SaveReport save();
@@ -69,6 +70,8 @@ class MainWindow : public QMainWindow {
 
  private:
   void buildWidgets(CharacterList& list, EditorState& state);
+  // The View menu (zoom, fit, checkerboard) after the Edit menu, and the zoom in the status bar.
+  void buildViewMenu();
   // Commits open cell editors and copies the selected rows into the model at once.
   void commitOpenEdits();
   void showStatus(const QString& text);
@@ -101,6 +104,7 @@ class MainWindow : public QMainWindow {
   QTreeWidget* problemsList_ = nullptr;
   QUndoStack* history_ = nullptr;
   QMenu* editMenu_ = nullptr;
+  QMenu* viewMenu_ = nullptr;
   QString saveMessage_;  // the status bar's message about the last save, while it shows
   bool saving_ = false;
 };
