@@ -79,10 +79,15 @@ void Viewport::zoomAbout(double newZoom, double screenX, double screenY) {
 }
 
 void Viewport::fit(const CanvasBox& box) {
-  if (box.width() <= 0 || box.height() <= 0 || width <= 0 || height <= 0) return;
-  zoom = clampZoom(std::min(width / box.width(), height / box.height()));
-  scrollX = scrollValue((box.left + box.right) / 2 * zoom - width / 2.0);
-  scrollY = scrollValue((box.top + box.bottom) / 2 * zoom - height / 2.0);
+  if (box.width() <= 0 || box.height() <= 0 || width <= 1 || height <= 1) return;
+  // One pixel to spare: an edge between two pixels still covers both.
+  zoom = clampZoom(std::min((width - 1) / box.width(), (height - 1) / box.height()));
+  auto centre = [this](double lo, double hi, int visible) {
+    const int64_t first = scrollValue(std::floor(lo * zoom)), last = scrollValue(std::ceil(hi * zoom));
+    return first - (visible - (last - first)) / 2;
+  };
+  scrollX = centre(box.left, box.right, width);
+  scrollY = centre(box.top, box.bottom, height);
 }
 
 ScrollRange Viewport::horizontalRange(const std::optional<CanvasBox>& content) const {

@@ -95,9 +95,11 @@ int CanvasWidget::cachedBuffers() const {
 
 // ---- Painting -------------------------------------------------------------------------------------
 
-CanvasWidget::Surface CanvasWidget::surfaceFor(qreal ratio) const {
+CanvasWidget::CanvasWidget::Surface CanvasWidget::surfaceFor(qreal ratio) const {
   Surface s;
   s.zoom = viewport_.zoom;
+  s.checkerboard = checkerboard_;
+  s.background = palette().window().color().rgba();
   if (viewport_.zoom >= 1 && viewport_.zoom * ratio >= 2) {
     s.units = true;
     const double left = std::floor(viewport_.toCanvasX(0)), top = std::floor(viewport_.toCanvasY(0));
@@ -111,8 +113,6 @@ CanvasWidget::Surface CanvasWidget::surfaceFor(qreal ratio) const {
   s.size = QSize(static_cast<int>(std::ceil(width() * ratio)), static_cast<int>(std::ceil(height() * ratio)));
   s.originX = viewport_.scrollX;
   s.originY = viewport_.scrollY;
-  s.checkerboard = checkerboard_;
-  s.background = palette().window().color().rgba();
   return s;
 }
 
@@ -174,19 +174,24 @@ void CanvasWidget::compose(QPainter& painter, const Surface& surface, std::optio
   if (!above_.image.isNull()) painter.drawImage(QPointF(0, 0), above_.image);
 }
 
+// Over the plain background the unit buffer starts from it, as the widget would; over the
+// checkerboard, which is fixed to the screen, it starts transparent.
 void CanvasWidget::compose(QImage& target, const Surface& surface, std::optional<size_t> moving) {
+  const bool opaque = !surface.checkerboard;
   if (target.size() != surface.size) target = QImage(surface.size, QImage::Format_ARGB32_Premultiplied);
   if (moving) {
-    refresh(below_, surface, 0, *moving, false);
+    refresh(below_, surface, 0, *moving, opaque);
     refresh(above_, surface, *moving + 1, current_.size(), false);
   }
+  const bool fromBelow = moving && !below_.image.isNull();
+  if (!fromBelow && !opaque) target.fill(Qt::transparent);
   QPainter painter(&target);
-  if (moving && !below_.image.isNull()) {
+  if (fromBelow) {
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(QPointF(0, 0), below_.image);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-  } else {
-    target.fill(Qt::transparent);
+  } else if (opaque) {
+    paintBackground(painter, target.rect());
   }
   if (!moving) {
     drawCalls(painter, surface, 0, current_.size());
@@ -227,12 +232,15 @@ void CanvasWidget::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   if (surface.units) {
     compose(units_, surface, moving);
-    paintBackground(painter, rect());
+    if (surface.checkerboard) paintBackground(painter, rect());
+    else painter.fillRect(rect(), palette().window());  // around the enlarged buffer
     const double zoom = viewport_.zoom;
+    if (!surface.checkerboard) painter.setCompositionMode(QPainter::CompositionMode_Source);  // opaque
     painter.drawImage(QRectF(viewport_.toScreenX(static_cast<double>(surface.originX)),
                              viewport_.toScreenY(static_cast<double>(surface.originY)),
                              surface.size.width() * zoom, surface.size.height() * zoom),
                       units_);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
   } else {
     units_ = QImage();
     compose(painter, surface, moving);
@@ -267,7 +275,7 @@ void CanvasWidget::updateScrollBars() {
   view_->composition(current_);
   const std::optional<CanvasBox> content = drawnBounds(current_);
   const int across = vbar_->sizeHint().width(), down = hbar_->sizeHint().height();
-  bool needH = !hbar_->isHidden(), needV = !vbar_->isHidden();
+  bool needH = false, needV = false;
   ScrollRange hr, vr;
   // Each bar takes room from the other's direction; three rounds settle it.
   for (int round = 0; round < 3; ++round) {
