@@ -73,7 +73,15 @@ void CanvasWidget::setNeedsDisplay() {
   if (cacheTarget_ && dragTarget(list_, state_) != cacheTarget_) dropCaches();
   if (sameAsLastPaint()) return;
   updateScrollBars();
-  update();
+  update(drawingRegion());
+}
+
+// The canvas without its scroll bars: a drag step repaints the drawing, not the bars.
+QRegion CanvasWidget::drawingRegion() const {
+  QRegion region(rect());
+  for (const QScrollBar* bar : {hbar_, vbar_})
+    if (!bar->isHidden()) region -= bar->geometry();
+  return region;
 }
 
 CanvasWidget::Look CanvasWidget::currentLook() {
@@ -253,7 +261,7 @@ void CanvasWidget::paintEvent(QPaintEvent* event) {
   }
 
   // A partial expose leaves the rest of the canvas as it was: only a whole paint is remembered.
-  if (!event->rect().contains(rect())) {
+  if (!(drawingRegion() - event->region()).isEmpty()) {
     paintedOnce_ = false;
     return;
   }
@@ -309,7 +317,7 @@ void CanvasWidget::updateScrollBars() {
 
 void CanvasWidget::viewChanged() {
   updateScrollBars();
-  update();
+  update(drawingRegion());
 }
 
 void CanvasWidget::setZoom(double zoom) {
@@ -346,7 +354,7 @@ void CanvasWidget::scrollTo(int64_t x, int64_t y) {
 void CanvasWidget::setCheckerboard(bool on) {
   if (checkerboard_ == on) return;
   checkerboard_ = on;
-  update();
+  update(drawingRegion());
 }
 
 QPointF CanvasWidget::canvasPoint(const QPointF& screen) const {

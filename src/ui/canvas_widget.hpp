@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRegion>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
@@ -129,6 +130,7 @@ class CanvasWidget : public QWidget, public CanvasHost {
   // The index in current_ of the record whose surroundings are kept while it moves.
   std::optional<size_t> movingIndex() const;
   std::optional<QRect> outlineRect() const;
+  QRegion drawingRegion() const;
   // Lays out the scroll bars and sets their ranges from the drawing and the viewport.
   void updateScrollBars();
   void viewChanged();
