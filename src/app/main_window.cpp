@@ -235,7 +235,9 @@ void MainWindow::buildViewMenu() {
     action->setShortcuts(keys);
     return action;
   };
-  add(tr("Zoom &In"), QKeySequence::keyBindings(QKeySequence::ZoomIn), &CanvasWidget::zoomIn);
+  // Ctrl+= too: Ctrl++ needs Shift on many keyboards.
+  add(tr("Zoom &In"), QKeySequence::keyBindings(QKeySequence::ZoomIn) << QKeySequence(Qt::CTRL | Qt::Key_Equal),
+      &CanvasWidget::zoomIn);
   add(tr("Zoom &Out"), QKeySequence::keyBindings(QKeySequence::ZoomOut), &CanvasWidget::zoomOut);
   QAction* actual = viewMenu_->addAction(tr("&Actual Size"), canvas_, [this] { canvas_->setZoom(1.0); });
   actual->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));

@@ -103,7 +103,7 @@ int CanvasWidget::cachedBuffers() const {
 
 // ---- Painting -------------------------------------------------------------------------------------
 
-CanvasWidget::CanvasWidget::Surface CanvasWidget::surfaceFor(qreal ratio) const {
+CanvasWidget::Surface CanvasWidget::surfaceFor(qreal ratio) const {
   Surface s;
   s.zoom = viewport_.zoom;
   s.checkerboard = checkerboard_;
@@ -140,7 +140,7 @@ void CanvasWidget::drawCalls(QPainter& painter, const Surface& surface, size_t f
   for (size_t i = from; i < to; ++i) {
     const DrawCall& c = current_[i];
     const double w = c.image->width(), h = c.image->height();
-    const double x = surface.units ? c.x + dx : c.x * scale + dx, y = surface.units ? c.y + dy : c.y * scale + dy;
+    const double x = c.x * scale + dx, y = c.y * scale + dy;
     // Images outside the surface are passed over (far away they would strain the rasteriser).
     if (x >= right || y >= bottom || x + w * scale <= 0 || y + h * scale <= 0) continue;
     painter.drawImage(QRectF(c.x, c.y, w, h), c.image->impl().premultiplied());
@@ -148,13 +148,13 @@ void CanvasWidget::drawCalls(QPainter& painter, const Surface& surface, size_t f
   painter.restore();
 }
 
-bool CanvasWidget::refresh(Layered& layer, const Surface& surface, size_t from, size_t to, bool withBackground) {
+void CanvasWidget::refresh(Layered& layer, const Surface& surface, size_t from, size_t to, bool withBackground) {
   std::vector<PaintedCall> calls;
   for (size_t i = from; i < to; ++i) calls.push_back({current_[i].image->serial(), current_[i].x, current_[i].y});
-  if (!layer.image.isNull() && layer.surface == surface && layer.calls == calls) return false;
-  if (!withBackground && calls.empty()) {
-    layer = Layered{QImage(), surface, {}};
-    return true;
+  if (!layer.image.isNull() && layer.surface == surface && layer.calls == calls) return;
+  if (!withBackground && calls.empty()) {  // nothing to keep
+    layer = Layered{};
+    return;
   }
   if (layer.image.size() != surface.size) layer.image = QImage(surface.size, QImage::Format_ARGB32_Premultiplied);
   layer.image.setDevicePixelRatio(surface.ratio);
@@ -164,7 +164,6 @@ bool CanvasWidget::refresh(Layered& layer, const Surface& surface, size_t from, 
   drawCalls(painter, surface, from, to);
   layer.surface = surface;
   layer.calls = std::move(calls);
-  return true;
 }
 
 void CanvasWidget::compose(QPainter& painter, const Surface& surface, std::optional<size_t> moving) {

@@ -125,7 +125,8 @@ class CanvasWidget : public QWidget, public CanvasHost {
   // The composition onto the surface's target: plain, or from the kept layers around `moving`.
   void compose(QPainter& painter, const Surface& surface, std::optional<size_t> moving);
   void compose(QImage& target, const Surface& surface, std::optional<size_t> moving);
-  bool refresh(Layered& layer, const Surface& surface, size_t from, size_t to, bool withBackground);
+  // Draws calls [from, to) into the kept layer unless it already holds them on this surface.
+  void refresh(Layered& layer, const Surface& surface, size_t from, size_t to, bool withBackground);
   void dropCaches();
   // The index in current_ of the record whose surroundings are kept while it moves.
   std::optional<size_t> movingIndex() const;
