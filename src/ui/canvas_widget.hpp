@@ -21,7 +21,8 @@ namespace charstack {
 class InitLayer;
 
 // Paints the window background, optionally a checkerboard, the composition of the selected character
-// at the viewport's zoom and scroll, and a dashed frame around the record a drag would move. A press
+// at the viewport's zoom and scroll, and, while the pointer is over the canvas, it has the keyboard
+// focus or a drag runs, a dashed frame around the record a drag would move. A press
 // and a drag with the left button move that record; the middle button, or Space with the left
 // button, pans; Ctrl with the wheel zooms about the pointer. Scroll bars appear at the right and the
 // bottom when the drawing reaches beyond the visible area.
