@@ -2,8 +2,13 @@
 //
 //   charstack_bench [--quick] [--records N] [--rounds R] [--no-idle] [--only NAME]
 //
+<<<<<<< HEAD
 // --only runs the benchmarks whose name holds NAME: project, composition, tick, many, undo,
 // unchanged, idle.
+=======
+// --only runs the benchmarks whose name holds NAME: project, composition, canvas view, tick, many, undo,
+// idle.
+>>>>>>> canvas-view
 // --quick (or CHARSTACK_BENCH_QUICK=1) skips the 50 x 1024x1024 project. Every figure is the median of
 // R rounds; in each round the baseline and the measured code run back to back, and the ratio shown is
 // the median of the rounds' ratios. The idle-window figure comes from charstack_idle_bench beside this
@@ -15,6 +20,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
 
@@ -298,7 +304,8 @@ void benchComposition(int rounds, std::vector<Row>& rows) {
     for (const DrawCall& c : calls)
       painter.drawImage(QRectF(c.x, c.y, c.image->width(), c.image->height()), c.image->impl().premultiplied());
   };
-  auto real = [&] { canvas.render(&target); };
+  // The canvas's own paint: its scroll bars are widgets of their own, repainted only when they change.
+  auto real = [&] { canvas.render(&target, QPoint(), QRegion(), QWidget::DrawWindowBackground); };
 
   // Warm up (the premultiplied copies are made on first use) and check both draw the same picture.
   bare();
@@ -322,6 +329,105 @@ void benchComposition(int rounds, std::vector<Row>& rows) {
   const double q = median(ratio);
   rows.push_back({"composition pass, 100 layers", formatSeconds(median(tReal)),
                   "bare QPainter " + formatSeconds(median(tBare)), formatFixed(q, 2), "<= 1.20", q <= 1.2});
+}
+
+// ---- 9. The canvas view: a drag frame with big layers, and a frame at 400% ----------------------
+
+void benchCanvasView(int rounds, std::vector<Row>& rows) {
+  constexpr int kWidth = 1600, kHeight = 1000, kLayers = 30, kSize = 2048, kFrames = 10;
+  std::printf("\n== canvas view: %d layers of %d^2 on %dx%d ==\n", kLayers, kSize, kWidth, kHeight);
+  std::fflush(stdout);
+  CharacterList list = layeredCharacter(kLayers, kSize, kWidth, kHeight);
+  EditorState state;
+  state.selectedCharacterRow = 0;
+  state.moveLayer = true;
+  state.selectedLayerRow = kLayers / 2;  // a middle layer
+  SilentTimers timers;
+  CanvasWidget dragging(list, state, timers), still(list, state, timers);
+  for (CanvasWidget* c : {&dragging, &still}) c->resize(kWidth, kHeight);
+  QImage target(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
+  auto frame = [&](CanvasWidget& c) { c.render(&target, QPoint(), QRegion(), QWidget::DrawWindowBackground); };
+  frame(still);  // makes the premultiplied copies
+
+  auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButtons held) {
+    QMouseEvent e(type, at, at, Qt::LeftButton, held, Qt::NoModifier);
+    QCoreApplication::sendEvent(&dragging, &e);
+  };
+  Layer& moved = list.characters[0].layers[kLayers / 2];
+  const QImage& movedPixels = moved.image->impl().premultiplied();
+  send(QEvent::MouseButtonPress, {800, 500}, Qt::LeftButton);
+  int step = 0;
+  auto dragStep = [&] {
+    ++step;
+    send(QEvent::MouseMove, QPointF(800 + step % 40 - 20, 500 + step % 30 - 15), Qt::LeftButton);
+  };
+  dragStep();
+  frame(dragging);  // keeps the layers below and above
+
+  std::vector<double> tOne, tDrag, rDrag, t100, t400, rZoom;
+  for (int round = 0; round < rounds * 2; ++round) {
+    // One layer of the same size drawn where the dragged one is, on the same canvas.
+    const double one = timeSeconds([&] {
+      for (int i = 0; i < kFrames; ++i) {
+        QPainter painter(&target);
+        painter.drawImage(QRectF(moved.x + i % 3, moved.y, kSize, kSize), movedPixels);
+      }
+    }) / kFrames;
+    const double drag = timeSeconds([&] {
+      for (int i = 0; i < kFrames; ++i) {
+        dragStep();
+        frame(dragging);
+      }
+    }) / kFrames;
+    tOne.push_back(one);
+    tDrag.push_back(drag);
+    rDrag.push_back(drag / one);
+
+    still.setZoom(1);
+    still.scrollTo(0, 0);
+    const double at100 = timeSeconds([&] {
+      for (int i = 0; i < kFrames / 2; ++i) frame(still);
+    }) / (kFrames / 2);
+    still.setZoom(4);
+    still.scrollTo(3 * kWidth / 2, 3 * kHeight / 2);  // the middle of the drawing
+    const double at400 = timeSeconds([&] {
+      for (int i = 0; i < kFrames / 2; ++i) frame(still);
+    }) / (kFrames / 2);
+    t100.push_back(at100);
+    t400.push_back(at400);
+    rZoom.push_back(at400 / at100);
+  }
+  send(QEvent::MouseButtonRelease, {800, 500}, Qt::NoButton);
+  const int buffers = dragging.cachedBuffers();
+
+  // The kept layers against a fresh composition of the moved drawing: only overlapping translucent
+  // pixels above the dragged layer may round differently.
+  still.setZoom(1);
+  still.scrollTo(0, 0);
+  frame(dragging);
+  const QImage kept = target.copy();
+  frame(still);
+  int differing = 0, largest = 0;
+  for (int y = 0; y < kHeight; ++y) {
+    const QRgb* a = reinterpret_cast<const QRgb*>(kept.constScanLine(y));
+    const QRgb* b = reinterpret_cast<const QRgb*>(target.constScanLine(y));
+    for (int x = 0; x < kWidth; ++x) {
+      if (a[x] == b[x]) continue;
+      ++differing;
+      for (int shift : {0, 8, 16, 24})
+        largest = std::max(largest, std::abs(int((a[x] >> shift) & 0xff) - int((b[x] >> shift) & 0xff)));
+    }
+  }
+  std::printf("kept layers vs fresh composition: %d of %d pixels differ, by at most %d\n", differing,
+              kWidth * kHeight, largest);
+
+  const double q = median(rDrag), z = median(rZoom);
+  rows.push_back({"drag frame, 30 layers of 2048^2", formatSeconds(median(tDrag)) + " (" + std::to_string(buffers) +
+                                                          " buffers kept)",
+                  "one layer drawn " + formatSeconds(median(tOne)), formatFixed(q, 2), "<= 4.00, <= 3 buffers",
+                  q <= 4.0 && buffers <= 3});
+  rows.push_back({"zoom 400% frame, 30 layers of 2048^2", formatSeconds(median(t400)),
+                  "frame at 100% " + formatSeconds(median(t100)), formatFixed(z, 2), "<= 1.50", z <= 1.5});
 }
 
 // ---- 6. One sync tick with 1000 characters of 10 layers, selection at the end -------------------
@@ -591,6 +697,7 @@ int main(int argc, char** argv) {
       if (options.big) benchProject("50 x 1024^2", 50, 10, 1024, std::max(1, options.rounds - 2), rows);
     }
     if (run("composition")) benchComposition(options.rounds, rows);
+    if (run("canvas view")) benchCanvasView(options.rounds, rows);
     if (run("tick")) benchTick(options.rounds, rows);
     if (run("many")) benchManyRecords(options.rounds, rows);
     if (run("undo")) benchUndo(rows);

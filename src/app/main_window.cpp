@@ -113,6 +113,7 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
   controller_->AC2 = layerTable_;
   controller_->awakeFromNib();
   buildMenus();
+  buildViewMenu();
 
   watcher_ = new QFileSystemWatcher(this);
   scanSoon_ = new QTimer(this);
@@ -260,6 +261,44 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   problemsDock_->hide();
   // Made now, so that the first message does not make the layout jump.
   statusBar()->setSizeGripEnabled(true);
+}
+
+void MainWindow::buildViewMenu() {
+  viewMenu_ = new QMenu(tr("&View"), this);
+  // After the Edit menu, before any menu that follows it.
+  const QList<QAction*> menus = menuBar()->actions();
+  const qsizetype edit = menus.indexOf(editMenu_->menuAction());
+  menuBar()->insertMenu(edit >= 0 && edit + 1 < menus.size() ? menus[edit + 1] : nullptr, viewMenu_);
+
+  auto add = [this](const QString& text, QList<QKeySequence> keys, void (CanvasWidget::*slot)()) {
+    QAction* action = viewMenu_->addAction(text, canvas_, slot);
+    action->setShortcuts(keys);
+    return action;
+  };
+  // Ctrl+= too: Ctrl++ needs Shift on many keyboards.
+  add(tr("Zoom &In"), QKeySequence::keyBindings(QKeySequence::ZoomIn) << QKeySequence(Qt::CTRL | Qt::Key_Equal),
+      &CanvasWidget::zoomIn);
+  add(tr("Zoom &Out"), QKeySequence::keyBindings(QKeySequence::ZoomOut), &CanvasWidget::zoomOut);
+  QAction* actual = viewMenu_->addAction(tr("&Actual Size"), canvas_, [this] { canvas_->setZoom(1.0); });
+  actual->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+  add(tr("&Fit"), {}, &CanvasWidget::fitToView);
+  viewMenu_->addSeparator();
+
+  QAction* checkerboard = viewMenu_->addAction(tr("Transparency &Checkerboard"));
+  checkerboard->setCheckable(true);
+  checkerboard->setChecked(QSettings().value(QStringLiteral("view/checkerboard"), false).toBool());
+  canvas_->setCheckerboard(checkerboard->isChecked());
+  connect(checkerboard, &QAction::toggled, this, [this](bool on) {
+    canvas_->setCheckerboard(on);
+    QSettings().setValue(QStringLiteral("view/checkerboard"), on);
+  });
+
+  auto* zoom = new QLabel(this);
+  zoom->setObjectName(QStringLiteral("zoom"));
+  auto showZoom = [zoom](double z) { zoom->setText(tr("Zoom %1%").arg(QLocale().toString(z * 100, 'g', 4))); };
+  showZoom(canvas_->viewport().zoom);
+  connect(canvas_, &CanvasWidget::zoomChanged, zoom, showZoom);
+  statusBar()->addPermanentWidget(zoom);
 }
 
 void MainWindow::showStatus(const QString& text) { statusBar()->showMessage(text); }

@@ -52,6 +52,7 @@ class MainWindow : public QMainWindow {
   QPushButton* removeLayerButton() const { return removeLayer_; }
   QPushButton* saveButton() const { return save_; }
   QUndoStack* history() const { return history_; }
+  QMenu* viewMenu() const { return viewMenu_; }
 
   // Saves the project (the Save button and Ctrl+S) and tells the user how it went.
   SaveReport save();
@@ -122,6 +123,8 @@ class MainWindow : public QMainWindow {
   void showLoadedProject();
   // Asks about unsaved changes; false when the user cancelled or the save failed.
   bool settleUnsavedChanges();
+  // The View menu (zoom, fit, checkerboard) after the Edit menu, and the zoom in the status bar.
+  void buildViewMenu();
   // Commits open cell editors and copies the selected rows into the model at once.
   void commitOpenEdits();
   void showStatus(const QString& text);
@@ -162,6 +165,7 @@ class MainWindow : public QMainWindow {
   QDockWidget* problemsDock_ = nullptr;
   QTreeWidget* problemsList_ = nullptr;
   QUndoStack* history_ = nullptr;
+  QMenu* viewMenu_ = nullptr;
   QString saveMessage_;  // the status bar's message about the last save, while it shows
   bool saving_ = false;
   bool scanning_ = false;

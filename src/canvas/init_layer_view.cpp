@@ -66,11 +66,13 @@ void InitLayerView::collectComposition() const {
 void InitLayerView::collectDraws(const Character& character, std::vector<PendingDraw>& out) {
   size_t sequence = 0;
   if (character.image && drawableDepth(character.value))
-    out.push_back({static_cast<int32_t>(character.value), sequence++,
+    out.push_back({static_cast<int32_t>(character.value), sequence++, -1,
                    callAt(*character.image, character.x, character.y)});
-  for (const Layer& layer : character.layers) {
+  for (size_t row = 0; row < character.layers.size(); ++row) {
+    const Layer& layer = character.layers[row];
     if (layer.visible != 0 && layer.image && drawableDepth(layer.value))
-      out.push_back({static_cast<int32_t>(layer.value), sequence++, callAt(*layer.image, layer.x, layer.y)});
+      out.push_back({static_cast<int32_t>(layer.value), sequence++, static_cast<int64_t>(row),
+                     callAt(*layer.image, layer.x, layer.y)});
   }
 
   // Shallower depths first; within one depth the visiting order. The keys are unique, so the in-place
@@ -101,6 +103,14 @@ std::vector<DrawCall> InitLayerView::composition() const {
   std::vector<DrawCall> out;
   composition(out);
   return out;
+}
+
+std::optional<size_t> InitLayerView::drawIndexOf(const RecordAt& at) const {
+  if (at.characterRow != state_.selectedCharacterRow) return std::nullopt;
+  collectComposition();
+  for (size_t i = 0; i < scratch_.size(); ++i)
+    if (scratch_[i].layerRow == at.layerRow) return i;
+  return std::nullopt;
 }
 
 void InitLayerView::drawRect(Painter& painter) {

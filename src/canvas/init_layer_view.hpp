@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "model/model.hpp"
@@ -45,6 +46,8 @@ class InitLayerView {
   // The draw calls of any character in the same order, as if it were the selected one: what an
   // exported picture of it shows.
   static std::vector<DrawCall> compositionOf(const Character& character);
+  // Where the record's image comes in the composition; none when the record is not drawn.
+  std::optional<size_t> drawIndexOf(const RecordAt& at) const;
 
   // Pointer positions in the canvas's flipped coordinates (origin top-left, y downward).
   void mouseDown(double px, double py);
@@ -55,6 +58,7 @@ class InitLayerView {
   struct PendingDraw {
     int32_t depth;     // 0..999
     size_t sequence;   // visiting order: character image first, then layers in list order
+    int64_t layerRow;  // -1 for the character's own image
     DrawCall call;
   };
   // Fills scratch_ with the pass's draw calls in drawing order.
