@@ -2,13 +2,8 @@
 //
 //   charstack_bench [--quick] [--records N] [--rounds R] [--no-idle] [--only NAME]
 //
-<<<<<<< HEAD
-// --only runs the benchmarks whose name holds NAME: project, composition, tick, many, undo,
-// unchanged, idle.
-=======
-// --only runs the benchmarks whose name holds NAME: project, composition, canvas view, tick, many, undo,
-// idle.
->>>>>>> canvas-view
+// --only runs the benchmarks whose name holds NAME: project, composition, canvas view, tick, many,
+// undo, unchanged, idle.
 // --quick (or CHARSTACK_BENCH_QUICK=1) skips the 50 x 1024x1024 project. Every figure is the median of
 // R rounds; in each round the baseline and the measured code run back to back, and the ratio shown is
 // the median of the rounds' ratios. The idle-window figure comes from charstack_idle_bench beside this

@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <optional>
 #include <set>
 #include <string>
@@ -114,7 +114,7 @@ struct EditorState {
     ImageRef image;
     FileStamp stamp;
   };
-  std::map<std::string, DiskImage> knownImageFiles;
+  std::unordered_map<std::string, DiskImage> knownImageFiles;
   // What "data.txt" looked like when it was read or written; none when there was none.
   std::optional<FileStamp> dataFileStamp;
   // "data.txt" existed but could not be read at load; saving leaves it alone.

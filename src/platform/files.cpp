@@ -301,11 +301,11 @@ bool isLeftoverTemporaryName(std::string_view name) {
   return head == kShortTempPrefix || (head.size() > infix.size() + 1 && head.substr(head.size() - infix.size()) == infix);
 }
 
-std::optional<std::set<std::string>> ProjectFolder::listFolder(std::string_view relative) const {
+std::optional<std::unordered_set<std::string>> ProjectFolder::listFolder(std::string_view relative) const {
   const auto folder = relative.empty() ? folder_ : resolve(relative);
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return std::nullopt;
-  std::set<std::string> names;
+  std::unordered_set<std::string> names;
   while (dirent* entry = ::readdir(dir)) {
     std::string_view name = entry->d_name;
     if (name != "." && name != "..") names.emplace(name);

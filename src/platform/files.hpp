@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <set>
+#include <unordered_set>
 #include <string>
 #include <string_view>
 
@@ -122,7 +122,7 @@ class ProjectFolder {
 
   // The names in a folder (relative, "" for the project folder), "." and ".." left out; none when it
   // cannot be listed.
-  std::optional<std::set<std::string>> listFolder(std::string_view relative) const;
+  std::optional<std::unordered_set<std::string>> listFolder(std::string_view relative) const;
 
  private:
   std::filesystem::path folder_;

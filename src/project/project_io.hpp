@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
+#include <unordered_map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -43,7 +43,7 @@ struct LoadResult {
   // Image files that exist but could not be read as images (file names inside "img/").
   std::set<std::string> unreadableImageFiles;
   // Image files that were read as the records' pictures, with what they looked like.
-  std::map<std::string, EditorState::DiskImage> knownImageFiles;
+  std::unordered_map<std::string, EditorState::DiskImage> knownImageFiles;
   std::optional<FileStamp> dataFileStamp;
   // "data.txt" exists but could not be read.
   bool dataFileUnreadable = false;

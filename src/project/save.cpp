@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <unordered_set>
 #include <utility>
 
 #include "model/names.hpp"
@@ -100,7 +101,7 @@ class ImageFolderGuard {
 
   EditorState& state_;
   const ProjectFolder& folder_;
-  std::optional<std::set<std::string>> present_;
+  std::optional<std::unordered_set<std::string>> present_;
 };
 
 constexpr const char* kChangedText =
@@ -219,7 +220,8 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
   parallelFor(withPicture.size(), [&](size_t j) { encoded[j] = encodePng(**records[withPicture[j]].image); });
 
   // Files this save writes; an old file of another record is never removed when one of them has its name.
-  std::set<std::string> written;
+  std::unordered_set<std::string> written;
+  written.reserve(withPicture.size() + unchanged.size());
   for (size_t j = 0; j < withPicture.size(); ++j)
     if (encoded[j]) written.insert(fileNames[withPicture[j]]);
   for (size_t i : unchanged) written.insert(fileNames[i]);

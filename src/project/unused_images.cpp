@@ -1,6 +1,6 @@
 #include "project/unused_images.hpp"
 
-#include <set>
+#include <algorithm>
 
 #include "platform/parallel.hpp"
 #include "project/project_io.hpp"
@@ -12,13 +12,15 @@ std::optional<std::vector<UnusedImageFile>> listUnusedImageFiles(const Character
                                                                  const ProjectFolder& folder) {
   std::vector<UnusedImageFile> unused;
   if (!folder.inspect(kImageFolder).exists) return unused;
-  std::optional<std::set<std::string>> present = folder.listFolder(kImageFolder);
+  std::optional<std::unordered_set<std::string>> present = folder.listFolder(kImageFolder);
   if (!present) return std::nullopt;
   forEachRecord(list, [&](const auto& r, int64_t number, int64_t, int64_t) {
     present->erase(imageFileName(r.name, number));
   });
   for (const std::string& name : *present)
     if (!isLeftoverTemporaryName(name)) unused.push_back({name, nullptr, {}});
+  std::sort(unused.begin(), unused.end(),
+            [](const UnusedImageFile& a, const UnusedImageFile& b) { return a.fileName < b.fileName; });
 
   parallelFor(unused.size(), [&](size_t i) {
     UnusedImageFile& file = unused[i];

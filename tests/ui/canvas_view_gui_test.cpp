@@ -41,7 +41,7 @@ struct CanvasView : ::testing::Test {
   void mouse(QEvent::Type type, QPointF at, Qt::MouseButtons held = Qt::LeftButton) {
     QMouseEvent e(type, at, canvas.mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
     QCoreApplication::sendEvent(&canvas, &e);
-    timers.fireAll();
+    for (auto& tick : timers.ticks) tick();
     QCoreApplication::processEvents();
   }
   QImage shown() { return canvas.grab().toImage().convertToFormat(QImage::Format_RGB32); }
@@ -127,7 +127,7 @@ TEST_F(CanvasView, TheKeptLayersOfADragGiveTheFreshComposition) {
   EXPECT_EQ(shown(), fresh());
   EXPECT_EQ(canvas.cachedBuffers(), 2);
   state.selectedLayerRow = 0;  // another selection drops them
-  timers.fireAll();
+  for (auto& tick : timers.ticks) tick();
   EXPECT_EQ(canvas.cachedBuffers(), 0);
 }
 
