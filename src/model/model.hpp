@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <unordered_map>
+#include <unordered_set>
 #include <optional>
 #include <set>
 #include <string>
@@ -115,6 +116,10 @@ struct EditorState {
     FileStamp stamp;
   };
   std::unordered_map<std::string, DiskImage> knownImageFiles;
+  // The names in "img/" after the last save, and what the folder looked like then: while it looks the
+  // same, no file has come or gone, and the next save need not list it again.
+  std::unordered_set<std::string> imageFolderNames;
+  std::optional<FileStamp> imageFolderStamp;
   // What "data.txt" looked like when it was read or written; none when there was none.
   std::optional<FileStamp> dataFileStamp;
   // "data.txt" existed but could not be read at load; saving leaves it alone.

@@ -99,9 +99,10 @@ FileStamp stampOf(const struct stat& st) {
           int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-std::optional<FileStamp> ProjectFolder::stamp(std::string_view relative) const {
+std::optional<FileStamp> ProjectFolder::stamp(std::string_view relative, bool folder) const {
   struct stat st;
-  if (::stat(resolve(relative).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::stat(resolve(relative).c_str(), &st) != 0 || !(folder ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)))
+    return std::nullopt;
   return stampOf(st);
 }
 

@@ -65,8 +65,9 @@ class ProjectFolder {
   // The whole file, or none when it is missing or cannot be read.
   std::optional<std::string> readFile(std::string_view relative) const;
   FileInfo inspect(std::string_view relative) const;
-  // The stamp of a regular file (after following links); none for anything else or nothing.
-  std::optional<FileStamp> stamp(std::string_view relative) const;
+  // The stamp of a regular file (after following links), or of a folder when asked; none for
+  // anything else or nothing. A folder's stamp changes when an entry comes, goes or is renamed.
+  std::optional<FileStamp> stamp(std::string_view relative, bool folder = false) const;
 
   // Writes a temporary file in the same folder, flushes and fsyncs it, then renames it over the
   // target (and fsyncs the folder): afterwards the target holds either its old or the new content.

@@ -59,7 +59,29 @@ bool checkBeforeSaving(CharacterList& list, const std::vector<RecordRef>& record
 class ImageFolderGuard {
  public:
   ImageFolderGuard(EditorState& state, const ProjectFolder& folder) : state_(state), folder_(folder) {
-    present_ = folder.listFolder(kImageFolder);
+    // Nothing has come into "img/" or left it since the last save when the folder looks as it did:
+    // the names listed then still hold.
+    const std::optional<FileStamp> now = folder.stamp(kImageFolder, true);
+    if (now && state.imageFolderStamp == now)
+      present_ = std::move(state.imageFolderNames);
+    else
+      present_ = folder.listFolder(kImageFolder);
+    state.imageFolderStamp.reset();
+  }
+  // Keeps the names for the next save, with what the folder looks like after this one.
+  ~ImageFolderGuard() {
+    if (!present_) return;
+    state_.imageFolderNames = std::move(*present_);
+    state_.imageFolderStamp = folder_.stamp(kImageFolder, true);
+  }
+  ImageFolderGuard(const ImageFolderGuard&) = delete;
+  ImageFolderGuard& operator=(const ImageFolderGuard&) = delete;
+
+  void added(const std::string& fileName) {
+    if (present_) present_->insert(fileName);
+  }
+  void removed(const std::string& fileName) {
+    if (present_) present_->erase(fileName);
   }
 
   // Whether something may stand under the name (a file listed when the save began).
@@ -200,6 +222,7 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
       report.problems.push_back({imagePath(name), "could not be deleted: " + s.error});
     } else {
       state.knownImageFiles.erase(name);
+      guard.removed(name);
     }
   }
   state.pendingImageDeletions = {};
@@ -220,11 +243,6 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
   parallelFor(withPicture.size(), [&](size_t j) { encoded[j] = encodePng(**records[withPicture[j]].image); });
 
   // Files this save writes; an old file of another record is never removed when one of them has its name.
-  std::unordered_set<std::string> written;
-  written.reserve(withPicture.size() + unchanged.size());
-  for (size_t j = 0; j < withPicture.size(); ++j)
-    if (encoded[j]) written.insert(fileNames[withPicture[j]]);
-  for (size_t i : unchanged) written.insert(fileNames[i]);
 
   size_t done = 0;
   auto advance = [&] {
@@ -284,6 +302,7 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
       return;
     }
     committed = true;
+    guard.added(fileName);
     state.knownImageFiles[fileName] = {*records[i].image, folder.stamp(imagePath(fileName)).value_or(FileStamp{})};
     settleName(i);
   };
@@ -329,6 +348,12 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
   state.dataFileWithoutRecords = false;
   state.dataFileStamp = folder.stamp(kDataFileName);
 
+  std::unordered_set<std::string> written;
+  if (!stale.empty()) {
+    for (size_t j = 0; j < withPicture.size(); ++j)
+      if (encoded[j]) written.insert(fileNames[withPicture[j]]);
+    for (size_t i : unchanged) written.insert(fileNames[i]);
+  }
   for (const std::string& fileName : stale) {
     if (written.count(fileName)) continue;
     // A file known to be unreadable since the load was reported then; it simply stays.
@@ -338,10 +363,12 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
       continue;
     }
     if (!options.overwriteChangedFiles && guard.changedOnDisk(fileName)) continue;  // another program's now
-    if (Status s = folder.removeFile(imagePath(fileName)); !s.ok())
+    if (Status s = folder.removeFile(imagePath(fileName)); !s.ok()) {
       report.problems.push_back({imagePath(fileName), "could not be deleted: " + s.error});
-    else
+    } else {
       state.knownImageFiles.erase(fileName);
+      guard.removed(fileName);
+    }
   }
   for (size_t i : renamed) *records[i].savedName = *records[i].name;
   return report;
