@@ -489,69 +489,37 @@ void benchTick(int rounds, std::vector<Row>& rows) {
                   allocations == 0});
 }
 
-// ---- 7. Saving 100,000 records without pictures --------------------------------------------------
+// ---- 7 and 9. Saves of big projects against writing their data.txt alone --------------------------
 
-void benchManyRecords(int rounds, std::vector<Row>& rows) {
-  constexpr int kCharacters = 10000, kLayers = 9;  // 100,000 records
-  TempDir dir("charstack-bench-many");
-  const ProjectFolder folder(dir.path());
+// A project of `characters` characters of `layers` layers each, with 16x16 pictures when asked.
+CharacterList bigProject(int characters, int layers, bool pictures) {
   CharacterList list;
-  for (int k = 0; k < kCharacters; ++k) {
+  auto picture = [&](int seed) { return pictures ? makeImage(16, 16, syntheticPixels(16, 16, static_cast<uint32_t>(seed))) : nullptr; };
+  for (int k = 0; k < characters; ++k) {
     Character c;
-    c.name = "hero" + std::to_string(k % 97) + "-";
+    c.name = "hero" + std::to_string(k) + "-";
     c.value = 100 + k % 50;
     c.x = k, c.y = -k;
-    for (int m = 0; m < kLayers; ++m) {
+    c.image = picture(k);
+    for (int m = 0; m < layers; ++m) {
       Layer l;
       l.name = "part" + std::to_string(m) + "-";
       l.value = 150 + m;
       l.visible = m % 2;
+      l.image = picture(k * layers + m);
       c.layers.push_back(std::move(l));
     }
     list.characters.push_back(std::move(c));
   }
-  EditorState state;
-  if (!saveProject(list, state, folder).ok()) throw std::runtime_error("cannot save the many-records project");
-  std::vector<double> ratios, tSave, tText;
-  for (int round = 0; round < rounds; ++round) {
-    const double text = timeSeconds([&] {
-      if (!folder.writeFileAtomically(kDataFileName, buildDataText(list)).ok())
-        throw std::runtime_error("cannot write data.txt");
-    });
-    state.dataFileStamp = folder.stamp(kDataFileName);  // the baseline's write is the editor's own
-    const double save = timeSeconds([&] {
-      if (!saveProject(list, state, folder).ok()) throw std::runtime_error("the many-records save failed");
-    });
-    tText.push_back(text);
-    tSave.push_back(save);
-    ratios.push_back(save / text);
-  }
-  const double q = median(ratios);
-  rows.push_back({"save 100k records without pictures", formatSeconds(median(tSave)),
-                  "data.txt alone " + formatSeconds(median(tText)), formatFixed(q, 2), "<= 2.00", q <= 2.0});
+  return list;
 }
 
-// ---- 9. A save without changes of 1000 characters of 10 layers with small pictures -------------
-
-void benchUnchangedSave(int rounds, std::vector<Row>& rows) {
-  constexpr int kCharacters = 1000, kLayers = 10;
-  TempDir dir("charstack-bench-unchanged");
+// Saves the project once, then times saves of it without changes beside writes of its data.txt alone.
+void benchSaveAgainstDataText(const std::string& what, CharacterList list, int rounds, std::vector<Row>& rows) {
+  TempDir dir("charstack-bench-save");
   const ProjectFolder folder(dir.path());
-  CharacterList list;
-  for (int k = 0; k < kCharacters; ++k) {
-    Character c;
-    c.name = "hero" + std::to_string(k) + "-";
-    c.image = makeImage(16, 16, syntheticPixels(16, 16, static_cast<uint32_t>(k)));
-    for (int m = 0; m < kLayers; ++m) {
-      Layer l;
-      l.name = "part" + std::to_string(m) + "-";
-      l.image = makeImage(16, 16, syntheticPixels(16, 16, static_cast<uint32_t>(k * kLayers + m)));
-      c.layers.push_back(std::move(l));
-    }
-    list.characters.push_back(std::move(c));
-  }
   EditorState state;
-  if (!saveProject(list, state, folder).ok()) throw std::runtime_error("cannot save the unchanged-save project");
+  if (!saveProject(list, state, folder).ok()) throw std::runtime_error("cannot save the project for " + what);
   std::vector<double> ratios, tSave, tText;
   for (int round = 0; round < rounds; ++round) {
     const double text = timeSeconds([&] {
@@ -560,14 +528,14 @@ void benchUnchangedSave(int rounds, std::vector<Row>& rows) {
     });
     state.dataFileStamp = folder.stamp(kDataFileName);  // the baseline's write is the editor's own
     const double save = timeSeconds([&] {
-      if (!saveProject(list, state, folder).ok()) throw std::runtime_error("the unchanged save failed");
+      if (!saveProject(list, state, folder).ok()) throw std::runtime_error("the save failed: " + what);
     });
     tText.push_back(text);
     tSave.push_back(save);
     ratios.push_back(save / text);
   }
   const double q = median(ratios);
-  rows.push_back({"unchanged save, 1000x10", formatSeconds(median(tSave)), "data.txt alone " + formatSeconds(median(tText)),
+  rows.push_back({what, formatSeconds(median(tSave)), "data.txt alone " + formatSeconds(median(tText)),
                   formatFixed(q, 2), "<= 2.00", q <= 2.0});
 }
 
@@ -694,9 +662,11 @@ int main(int argc, char** argv) {
     if (run("composition")) benchComposition(options.rounds, rows);
     if (run("canvas view")) benchCanvasView(options.rounds, rows);
     if (run("tick")) benchTick(options.rounds, rows);
-    if (run("many")) benchManyRecords(options.rounds, rows);
+    if (run("many"))
+      benchSaveAgainstDataText("save 100k records without pictures", bigProject(10000, 9, false), options.rounds, rows);
     if (run("undo")) benchUndo(rows);
-    if (run("unchanged")) benchUnchangedSave(options.rounds, rows);
+    if (run("unchanged"))
+      benchSaveAgainstDataText("unchanged save, 1000x10", bigProject(1000, 10, true), options.rounds, rows);
     if (options.idle && run("idle")) benchIdle(rows);
     printTable(rows);
   } catch (const std::exception& e) {
