@@ -1,26 +1,55 @@
-// The editor program: one window on the project folder beside the executable.
+// The editor program: one window on the project folder beside the executable, or on the folder named
+// on the command line. --help and --version answer without a window (and without a display).
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFile>
-#include <QStringList>
+#include <memory>
+#include <string_view>
 
 #include "app/app_delegate.hpp"
+#include "app/desktop.hpp"
 #include "app/main_window.hpp"
 #include "model/model.hpp"
 #include "platform/files.hpp"
 
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("charstack"));
+namespace {
 
-  // A folder named on the command line replaces the default one (handy while developing).
+bool needsWindow(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    for (std::string_view option : {"-h", "-?", "--help", "--help-all", "-v", "--version"})
+      if (argv[i] == option) return false;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::unique_ptr<QCoreApplication> app = needsWindow(argc, argv)
+                                              ? std::make_unique<QApplication>(argc, argv)
+                                              : std::make_unique<QCoreApplication>(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("charstack"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(CHARSTACK_VERSION));
+  charstack::Translations translations;
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QCoreApplication::translate("main", "Composes game characters out of stacked images."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addPositionalArgument(QStringLiteral("project"),
+                               QCoreApplication::translate("main", "The project folder to open (by default the "
+                                                                   "folder that holds the program)."),
+                               QStringLiteral("[project]"));
+  parser.process(*app);  // answers --help and --version, and wrong usage, and exits then
+  charstack::introduceToDesktop();
+
   std::filesystem::path folder = charstack::ProjectFolder::executableFolder();
-  const QStringList arguments = QApplication::arguments();
-  if (arguments.size() > 1) folder = QFile::encodeName(arguments.at(1)).toStdString();
+  if (!parser.positionalArguments().isEmpty())
+    folder = QFile::encodeName(parser.positionalArguments().constFirst()).toStdString();
 
   charstack::AppDelegate delegate;
   charstack::MainWindow window(charstack::sharedCharacterList(), charstack::sharedEditorState(), folder);
   window.show();
   delegate.applicationDidFinishLaunching();
-  QObject::connect(&app, &QCoreApplication::aboutToQuit, [&delegate] { delegate.applicationWillTerminate(); });
-  return app.exec();
+  QObject::connect(app.get(), &QCoreApplication::aboutToQuit, [&delegate] { delegate.applicationWillTerminate(); });
+  return app->exec();
 }

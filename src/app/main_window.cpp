@@ -25,6 +25,7 @@
 #include <QUndoStack>
 #include <QVBoxLayout>
 
+#include "ui/about_dialog.hpp"
 #include "ui/canvas_widget.hpp"
 #include "ui/image_well_widget.hpp"
 #include "ui/mirror_table.hpp"
@@ -220,6 +221,10 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
   editMenu_->addAction(undo);
   editMenu_->addAction(redo);
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
+  help->addAction(tr("&About charstack"), this, [this] {
+    showAboutDialog(this, folderText(controller_->folder().path()));
+  })->setMenuRole(QAction::AboutRole);
 
   problemsList_ = new QTreeWidget;
   problemsList_->setObjectName(QStringLiteral("problems"));
@@ -305,7 +310,9 @@ void MainWindow::handleDiskChanges(const std::vector<DiskChange>& changes) {
         showStatus(tr("%1 was deleted on disk: the editor keeps the picture and the next save writes it again").arg(file));
         break;
       case DiskChange::Kind::Unreadable:
-        unreadable.push_back({change.file, change.reason + "; the editor keeps its picture and leaves the file alone"});
+        unreadable.push_back({change.file, tr("%1; the editor keeps its picture and leaves the file alone")
+                                                  .arg(QString::fromStdString(change.reason))
+                                                  .toStdString()});
         break;
       case DiskChange::Kind::Conflict:
         controller_->resolveConflict(change, askToTakeChangedFile(change));
