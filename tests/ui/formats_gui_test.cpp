@@ -1,0 +1,65 @@
+// Pictures in the formats artists use, dropped on a well, become the record's picture; saving writes
+// them as PNG.
+#include <QBuffer>
+#include <QDropEvent>
+#include <QImageWriter>
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include "app/main_window.hpp"
+#include "support/fakes.hpp"
+#include "ui/image_well_widget.hpp"
+
+namespace charstack {
+namespace {
+
+constexpr uint32_t kColour = 0x80ff2010;  // half transparent red
+
+std::string webp() {  // lossless at quality 100
+  QImage image(3, 2, QImage::Format_ARGB32);
+  image.fill(kColour);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, "webp");
+  writer.setQuality(100);
+  EXPECT_TRUE(writer.write(image));
+  return bytes.toStdString();
+}
+
+std::string tga() {  // uncompressed 32-bit, top row first; only its name's suffix tells what it is
+  std::string bytes{0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 2, 0, 32, 0x28};
+  for (int i = 0; i < 6; ++i) bytes += std::string{0x10, 0x20, char(0xff), char(0x80)};  // B, G, R, A
+  return bytes + std::string(8, '\0') + std::string("TRUEVISION-XFILE.", 18);
+}
+
+TEST(Formats, DroppedPicturesBecomeTheRecordsPictureAndAreSavedAsPng) {
+  for (const auto& [file, bytes] : {std::pair("a.webp", webp()), std::pair("b.tga", tga())}) {
+    SCOPED_TRACE(file);
+    testing::TempFolder folder;
+    folder.write("data.txt", "alpha,100, 0, 0\n");
+    folder.write(file, bytes);
+    CharacterList list;
+    EditorState state;
+    MainWindow window(list, state, folder.path());
+    QTest::qWait(40);  // the well follows the selected row at the controller's next ticks
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString((folder.path() / file).string()))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.characterWell(), &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.characterWell(), &drop);
+    ASSERT_TRUE(drop.isAccepted());
+    QTest::qWait(40);  // and the record takes the well's picture
+    const ImageRef& picture = list.characters.at(0).image;
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(std::tuple(picture->pixelWidth(), picture->pixelHeight(), picture->pixel(2, 1)), std::tuple(3, 2, kColour));
+    ASSERT_TRUE(window.save().ok());
+    EXPECT_EQ(folder.read("img/alpha1").substr(0, 4), "\x89PNG");
+  }
+}
+
+}  // namespace
+}  // namespace charstack
