@@ -1,8 +1,7 @@
 // Pictures in the formats artists use, dropped on a well, become the record's picture; saving writes
 // them as PNG.
-#include <QBuffer>
 #include <QDropEvent>
-#include <QImageWriter>
+#include <QImage>
 #include <QMimeData>
 #include <QTest>
 #include <QUrl>
@@ -17,30 +16,22 @@ namespace {
 
 constexpr uint32_t kColour = 0x80ff2010;  // half transparent red
 
-std::string webp() {  // lossless at quality 100
+// A 3 x 2 picture in kColour: a lossless WebP, and a TGA, whose content does not tell its format.
+void writePictures(const testing::TempFolder& folder) {
   QImage image(3, 2, QImage::Format_ARGB32);
   image.fill(kColour);
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  QImageWriter writer(&buffer, "webp");
-  writer.setQuality(100);
-  EXPECT_TRUE(writer.write(image));
-  return bytes.toStdString();
-}
-
-std::string tga() {  // uncompressed 32-bit, top row first; only its name's suffix tells what it is
-  std::string bytes{0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 2, 0, 32, 0x28};
-  for (int i = 0; i < 6; ++i) bytes += std::string{0x10, 0x20, char(0xff), char(0x80)};  // B, G, R, A
-  return bytes + std::string(8, '\0') + std::string("TRUEVISION-XFILE.", 18);
+  EXPECT_TRUE(image.save(QString::fromStdString((folder.path() / "a.webp").string()), "webp", 100));
+  std::string tga{0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 2, 0, 32, 0x28};  // 32 bits, top row first
+  for (int i = 0; i < 6; ++i) tga += std::string{0x10, 0x20, char(0xff), char(0x80)};  // B, G, R, A
+  folder.write("b.tga", tga + std::string(8, '\0') + std::string("TRUEVISION-XFILE.", 18));
 }
 
 TEST(Formats, DroppedPicturesBecomeTheRecordsPictureAndAreSavedAsPng) {
-  for (const auto& [file, bytes] : {std::pair("a.webp", webp()), std::pair("b.tga", tga())}) {
+  for (const char* file : {"a.webp", "b.tga"}) {
     SCOPED_TRACE(file);
     testing::TempFolder folder;
     folder.write("data.txt", "alpha,100, 0, 0\n");
-    folder.write(file, bytes);
+    writePictures(folder);
     CharacterList list;
     EditorState state;
     MainWindow window(list, state, folder.path());
