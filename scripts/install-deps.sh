@@ -2,8 +2,12 @@
 # Installs what building, running and testing charstack needs on Debian 12, only what is missing.
 # Usage: scripts/install-deps.sh [extra-package ...]
 set -euo pipefail
+# qt6-tools-dev and qt6-l10n-tools compile the translations; qt6-translations-l10n holds Qt's own
+# Japanese texts; qt6-image-formats-plugins reads WebP, TIFF and TGA; librsvg2-bin renders the icon;
+# file, desktop-file-utils and appstream build and check the Debian package (scripts/package.sh).
 packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev zlib1g-dev libgtest-dev libgmock-dev
-  libbenchmark-dev xvfb xauth "$@")
+  libbenchmark-dev xvfb xauth qt6-tools-dev qt6-l10n-tools qt6-translations-l10n qt6-image-formats-plugins
+  librsvg2-bin file desktop-file-utils appstream "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/app_delegate.hpp"
+#include "app/desktop.hpp"
 #include "app/main_window.hpp"
 #include "app/startup.hpp"
 #include "model/model.hpp"
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     // No widget application: this must run in build scripts, where there is no display.
     QCoreApplication app(argc, argv);
     nameTheApplication();
+    charstack::Translations translations;
     const charstack::Invocation invocation = charstack::parseCommandLine(QCoreApplication::arguments());
     const int status = answerWithoutWindow(invocation);
     if (status >= 0) return status;
@@ -54,6 +56,8 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   nameTheApplication();
+  charstack::Translations translations;
+  charstack::introduceToDesktop();
   const charstack::Invocation invocation = charstack::parseCommandLine(QApplication::arguments());
   if (const int status = answerWithoutWindow(invocation); status >= 0) return status;
 

@@ -32,6 +32,7 @@
 #include "app/startup.hpp"
 #include "model/names.hpp"
 #include "project/records.hpp"
+#include "ui/about_dialog.hpp"
 #include "ui/canvas_widget.hpp"
 #include "ui/clean_up_dialog.hpp"
 #include "ui/image_well_widget.hpp"
@@ -369,7 +370,9 @@ void MainWindow::handleDiskChanges(const std::vector<DiskChange>& changes) {
         showStatus(tr("%1 was deleted on disk: the editor keeps the picture and the next save writes it again").arg(file));
         break;
       case DiskChange::Kind::Unreadable:
-        unreadable.push_back({change.file, change.reason + "; the editor keeps its picture and leaves the file alone"});
+        unreadable.push_back({change.file, tr("%1; the editor keeps its picture and leaves the file alone")
+                                                  .arg(QString::fromStdString(change.reason))
+                                                  .toStdString()});
         break;
       case DiskChange::Kind::Conflict:
         controller_->resolveConflict(change, askToTakeChangedFile(change));
@@ -619,10 +622,7 @@ void MainWindow::buildMenus() {
   add(
       help, tr("&Keyboard Shortcuts"), [this] { showKeyboardShortcuts(); }, QKeySequence::HelpContents);
   add(help, tr("&About charstack"), [this] {
-    QMessageBox::about(this, tr("About charstack"),
-                       tr("<b>charstack</b> %1<br>Composes game characters out of stacked images.<br>"
-                          "Run <tt>charstack --help</tt> for the command line.")
-                           .arg(QCoreApplication::applicationVersion()));
+    showAboutDialog(this, folderText(controller_->folder().path()));
   })->setMenuRole(QAction::AboutRole);
 }
 

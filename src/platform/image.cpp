@@ -37,14 +37,8 @@ struct Reading {
   bool tooLarge = false;
 };
 
-Reading readImageData(std::string_view bytes) {
+Reading readWith(QImageReader& reader) {
   Reading r;
-  if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX)) return r;
-  QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
-  QBuffer buffer(&data);
-  if (!buffer.open(QIODevice::ReadOnly)) return r;
-  QImageReader reader(&buffer);
-  reader.setDecideFormatFromContent(true);
   r.size = reader.size();
   if (r.size.isValid() && int64_t{r.size.width()} * r.size.height() > kMaxImagePixels) {
     r.tooLarge = true;
@@ -59,6 +53,27 @@ Reading readImageData(std::string_view bytes) {
     r.size = r.image.size();
     r.image = QImage();
     r.tooLarge = true;
+  }
+  return r;
+}
+
+// The format comes from the content; formatHint (a file name's suffix, such as "tga") names a format
+// to try when the content does not tell, as a TGA file's does not.
+Reading readImageData(std::string_view bytes, std::string_view formatHint = {}) {
+  if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX)) return {};
+  QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QBuffer buffer(&data);
+  if (!buffer.open(QIODevice::ReadOnly)) return {};
+  QImageReader reader(&buffer);
+  reader.setDecideFormatFromContent(true);
+  Reading r = readWith(reader);
+  const QByteArray hint = QByteArray(formatHint.data(), static_cast<qsizetype>(formatHint.size())).toLower();
+  if (r.image.isNull() && !r.tooLarge && !hint.isEmpty() && QImageReader::supportedImageFormats().contains(hint) &&
+      buffer.seek(0)) {
+    QImageReader hinted(&buffer, hint);
+    hinted.setAutoDetectImageFormat(false);
+    Reading h = readWith(hinted);
+    if (!h.image.isNull() || h.tooLarge) r = h;
   }
   return r;
 }
@@ -272,9 +287,9 @@ ImageRef imageFromQImage(QImage image) {
   return std::make_shared<const Image>(std::make_unique<Image::Impl>(toStoredFormat(std::move(image))));
 }
 
-DecodedImage decodeImage(std::string_view bytes) {
+DecodedImage decodeImage(std::string_view bytes, std::string_view formatHint) {
   DecodedImage decoded;
-  Reading r = readImageData(bytes);
+  Reading r = readImageData(bytes, formatHint);
   if (r.tooLarge) {
     decoded.problem = "is too large to open: " + std::to_string(r.size.width()) + "x" + std::to_string(r.size.height());
     return decoded;
@@ -302,7 +317,8 @@ ImageRef decodeImageData(std::string_view bytes) { return decodeImage(bytes).ima
 ImageRef decodeImageFile(const std::filesystem::path& path) {
   auto bytes = ProjectFolder(path.parent_path()).readFile(path.filename().string());
   if (!bytes) return nullptr;
-  return decodeImageData(*bytes);
+  const std::string suffix = path.extension().string();
+  return decodeImage(*bytes, std::string_view(suffix).substr(suffix.empty() ? 0 : 1)).image;
 }
 
 std::optional<std::string> encodePng(const Image& image) {

@@ -60,10 +60,12 @@ struct DecodedImage {
   std::string problem;  // why there is no image, for messages ("is too large to open: 20000x20000")
   std::string loss;     // what a PNG save of the image would not keep ("has 3 frames: ..."); usually empty
 };
-DecodedImage decodeImage(std::string_view bytes);
+// The format is detected from the content (PNG, JPEG, GIF, BMP and, with Qt's image format plugins,
+// WebP, TIFF and more); formatHint names one to try when the content does not tell (TGA's does not).
+DecodedImage decodeImage(std::string_view bytes, std::string_view formatHint = {});
 
-// Decodes an image file whatever its name: the format is detected from the content (PNG, JPEG, GIF,
-// BMP and the others the toolkit reads). None when the file is missing or does not decode.
+// Decodes an image file whatever its name: the format is detected from the content, or else from
+// the name's suffix (a ".tga" file). None when the file is missing or does not decode.
 ImageRef decodeImageFile(const std::filesystem::path& path);
 // Decodes image data held in memory. None when it does not decode.
 ImageRef decodeImageData(std::string_view bytes);

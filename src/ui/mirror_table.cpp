@@ -16,14 +16,6 @@ namespace charstack {
 
 namespace {
 
-const char* columnKey(int column) {
-  switch (column) {
-    case MirrorTableModel::NameColumn: return "name";
-    case MirrorTableModel::ValueColumn: return "value";
-    default: return "visible";
-  }
-}
-
 Field columnField(int column) {
   switch (column) {
     case MirrorTableModel::NameColumn: return Field::Name;
@@ -126,7 +118,11 @@ Qt::ItemFlags MirrorTableModel::flags(const QModelIndex& index) const {
 QVariant MirrorTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   if (section < 0 || section >= columnCount()) return {};
-  return QString::fromLatin1(columnKey(section));
+  switch (section) {
+    case NameColumn: return tr("name", "column title");
+    case ValueColumn: return tr("value", "column title: the draw depth");
+    default: return tr("visible", "column title");
+  }
 }
 
 void MirrorTableModel::willChangeValueForKey(std::string_view key) {

@@ -1,0 +1,39 @@
+// The window speaks Japanese under a Japanese locale (Qt's own buttons too) and English otherwise.
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QUndoStack>
+#include <gtest/gtest.h>
+
+#include "app/desktop.hpp"
+#include "app/main_window.hpp"
+#include "support/fakes.hpp"
+#include "ui/mirror_table.hpp"
+
+namespace charstack {
+namespace {
+
+TEST(Language, TheWindowFollowsTheLocale) {
+  testing::TempFolder folder;
+  CharacterList list;
+  EditorState state;
+  auto texts = [&] {
+    MainWindow window(list, state, folder.path());
+    window.insertCharacterButton()->click();  // an undo step, named by the controller
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Cancel);
+    return QStringList{window.menuBar()->actions().at(0)->text(), window.insertCharacterButton()->text(),
+                       window.characterModel()->headerData(0, Qt::Horizontal).toString(),
+                       window.history()->undoText(), box.button(QMessageBox::Cancel)->text().remove('&')}
+        .join('|')
+        .toStdString();
+  };
+  {
+    Translations japanese(QLocale(QLocale::Japanese, QLocale::Japan));
+    EXPECT_EQ(texts(), "ファイル(&F)|キャラクターを挿入|名前|キャラクターを挿入|キャンセル");
+  }
+  EXPECT_EQ(texts(), "&File|Insert Character|name|Insert Character|Cancel");
+}
+
+}  // namespace
+}  // namespace charstack

@@ -1,0 +1,675 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ja" sourcelanguage="en">
+<context>
+    <name>AboutDialog</name>
+    <message>
+        <source>About charstack</source>
+        <translation>charstack について</translation>
+    </message>
+    <message>
+        <source>Composes game characters out of stacked images.</source>
+        <translation>重ねた画像からゲームのキャラクターを組み立てます。</translation>
+    </message>
+    <message>
+        <source>Free software under the MIT licence.</source>
+        <translation>MIT ライセンスのフリーソフトウェアです。</translation>
+    </message>
+    <message>
+        <source>A project is a folder holding data.txt and an img folder with one picture per record. The open project is stored in:</source>
+        <translation>プロジェクトは、data.txt と、レコードごとに 1 枚の画像を収めた img フォルダーからなるフォルダーです。開いているプロジェクトの保存場所:</translation>
+    </message>
+</context>
+<context>
+    <name>Edit</name>
+    <message>
+        <source>Insert Character</source>
+        <translation>キャラクターを挿入</translation>
+    </message>
+    <message>
+        <source>Insert Layer</source>
+        <translation>レイヤーを挿入</translation>
+    </message>
+    <message>
+        <source>Remove Character</source>
+        <translation>キャラクターを削除</translation>
+    </message>
+    <message>
+        <source>Remove Layer</source>
+        <translation>レイヤーを削除</translation>
+    </message>
+    <message>
+        <source>Rename Character</source>
+        <translation>キャラクター名を変更</translation>
+    </message>
+    <message>
+        <source>Rename Layer</source>
+        <translation>レイヤー名を変更</translation>
+    </message>
+    <message>
+        <source>Change Depth of Character</source>
+        <translation>キャラクターの深さを変更</translation>
+    </message>
+    <message>
+        <source>Change Depth of Layer</source>
+        <translation>レイヤーの深さを変更</translation>
+    </message>
+    <message>
+        <source>Show Layer</source>
+        <translation>レイヤーを表示</translation>
+    </message>
+    <message>
+        <source>Hide Layer</source>
+        <translation>レイヤーを非表示</translation>
+    </message>
+    <message>
+        <source>Set Picture of Character</source>
+        <translation>キャラクターの画像を設定</translation>
+    </message>
+    <message>
+        <source>Set Picture of Layer</source>
+        <translation>レイヤーの画像を設定</translation>
+    </message>
+    <message>
+        <source>Clear Picture of Character</source>
+        <translation>キャラクターの画像を消去</translation>
+    </message>
+    <message>
+        <source>Clear Picture of Layer</source>
+        <translation>レイヤーの画像を消去</translation>
+    </message>
+    <message>
+        <source>Move Character</source>
+        <translation>キャラクターを移動</translation>
+    </message>
+    <message>
+        <source>Move Layer</source>
+        <translation>レイヤーを移動</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message numerus="yes">
+        <source> (and %n more in the Problems panel)</source>
+        <translation>
+            <numerusform>（ほか %n 件は「問題」パネルに表示）</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>charstack</name>
+    <message>
+        <source>Composes game characters out of stacked images.</source>
+        <translation>画像を重ねてゲームキャラクターを組み立てます。</translation>
+    </message>
+    <message>
+        <source>Writes one PNG picture per character into &lt;folder&gt; without opening a window, and exits: 0 when every picture was written, 1 when the project cannot be read or a file cannot be written, 2 for wrong usage.</source>
+        <translation>ウィンドウを開かずにキャラクターごとに 1 枚の PNG 画像を &lt;folder&gt; に書き出して終了します。すべて書き出せたときは 0、プロジェクトを読めないかファイルを書けないときは 1、使い方が誤っているときは 2 を返します。</translation>
+    </message>
+    <message>
+        <source>folder</source>
+        <translation>フォルダー</translation>
+    </message>
+    <message>
+        <source>The project folder (holding data.txt and img/) to open.</source>
+        <translation>開くプロジェクトフォルダー（data.txt と img/ を含むもの）。</translation>
+    </message>
+    <message>
+        <source>Only one project folder can be named.</source>
+        <translation>指定できるプロジェクトフォルダーは 1 つだけです。</translation>
+    </message>
+    <message>
+        <source>The project folder is empty.</source>
+        <translation>プロジェクトフォルダーの指定が空です。</translation>
+    </message>
+    <message>
+        <source>--export needs a folder.</source>
+        <translation>--export には書き出し先のフォルダーが必要です。</translation>
+    </message>
+    <message>
+        <source>no project folder: name one</source>
+        <translation>プロジェクトフォルダーがありません。指定してください</translation>
+    </message>
+    <message>
+        <source>the pictures cannot go into the project folder or its img/ folder: name another folder</source>
+        <translation>プロジェクトフォルダーやその img/ フォルダーには書き出せません。別のフォルダーを指定してください</translation>
+    </message>
+    <message>
+        <source>%1 holds no %2: it is not a project</source>
+        <translation>%1 には %2 がありません。プロジェクトではありません</translation>
+    </message>
+    <message>
+        <source>%1 could not be read</source>
+        <translation>%1 を読み込めませんでした</translation>
+    </message>
+    <message>
+        <source>%1 could not be created: %2</source>
+        <translation>%1 を作成できませんでした: %2</translation>
+    </message>
+    <message>
+        <source>%1: %2 has nothing to draw; skipped</source>
+        <translation>%1: %2 には描くものがないため、スキップしました</translation>
+    </message>
+</context>
+<context>
+    <name>charstack::CleanUpDialog</name>
+    <message>
+        <source>Clean Up Unused Images</source>
+        <translation>未使用の画像を整理</translation>
+    </message>
+    <message>
+        <source>No record of the saved project uses these files of img/. Check the ones to move to the trash; you can bring them back from there.</source>
+        <translation>保存済みのプロジェクトのどのレコードも、img/ のこれらのファイルを使っていません。ゴミ箱へ移すものにチェックを付けてください。ゴミ箱から元に戻せます。</translation>
+    </message>
+    <message>
+        <source>%1
+%2 × %3 pixels</source>
+        <translation>%1
+%2 × %3 ピクセル</translation>
+    </message>
+    <message>
+        <source>%1
+cannot be shown: it %2</source>
+        <translation>%1
+表示できません: %2</translation>
+    </message>
+    <message>
+        <source>Check All</source>
+        <translation>すべてチェック</translation>
+    </message>
+    <message>
+        <source>Move to Trash</source>
+        <translation>ゴミ箱へ移動</translation>
+    </message>
+</context>
+<context>
+    <name>charstack::ImageWellWidget</name>
+    <message>
+        <source>Drop or paste an image here; Delete empties the well</source>
+        <translation>ここに画像をドロップまたは貼り付けます。Delete キーで空にします</translation>
+    </message>
+    <message>
+        <source>Select a row first: the well has no row to hold the image.</source>
+        <translation>先に行を選択してください。画像を受け取る行がありません。</translation>
+    </message>
+    <message>
+        <source>Not an image: nothing was changed.</source>
+        <translation>画像ではありません。何も変更しませんでした。</translation>
+    </message>
+    <message>
+        <source>The clipboard holds no image.</source>
+        <translation>クリップボードに画像がありません。</translation>
+    </message>
+</context>
+<context>
+    <name>charstack::MainWindow</name>
+    <message>
+        <source>%1[*] — charstack</source>
+        <translation>%1[*] — charstack</translation>
+    </message>
+    <message>
+        <source>Problems found when opening the project</source>
+        <translation>プロジェクトを開いたときに見つかった問題</translation>
+    </message>
+    <message>
+        <source>Insert Character</source>
+        <translation>キャラクターを挿入</translation>
+    </message>
+    <message>
+        <source>Remove Character</source>
+        <translation>キャラクターを削除</translation>
+    </message>
+    <message>
+        <source>Insert Layer</source>
+        <translation>レイヤーを挿入</translation>
+    </message>
+    <message>
+        <source>Remove Layer</source>
+        <translation>レイヤーを削除</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>Save the project (%1)</source>
+        <translation>プロジェクトを保存 (%1)</translation>
+    </message>
+    <message>
+        <source>Characters</source>
+        <translation>キャラクター</translation>
+    </message>
+    <message>
+        <source>Layers</source>
+        <translation>レイヤー</translation>
+    </message>
+    <message>
+        <source>&amp;Edit</source>
+        <translation>編集(&amp;E)</translation>
+    </message>
+    <message>
+        <source>Undo</source>
+        <translation>元に戻す</translation>
+    </message>
+    <message>
+        <source>Redo</source>
+        <translation>やり直す</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>ヘルプ(&amp;H)</translation>
+    </message>
+    <message>
+        <source>&amp;About charstack</source>
+        <translation>charstack について(&amp;A)</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>ファイル</translation>
+    </message>
+    <message>
+        <source>Problem</source>
+        <translation>問題</translation>
+    </message>
+    <message>
+        <source>Problems</source>
+        <translation>問題</translation>
+    </message>
+    <message>
+        <source>%1 changed on disk: its new picture is shown</source>
+        <translation>%1 がディスク上で変更されました。新しい画像を表示しています</translation>
+    </message>
+    <message>
+        <source>%1 was deleted on disk: the editor keeps the picture and the next save writes it again</source>
+        <translation>%1 がディスク上で削除されました。画像はエディターに残っており、次の保存で書き直されます</translation>
+    </message>
+    <message>
+        <source>%1; the editor keeps its picture and leaves the file alone</source>
+        <translation>%1（画像はエディターに残し、ファイルには手を付けません）</translation>
+    </message>
+    <message>
+        <source>Files that can no longer be read</source>
+        <translation>読み込めなくなったファイル</translation>
+    </message>
+    <message>
+        <source>%1 can no longer be read: the editor keeps its picture</source>
+        <translation>%1 を読み込めなくなりました。画像はエディターに残っています</translation>
+    </message>
+    <message>
+        <source>Picture changed on disk</source>
+        <translation>ディスク上で画像が変更されました</translation>
+    </message>
+    <message>
+        <source>%1 was changed by another program, and its picture was also changed in the editor. Which picture should the record keep?</source>
+        <translation>%1 が別のプログラムで変更されましたが、エディターでもこの画像を変更しています。レコードにはどちらの画像を残しますか？</translation>
+    </message>
+    <message>
+        <source>Take the File&apos;s Picture</source>
+        <translation>ファイルの画像を使う</translation>
+    </message>
+    <message>
+        <source>Keep the Editor&apos;s Picture</source>
+        <translation>エディターの画像を残す</translation>
+    </message>
+    <message>
+        <source>Files changed on disk</source>
+        <translation>ディスク上で変更されたファイル</translation>
+    </message>
+    <message>
+        <source>Another program changed these files since the editor read or wrote them:
+%1
+Replace them with the editor&apos;s version?</source>
+        <translation>エディターが読み書きした後に、次のファイルが別のプログラムで変更されました:
+%1
+エディターの内容で置き換えますか？</translation>
+    </message>
+    <message>
+        <source>Saved to %1</source>
+        <translation>%1 に保存しました</translation>
+    </message>
+    <message>
+        <source>Not saved</source>
+        <translation>保存しませんでした</translation>
+    </message>
+    <message>
+        <source>Save failed</source>
+        <translation>保存に失敗しました</translation>
+    </message>
+    <message>
+        <source>%1: the project cannot be saved as it stands</source>
+        <translation>%1: このままではプロジェクトを保存できません</translation>
+    </message>
+    <message>
+        <source>Opened with problems: %1</source>
+        <translation>問題がありましたが開きました: %1</translation>
+    </message>
+    <message>
+        <source>Saving the project…</source>
+        <translation>プロジェクトを保存しています…</translation>
+    </message>
+    <message>
+        <source> (the old %1 was kept as %2)</source>
+        <translation>（以前の %1 は %2 として残しました）</translation>
+    </message>
+    <message>
+        <source>Problems of the last save</source>
+        <translation>前回の保存での問題</translation>
+    </message>
+    <message>
+        <source>Nothing was saved.</source>
+        <translation>何も保存しませんでした。</translation>
+    </message>
+    <message>
+        <source>Some files could not be saved.</source>
+        <translation>保存できなかったファイルがあります。</translation>
+    </message>
+    <message>
+        <source>Replace data.txt?</source>
+        <translation>data.txt を置き換えますか？</translation>
+    </message>
+    <message>
+        <source>%1 holds text but no record the editor can read. Replace it with the project&apos;s records? Its old text is kept beside it as %1.bak.</source>
+        <translation>%1 にはエディターが読み込めるレコードがありません。プロジェクトのレコードで置き換えますか？ 元の内容は同じ場所に %1.bak として残します。</translation>
+    </message>
+    <message>
+        <source>Unsaved changes</source>
+        <translation>未保存の変更</translation>
+    </message>
+    <message>
+        <source>Drop image files here to add one layer per file</source>
+        <translation>ここに画像ファイルをドロップすると、ファイルごとにレイヤーを追加します</translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation>表示(&amp;V)</translation>
+    </message>
+    <message>
+        <source>Zoom &amp;In</source>
+        <translation>拡大(&amp;I)</translation>
+    </message>
+    <message>
+        <source>Zoom &amp;Out</source>
+        <translation>縮小(&amp;O)</translation>
+    </message>
+    <message>
+        <source>&amp;Actual Size</source>
+        <translation>実際のサイズ(&amp;A)</translation>
+    </message>
+    <message>
+        <source>&amp;Fit</source>
+        <translation>全体を表示(&amp;F)</translation>
+    </message>
+    <message>
+        <source>Transparency &amp;Checkerboard</source>
+        <translation>透明部分を市松模様で表示(&amp;C)</translation>
+    </message>
+    <message>
+        <source>Zoom %1%</source>
+        <translation>ズーム %1%</translation>
+    </message>
+    <message>
+        <source>%1 changed on disk; the editor keeps what it shows</source>
+        <translation>ディスク上の %1 が変更されました。エディターは表示中の内容を保持します</translation>
+    </message>
+    <message>
+        <source>Project changed on disk</source>
+        <translation>ディスク上のプロジェクトが変更されました</translation>
+    </message>
+    <message>
+        <source>%1 was changed by another program. Open the project again from disk?</source>
+        <translation>%1 が別のプログラムによって変更されました。ディスクからプロジェクトを開き直しますか？</translation>
+    </message>
+    <message>
+        <source>Save the changes to the project before closing it?</source>
+        <translation>閉じる前にプロジェクトへの変更を保存しますか？</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>ファイル(&amp;F)</translation>
+    </message>
+    <message>
+        <source>&amp;New Project…</source>
+        <translation>新規プロジェクト(&amp;N)…</translation>
+    </message>
+    <message>
+        <source>&amp;Open Project…</source>
+        <translation>プロジェクトを開く(&amp;O)…</translation>
+    </message>
+    <message>
+        <source>Open &amp;Recent</source>
+        <translation>最近使ったプロジェクト(&amp;R)</translation>
+    </message>
+    <message>
+        <source>&amp;Save</source>
+        <translation>保存(&amp;S)</translation>
+    </message>
+    <message>
+        <source>&amp;Export Picture…</source>
+        <translation>画像を書き出す(&amp;E)…</translation>
+    </message>
+    <message>
+        <source>Select a character to export its picture.</source>
+        <translation>画像を書き出すキャラクターを選んでください。</translation>
+    </message>
+    <message>
+        <source>Ctrl+E</source>
+        <translation>Ctrl+E</translation>
+    </message>
+    <message>
+        <source>Export &amp;All Characters…</source>
+        <translation>すべてのキャラクターを書き出す(&amp;A)…</translation>
+    </message>
+    <message>
+        <source>Ctrl+Shift+E</source>
+        <translation>Ctrl+Shift+E</translation>
+    </message>
+    <message>
+        <source>&amp;Clean Up Unused Images…</source>
+        <translation>未使用の画像を整理(&amp;C)…</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>終了(&amp;Q)</translation>
+    </message>
+    <message>
+        <source>Insert &amp;Character</source>
+        <translation>キャラクターを挿入(&amp;C)</translation>
+    </message>
+    <message>
+        <source>Remove C&amp;haracter</source>
+        <translation>キャラクターを削除(&amp;H)</translation>
+    </message>
+    <message>
+        <source>Insert &amp;Layer</source>
+        <translation>レイヤーを挿入(&amp;L)</translation>
+    </message>
+    <message>
+        <source>Remove L&amp;ayer</source>
+        <translation>レイヤーを削除(&amp;A)</translation>
+    </message>
+    <message>
+        <source>&amp;Keyboard Shortcuts</source>
+        <translation>キーボードショートカット(&amp;K)</translation>
+    </message>
+    <message>
+        <source>No recent projects</source>
+        <translation>最近使ったプロジェクトはありません</translation>
+    </message>
+    <message>
+        <source>Clear Menu</source>
+        <translation>メニューをクリア</translation>
+    </message>
+    <message>
+        <source>Paste an image into the focused image well</source>
+        <translation>フォーカスのある画像ウェルに画像を貼り付け</translation>
+    </message>
+    <message>
+        <source>Delete, Backspace</source>
+        <translation>Delete、Backspace</translation>
+    </message>
+    <message>
+        <source>Empty the focused image well</source>
+        <translation>フォーカスのある画像ウェルを空にする</translation>
+    </message>
+    <message>
+        <source>Up, Down</source>
+        <translation>↑、↓</translation>
+    </message>
+    <message>
+        <source>Select the row above or below</source>
+        <translation>上または下の行を選択</translation>
+    </message>
+    <message>
+        <source>F2, or type</source>
+        <translation>F2、または入力</translation>
+    </message>
+    <message>
+        <source>Edit the current cell</source>
+        <translation>現在のセルを編集</translation>
+    </message>
+    <message>
+        <source>Drag on the canvas</source>
+        <translation>キャンバス上でドラッグ</translation>
+    </message>
+    <message>
+        <source>Move the character, or the layer clicked last</source>
+        <translation>キャラクター、または最後にクリックしたレイヤーを移動</translation>
+    </message>
+    <message>
+        <source>Keyboard Shortcuts</source>
+        <translation>キーボードショートカット</translation>
+    </message>
+    <message>
+        <source>New Project: Choose or Create an Empty Folder</source>
+        <translation>新規プロジェクト: 空のフォルダーを選ぶか作成してください</translation>
+    </message>
+    <message>
+        <source>Open Project</source>
+        <translation>プロジェクトを開く</translation>
+    </message>
+    <message>
+        <source>%1 is not empty. A new project needs an empty folder: choose another one, or create one in the dialog.</source>
+        <translation>%1 は空ではありません。新規プロジェクトには空のフォルダーが必要です。別のフォルダーを選ぶか、ダイアログで作成してください。</translation>
+    </message>
+    <message>
+        <source>%1 is not a folder.</source>
+        <translation>%1 はフォルダーではありません。</translation>
+    </message>
+    <message>
+        <source>%1 is not an image the editor can read</source>
+        <translation>%1 はエディターが読める画像ではありません</translation>
+    </message>
+    <message>
+        <source>%1 gives no name a layer can hold: the layer is called %2</source>
+        <translation>%1 からはレイヤー名を作れないため、レイヤー名は %2 になります</translation>
+    </message>
+    <message>
+        <source>Select a character first: the layers need one to belong to.</source>
+        <translation>先にキャラクターを選んでください。レイヤーには所属するキャラクターが必要です。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Added %n layer(s)</source>
+        <translation>
+            <numerusform>%n 個のレイヤーを追加しました</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Export Picture</source>
+        <translation>画像を書き出す</translation>
+    </message>
+    <message>
+        <source>PNG pictures (*.png)</source>
+        <translation>PNG 画像 (*.png)</translation>
+    </message>
+    <message>
+        <source>Export All Characters Into</source>
+        <translation>すべてのキャラクターの書き出し先</translation>
+    </message>
+    <message>
+        <source>Pictures are not exported into the project folder or its img/ folder: choose another folder.</source>
+        <translation>プロジェクトフォルダーやその img/ フォルダーには書き出せません。別のフォルダーを選んでください。</translation>
+    </message>
+    <message>
+        <source>The character has nothing to draw: no picture was written.</source>
+        <translation>このキャラクターには描くものがないため、画像は書き出されませんでした。</translation>
+    </message>
+    <message>
+        <source>The picture %1.</source>
+        <translation>画像 %1。</translation>
+    </message>
+    <message>
+        <source>%1 could not be written: %2</source>
+        <translation>%1 を書き込めませんでした: %2</translation>
+    </message>
+    <message>
+        <source>Exported %1</source>
+        <translation>%1 を書き出しました</translation>
+    </message>
+    <message>
+        <source>Export All Characters</source>
+        <translation>すべてのキャラクターを書き出す</translation>
+    </message>
+    <message>
+        <source>%1 could not be created: %2</source>
+        <translation>%1 を作成できませんでした: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n picture(s) written to %1.</source>
+        <translation>
+            <numerusform>%n 枚の画像を %1 に書き出しました。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Skipped, with nothing to draw:</source>
+        <translation>描くものがないためスキップ:</translation>
+    </message>
+    <message>
+        <source>Problems of the last export</source>
+        <translation>前回の書き出しの問題</translation>
+    </message>
+    <message>
+        <source>Clean Up Unused Images</source>
+        <translation>未使用の画像を整理</translation>
+    </message>
+    <message>
+        <source>The project has unsaved changes. Unused images are those no record of the saved project refers to: save now?</source>
+        <translation>プロジェクトに未保存の変更があります。未使用の画像とは、保存済みのプロジェクトのどのレコードも参照していない画像のことです。今すぐ保存しますか？</translation>
+    </message>
+    <message>
+        <source>%1 could not be read, so the editor cannot tell which images are in use.</source>
+        <translation>%1 を読み込めなかったため、どの画像が使われているか判断できません。</translation>
+    </message>
+    <message>
+        <source>img/ could not be listed.</source>
+        <translation>img/ の一覧を取得できませんでした。</translation>
+    </message>
+    <message>
+        <source>Every file in img/ belongs to a record: there is nothing to clean up.</source>
+        <translation>img/ のファイルはすべていずれかのレコードが使っています。整理するものはありません。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Moved %n unused image(s) to the trash</source>
+        <translation>
+            <numerusform>未使用の画像 %n 個をゴミ箱へ移動しました</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>charstack::MirrorTableModel</name>
+    <message>
+        <source>name</source>
+        <comment>column title</comment>
+        <translation>名前</translation>
+    </message>
+    <message>
+        <source>value</source>
+        <comment>column title: the draw depth</comment>
+        <translation>深さ</translation>
+    </message>
+    <message>
+        <source>visible</source>
+        <comment>column title</comment>
+        <translation>表示</translation>
+    </message>
+</context>
+</TS>
