@@ -177,6 +177,8 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   insertLayer_ = makeButton(tr("Insert Layer"), central);
   removeLayer_ = makeButton(tr("Remove Layer"), central);
   save_ = makeButton(tr("Save"), central);
+  insertCharacter_->setObjectName(QStringLiteral("insertCharacter"));
+  insertLayer_->setObjectName(QStringLiteral("insertLayer"));
   save_->setToolTip(tr("Save the project (%1)").arg(QKeySequence(QKeySequence::Save).toString(QKeySequence::NativeText)));
 
   auto column = [central](const QString& title, QWidget* table, QWidget* well, QPushButton* insert,
@@ -240,6 +242,7 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
 
   // The undo history: every edit the controller records becomes one step.
   history_ = new QUndoStack(this);
+  history_->setObjectName(QStringLiteral("history"));
   controller_->setEditListener([this](Edit edit) {
     history_->push(new EditCommand(*controller_, std::move(edit), [this] {
       syncHighlights();

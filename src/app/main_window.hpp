@@ -39,19 +39,7 @@ class MainWindow : public QMainWindow {
 
   InitLayer& controller() { return *controller_; }
 
-  MirrorTableView* characterTable() const { return characterTable_; }
-  MirrorTableView* layerTable() const { return layerTable_; }
-  MirrorTableModel* characterModel() const { return characterModel_; }
-  MirrorTableModel* layerModel() const { return layerModel_; }
-  ImageWellWidget* characterWell() const { return characterWell_; }
-  ImageWellWidget* layerWell() const { return layerWell_; }
   CanvasWidget* canvas() const { return canvas_; }
-  QPushButton* insertCharacterButton() const { return insertCharacter_; }
-  QPushButton* insertLayerButton() const { return insertLayer_; }
-  QPushButton* removeCharacterButton() const { return removeCharacter_; }
-  QPushButton* removeLayerButton() const { return removeLayer_; }
-  QPushButton* saveButton() const { return save_; }
-  QUndoStack* history() const { return history_; }
   QMenu* viewMenu() const { return viewMenu_; }
 
   // Saves the project (the Save button and Ctrl+S) and tells the user how it went.

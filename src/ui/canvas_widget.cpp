@@ -230,7 +230,6 @@ std::optional<QRect> CanvasWidget::outlineRect() const {
 }
 
 void CanvasWidget::paintEvent(QPaintEvent* event) {
-  ++paintCount_;
   const Look look = currentLook();
   const std::optional<size_t> moving = movingIndex();
   if (!moving) below_ = above_ = Layered{};

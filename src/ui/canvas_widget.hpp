@@ -60,8 +60,6 @@ class CanvasWidget : public QWidget, public CanvasHost {
   void zoomChanged(double zoom);
 
  public:
-  // Paint events so far.
-  int paintCount() const { return paintCount_; }
   // How many image buffers the canvas keeps between paints (tests and benchmarks check the bound).
   int cachedBuffers() const;
 
@@ -165,7 +163,6 @@ class CanvasWidget : public QWidget, public CanvasHost {
   std::vector<PaintedCall> painted_;
   Look paintedLook_;
   bool paintedOnce_ = false;
-  int paintCount_ = 0;
 };
 
 }  // namespace charstack

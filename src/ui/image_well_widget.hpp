@@ -19,8 +19,6 @@ class ImageWellWidget : public QFrame {
  public:
   ImageWellWidget(InitLayer& controller, Table table, QWidget* parent = nullptr);
 
-  // The image on screen (the well's image as of the last refresh).
-  const ImageRef& shownImage() const { return shown_; }
   // Takes the image of the mime data into the well. False, with a message, when the data holds no
   // image or no row is selected.
   bool takeImage(const QMimeData& data);

@@ -19,12 +19,12 @@ TEST(Language, TheWindowFollowsTheLocale) {
   EditorState state;
   auto texts = [&] {
     MainWindow window(list, state, folder.path());
-    window.insertCharacterButton()->click();  // an undo step, named by the controller
+    window.findChild<QPushButton*>("insertCharacter")->click();  // an undo step, named by the controller
     QMessageBox box;
     box.setStandardButtons(QMessageBox::Cancel);
-    return QStringList{window.menuBar()->actions().at(0)->text(), window.insertCharacterButton()->text(),
-                       window.characterModel()->headerData(0, Qt::Horizontal).toString(),
-                       window.history()->undoText(), box.button(QMessageBox::Cancel)->text().remove('&')}
+    return QStringList{window.menuBar()->actions().at(0)->text(), window.findChild<QPushButton*>("insertCharacter")->text(),
+                       window.findChild<MirrorTableView*>("characters")->model()->headerData(0, Qt::Horizontal).toString(),
+                       window.findChild<QUndoStack*>("history")->undoText(), box.button(QMessageBox::Cancel)->text().remove('&')}
         .join('|')
         .toStdString();
   };

@@ -53,7 +53,7 @@ TEST_F(Projects, ExportedPicturesAreWhatTheCanvasShowsAt100Percent) {
   std::filesystem::copy(sample, a.path(), std::filesystem::copy_options::recursive);
   auto w = open(a);
   for (int row = 0; row < list.size(); ++row) {
-    clickRow(w->characterTable(), row);
+    clickRow(w->findChild<MirrorTableView*>("characters"), row);
     QTest::qWait(40);
     ASSERT_TRUE(w->exportPicture(out.path() / "picture.png"));
     const QImage picture(file(out, "picture.png"));
@@ -86,17 +86,17 @@ TEST_F(Projects, AnotherFolderOpensInTheSameWindowFromAFreshStart) {
   b.write("img/alpha1", "not a picture");
   auto w = open(a);
   const auto files = testing::filesOf(a);
-  clickRow(w->characterTable(), 1);
-  w->insertLayerButton()->click();
+  clickRow(w->findChild<MirrorTableView*>("characters"), 1);
+  w->findChild<QPushButton*>("insertLayer")->click();
 
   EXPECT_FALSE(w->openProject(b.path()));  // the user cancels at the unsaved changes
-  EXPECT_EQ(w->characterModel()->rowCount(), 2);
+  EXPECT_EQ(w->findChild<MirrorTableView*>("characters")->model()->rowCount(), 2);
   w->answer = MainWindow::CloseChoice::Discard;
   ASSERT_TRUE(w->openProject(b.path()));
   EXPECT_EQ(testing::filesOf(a), files);
-  EXPECT_EQ(w->characterModel()->rowCount(), 1);
-  EXPECT_EQ(w->layerModel()->rowCount(), 2);
-  EXPECT_EQ(w->characterTable()->highlightedRow(), 0);
+  EXPECT_EQ(w->findChild<MirrorTableView*>("characters")->model()->rowCount(), 1);
+  EXPECT_EQ(w->findChild<MirrorTableView*>("layers")->model()->rowCount(), 2);
+  EXPECT_EQ(w->findChild<MirrorTableView*>("characters")->highlightedRow(), 0);
   EXPECT_EQ(state.selectedCharacterRow, 0);
   EXPECT_FALSE(state.moveCharacter || state.moveLayer);
   EXPECT_TRUE(w->windowTitle().contains(QString::fromStdString(b.path().filename().string())));
@@ -106,17 +106,17 @@ TEST_F(Projects, AnotherFolderOpensInTheSameWindowFromAFreshStart) {
   b.write("drop/red.png", testing::testPng(5, 3, 1));
   b.write("drop/two.dots.png", testing::testPng(2, 2, 2));
   b.write("drop/notes.txt", "hello");
-  clickRow(w->layerTable(), 1);
+  clickRow(w->findChild<MirrorTableView*>("layers"), 1);
   w->addLayersFromFiles({file(b, "drop/red.png"), file(b, "drop/notes.txt"), file(b, "drop/two.dots.png")});
   const std::vector<Layer>& layers = list.characters[0].layers;
   ASSERT_EQ(layers.size(), 4u);
   EXPECT_EQ(layers[1].name + layers[2].name + layers[3].name, "redtwo.dotsy");
   EXPECT_EQ(layers[1].image->pixelWidth(), 5);
-  EXPECT_EQ(w->layerModel()->rowCount(), 4);
+  EXPECT_EQ(w->findChild<MirrorTableView*>("layers")->model()->rowCount(), 4);
   EXPECT_TRUE(w->statusBar()->currentMessage().contains("notes.txt"));
 
   ASSERT_TRUE(w->openProject(out.path()));  // no data.txt: an empty project
-  EXPECT_EQ(w->characterModel()->rowCount() + w->layerModel()->rowCount(), 0);
+  EXPECT_EQ(w->findChild<MirrorTableView*>("characters")->model()->rowCount() + w->findChild<MirrorTableView*>("layers")->model()->rowCount(), 0);
 }
 
 }  // namespace

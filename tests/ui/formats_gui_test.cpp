@@ -39,9 +39,9 @@ TEST(Formats, DroppedPicturesBecomeTheRecordsPictureAndAreSavedAsPng) {
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile(QString::fromStdString((folder.path() / file).string()))});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(window.characterWell(), &enter);
+    QCoreApplication::sendEvent(window.findChild<ImageWellWidget*>("characterWell"), &enter);
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(window.characterWell(), &drop);
+    QCoreApplication::sendEvent(window.findChild<ImageWellWidget*>("characterWell"), &drop);
     ASSERT_TRUE(drop.isAccepted());
     QTest::qWait(40);  // and the record takes the well's picture
     const ImageRef& picture = list.characters.at(0).image;
