@@ -429,7 +429,7 @@ RecordFields InitLayer::fieldsOf(const RecordAt& at) {
   if (!c) return {};
   if (at.layerRow < 0) return {c->name, c->value, 0, c->image, c->x, c->y};
   const Layer* l = layerAtRow(*c, at.layerRow);
-  if (!l || at.layerRow < 0) return {};
+  if (!l) return {};
   return {l->name, l->value, l->visible, l->image, l->x, l->y};
 }
 
