@@ -150,6 +150,10 @@
         <source>%1: %2 has nothing to draw; skipped</source>
         <translation>%1: %2 には描くものがないため、スキップしました</translation>
     </message>
+    <message>
+        <source>%1: the last save was interrupted; it has been completed</source>
+        <translation>%1: 前回の保存は中断されていましたが、完了させました</translation>
+    </message>
 </context>
 <context>
     <name>charstack::CleanUpDialog</name>
@@ -652,6 +656,54 @@ Replace them with the editor&apos;s version?</source>
         <translation>
             <numerusform>未使用の画像 %n 個をゴミ箱へ移動しました</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>%1 (read-only)</source>
+        <translation>%1（読み取り専用）</translation>
+    </message>
+    <message>
+        <source>Opened read-only: the project is open in another window</source>
+        <translation>読み取り専用で開きました: このプロジェクトは別のウィンドウで開かれています</translation>
+    </message>
+    <message>
+        <source>The project is open in another window too: saves there and here can undo each other</source>
+        <translation>このプロジェクトは別のウィンドウでも開かれています: 両方で保存すると互いの作業を打ち消すことがあります</translation>
+    </message>
+    <message>
+        <source>The last save was interrupted; it has been completed</source>
+        <translation>前回の保存は中断されていましたが、完了させました</translation>
+    </message>
+    <message>
+        <source> (%1 is now the picture of the record with its name)</source>
+        <translation>（%1 はその名前のレコードの画像になりました）</translation>
+    </message>
+    <message>
+        <source>Project folder moved</source>
+        <translation>プロジェクトフォルダーが移動されました</translation>
+    </message>
+    <message>
+        <source>The project folder was moved or renamed to %1 while it was open. Save the project there?</source>
+        <translation>開いている間にプロジェクトフォルダーが %1 に移動または名前変更されました。そこに保存しますか？</translation>
+    </message>
+    <message>
+        <source>Project already open</source>
+        <translation>プロジェクトは既に開かれています</translation>
+    </message>
+    <message>
+        <source>%1 is open in another window. Open it read-only here, or open it anyway (two windows saving one project can undo each other&apos;s work)?</source>
+        <translation>%1 は別のウィンドウで開かれています。ここでは読み取り専用で開きますか、それともそのまま開きますか（二つのウィンドウが同じプロジェクトを保存すると、互いの作業を打ち消すことがあります）？</translation>
+    </message>
+    <message>
+        <source>Open Read-Only</source>
+        <translation>読み取り専用で開く</translation>
+    </message>
+    <message>
+        <source>Open Anyway</source>
+        <translation>そのまま開く</translation>
+    </message>
+    <message>
+        <source>Unused images cannot be told now: %1.</source>
+        <translation>今は未使用の画像を判定できません: %1。</translation>
     </message>
 </context>
 <context>

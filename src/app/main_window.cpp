@@ -30,6 +30,7 @@
 #include <algorithm>
 
 #include "app/startup.hpp"
+#include "controller/saving.hpp"
 #include "model/names.hpp"
 #include "project/records.hpp"
 #include "ui/about_dialog.hpp"
@@ -124,6 +125,24 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
   connect(watcher_, &QFileSystemWatcher::directoryChanged, scanSoon_, qOverload<>(&QTimer::start));
   connect(scanSoon_, &QTimer::timeout, this, &MainWindow::scanDisk);
   showLoadedProject();
+  // Another window owns the project: once this window stands, the user chooses how to go on.
+  if (controller_->ownership() == ProjectLock::Ownership::OwnedByAnother)
+    QTimer::singleShot(0, this, [this] {
+      const ProjectInUseChoice choice = askAboutProjectInUse(controller_->folder().path());
+      if (choice == ProjectInUseChoice::Cancel) close();
+      else showAccess(choice == ProjectInUseChoice::ReadOnly);
+    });
+}
+
+void MainWindow::showAccess(bool readOnly) {
+  controller_->setReadOnly(readOnly);
+  save_->setEnabled(!readOnly);
+  saveAction_->setEnabled(!readOnly);
+  const QString title = tr("%1[*] — charstack").arg(folderText(controller_->folder().path()));
+  setWindowTitle(readOnly ? tr("%1 (read-only)").arg(title) : title);
+  if (controller_->ownership() == ProjectLock::Ownership::OwnedByAnother)
+    showStatus(readOnly ? tr("Opened read-only: the project is open in another window")
+                        : tr("The project is open in another window too: saves there and here can undo each other"));
 }
 
 void MainWindow::showLoadedProject() {
@@ -146,6 +165,8 @@ void MainWindow::showLoadedProject() {
     showStatus(loadText);
     showProblems(tr("Problems found when opening the project"), controller_->loadProblems());
   }
+  if (controller_->interruptedSaveCompleted())
+    showStatus(tr("The last save was interrupted; it has been completed"));
 }
 
 MainWindow::~MainWindow() {
@@ -473,19 +494,24 @@ SaveReport MainWindow::save() {
     progress->setValue(total ? static_cast<int>(done * 1000 / total) : 0);
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   };
-  SaveReport report = controller_->saveBtn(options);
-  if (report.needsConfirmation && askToReplaceDataFile()) {
-    options.replaceDataFileWithoutRecords = true;
-    report = controller_->saveBtn(options);
-  }
-  if (!report.changedOnDisk.empty() && askToReplaceChangedFiles(report.changedOnDisk)) {
-    options.overwriteChangedFiles = true;
-    report = controller_->saveBtn(options);
-  }
+  struct Questions : SaveQuestions {
+    MainWindow& window;
+    explicit Questions(MainWindow& w) : window(w) {}
+    bool replaceDataFileWithoutRecords() override { return window.askToReplaceDataFile(); }
+    bool replaceChangedFiles(const std::vector<std::string>& files) override {
+      return window.askToReplaceChangedFiles(files);
+    }
+    bool saveIntoMovedFolder(const std::filesystem::path& now) override { return window.askToSaveIntoMovedFolder(now); }
+  } questions(*this);
+  SaveReport report = saveAsking(*controller_, questions, options);
+  if (report.folderMoved) setWindowTitle(tr("%1[*] — charstack").arg(folderText(controller_->folder().path())));
   progress.reset();
   saving_ = false;
 
   saveMessage_ = describeSave(report, folderText(controller_->folder().path()));
+  if (!report.picturesTaken.empty())
+    saveMessage_ += tr(" (%1 is now the picture of the record with its name)")
+                        .arg(QString::fromStdString(report.picturesTaken.front()));
   if (!report.backupFile.empty())
     saveMessage_ += tr(" (the old %1 was kept as %2)").arg(QString::fromLatin1(kDataFileName),
                                                             QString::fromStdString(report.backupFile));
@@ -501,6 +527,30 @@ SaveReport MainWindow::save() {
     problemsDock_->hide();
   }
   return report;
+}
+
+bool MainWindow::askToSaveIntoMovedFolder(const std::filesystem::path& now) {
+  return QMessageBox::question(this, tr("Project folder moved"),
+                               tr("The project folder was moved or renamed to %1 while it was open. Save the "
+                                  "project there?")
+                                   .arg(folderText(now)),
+                               QMessageBox::Save | QMessageBox::Cancel, QMessageBox::Save) == QMessageBox::Save;
+}
+
+MainWindow::ProjectInUseChoice MainWindow::askAboutProjectInUse(const std::filesystem::path& folder) {
+  QMessageBox box(QMessageBox::Warning, tr("Project already open"),
+                  tr("%1 is open in another window. Open it read-only here, or open it anyway (two windows "
+                     "saving one project can undo each other's work)?")
+                      .arg(folderText(folder)),
+                  QMessageBox::NoButton, this);
+  QPushButton* readOnly = box.addButton(tr("Open Read-Only"), QMessageBox::AcceptRole);
+  QPushButton* anyway = box.addButton(tr("Open Anyway"), QMessageBox::DestructiveRole);
+  box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(readOnly);
+  box.exec();
+  if (box.clickedButton() == readOnly) return ProjectInUseChoice::ReadOnly;
+  if (box.clickedButton() == anyway) return ProjectInUseChoice::OpenAnyway;
+  return ProjectInUseChoice::Cancel;
 }
 
 bool MainWindow::askToReplaceDataFile() {
@@ -577,7 +627,7 @@ void MainWindow::buildMenus() {
   connect(recentMenu_, &QMenu::aboutToShow, this, &MainWindow::fillRecentMenu);
   fillRecentMenu();
   fileMenu_->addSeparator();
-  add(
+  saveAction_ = add(
       fileMenu_, tr("&Save"), [this] { save(); }, QKeySequence::Save);
   fileMenu_->addSeparator();
   add(
@@ -702,8 +752,14 @@ bool MainWindow::openProject(const std::filesystem::path& folder) {
     showMessage(tr("Open Project"), tr("%1 is not a folder.").arg(folderText(folder)), true);
     return false;
   }
+  // Another window's project: read-only, anyway, or not at all. The folder open here is this window's.
+  std::error_code ec;
+  ProjectInUseChoice choice = ProjectInUseChoice::OpenAnyway;
+  if (!std::filesystem::equivalent(folder, controller_->folder().path(), ec) && projectInUse(folder))
+    if ((choice = askAboutProjectInUse(folder)) == ProjectInUseChoice::Cancel) return false;
   controller_->openFolder(ProjectFolder(folder));
   showLoadedProject();
+  showAccess(choice == ProjectInUseChoice::ReadOnly);
   if (remembersSettings_) rememberProject(folder);
   return true;
 }
@@ -870,6 +926,11 @@ void MainWindow::cleanUpUnusedImages() {
     if (!askToSaveBeforeCleanUp() || !save().ok()) return;
   }
   const ProjectFolder& folder = controller_->folder();
+  // Only while the project on disk holds the editor's records can a file be known to be unused.
+  if (const std::string why = whyUnusedImagesCannotBeTold(controller_->list(), folder); !why.empty()) {
+    showMessage(title, tr("Unused images cannot be told now: %1.").arg(QString::fromStdString(why)), true);
+    return;
+  }
   const auto unused = listUnusedImageFiles(controller_->list(), folder);
   if (!unused) {
     showMessage(title, tr("img/ could not be listed."), true);

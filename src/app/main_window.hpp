@@ -75,6 +75,7 @@ class MainWindow : public QMainWindow {
   static QString describeLoadProblems(const std::vector<Problem>& problems);
 
   enum class CloseChoice { Save, Discard, Cancel };
+  enum class ProjectInUseChoice { ReadOnly, OpenAnyway, Cancel };
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -92,6 +93,10 @@ class MainWindow : public QMainWindow {
   virtual bool askToTakeChangedFile(const DiskChange& change);
   // Asks whether to open the project again after "data.txt" changed on disk. Tests override this.
   virtual bool askToReload();
+  // Asks whether to save into the project folder's new place after it was moved. Tests override this.
+  virtual bool askToSaveIntoMovedFolder(const std::filesystem::path& now);
+  // Asks how to open a project that another window has open. Tests override this.
+  virtual ProjectInUseChoice askAboutProjectInUse(const std::filesystem::path& folder);
   // The file and folder choosers and message boxes of the menu commands. Tests override these too.
   virtual std::optional<std::filesystem::path> chooseProjectFolder(bool forNewProject);
   virtual std::optional<std::filesystem::path> chooseExportFile(const QString& suggestedName);
@@ -109,6 +114,8 @@ class MainWindow : public QMainWindow {
   void showKeyboardShortcuts();
   // Title, highlights, problems and status for the folder just loaded.
   void showLoadedProject();
+  // Save enabled or not, and the title, for a project open read-only or not.
+  void showAccess(bool readOnly);
   // Asks about unsaved changes; false when the user cancelled or the save failed.
   bool settleUnsavedChanges();
   // The View menu (zoom, fit, checkerboard) after the Edit menu, and the zoom in the status bar.
@@ -146,6 +153,7 @@ class MainWindow : public QMainWindow {
   QPushButton* removeCharacter_ = nullptr;
   QPushButton* removeLayer_ = nullptr;
   QPushButton* save_ = nullptr;
+  QAction* saveAction_ = nullptr;
   QSplitter* panes_ = nullptr;
   QMenu* fileMenu_ = nullptr;
   QMenu* editMenu_ = nullptr;

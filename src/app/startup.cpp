@@ -119,8 +119,11 @@ int runExport(const Invocation& invocation) {
   if (!data.exists)
     return fail(kExitFailed, QCoreApplication::translate("charstack", "%1 holds no %2: it is not a project")
                                  .arg(projectText, QString::fromLatin1(kDataFileName)));
-  // Reading changes nothing in the project (the editor's own start removes leftovers; this does not).
-  LoadResult loaded = loadProject(folder);
+  // Reading changes nothing in the project, but for finishing a save that was interrupted.
+  LoadResult loaded = openProject(folder, false);
+  if (loaded.interruptedSaveCompleted)
+    printLine(stderr, QCoreApplication::translate("charstack", "%1: the last save was interrupted; it has been completed")
+                          .arg(name));
   int status = kExitOk;
   for (const Problem& p : loaded.problems)
     printLine(stderr, QStringLiteral("%1: %2: %3")

@@ -1,6 +1,8 @@
 #include "controller/init_layer.hpp"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "model/names.hpp"
 #include "platform/parallel.hpp"
@@ -102,16 +104,20 @@ void InitLayer::didChange(std::string_view key) {
 }
 
 void InitLayer::loadData() {
-  // Temporary files of saves that were killed mid-way; the editor's own, and only those.
-  folder_.removeLeftoverTemporaryFiles("");
-  folder_.removeLeftoverTemporaryFiles(kImageFolder);
-  LoadResult loaded = loadProject(folder_);
+  // The window that opens a project first owns it; another one may still read it.
+  lock_ = std::make_unique<ProjectLock>(folder_.path());
+  ownership_ = lock_->own();
+  readOnly_ = false;
+  // An interrupted save is finished, and what a killed save left is removed, before anything is read.
+  LoadResult loaded = openProject(folder_);
+  interruptedSaveCompleted_ = loaded.interruptedSaveCompleted;
   loadProblems_ = std::move(loaded.problems);
   state_.unreadableImageFiles = std::move(loaded.unreadableImageFiles);
   state_.knownImageFiles = std::move(loaded.knownImageFiles);
   state_.dataFileStamp = loaded.dataFileStamp;
   state_.dataFileUnreadable = loaded.dataFileUnreadable;
   state_.dataFileWithoutRecords = loaded.dataFileWithoutRecords;
+  state_.dataFileForeign = loaded.dataFileForeign;
   list_ = std::move(loaded.list);
   for (size_t k = 0; k < list_.characters.size(); ++k) {
     const Character& c = list_.characters[k];
@@ -147,7 +153,14 @@ void InitLayer::openFolder(ProjectFolder folder) {
 }
 
 SaveReport InitLayer::saveData(const SaveOptions& options) {
+  if (readOnly_) {
+    SaveReport report;
+    report.refused = true;
+    report.problems.push_back({"", "the project is open read-only in this window"});
+    return report;
+  }
   SaveReport report = saveProject(list_, state_, folder_, options);
+  if (!report.picturesTaken.empty()) refreshPictures();
   if (!report.refused) ++saveCount_;  // the pending deletions were carried out
   seenDataFile_.reset();
   if (report.ok()) takeSnapshot();
@@ -532,14 +545,15 @@ DiskScanResult scanDisk(const ProjectFolder& folder, const DiskScanRequest& requ
   DiskScanResult result;
   result.saveCount = request.saveCount;
   result.files.resize(request.files.size());
-  // A stat per file, and a read only of the files that changed.
+  // A stat per file, and a read only of the files that changed or are seen for the first time.
   parallelFor(request.files.size(), [&](size_t i) {
     const DiskScanRequest::File& want = request.files[i];
     DiskScanResult::File& file = result.files[i];
     file.name = want.name;
     file.stamp = folder.stamp(imagePath(want.name));
-    if (want.unknown || file.stamp == want.last) return;
+    if (want.unknown ? !file.stamp : file.stamp == want.last) return;
     file.changed = true;
+    file.firstSeen = want.unknown;
     FileRead read = folder.read(imagePath(want.name));
     file.outcome = read.outcome;
     file.reason = std::move(read.reason);
@@ -548,7 +562,7 @@ DiskScanResult scanDisk(const ProjectFolder& folder, const DiskScanRequest& requ
     file.decoded = decodeImage(read.bytes);
   });
   result.dataFile = folder.stamp(kDataFileName);
-  result.dataFileChanged = result.dataFile && request.dataFile && !(*result.dataFile == *request.dataFile);
+  result.dataFileChanged = result.dataFile && !(result.dataFile == request.dataFile);
   return result;
 }
 
@@ -558,22 +572,33 @@ std::vector<std::string> InitLayer::watchedPaths() const {
                                     folder_.resolve(kDataFileName).string()};
   for (const auto& [name, disk] : state_.knownImageFiles)
     if (disk.image) paths.push_back(folder_.resolve(imagePath(name)).string());
+  for (const std::string& name : state_.unreadableImageFiles) paths.push_back(folder_.resolve(imagePath(name)).string());
   return paths;
 }
 
 DiskScanRequest InitLayer::diskScanRequest() {
   DiskScanRequest request;
-  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t, int64_t) {
-    DiskScanRequest::File file{imageFileName(r.name, number), std::nullopt, false};
-    if (!isSafeImageFileName(file.name) || state_.unreadableImageFiles.count(file.name)) return;
-    if (auto known = state_.knownImageFiles.find(file.name); known != state_.knownImageFiles.end())
+  std::unordered_set<std::string> asked;
+  auto add = [&](const std::string& name, bool lookAgain) {
+    if (!isSafeImageFileName(name) || !asked.insert(name).second) return;
+    DiskScanRequest::File file{name, std::nullopt, lookAgain};
+    if (lookAgain)
+      ;
+    else if (auto known = state_.knownImageFiles.find(name); known != state_.knownImageFiles.end())
       file.last = known->second.stamp;
-    else if (auto seen = seen_.find(file.name); seen != seen_.end())
+    else if (auto seen = seen_.find(name); seen != seen_.end())
       file.last = seen->second;
     else
       file.unknown = true;
     request.files.push_back(std::move(file));
+  };
+  // Every record's file, and the files the editor knows: a renamed or renumbered record's picture is
+  // still in its old file until the next save. A file under the new name of a record without a
+  // picture is its picture, as the next load would make it: it is looked at as if never seen.
+  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t, int64_t) {
+    add(imageFileName(r.name, number), !r.image && r.savedName != r.name);
   });
+  for (const auto& [name, disk] : state_.knownImageFiles) add(name, false);
   request.dataFile = seenDataFile_ ? seenDataFile_ : state_.dataFileStamp;
   request.saveCount = saveCount_;
   return request;
@@ -583,21 +608,38 @@ std::vector<DiskChange> InitLayer::applyDiskScan(const DiskScanResult& result) {
   std::vector<DiskChange> changes;
   // The files a save wrote since the look began are the editor's own: the look is out of date.
   if (result.saveCount != saveCount_) return changes;
-  std::map<std::string, RecordAt> owners;
+  std::unordered_map<std::string, RecordAt> owners;
   forEachRecord(list_, [&](const auto& r, int64_t number, int64_t k, int64_t m) {
     owners.emplace(imageFileName(r.name, number), RecordAt{k, m});
   });
   // The picture each file name had at the last load or save: a record still showing it has not been
   // given another one in the editor.
-  std::map<std::string, ImageRef> saved(lastSaved_.images.begin(), lastSaved_.images.end());
+  std::unordered_map<std::string, ImageRef> saved(lastSaved_.images.begin(), lastSaved_.images.end());
+  // The record that shows a picture, for a file whose record has since been renamed or renumbered.
+  auto showing = [&](const ImageRef& picture) -> std::optional<RecordAt> {
+    std::optional<RecordAt> found;
+    if (picture)
+      forEachRecord(list_, [&](const auto& r, int64_t, int64_t k, int64_t m) {
+        if (!found && r.image == picture) found = RecordAt{k, m};
+      });
+    return found;
+  };
   for (const DiskScanResult::File& f : result.files) {
     seen_[f.name] = f.stamp;
+    if (!f.changed) continue;
+    auto known = state_.knownImageFiles.find(f.name);
+    const ImageRef knownPicture = known != state_.knownImageFiles.end() ? known->second.image : nullptr;
     auto owner = owners.find(f.name);
-    if (!f.changed || owner == owners.end()) continue;
-    const ImageRef shown = fieldsOf(owner->second).image;
+    std::optional<RecordAt> at = owner != owners.end() ? std::optional<RecordAt>(owner->second) : showing(knownPicture);
+    if (!at) {
+      // No record uses the file any more: it is no longer the editor's to replace or delete.
+      state_.knownImageFiles.erase(f.name);
+      continue;
+    }
+    const ImageRef shown = fieldsOf(*at).image;
     DiskChange change;
     change.file = imagePath(f.name);
-    change.at = owner->second;
+    change.at = *at;
     change.stamp = f.stamp.value_or(FileStamp{});
     if (f.outcome == FileRead::Outcome::Missing) {
       state_.knownImageFiles.erase(f.name);
@@ -605,16 +647,26 @@ std::vector<DiskChange> InitLayer::applyDiskScan(const DiskScanResult& result) {
       change.kind = DiskChange::Kind::Deleted;
     } else if (!f.decoded.image) {
       state_.knownImageFiles.erase(f.name);
-      state_.unreadableImageFiles.insert(f.name);
+      if (!state_.unreadableImageFiles.insert(f.name).second && f.firstSeen) continue;  // known since the load
       change.kind = DiskChange::Kind::Unreadable;
       change.reason = f.outcome == FileRead::Outcome::Refused ? f.reason : f.decoded.problem;
-    } else if (shown == saved[f.name]) {
-      change.kind = DiskChange::Kind::PictureTaken;
-      change.picture = f.decoded.image;
-      takePicture(change.at, f.name, change.picture, change.stamp);
     } else {
-      change.kind = DiskChange::Kind::Conflict;
+      // A file that can be read again (a paint program finished writing it) is a picture once more.
+      state_.unreadableImageFiles.erase(f.name);
+      if (f.firstSeen && shown) {
+        // A file found under the name of a record that has a picture already: the same picture makes it
+        // the editor's; another one stays the file's until a save asks before replacing it.
+        if (shown->samePixels(*f.decoded.image)) state_.knownImageFiles[f.name] = {shown, change.stamp};
+        continue;
+      }
       change.picture = f.decoded.image;
+      const ImageRef before = owner != owners.end() ? saved[f.name] : knownPicture;
+      if (shown == before) {
+        change.kind = DiskChange::Kind::PictureTaken;
+        takePicture(change.at, f.name, change.picture, change.stamp);
+      } else {
+        change.kind = DiskChange::Kind::Conflict;
+      }
     }
     changes.push_back(std::move(change));
   }
@@ -658,6 +710,20 @@ void InitLayer::takePicture(const RecordAt& at, const std::string& fileName, Ima
   // The disk and the editor agree on this picture again.
   for (auto& [name, image] : lastSaved_.images)
     if (name == fileName) image = picture;
+}
+
+void InitLayer::refreshPictures() {
+  auto refresh = [this](std::vector<RowDictionary>& mirror, const char* key, auto picture) {
+    for (size_t row = 0; row < mirror.size(); ++row) {
+      if (mirror[row].img == picture(row)) continue;
+      willChange(key);
+      mirror[row].img = picture(row);
+      didChange(key);
+    }
+  };
+  refresh(MA1, "MA1", [this](size_t row) { return row < list_.characters.size() ? list_.characters[row].image : nullptr; });
+  const Character* shown = layerMirrorRow_ >= 0 ? list_.characterAtRow(layerMirrorRow_) : nullptr;
+  refresh(MA2, "MA2", [shown](size_t row) { return shown && row < shown->layers.size() ? shown->layers[row].image : nullptr; });
 }
 
 void InitLayer::undo(Edit& edit) { apply(edit, false); }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "controller/edit.hpp"
 #include "model/model.hpp"
 #include "platform/files.hpp"
+#include "platform/project_lock.hpp"
 #include "platform/ui.hpp"
 #include "project/project_io.hpp"
 
@@ -59,7 +61,7 @@ struct DiskScanRequest {
   struct File {
     std::string name;  // inside "img/"
     std::optional<FileStamp> last;
-    bool unknown = false;  // never looked at: this look only notes what is there
+    bool unknown = false;  // never looked at: a file there is read now
   };
   std::vector<File> files;
   std::optional<FileStamp> dataFile;
@@ -71,6 +73,7 @@ struct DiskScanResult {
     std::string name;
     std::optional<FileStamp> stamp;  // none: gone, or no regular file
     bool changed = false;
+    bool firstSeen = false;  // a file found under a name never looked at before
     FileRead::Outcome outcome = FileRead::Outcome::Missing;
     DecodedImage decoded;
     std::string reason;
@@ -125,6 +128,8 @@ class InitLayer {
   // folder as at start.
   void openFolder(ProjectFolder folder);
   SaveReport saveData(const SaveOptions& options = {});
+  // The project folder was moved or renamed: from now on it is at `now` (nothing is read again).
+  void relocate(const std::filesystem::path& now) { folder_ = ProjectFolder(now); }
   SaveReport saveBtn(const SaveOptions& options = {});
 
   void TV1sgl();
@@ -182,6 +187,13 @@ class InitLayer {
 
   // What loading found that the user should know (undecodable images, unsafe names).
   const std::vector<Problem>& loadProblems() const { return loadProblems_; }
+  // Whether the open finished a save that had been interrupted.
+  bool interruptedSaveCompleted() const { return interruptedSaveCompleted_; }
+  // Whether this editor owns the project, or another window (of any process) did when it was opened.
+  ProjectLock::Ownership ownership() const { return ownership_; }
+  // A read-only project is never saved (exports still work).
+  void setReadOnly(bool readOnly) { readOnly_ = readOnly; }
+  bool readOnly() const { return readOnly_; }
   // True when the next save would write something else than the last load or save left on disk.
   bool hasUnsavedChanges() const;
 
@@ -203,6 +215,8 @@ class InitLayer {
   void putBack(Edit& edit);
   void takeOut(Edit& edit, bool queueFiles);
   void rebuildMirrors();
+  // Shows in the mirrors' rows the pictures the model holds now.
+  void refreshPictures();
   // Gives a record a picture from its file: the model, the mirror row, and what the disk holds.
   void takePicture(const RecordAt& at, const std::string& fileName, ImageRef picture, const FileStamp& stamp);
   void willChange(std::string_view key);
@@ -228,12 +242,16 @@ class InitLayer {
   // Row of the character whose layers MA2 mirrors; -1 when MA2 mirrors no character.
   int64_t layerMirrorRow_ = -1;
   std::vector<Problem> loadProblems_;
+  std::unique_ptr<ProjectLock> lock_;
+  ProjectLock::Ownership ownership_ = ProjectLock::Ownership::NoLockFile;
+  bool readOnly_ = false;
+  bool interruptedSaveCompleted_ = false;
   Snapshot lastSaved_;
   std::function<void(Edit)> editListener_;
   std::optional<Edit> gesture_;  // the record a running drag moves, as it was at the press
   uint64_t saveCount_ = 0;       // saves that carried out the pending deletions
   // What each file of "img/" looked like at the last look (none: absent), and "data.txt".
-  std::map<std::string, std::optional<FileStamp>> seen_;
+  std::unordered_map<std::string, std::optional<FileStamp>> seen_;
   std::optional<FileStamp> seenDataFile_;
 };
 

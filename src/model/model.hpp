@@ -127,6 +127,9 @@ struct EditorState {
   // "data.txt" held text but no record at load: saving replaces it only once the project has records
   // and the user confirms, keeping the old text beside it.
   bool dataFileWithoutRecords = false;
+  // "data.txt" held text that the editor does not write back as it was: the first save keeps it
+  // beside the new one.
+  bool dataFileForeign = false;
 };
 
 // Where a record stands: a character row, and a layer row of it or -1 for the character itself.

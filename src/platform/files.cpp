@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <random>
+#include <thread>
 #include <system_error>
 #include <utility>
 
@@ -23,16 +24,15 @@ namespace charstack {
 
 namespace {
 
-// Temporary files are named "." + the target's name + kTempInfix + six random characters, or
-// kShortTempPrefix + six random characters when that would be too long a name.
-constexpr const char* kTempInfix = ".tmp-";
-constexpr const char* kShortTempPrefix = ".cs-tmp-";
+constexpr std::string_view kTempPrefix = ".charstack-";
+constexpr std::string_view kTempSuffix = ".tmp";
+constexpr size_t kTempRandom = 10;
 
 std::string errorText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
 // The system's reason, "No space left on device"; the caller says which file and what it was doing.
 Status failure(int error) {
-  return Status::failure(errorText(error));
+  return Status::failure(errorText(error), error);
 }
 
 // What a file that is no regular file is, for messages.
@@ -54,13 +54,16 @@ int closeRetrying(int fd) {
   return (rc != 0 && errno == EINTR) ? 0 : rc;
 }
 
-// The process's file creation mask, read without changing it (umask() would race other threads).
+// The process's file creation mask, read once without changing it (umask() would race other threads).
 mode_t currentUmask() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-  return 022;
+  static const mode_t mask = [] {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+    return mode_t{022};
+  }();
+  return mask;
 }
 
 bool writeAll(int fd, std::string_view data) {
@@ -80,7 +83,26 @@ bool writeAll(int fd, std::string_view data) {
 
 }  // namespace
 
-ProjectFolder::ProjectFolder(std::filesystem::path folder) : folder_(std::move(folder)) {}
+ProjectFolder::ProjectFolder(std::filesystem::path folder, FileOps* ops)
+    : folder_(std::move(folder)), ops_(ops ? ops : &systemFileOps()) {
+  const int fd = ::open(folder_.empty() ? "." : folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) handle_ = std::shared_ptr<const int>(new int(fd), [](const int* p) { closeRetrying(*p), delete p; });
+}
+
+FolderWhereabouts ProjectFolder::whereabouts() const {
+  FolderWhereabouts where;
+  struct stat opened, now;
+  if (!handle_ || ::fstat(*handle_, &opened) != 0) return where;
+  if (::stat(folder_.empty() ? "." : folder_.c_str(), &now) == 0 && now.st_dev == opened.st_dev &&
+      now.st_ino == opened.st_ino)
+    return where;
+  where.moved = true;
+  std::error_code ec;
+  std::filesystem::path current = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(*handle_), ec);
+  // A folder that is gone keeps its last path, marked as deleted.
+  if (!ec && opened.st_nlink > 0 && current.string().find(" (deleted)") == std::string::npos) where.now = current;
+  return where;
+}
 
 std::filesystem::path ProjectFolder::executableFolder() {
   std::error_code ec;
@@ -126,6 +148,8 @@ FileInfo ProjectFolder::inspect(std::string_view relative) const {
   info.exists = true;
   info.regular = S_ISREG(st.st_mode);
   if (!info.regular) info.reason = kindText(st.st_mode);
+  info.stamp = stampOf(st);
+  info.mode = st.st_mode & 07777;
   return info;
 }
 
@@ -188,118 +212,124 @@ std::optional<std::string> ProjectFolder::readFile(std::string_view relative) co
   return std::move(r.bytes);
 }
 
-ProjectFolder::PreparedWrite::PreparedWrite(PreparedWrite&& other) noexcept
-    : relative_(std::move(other.relative_)),
-      temp_(std::move(other.temp_)),
-      target_(std::move(other.target_)),
-      status_(std::move(other.status_)),
-      lock_(std::exchange(other.lock_, -1)) {
-  other.temp_.clear();
-}
+// ---- File operations ----------------------------------------------------------------------
 
-ProjectFolder::PreparedWrite& ProjectFolder::PreparedWrite::operator=(PreparedWrite&& other) noexcept {
-  if (this != &other) {
-    discard();
-    relative_ = std::move(other.relative_);
-    temp_ = std::move(other.temp_);
-    target_ = std::move(other.target_);
-    status_ = std::move(other.status_);
-    lock_ = std::exchange(other.lock_, -1);
-    other.temp_.clear();
-  }
-  return *this;
-}
-
-ProjectFolder::PreparedWrite::~PreparedWrite() { discard(); }
-
-void ProjectFolder::PreparedWrite::discard() {
-  if (!temp_.empty()) ::unlink(temp_.c_str());
-  temp_.clear();
-  release();
-}
-
-void ProjectFolder::PreparedWrite::release() {
-  if (lock_ >= 0) closeRetrying(lock_);
-  lock_ = -1;
-}
-
-ProjectFolder::PreparedWrite ProjectFolder::prepareWrite(std::string_view relative, std::string_view data) const {
-  PreparedWrite write;
-  write.relative_ = std::string(relative);
-  auto target = resolve(relative);
-  auto folder = target.parent_path();
-  if (folder.empty()) folder = ".";
-  std::string name = target.filename().string();
-  if (name.empty()) {
-    write.status_ = Status::failure("Cannot write a file without a name");
-    return write;
-  }
-
-  std::string pattern = "." + name + kTempInfix + "XXXXXX";
-  if (pattern.size() > NAME_MAX) pattern = std::string(kShortTempPrefix) + "XXXXXX";
-  std::string temp = (folder / pattern).string();
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    write.status_ = failure(errno);
-    return write;
-  }
-  // The lock tells a starting editor that this temporary file is in use, not left over by a killed
-  // save; it holds until the file is renamed or discarded.
-  ::flock(fd, LOCK_EX | LOCK_NB);
-
-  auto fail = [&](int error, bool open) {
-    if (open) closeRetrying(fd);
-    ::unlink(temp.c_str());
-    write.status_ = failure(error);
-    return std::move(write);
-  };
-
-  // mkstemp creates the file readable by its owner only: give it the mode of the file it replaces,
-  // or what a plain open would have given.
+Status FileOps::createFile(const std::filesystem::path& path, std::string_view data, unsigned mode,
+                           FileStamp* stamp, bool flush) {
+  int fd;
+  do fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, static_cast<mode_t>(mode));
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) return failure(errno);
   struct stat st;
-  mode_t mode = ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~currentUmask());
-  if (::fchmod(fd, mode) != 0) return fail(errno, true);
-  if (!writeAll(fd, data)) return fail(errno, true);
-  if (::fsync(fd) != 0) return fail(errno, true);
-  write.lock_ = fd;
-  write.temp_ = std::move(temp);
-  write.target_ = std::move(target);
-  write.status_ = Status::success();
-  return write;
-}
-
-Status ProjectFolder::commitWrite(PreparedWrite& write) const {
-  if (!write.status_.ok()) return write.status_;
-  if (write.temp_.empty()) return Status::failure("Cannot write " + write.relative_ + " twice");
-  if (::rename(write.temp_.c_str(), write.target_.c_str()) != 0) {
-    int error = errno;
-    write.discard();
+  // The creation mask may have taken bits away that the file is to have.
+  const bool masked = (mode & currentUmask()) != 0;
+  if ((masked && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) || !writeAll(fd, data) ||
+      (flush && ::fsync(fd) != 0) || (stamp && ::fstat(fd, &st) != 0)) {
+    const int error = errno;
+    closeRetrying(fd);
+    ::unlink(path.c_str());
     return failure(error);
   }
-  write.temp_.clear();
-  write.release();
+  if (closeRetrying(fd) != 0) {
+    const int error = errno;
+    ::unlink(path.c_str());
+    return failure(error);
+  }
+  if (stamp) *stamp = stampOf(st);
   return Status::success();
 }
 
-Status ProjectFolder::writeNewFile(std::string_view relative, std::string_view data) const {
-  PreparedWrite write = prepareWrite(relative, data);
-  if (!write.status_.ok()) return write.status_;
-  // A hard link puts the complete file in place and fails when the name is taken.
-  if (::link(write.temp_.c_str(), write.target_.c_str()) != 0) return failure(errno);
-  write.discard();
-  std::string folder = std::filesystem::path(std::string(relative)).parent_path().string();
-  return syncFolder(folder);
+Status FileOps::syncFileSystem(const std::filesystem::path& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return failure(errno);
+  const int rc = ::syncfs(fd);
+  const int error = errno;
+  closeRetrying(fd);
+  return rc == 0 ? Status::success() : failure(error);
 }
 
-bool isLeftoverTemporaryName(std::string_view name) {
-  constexpr size_t kRandom = 6;
-  if (name.size() <= kRandom || name.front() != '.') return false;
-  const std::string_view random = name.substr(name.size() - kRandom);
-  if (!std::all_of(random.begin(), random.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
+Status FileOps::rename(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0 ? Status::success() : failure(errno);
+}
+
+Status FileOps::link(const std::filesystem::path& from, const std::filesystem::path& to) {
+  return ::link(from.c_str(), to.c_str()) == 0 ? Status::success() : failure(errno);
+}
+
+Status FileOps::remove(const std::filesystem::path& path) {
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT ? Status::success() : failure(errno);
+}
+
+Status FileOps::syncFolder(const std::filesystem::path& folder) {
+  // Some file systems cannot sync a folder; that is no failure.
+  int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return failure(errno);
+  int rc = ::fsync(dir);
+  int error = errno;
+  closeRetrying(dir);
+  if (rc != 0 && error != EINVAL && error != ENOTSUP) return failure(error);
+  return Status::success();
+}
+
+Status FileOps::createFolder(const std::filesystem::path& folder) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (std::filesystem::is_directory(folder)) return Status::success();
+  return failure(ec ? ec.value() : EEXIST);
+}
+
+FileOps& systemFileOps() {
+  static FileOps ops;
+  return ops;
+}
+
+// ---- Temporary files ------------------------------------------------------------------------
+
+std::string temporaryFileName() {
+  static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  thread_local std::mt19937_64 random{std::random_device{}() ^
+                                      std::hash<std::thread::id>{}(std::this_thread::get_id())};
+  std::string name(kTempPrefix);
+  for (size_t i = 0; i < kTempRandom; ++i) name += kAlphabet[random() % (sizeof kAlphabet - 1)];
+  name += kTempSuffix;
+  return name;
+}
+
+bool isTemporaryFileName(std::string_view name) {
+  if (name.size() != kTempPrefix.size() + kTempRandom + kTempSuffix.size()) return false;
+  if (name.substr(0, kTempPrefix.size()) != kTempPrefix || name.substr(name.size() - kTempSuffix.size()) != kTempSuffix)
     return false;
-  const std::string_view head = name.substr(0, name.size() - kRandom);
-  const std::string_view infix(kTempInfix);
-  return head == kShortTempPrefix || (head.size() > infix.size() + 1 && head.substr(head.size() - infix.size()) == infix);
+  const std::string_view random = name.substr(kTempPrefix.size(), kTempRandom);
+  return std::all_of(random.begin(), random.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+unsigned newFileMode() { return 0666 & ~currentUmask(); }
+
+unsigned modeFor(const std::filesystem::path& target) {
+  struct stat st;
+  return ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : newFileMode();
+}
+
+Status ProjectFolder::writeFileAtomically(std::string_view relative, std::string_view data) const {
+  const auto target = resolve(relative);
+  const auto temp = target.parent_path() / temporaryFileName();
+  if (Status s = ops_->createFile(temp, data, modeFor(target), nullptr); !s.ok()) return s;
+  if (Status s = ops_->rename(temp, target); !s.ok()) {
+    ops_->remove(temp);
+    return s;
+  }
+  return ops_->syncFolder(target.parent_path());
+}
+
+Status ProjectFolder::writeNewFile(std::string_view relative, std::string_view data) const {
+  const auto target = resolve(relative);
+  const auto temp = target.parent_path() / temporaryFileName();
+  if (Status s = ops_->createFile(temp, data, modeFor(target), nullptr); !s.ok()) return s;
+  // A hard link puts the complete file in place and fails when the name is taken.
+  Status linked = ops_->link(temp, target);
+  ops_->remove(temp);
+  if (!linked.ok()) return linked;
+  return ops_->syncFolder(target.parent_path());
 }
 
 std::optional<std::unordered_set<std::string>> ProjectFolder::listFolder(std::string_view relative) const {
@@ -317,52 +347,23 @@ std::optional<std::unordered_set<std::string>> ProjectFolder::listFolder(std::st
 
 int ProjectFolder::removeLeftoverTemporaryFiles(std::string_view relative) const {
   const auto folder = relative.empty() ? folder_ : resolve(relative);
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return 0;
+  std::optional<std::unordered_set<std::string>> names = listFolder(relative);
+  if (!names) return 0;
   int removed = 0;
-  while (dirent* entry = ::readdir(dir)) {
-    if (!isLeftoverTemporaryName(entry->d_name)) continue;
-    const auto path = folder / entry->d_name;
-    // Only a regular file, never through a link, and only when no running save holds it.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) continue;
+  for (const std::string& name : *names) {
+    if (!isTemporaryFileName(name)) continue;
+    const auto path = folder / name;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-        ::unlink(path.c_str()) == 0)
-      ++removed;
-    closeRetrying(fd);
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ops_->remove(path).ok()) ++removed;
   }
-  ::closedir(dir);
   return removed;
 }
 
 Status ProjectFolder::syncFolder(std::string_view relative) const {
-  auto folder = relative.empty() ? folder_ : resolve(relative);
-  if (folder.empty()) folder = ".";
-  // Some file systems cannot sync a folder; that is no failure.
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    int rc = ::fsync(dir);
-    int error = errno;
-    closeRetrying(dir);
-    if (rc != 0 && error != EINVAL && error != ENOTSUP) return failure(error);
-  }
-  return Status::success();
+  return ops_->syncFolder(relative.empty() ? folder_ : resolve(relative));
 }
 
-Status ProjectFolder::writeFileAtomically(std::string_view relative, std::string_view data) const {
-  PreparedWrite write = prepareWrite(relative, data);
-  if (Status s = commitWrite(write); !s.ok()) return s;
-  // Make the rename itself durable.
-  std::string folder = std::filesystem::path(std::string(relative)).parent_path().string();
-  return syncFolder(folder);
-}
-
-Status ProjectFolder::removeFile(std::string_view relative) const {
-  auto path = resolve(relative);
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return failure(errno);
-  return Status::success();
-}
+Status ProjectFolder::removeFile(std::string_view relative) const { return ops_->remove(resolve(relative)); }
 
 namespace {
 // Where the desktop keeps trashed files: a "files" folder in "Trash" (the home trash), ".Trash-UID"
@@ -400,11 +401,7 @@ Status ProjectFolder::moveToTrash(std::string_view relative) const {
 }
 
 Status ProjectFolder::createFolder(std::string_view relative) const {
-  auto path = resolve(relative);
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
-  if (std::filesystem::is_directory(path)) return Status::success();
-  return failure(ec ? ec.value() : EEXIST);
+  return ops_->createFolder(relative.empty() ? folder_ : resolve(relative));
 }
 
 bool ProjectFolder::fileExists(std::string_view relative) const {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <unordered_set>
 #include <string>
@@ -13,9 +14,10 @@ namespace charstack {
 // The outcome of a file operation: empty error on success, otherwise a short reason for the user.
 struct Status {
   std::string error;
+  int code = 0;  // the system's error number, when the system gave one
   bool ok() const { return error.empty(); }
   static Status success() { return {}; }
-  static Status failure(std::string reason) { return Status{std::move(reason)}; }
+  static Status failure(std::string reason, int code = 0) { return Status{std::move(reason), code}; }
 };
 
 // What a regular file looked like: enough to tell that another program changed or replaced it.
@@ -45,20 +47,57 @@ struct FileInfo {
   bool exists = false;   // anything at all, a link to nothing included
   bool regular = false;  // a regular file, after following links
   std::string reason;    // for something that exists but is no regular file: what it is
+  FileStamp stamp;       // of a regular file
+  unsigned mode = 0;     // its permission bits
 };
 
 // The bound for files read whole unless a caller asks for another one.
 inline constexpr uint64_t kMaxFileBytes = uint64_t{256} << 20;
 
+// The operations that change files. Everything the editor writes into a project goes through one of
+// them, so that a test can stop a save after any one of them, or make one of them fail. The defaults
+// are the system's; a test overrides what it needs.
+class FileOps {
+ public:
+  virtual ~FileOps() = default;
+  // Creates a file that must not exist yet, holding data, with the permission bits of mode. flush
+  // makes it durable at once; many files are made durable together with syncFileSystem. stamp, when
+  // given, receives what the new file looks like.
+  virtual Status createFile(const std::filesystem::path& path, std::string_view data, unsigned mode,
+                            FileStamp* stamp, bool flush = true);
+  // Makes everything written to the file system that holds path durable: one flush for many files.
+  virtual Status syncFileSystem(const std::filesystem::path& path);
+  // Renames a file over another one, which is replaced at once.
+  virtual Status rename(const std::filesystem::path& from, const std::filesystem::path& to);
+  // A second name for a file; fails when the new name is taken.
+  virtual Status link(const std::filesystem::path& from, const std::filesystem::path& to);
+  // Removes a file; a file that is not there is no failure.
+  virtual Status remove(const std::filesystem::path& path);
+  // Makes the names in a folder durable (its entries as they are now).
+  virtual Status syncFolder(const std::filesystem::path& folder);
+  // Creates a folder with its parents; one that exists already is no failure.
+  virtual Status createFolder(const std::filesystem::path& folder);
+};
+FileOps& systemFileOps();
+
+// Where a project folder is now, compared with where it was opened.
+struct FolderWhereabouts {
+  bool moved = false;           // the path no longer names the folder that was opened
+  std::filesystem::path now;    // where that folder is now; empty when it was deleted or is unknown
+};
+
 class ProjectFolder {
  public:
-  explicit ProjectFolder(std::filesystem::path folder);
+  // Opens the folder as it is now: it can tell later when the folder was moved or renamed. ops, when
+  // given, makes every change of a file (must outlive the folder).
+  explicit ProjectFolder(std::filesystem::path folder, FileOps* ops = nullptr);
 
   // The folder that holds the running program's executable: the default project folder.
   static std::filesystem::path executableFolder();
 
   const std::filesystem::path& path() const { return folder_; }
   std::filesystem::path resolve(std::string_view relative) const;
+  FileOps& ops() const { return *ops_; }
 
   // Reads a whole regular file of at most maxBytes bytes (see FileRead).
   FileRead read(std::string_view relative, uint64_t maxBytes = kMaxFileBytes) const;
@@ -69,48 +108,25 @@ class ProjectFolder {
   // anything else or nothing. A folder's stamp changes when an entry comes, goes or is renamed.
   std::optional<FileStamp> stamp(std::string_view relative, bool folder = false) const;
 
-  // Writes a temporary file in the same folder, flushes and fsyncs it, then renames it over the
-  // target (and fsyncs the folder): afterwards the target holds either its old or the new content.
+  // Whether the folder was moved, renamed or deleted since it was opened.
+  FolderWhereabouts whereabouts() const;
+
+  // Writes a temporary file in the same folder, flushed to disk, then renames it over the target and
+  // syncs the folder: afterwards the target holds either its old or the new content.
   Status writeFileAtomically(std::string_view relative, std::string_view data) const;
-
-  // The same write in steps, for saving many files at once: prepareWrite writes and fsyncs the
-  // temporary file (independent writes may be prepared on several threads), commitWrite renames it
-  // over the target, and one syncFolder afterwards makes all the renames in that folder durable. A
-  // prepared write that is not committed must be discarded (the destructor does that too).
-  class PreparedWrite {
-   public:
-    PreparedWrite() = default;
-    PreparedWrite(PreparedWrite&& other) noexcept;
-    PreparedWrite& operator=(PreparedWrite&& other) noexcept;
-    ~PreparedWrite();
-    // Why the temporary file could not be written; ok when it is ready to be committed.
-    const Status& status() const { return status_; }
-
-   private:
-    friend class ProjectFolder;
-    void discard();
-    void release();
-    std::string relative_;
-    std::filesystem::path temp_;
-    std::filesystem::path target_;
-    Status status_ = Status::failure("nothing was prepared");
-    int lock_ = -1;  // the temporary file, open and locked until it is renamed or discarded
-  };
-  PreparedWrite prepareWrite(std::string_view relative, std::string_view data) const;
-  Status commitWrite(PreparedWrite& write) const;
-  // fsyncs a folder (relative, "" for the project folder).
-  Status syncFolder(std::string_view relative) const;
 
   // Writes a new file that must not exist yet: fails (File exists) rather than replace anything.
   Status writeNewFile(std::string_view relative, std::string_view data) const;
 
-  // Removes the temporary files that saves killed mid-way left in a folder (relative, "" for the
-  // project folder): regular files with the exact names the writes above use, that no running write
-  // holds. Returns how many were removed.
+  // Removes the temporary files that writes killed mid-way left in a folder (relative, "" for the
+  // project folder): regular files with the exact names the writes above give them (never a link).
+  // Only safe while no write of this project runs (see ProjectLock). Returns how many were removed.
   int removeLeftoverTemporaryFiles(std::string_view relative) const;
 
   // Removes a file. A file that does not exist is no failure.
   Status removeFile(std::string_view relative) const;
+  // fsyncs a folder (relative, "" for the project folder).
+  Status syncFolder(std::string_view relative) const;
 
   // Moves a file (or folder) to the desktop's trash, from where the user can bring it back. Fails
   // rather than delete when there is no trash to move it to.
@@ -127,9 +143,20 @@ class ProjectFolder {
 
  private:
   std::filesystem::path folder_;
+  FileOps* ops_;
+  std::shared_ptr<const int> handle_;  // the folder as opened (a descriptor), to find it after a move
 };
 
-// Whether a file name is one the writes above give their temporary files.
-bool isLeftoverTemporaryName(std::string_view name);
+// The mode a file written at target gets: that of the file it replaces, or what a plain open would
+// give a new file (newFileMode()).
+unsigned modeFor(const std::filesystem::path& target);
+unsigned newFileMode();
+
+// A fresh name for a temporary file: ".charstack-" followed by ten random letters and digits and
+// ".tmp". It ends in a letter, so it is never the image file of a record, whose name always ends in
+// the digits of its number.
+std::string temporaryFileName();
+// Whether a file name has exactly that form.
+bool isTemporaryFileName(std::string_view name);
 
 }  // namespace charstack

@@ -66,32 +66,101 @@ ParsedProject parseDataText(std::string_view bytes) {
   return parsed;
 }
 
+std::string characterLine(const Character& c) {
+  return c.name + ',' + text::formatLong(c.value) + ", " + text::formatInt(c.x) + ", " + text::formatInt(c.y);
+}
+
+std::string layerLine(const Layer& l) {
+  return l.name + ',' + text::formatLong(l.value) + ',' + text::formatInt(l.visible) + ", " + text::formatInt(l.x) +
+         ", " + text::formatInt(l.y);
+}
+
 std::string buildDataText(const CharacterList& list) {
   std::string out;
   for (const Character& c : list.characters) {
-    out += c.name;
-    out += ',';
-    out += text::formatLong(c.value);
-    out += ", ";
-    out += text::formatInt(c.x);
-    out += ", ";
-    out += text::formatInt(c.y);
+    out += characterLine(c);
     out += "\n####\n";
     for (const Layer& l : c.layers) {
-      out += l.name;
-      out += ',';
-      out += text::formatLong(l.value);
-      out += ',';
-      out += text::formatInt(l.visible);
-      out += ", ";
-      out += text::formatInt(l.x);
-      out += ", ";
-      out += text::formatInt(l.y);
+      out += layerLine(l);
       out += '\n';
     }
     out += "$$$$\n";
   }
   return out;
+}
+
+std::vector<Problem> describeTextChanges(std::string_view bytes) {
+  std::vector<Problem> notes;
+  size_t more = 0;
+  auto note = [&](size_t line, std::string reason) {
+    if (notes.size() < kMaxTextChangeNotes)
+      notes.push_back({std::string(kDataFileName) + " line " + std::to_string(line + 1), std::move(reason)});
+    else
+      ++more;
+  };
+  std::string_view content = bytes;
+  if (content.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+    content.remove_prefix(kByteOrderMark.size());
+    note(0, "starts with a byte-order mark, which the save leaves out");
+  }
+  const std::vector<std::string_view> lines = text::split(content, "\n");
+  bool inside = false, characters = false, blockAfterCharacter = false, crlf = false;
+  size_t lastCharacter = 0;
+  // A character line must be followed by its "####" line; the save adds a missing one (and "$$$$").
+  auto closeCharacter = [&] {
+    if (characters && !blockAfterCharacter) note(lastCharacter, "has no #### and $$$$ lines after it; the save adds them");
+  };
+  for (size_t i = 0; i + 1 < lines.size(); ++i) {
+    std::string_view line = lines[i];
+    if (!line.empty() && line.back() == '\r') crlf = true, line.remove_suffix(1);
+    const bool open = text::contains(line, "####"), close = !open && text::contains(line, "$$$$");
+    if (open || close) {
+      if (line != (open ? "####" : "$$$$")) note(i, "holds other text beside its marker, which the save leaves out");
+      if (open && (!characters || inside || blockAfterCharacter))
+        note(i, "opens a layer block that belongs to no character line");
+      if (close && !inside) note(i, "closes a layer block that was not opened");
+      if (open && characters && !inside) blockAfterCharacter = true;
+      inside = open;
+      continue;
+    }
+    if (line.empty()) {
+      note(i, "is empty; the save leaves it out");
+      continue;
+    }
+    const std::vector<std::string_view> fields = text::split(line, ",");
+    const size_t wanted = inside ? 5 : 4;
+    if (inside && !characters) {
+      note(i, "is a layer line before any character; it is not read, and the save leaves it out");
+      continue;
+    }
+    // The line as the save writes the record it holds.
+    const ParsedProject one =
+        parseDataText(inside ? "x\n####\n" + std::string(line) + "\n" : std::string(line) + "\n");
+    if (one.list.empty() || (inside && one.list.characters.front().layers.empty())) {
+      note(i, "is not read as a record; the save leaves it out");  // a byte-order mark alone, say
+      continue;
+    }
+    const std::string written = inside ? layerLine(one.list.characters.front().layers.front())
+                                       : characterLine(one.list.characters.front());
+    if (!inside) {
+      closeCharacter();
+      characters = true, blockAfterCharacter = false, lastCharacter = i;
+    }
+    if (written == line) continue;
+    if (fields.size() > wanted)
+      note(i, "has " + std::to_string(fields.size()) + " fields; the save keeps the first " + std::to_string(wanted));
+    else if (fields.size() < wanted)
+      note(i, "has only " + std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
+                  "; the save writes the missing ones as 0");
+    else
+      note(i, "is written by the save as \"" + written + "\"");
+  }
+  closeCharacter();
+  if (inside) note(lines.size() > 1 ? lines.size() - 2 : 0, "leaves a layer block open at the end of the file");
+  if (!lines.back().empty()) note(lines.size() - 1, "has no line feed at its end, so it is not read; the save leaves it out");
+  if (crlf) notes.insert(notes.begin(), {kDataFileName, "ends its lines with CR LF; the save writes LF alone"});
+  if (more > 0) notes.push_back({kDataFileName, "and " + std::to_string(more) + " more lines that the save changes"});
+  return notes;
 }
 
 }  // namespace charstack

@@ -1,7 +1,10 @@
 // Reading a project folder: "data.txt" and each record's image from "img/".
 #include <cerrno>
+#include <optional>
 
 #include "model/names.hpp"
+#include "platform/project_lock.hpp"
+#include "project/journal.hpp"
 #include "platform/parallel.hpp"
 #include "platform/text.hpp"
 #include "project/project_io.hpp"
@@ -29,6 +32,13 @@ LoadResult loadProject(const ProjectFolder& folder) {
     result.dataFileWithoutRecords = true;
     result.problems.push_back({kDataFileName, "holds text but no record the editor can read; saving will not "
                                               "replace it unless you add records and confirm"});
+  } else if (buildDataText(result.list) != data.bytes) {
+    // Text the editor does not write back (notes, extra columns, CR LF): the first save keeps it.
+    result.dataFileForeign = true;
+    result.problems.push_back({kDataFileName, "holds text that the editor does not write back as it is (the lines "
+                                              "below); the first save keeps the old text as " +
+                                                  std::string(kDataFileName) + ".bak"});
+    for (Problem& note : describeTextChanges(data.bytes)) result.problems.push_back(std::move(note));
   }
 
   struct Job {
@@ -74,6 +84,21 @@ LoadResult loadProject(const ProjectFolder& folder) {
           {imagePath(job.fileName), job.problem + "; the record has no picture and the file is kept as it is"});
     }
   }
+  return result;
+}
+
+LoadResult openProject(const ProjectFolder& folder, bool tidy) {
+  // The saving lock: a save of another window is not read half done, nor its files taken away.
+  std::optional<SavingLock> lock;
+  if (tidy || folder.inspect(kJournalFileName).exists) lock.emplace(folder.path());
+  RecoveryReport recovery;
+  if (lock && lock->held()) recovery = recoverInterruptedSave(folder, tidy);
+  LoadResult result = loadProject(folder);
+  result.interruptedSaveCompleted = recovery.completed;
+  if (lock && !lock->held())
+    result.problems.insert(result.problems.begin(), {"", "another window was saving this project while it was "
+                                                         "opened; open it again to see the saved state"});
+  result.problems.insert(result.problems.begin(), recovery.problems.begin(), recovery.problems.end());
   return result;
 }
 

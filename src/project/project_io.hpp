@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <unordered_map>
 #include <set>
@@ -36,6 +37,11 @@ ParsedProject parseDataText(std::string_view bytes);
 
 // The text that saving writes for the list.
 std::string buildDataText(const CharacterList& list);
+// The lines of a "data.txt" text that a save of the records read from it would write otherwise or
+// leave out, and why ("data.txt line 3": "has 6 fields; the save keeps the first 5"): at most
+// kMaxTextChangeNotes of them and a last note that counts the rest.
+inline constexpr size_t kMaxTextChangeNotes = 20;
+std::vector<Problem> describeTextChanges(std::string_view bytes);
 
 struct LoadResult {
   CharacterList list;
@@ -49,23 +55,44 @@ struct LoadResult {
   bool dataFileUnreadable = false;
   // "data.txt" holds text but no record.
   bool dataFileWithoutRecords = false;
+  // "data.txt" holds text that a save of the same records would not write again (problems say which
+  // lines): the first save keeps the old text beside it.
+  bool dataFileForeign = false;
+  // An interrupted save was found and completed before the project was read.
+  bool interruptedSaveCompleted = false;
 };
 
 // Reads "data.txt" and every record's image from the project folder.
 LoadResult loadProject(const ProjectFolder& folder);
+// What every open does: finishes a save that was interrupted (see recoverInterruptedSave), then loads.
+// tidy also removes what a save interrupted before its commit point left (the editor's own opens do;
+// a read-only export does not).
+LoadResult openProject(const ProjectFolder& folder, bool tidy = true);
 
 struct SaveReport {
-  // Nothing at all was written because the model cannot be saved as it stands (a name that the
-  // format cannot hold, two records sharing an image file), or the user must confirm first.
+  // Nothing at all was written: the model cannot be saved as it stands (a name that the format cannot
+  // hold, two records sharing an image file), the user must confirm or allow something first, or a
+  // file could not be written (the project on disk is as it was).
   bool refused = false;
   // The save would replace a "data.txt" that held text but no record; SaveOptions can allow that.
   bool needsConfirmation = false;
+  // The new "data.txt" and pictures are in place.
   bool dataFileWritten = false;
-  // Where the old text of a replaced "data.txt" without records was kept; empty when none.
+  // Where the old text of a replaced "data.txt" was kept; empty when none.
   std::string backupFile;
-  // Files that another program changed since the editor read or wrote them, left as they are; a
-  // save with SaveOptions::overwriteChangedFiles replaces them.
+  // Files the save would replace that are not as the editor last read or wrote them (another program
+  // changed them, or put them where the editor had read none), as "img/Hero1" or "data.txt". Nothing
+  // was written; SaveOptions::replaceAnyway can allow them.
   std::vector<std::string> changedOnDisk;
+  // The project folder was moved, renamed or deleted since it was opened: nothing was written. Where
+  // it is now (empty when it is gone).
+  bool folderMoved = false;
+  std::filesystem::path folderNow;
+  // The save passed its commit point but could not finish: the next open of the project finishes it.
+  bool unfinished = false;
+  // Files under the names that records without a picture have taken: they are those records' pictures
+  // now ("img/Boss2"), as the next load would make them.
+  std::vector<std::string> picturesTaken;
   std::vector<Problem> problems;
   bool ok() const { return !refused && problems.empty(); }
 };
@@ -73,15 +100,28 @@ struct SaveReport {
 struct SaveOptions {
   // Replace a "data.txt" that held text but no record, keeping its old text beside it.
   bool replaceDataFileWithoutRecords = false;
-  // Replace (or delete) files that another program changed since the editor read or wrote them.
-  bool overwriteChangedFiles = false;
-  // Called now and then on the saving thread with the records done so far and their number.
+  // Files of SaveReport::changedOnDisk the user agreed to replace.
+  std::set<std::string> replaceAnyway;
+  // Called now and then on the saving thread with the pictures done so far and their number.
   std::function<void(size_t done, size_t total)> progress;
 };
 
-// Writes the model into the project folder: pending deletions first, then every record's image in
-// save order, then "data.txt". Updates savedName of each record and empties pendingDeletions.
+// Writes the model into the project folder as one transaction: every new picture and the new
+// "data.txt" are written under temporary names first; then a journal of the renames and removals is
+// made durable (the commit point) and carried out. Killed or failing at any moment, the folder holds
+// the old project or the new one. Updates savedName of each record, the editor's knowledge of the
+// files, and empties the pending deletions, only once the save is committed.
 SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFolder& folder,
                        const SaveOptions& options = {});
+
+struct RecoveryReport {
+  bool completed = false;  // an interrupted save was found and completed
+  int leftoversRemoved = 0;
+  std::vector<Problem> problems;
+};
+// Finishes a save that was interrupted after its commit point, and (when asked) removes the temporary
+// files of one interrupted before. Run it before reading a project, holding its saving lock
+// (ProjectLock).
+RecoveryReport recoverInterruptedSave(const ProjectFolder& folder, bool removeLeftovers = true);
 
 }  // namespace charstack

@@ -1,16 +1,27 @@
-// Writing a project folder: pending deletions first, then each record's image in save order, then
-// "data.txt", and last the files that "data.txt" no longer refers to. Every file is replaced
-// atomically, every failure is reported, and nothing the editor could not read is ever deleted,
-// replaced or emptied.
+// Writing a project folder as one transaction, in four steps:
+//   plan    decides, touching nothing, what each record's file must hold and which files are
+//           replaced or removed, and whether each may be: only files the editor read as pictures or
+//           wrote itself, unchanged since;
+//   stage   writes every new picture and the new "data.txt" under temporary names and flushes them;
+//           a failure removes what was staged and leaves every other file as it was;
+//   commit  looks at every file to be replaced once more, then writes the journal of the renames and
+//           removals (the commit point) and carries it out;
+//   settle  brings the editor's knowledge of the files up to date.
+// Whatever happens after the commit point, the next open finishes the journal (see journal.cpp).
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <map>
 #include <optional>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 
 #include "model/names.hpp"
 #include "platform/image.hpp"
 #include "platform/parallel.hpp"
+#include "platform/project_lock.hpp"
+#include "project/journal.hpp"
 #include "project/project_io.hpp"
 #include "project/records.hpp"
 
@@ -18,9 +29,43 @@ namespace charstack {
 
 namespace {
 
-// Checks that must pass before any file is touched.
-bool checkBeforeSaving(CharacterList& list, const std::vector<RecordRef>& records,
-                       const std::vector<std::string>& fileNames, SaveReport& report) {
+struct PlannedWrite {
+  size_t record;
+  std::string fileName;
+  unsigned mode;       // that of the file it replaces, or a new file's
+  std::string staged;  // the temporary file inside "img/", once written
+  FileStamp stamp;     // what the staged file looks like (a rename keeps it)
+};
+
+struct SavePlan {
+  std::vector<RecordRef> records;
+  std::vector<std::string> fileNames;  // each record's image file name
+  std::vector<PlannedWrite> writes;
+  std::vector<Journal::Removal> removals;
+  // Every file the save replaces ("img/Hero1", "data.txt") and what it looks like now (none: absent).
+  std::map<std::string, std::optional<FileStamp>> replaced;
+  std::unordered_set<std::string> present;  // the names in "img/"
+  bool writeData = false;
+  bool backUp = false;
+  std::filesystem::path dataTarget;  // where "data.txt" really is (a link's target)
+  std::string stagedData;
+  FileStamp stagedDataStamp;
+  std::string backupFile;
+};
+
+constexpr const char* kChangedText =
+    "was not replaced: another program changed it, or put it there, since the editor last read or wrote it";
+
+std::string notWrittenText(const std::string& reason) {
+  return "was not written: the file there " + reason +
+         ", and the editor does not replace what it could not read; move that file away or rename the record, "
+         "then save again";
+}
+
+// Checks that must pass before anything else: names the format can hold, one file per record.
+bool checkNames(const CharacterList& list, const SavePlan& plan, SaveReport& report) {
+  const std::vector<RecordRef>& records = plan.records;
+  const std::vector<std::string>& fileNames = plan.fileNames;
   bool ok = true;
   for (const RecordRef& r : records) {
     NameProblem problem = checkName(*r.name);
@@ -53,111 +98,303 @@ bool checkBeforeSaving(CharacterList& list, const std::vector<RecordRef>& record
   return ok && shared.empty();
 }
 
-// Decides, file by file, whether the save may replace or delete a file of "img/": only when nothing
-// is there, or a file that the editor read as a picture or wrote itself, or a regular file that reads
-// and decodes now. Whatever else is there is kept, and remembered as such.
-class ImageFolderGuard {
- public:
-  ImageFolderGuard(EditorState& state, const ProjectFolder& folder) : state_(state), folder_(folder) {
-    // Nothing has come into "img/" or left it since the last save when the folder looks as it did:
-    // the names listed then still hold.
-    const std::optional<FileStamp> now = folder.stamp(kImageFolder, true);
-    if (now && state.imageFolderStamp == now)
-      present_ = std::move(state.imageFolderNames);
-    else
-      present_ = folder.listFolder(kImageFolder);
-    state.imageFolderStamp.reset();
+// Whether "data.txt" is written, kept as a backup first, or the save must stop.
+bool planDataFile(const CharacterList& list, const EditorState& state, const ProjectFolder& folder,
+                  SavePlan& plan, const SaveOptions& options, SaveReport& report) {
+  const FileInfo info = folder.inspect(kDataFileName);
+  if (state.dataFileUnreadable || (info.exists && !info.regular)) {
+    report.problems.push_back({kDataFileName, "was not written: it " +
+                                                  (info.exists && !info.regular ? info.reason : "could not be read") +
+                                                  ", and the editor does not replace what it could not read; "
+                                                  "nothing was saved"});
+    return false;
   }
-  // Keeps the names for the next save, with what the folder looks like after this one.
-  ~ImageFolderGuard() {
-    if (!present_) return;
-    state_.imageFolderNames = std::move(*present_);
-    state_.imageFolderStamp = folder_.stamp(kImageFolder, true);
-  }
-  ImageFolderGuard(const ImageFolderGuard&) = delete;
-  ImageFolderGuard& operator=(const ImageFolderGuard&) = delete;
-
-  void added(const std::string& fileName) {
-    if (present_) present_->insert(fileName);
-  }
-  void removed(const std::string& fileName) {
-    if (present_) present_->erase(fileName);
-  }
-
-  // Whether something may stand under the name (a file listed when the save began).
-  bool mayExist(const std::string& fileName) const { return !present_ || present_->count(fileName) != 0; }
-  // Whether the folder listing showed the name.
-  bool listed(const std::string& fileName) const { return present_ && present_->count(fileName) != 0; }
-
-  // Whether another program has changed or replaced a file since the editor read or wrote it.
-  bool changedOnDisk(const std::string& fileName) const {
-    auto known = state_.knownImageFiles.find(fileName);
-    if (known == state_.knownImageFiles.end()) return false;
-    std::optional<FileStamp> now = folder_.stamp(imagePath(fileName));
-    return now && !(*now == known->second.stamp);
-  }
-
-  // Why the file must be left alone, phrased to follow "it"; none when the save may touch it.
-  std::optional<std::string> refusal(const std::string& fileName) {
-    if (state_.unreadableImageFiles.count(fileName)) return std::string("could not be read as a picture");
-    const std::string path = imagePath(fileName);
-    FileInfo info = folder_.inspect(path);
-    if (!info.exists) return std::nullopt;
-    if (!info.regular) return keep(fileName, info.reason);
-    if (state_.knownImageFiles.count(fileName)) return std::nullopt;
-    FileRead file = folder_.read(path);
-    if (file.outcome == FileRead::Outcome::Refused) return keep(fileName, file.reason);
-    if (file.read()) {
-      DecodedImage decoded = decodeImage(file.bytes);
-      if (!decoded.image) return keep(fileName, decoded.problem);
-      state_.knownImageFiles[fileName] = {nullptr, file.stamp};
+  plan.writeData = info.exists || !list.empty();  // an empty project without a data file stays without
+  if (state.dataFileWithoutRecords && info.exists) {
+    if (list.empty()) {
+      plan.writeData = false;  // it stays as it is: there is nothing to put in its place
+    } else if (!options.replaceDataFileWithoutRecords) {
+      report.problems.push_back({kDataFileName, "holds text but no record the editor can read; replacing it "
+                                                "needs your confirmation (its old text is kept beside it)"});
+      report.needsConfirmation = true;
+      return false;
+    } else {
+      plan.backUp = true;
     }
+  }
+  if (state.dataFileForeign && info.exists && plan.writeData) plan.backUp = true;
+  if (!plan.writeData) return true;
+  plan.dataTarget = dataFileTarget(folder);
+  // A data file that appeared since the load (none then) counts as changed too.
+  plan.replaced[kDataFileName] = state.dataFileStamp;
+  if (!(folder.stamp(kDataFileName) == state.dataFileStamp) && !options.replaceAnyway.count(kDataFileName))
+    report.changedOnDisk.push_back(kDataFileName);
+  return true;
+}
+
+// What the save may do with a file of "img/" it wants to replace: nothing stands there, or the file
+// the editor knows (its stamp goes into plan.replaced, its mode into mode); none, with a problem, when
+// the file is one the editor could not read. Anything else is asked about (report.changedOnDisk).
+std::optional<unsigned> mayReplace(const std::string& fileName, EditorState& state, const ProjectFolder& folder,
+                                   SavePlan& plan, const SaveOptions& options, SaveReport& report) {
+  const std::string path = imagePath(fileName);
+  const FileInfo info = plan.present.count(fileName) ? folder.inspect(path) : FileInfo{};
+  if (!info.exists) {
+    plan.replaced[path] = std::nullopt;
+    return newFileMode();
+  }
+  std::string unreadable = state.unreadableImageFiles.count(fileName) ? "could not be read as a picture" : "";
+  if (!info.regular) unreadable = info.reason;
+  if (!unreadable.empty()) {
+    state.unreadableImageFiles.insert(fileName);
+    report.problems.push_back({path, notWrittenText(unreadable)});
     return std::nullopt;
   }
+  plan.replaced[path] = info.stamp;
+  auto known = state.knownImageFiles.find(fileName);
+  if ((known == state.knownImageFiles.end() || !(info.stamp == known->second.stamp)) &&
+      !options.replaceAnyway.count(path))
+    report.changedOnDisk.push_back(path);
+  return info.mode;
+}
 
- private:
-  std::optional<std::string> keep(const std::string& fileName, std::string reason) {
-    state_.unreadableImageFiles.insert(fileName);
-    return reason;
+// Removes a file the new "data.txt" no longer refers to, when the editor knows it and it is unchanged.
+// A file the editor never read, or that another program changed, stays (Clean Up lists it).
+void planRemoval(const std::string& fileName, const EditorState& state, const ProjectFolder& folder,
+                 SavePlan& plan, std::unordered_set<std::string>& planned) {
+  if (!plan.present.count(fileName) || !planned.insert(fileName).second) return;
+  auto known = state.knownImageFiles.find(fileName);
+  if (known == state.knownImageFiles.end()) return;
+  std::optional<FileStamp> now = folder.stamp(imagePath(fileName));
+  if (now && *now == known->second.stamp) plan.removals.push_back({fileName, *now});
+}
+
+// Decides everything, touching no file. False when the save must not go on (report says why).
+bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, const SaveOptions& options,
+          SavePlan& plan, SaveReport& report) {
+  plan.records = recordsInSaveOrder(list);
+  plan.fileNames.resize(plan.records.size());
+  for (size_t i = 0; i < plan.records.size(); ++i)
+    plan.fileNames[i] = imageFileName(*plan.records[i].name, plan.records[i].number);
+  if (!checkNames(list, plan, report)) return false;
+  if (FolderWhereabouts where = folder.whereabouts(); where.moved) {
+    report.folderMoved = true;
+    report.folderNow = where.now;
+    report.problems.push_back({"", where.now.empty() ? "the project folder was deleted since it was opened; nothing "
+                                                       "was saved"
+                                                     : "the project folder was moved to " + where.now.string() +
+                                                           " since it was opened; nothing was saved"});
+    return false;
   }
+  if (!planDataFile(list, state, folder, plan, options, report)) return false;
 
-  EditorState& state_;
-  const ProjectFolder& folder_;
-  std::optional<std::unordered_set<std::string>> present_;
-};
+  // Nothing has come into "img/" or left it since the last save when the folder looks as it did.
+  const std::optional<FileStamp> folderStamp = folder.stamp(kImageFolder, true);
+  if (folderStamp && state.imageFolderStamp == folderStamp)
+    plan.present = std::move(state.imageFolderNames);
+  else
+    plan.present = folder.listFolder(kImageFolder).value_or(std::unordered_set<std::string>{});
+  state.imageFolderStamp.reset();
 
-constexpr const char* kChangedText =
-    "was not replaced: another program has changed it since the editor read or wrote it";
-
-std::string keptText(const std::string& reason) {
-  return "was kept: it " + reason + ", and the editor does not delete what it could not read";
+  // Removals planned; files that hold records' pictures after this save (written or kept).
+  std::unordered_set<std::string> planned, pictured;
+  const std::unordered_set<std::string> queued(state.pendingImageDeletions.begin(), state.pendingImageDeletions.end());
+  std::optional<std::unordered_set<std::string>> newNames;  // every record's file name, made when needed
+  auto isNewName = [&](const std::string& name) {
+    if (!newNames) newNames.emplace(plan.fileNames.begin(), plan.fileNames.end());
+    return newNames->count(name) != 0;
+  };
+  for (size_t i = 0; i < plan.records.size(); ++i) {
+    const RecordRef& r = plan.records[i];
+    const std::string& fileName = plan.fileNames[i];
+    if (!isSafeImageFileName(fileName)) {
+      report.problems.push_back(
+          {describeRecord(list, r), "its image was not saved: the name cannot be used as an image file name"});
+      continue;
+    }
+    const bool renamed = *r.savedName && **r.savedName != *r.name;
+    if (const ImageRef& image = *r.image) {
+      auto known = state.knownImageFiles.find(fileName);
+      const bool holdsIt = known != state.knownImageFiles.end() && known->second.image == image &&
+                           plan.present.count(fileName);
+      std::optional<unsigned> mode;
+      if (!holdsIt && (mode = mayReplace(fileName, state, folder, plan, options, report)))
+        plan.writes.push_back({i, fileName, *mode, {}, {}});
+      pictured.insert(fileName);
+    } else if (*r.savedName && !renamed) {
+      // A record without a picture has no file: its own old one goes.
+      planRemoval(fileName, state, folder, plan, planned);
+    } else if (plan.present.count(fileName) && !queued.count(fileName)) {
+      // A file under a name the record has just taken stays (unless a removal queued it): it is the
+      // record's picture, as the next load would make it, and the editor shows it from now on.
+      FileRead file = folder.read(imagePath(fileName));
+      DecodedImage decoded = file.read() ? decodeImage(file.bytes) : DecodedImage{};
+      if (decoded.image) {
+        *r.image = decoded.image;
+        state.knownImageFiles[fileName] = {decoded.image, file.stamp};
+        report.picturesTaken.push_back(imagePath(fileName));
+      } else if (file.outcome != FileRead::Outcome::Missing) {
+        state.unreadableImageFiles.insert(fileName);
+      }
+    }
+    if (renamed) {
+      std::string old = imageFileName(**r.savedName, r.number);
+      if (!isNewName(old)) planRemoval(old, state, folder, plan, planned);
+    }
+  }
+  for (const std::string& name : state.pendingImageDeletions) {
+    if (!isSafeImageFileName(name))
+      report.problems.push_back({imagePath(name), "was not deleted: the name is not a plain file name"});
+    else if (!pictured.count(name))
+      planRemoval(name, state, folder, plan, planned);
+  }
+  if (!report.changedOnDisk.empty()) {
+    for (const std::string& path : report.changedOnDisk) report.problems.push_back({path, kChangedText});
+    return false;
+  }
+  return true;
 }
 
-std::string notWrittenText(const std::string& reason) {
-  return "was not written: the file there " + reason +
-         ", and the editor does not replace what it could not read; move that file away or rename the record, "
-         "then save again";
-}
-
-// Keeps the text of a "data.txt" that is about to be replaced under a new name beside it:
-// "data.txt.bak", or "data.txt.bak2" and on when that is taken. The name, or none on failure.
-std::optional<std::string> backUpDataFile(const ProjectFolder& folder, SaveReport& report) {
+// Keeps the text of the "data.txt" about to be replaced under a new name beside it: "data.txt.bak",
+// or "data.txt.bak2" and on when that is taken.
+bool backUpDataFile(const ProjectFolder& folder, SavePlan& plan, SaveReport& report) {
   FileRead old = folder.read(kDataFileName);
-  if (old.outcome == FileRead::Outcome::Missing) return std::string();
   if (!old.read()) {
-    report.problems.push_back({kDataFileName, "was not replaced: it " + old.reason});
-    return std::nullopt;
+    report.problems.push_back({kDataFileName, "was not replaced: it " + (old.reason.empty() ? "is gone" : old.reason)});
+    return false;
   }
   for (int n = 1; n < 1000; ++n) {
     std::string name = std::string(kDataFileName) + ".bak" + (n == 1 ? "" : std::to_string(n));
     Status s = folder.writeNewFile(name, old.bytes);
-    if (s.ok()) return name;
+    if (s.ok()) return plan.backupFile = name, true;
     if (folder.inspect(name).exists) continue;  // taken: try the next name
     report.problems.push_back({name, "could not be written: " + s.error + "; " + kDataFileName + " was not replaced"});
-    return std::nullopt;
+    return false;
   }
   report.problems.push_back({kDataFileName, "was not replaced: no free name for a copy of its old text"});
-  return std::nullopt;
+  return false;
+}
+
+// Removes every staged file (and a backup made for this save).
+void discard(const ProjectFolder& folder, const SavePlan& plan) {
+  FileOps& ops = folder.ops();
+  for (const PlannedWrite& w : plan.writes)
+    if (!w.staged.empty()) ops.remove(folder.resolve(imagePath(w.staged)));
+  if (!plan.stagedData.empty()) ops.remove(plan.stagedData);
+  if (!plan.backupFile.empty()) ops.remove(folder.resolve(plan.backupFile));
+}
+
+// Writes every new picture and "data.txt" under temporary names, flushed to the disk.
+bool stage(const CharacterList& list, const ProjectFolder& folder, SavePlan& plan, const SaveOptions& options,
+           SaveReport& report) {
+  FileOps& ops = folder.ops();
+  const size_t known = report.problems.size();  // problems of the plan that do not stop the save
+  auto fine = [&] { return report.problems.size() == known; };
+  if (!plan.writes.empty()) {
+    if (Status s = folder.createFolder(kImageFolder); !s.ok()) {
+      report.problems.push_back({std::string(kImageFolder) + "/", "could not be created: " + s.error});
+      return false;
+    }
+  }
+  // Encoding and writing are spread over the cores. Many files are made durable together, with one
+  // flush of the file system, rather than one by one. Progress is told on the calling thread only.
+  const bool many = plan.writes.size() > 1;
+  std::vector<std::string> errors(plan.writes.size());
+  std::atomic<size_t> done{0};
+  const std::thread::id caller = std::this_thread::get_id();
+  parallelFor(
+      plan.writes.size(),
+      [&](size_t j) {
+        PlannedWrite& w = plan.writes[j];
+        const ImageRef& image = *plan.records[w.record].image;
+        std::optional<std::string> png = encodePng(*image);
+        if (!png) {
+          errors[j] = "could not be encoded as PNG";
+        } else {
+          const std::string staged = temporaryFileName();
+          Status s = ops.createFile(folder.resolve(imagePath(staged)), *png, w.mode, &w.stamp, !many);
+          if (s.ok()) w.staged = staged;
+          else errors[j] = "could not be written: " + s.error;
+        }
+        ++done;
+        if (options.progress && std::this_thread::get_id() == caller) options.progress(done, plan.writes.size());
+      });
+  for (size_t j = 0; j < errors.size(); ++j)
+    if (!errors[j].empty()) report.problems.push_back({imagePath(plan.writes[j].fileName), errors[j]});
+
+  if (fine() && plan.writeData) {
+    const std::string staged = (plan.dataTarget.parent_path() / temporaryFileName()).string();
+    if (Status s = ops.createFile(staged, buildDataText(list), modeFor(plan.dataTarget), &plan.stagedDataStamp); s.ok())
+      plan.stagedData = staged;
+    else
+      report.problems.push_back({kDataFileName, "could not be written: " + s.error});
+  }
+  if (fine() && plan.backUp) backUpDataFile(folder, plan, report);
+  // The staged files and their names are durable before the journal names them.
+  if (fine() && !plan.writes.empty())
+    if (Status s = many ? ops.syncFileSystem(folder.resolve(kImageFolder)) : folder.syncFolder(kImageFolder); !s.ok())
+      report.problems.push_back({std::string(kImageFolder) + "/", "could not be synced: " + s.error});
+  if (fine() && plan.writeData)
+    if (Status s = ops.syncFolder(plan.dataTarget.parent_path()); !s.ok())
+      report.problems.push_back({kDataFileName, "could not be synced: " + s.error});
+  if (fine()) return true;
+  discard(folder, plan);
+  return false;
+}
+
+// Looks at every file to be replaced once more, then commits and carries out the renames and
+// removals. False when nothing was changed.
+bool commit(const ProjectFolder& folder, SavePlan& plan, const SaveOptions& options, SaveReport& report) {
+  for (const auto& [path, expected] : plan.replaced) {
+    const std::optional<FileStamp> now = folder.stamp(path);
+    if (!(now == expected) && !options.replaceAnyway.count(path)) report.changedOnDisk.push_back(path);
+  }
+  const size_t known = report.problems.size();
+  if (folder.whereabouts().moved) report.problems.push_back({"", "the project folder was moved while it was saved"});
+  for (const std::string& path : report.changedOnDisk) report.problems.push_back({path, kChangedText});
+  if (report.problems.size() != known) return false;
+
+  Journal journal;
+  for (const PlannedWrite& w : plan.writes) journal.renames.push_back({w.staged, w.fileName});
+  journal.stagedData = plan.stagedData;
+  journal.removals = plan.removals;
+  if (journal.renames.empty() && journal.removals.empty()) {
+    // A single rename is atomic by itself.
+    if (!plan.stagedData.empty()) {
+      if (Status s = folder.ops().rename(plan.stagedData, plan.dataTarget); !s.ok()) {
+        report.problems.push_back({kDataFileName, "could not be replaced: " + s.error});
+        return false;
+      }
+      folder.ops().syncFolder(plan.dataTarget.parent_path());
+    }
+    return true;
+  }
+  if (!writeJournal(folder, journal, report.problems)) return false;
+  if (!applyJournal(folder, journal, report.problems)) report.unfinished = true;
+  return true;
+}
+
+// The editor's knowledge after a committed save: which files hold which pictures, the records' saved
+// names, the folder's names.
+void settle(EditorState& state, const ProjectFolder& folder, SavePlan& plan, SaveReport& report) {
+  for (const PlannedWrite& w : plan.writes) {
+    state.knownImageFiles[w.fileName] = {*plan.records[w.record].image, w.stamp};
+    plan.present.insert(w.fileName);
+  }
+  for (const Journal::Removal& r : plan.removals) {
+    state.knownImageFiles.erase(r.fileName);
+    plan.present.erase(r.fileName);
+  }
+  for (const RecordRef& r : plan.records) *r.savedName = *r.name;
+  state.pendingImageDeletions = {};
+  if (plan.writeData) {
+    report.dataFileWritten = true;
+    state.dataFileStamp = plan.stagedDataStamp;
+    state.dataFileWithoutRecords = state.dataFileForeign = false;
+  }
+  report.backupFile = plan.backupFile;
+  state.imageFolderNames = std::move(plan.present);
+  state.imageFolderStamp = folder.stamp(kImageFolder, true);
 }
 
 }  // namespace
@@ -165,212 +402,34 @@ std::optional<std::string> backUpDataFile(const ProjectFolder& folder, SaveRepor
 SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFolder& folder,
                        const SaveOptions& options) {
   SaveReport report;
-  std::vector<RecordRef> records = recordsInSaveOrder(list);
-  std::vector<std::string> fileNames(records.size());
-  for (size_t i = 0; i < records.size(); ++i) fileNames[i] = imageFileName(*records[i].name, records[i].number);
-  if (!checkBeforeSaving(list, records, fileNames, report)) {
-    report.refused = true;
+  report.refused = true;
+  // One save at a time, and none while another window finishes one.
+  SavingLock lock(folder.path());
+  if (!lock.held()) {
+    report.problems.push_back({"", "another window is saving this project; try again in a moment"});
     return report;
   }
-
-  // Whether "data.txt" may be written, decided before anything is touched.
-  const FileInfo dataInfo = folder.inspect(kDataFileName);
-  bool writeData = dataInfo.exists || !list.empty();  // an empty project without a data file stays without
-  bool backUp = false;
-  if (state.dataFileUnreadable || (dataInfo.exists && !dataInfo.regular)) {
-    report.problems.push_back(
-        {kDataFileName, "was not written: it " + (dataInfo.exists && !dataInfo.regular ? dataInfo.reason
-                                                                                       : std::string("could not be read")) +
-                            ", and the editor does not replace what it could not read"});
-    writeData = false;
-  } else if (writeData && !options.overwriteChangedFiles &&
-             state.dataFileStamp && dataInfo.exists && !(folder.stamp(kDataFileName) == state.dataFileStamp)) {
-    report.problems.push_back({kDataFileName, kChangedText});
-    report.changedOnDisk.push_back(kDataFileName);
-    writeData = false;
-  } else if (state.dataFileWithoutRecords && dataInfo.exists) {
-    if (list.empty()) {
-      report.problems.push_back({kDataFileName, "was left as it is: it holds text but no record the editor can read"});
-      writeData = false;
-    } else if (!options.replaceDataFileWithoutRecords) {
-      report.problems.push_back({kDataFileName, "holds text but no record the editor can read; replacing it "
-                                                "needs your confirmation (its old text is kept beside it)"});
-      report.needsConfirmation = true;
-      report.refused = true;
+  // A save that could not finish is finished first: its journal must not be written over.
+  if (folder.inspect(kJournalFileName).exists) {
+    RecoveryReport recovered = recoverInterruptedSave(folder);
+    if (!recovered.completed) {
+      report.problems = std::move(recovered.problems);
       return report;
-    } else {
-      backUp = true;
     }
   }
-
-  if (Status s = folder.createFolder(kImageFolder); !s.ok())
-    report.problems.push_back({std::string(kImageFolder) + "/", "could not be created: " + s.error});
-  ImageFolderGuard guard(state, folder);
-
-  for (const std::string& name : state.pendingImageDeletions) {
-    if (!isSafeImageFileName(name)) {
-      report.problems.push_back({imagePath(name), "was not deleted: the name is not a plain file name"});
-    } else if (!guard.mayExist(name)) {
-      continue;
-    } else if (std::optional<std::string> refusal = guard.refusal(name)) {
-      report.problems.push_back({imagePath(name), keptText(*refusal)});
-    } else if (!options.overwriteChangedFiles && guard.changedOnDisk(name)) {
-      report.problems.push_back({imagePath(name), "was not deleted: another program has changed it since the editor "
-                                                  "read or wrote it"});
-      report.changedOnDisk.push_back(imagePath(name));
-    } else if (Status s = folder.removeFile(imagePath(name)); !s.ok()) {
-      report.problems.push_back({imagePath(name), "could not be deleted: " + s.error});
-    } else {
-      state.knownImageFiles.erase(name);
-      guard.removed(name);
-    }
+  SavePlan saving;
+  if (!plan(list, state, folder, options, saving, report) || !stage(list, folder, saving, options, report)) {
+    state.imageFolderNames = std::move(saving.present);
+    return report;
   }
-  state.pendingImageDeletions = {};
-
-  // Records with a picture go through the writing pipeline, unless their file already holds that very
-  // picture; the others only have files to remove.
-  std::vector<size_t> withPicture, unchanged;
-  for (size_t i = 0; i < records.size(); ++i) {
-    if (!*records[i].image || !isSafeImageFileName(fileNames[i])) continue;
-    auto known = state.knownImageFiles.find(fileNames[i]);
-    const bool same = known != state.knownImageFiles.end() && known->second.image == *records[i].image &&
-                      guard.listed(fileNames[i]);
-    (same ? unchanged : withPicture).push_back(i);
+  if (!commit(folder, saving, options, report)) {
+    discard(folder, saving);
+    return report;
   }
-
-  // Encode every image first, on all cores (indexed like withPicture).
-  std::vector<std::optional<std::string>> encoded(withPicture.size());
-  parallelFor(withPicture.size(), [&](size_t j) { encoded[j] = encodePng(**records[withPicture[j]].image); });
-
-  // Files this save writes; an old file of another record is never removed when one of them has its name.
-
-  size_t done = 0;
-  auto advance = [&] {
-    if (options.progress) options.progress(++done, records.size());
-  };
-
-  bool committed = false;
-  std::vector<std::string> stale;  // files to remove once "data.txt" no longer refers to them
-  std::vector<size_t> renamed;     // records whose savedName changes then
-  // After a record's own file is settled: its file under an old name goes once "data.txt" is written.
-  auto settleName = [&](size_t i) {
-    const RecordRef& r = records[i];
-    if (!*r.savedName || **r.savedName == *r.name) {
-      *r.savedName = *r.name;
-      return;
-    }
-    // The file under the old name is still what the "data.txt" on disk refers to.
-    std::string oldFile = imageFileName(**r.savedName, r.number);
-    if (oldFile != fileNames[i]) {
-      if (guard.mayExist(oldFile)) stale.push_back(std::move(oldFile));
-      renamed.push_back(i);
-      return;
-    }
-    *r.savedName = *r.name;
-  };
-
-  // The files are put in place one by one in save order. Their temporary files are written and
-  // fsynced a few files ahead on several threads: a file's fsync waits for the disk, not for a core.
-  std::vector<ProjectFolder::PreparedWrite> prepared(withPicture.size());
-  auto prepare = [&](size_t j) {
-    if (!encoded[j]) return;
-    prepared[j] = folder.prepareWrite(imagePath(fileNames[withPicture[j]]), *encoded[j]);
-    encoded[j]->clear();
-    encoded[j]->shrink_to_fit();
-  };
-  auto put = [&](size_t j) {
-    const size_t i = withPicture[j];
-    const std::string& fileName = fileNames[i];
-    advance();
-    if (!encoded[j]) {
-      report.problems.push_back({imagePath(fileName), "could not be encoded as PNG; the old file is kept"});
-      return;
-    }
-    if (std::optional<std::string> refusal = guard.refusal(fileName)) {
-      prepared[j] = {};
-      report.problems.push_back({imagePath(fileName), notWrittenText(*refusal)});
-      return;
-    }
-    if (!options.overwriteChangedFiles && guard.changedOnDisk(fileName)) {
-      prepared[j] = {};
-      report.problems.push_back({imagePath(fileName), kChangedText});
-      report.changedOnDisk.push_back(imagePath(fileName));
-      return;
-    }
-    if (Status s = folder.commitWrite(prepared[j]); !s.ok()) {
-      report.problems.push_back({imagePath(fileName), "could not be written: " + s.error});
-      return;
-    }
-    committed = true;
-    guard.added(fileName);
-    state.knownImageFiles[fileName] = {*records[i].image, folder.stamp(imagePath(fileName)).value_or(FileStamp{})};
-    settleName(i);
-  };
-  constexpr size_t kWriteThreads = 4, kWriteAhead = 4;
-  orderedPipeline(withPicture.size(), kWriteThreads, kWriteAhead, prepare, put);
-
-  for (size_t i : unchanged) {
-    advance();
-    settleName(i);
-  }
-  for (size_t i = 0; i < records.size(); ++i) {
-    const RecordRef& r = records[i];
-    if (*r.image && isSafeImageFileName(fileNames[i])) continue;  // written or kept above
-    advance();
-    if (!isSafeImageFileName(fileNames[i])) {
-      report.problems.push_back({describeRecord(list, r), "its image was not saved: the name cannot be used as "
-                                                          "an image file name"});
-      continue;
-    }
-    // A record without a picture has no file: a stale one under its name would be taken as its
-    // image at the next start.
-    if (guard.mayExist(fileNames[i])) stale.push_back(fileNames[i]);
-    settleName(i);
-  }
-
-  // One fsync of "img/" makes all the renames durable, before "data.txt" refers to the files.
-  if (committed) {
-    if (Status s = folder.syncFolder(kImageFolder); !s.ok())
-      report.problems.push_back({std::string(kImageFolder) + "/", "could not be written: " + s.error});
-  }
-
-  if (!writeData) return report;  // nothing refers to the new names yet: the old files stay
-  if (backUp) {
-    std::optional<std::string> backup = backUpDataFile(folder, report);
-    if (!backup) return report;
-    report.backupFile = *backup;
-  }
-  if (Status s = folder.writeFileAtomically(kDataFileName, buildDataText(list)); !s.ok()) {
-    report.problems.push_back({kDataFileName, "could not be written: " + s.error});
-    return report;  // the old files stay for the old "data.txt"
-  }
-  report.dataFileWritten = true;
-  state.dataFileWithoutRecords = false;
-  state.dataFileStamp = folder.stamp(kDataFileName);
-
-  std::unordered_set<std::string> written;
-  if (!stale.empty()) {
-    for (size_t j = 0; j < withPicture.size(); ++j)
-      if (encoded[j]) written.insert(fileNames[withPicture[j]]);
-    for (size_t i : unchanged) written.insert(fileNames[i]);
-  }
-  for (const std::string& fileName : stale) {
-    if (written.count(fileName)) continue;
-    // A file known to be unreadable since the load was reported then; it simply stays.
-    const bool known = state.unreadableImageFiles.count(fileName) != 0;
-    if (std::optional<std::string> refusal = guard.refusal(fileName)) {
-      if (!known) report.problems.push_back({imagePath(fileName), keptText(*refusal)});
-      continue;
-    }
-    if (!options.overwriteChangedFiles && guard.changedOnDisk(fileName)) continue;  // another program's now
-    if (Status s = folder.removeFile(imagePath(fileName)); !s.ok()) {
-      report.problems.push_back({imagePath(fileName), "could not be deleted: " + s.error});
-    } else {
-      state.knownImageFiles.erase(fileName);
-      guard.removed(fileName);
-    }
-  }
-  for (size_t i : renamed) *records[i].savedName = *records[i].name;
+  report.refused = false;
+  settle(state, folder, saving, report);
+  if (report.unfinished)
+    report.problems.push_back({"", "the save could not be finished; the next time the project is opened, it is"});
   return report;
 }
 

@@ -3,10 +3,22 @@
 #include <algorithm>
 
 #include "platform/parallel.hpp"
+#include "project/journal.hpp"
 #include "project/project_io.hpp"
 #include "project/records.hpp"
 
 namespace charstack {
+
+std::string whyUnusedImagesCannotBeTold(const CharacterList& list, const ProjectFolder& folder) {
+  if (folder.inspect(kJournalFileName).exists) return "a save of this project is not finished yet";
+  FileRead data = folder.read(kDataFileName);
+  if (data.outcome == FileRead::Outcome::Refused) return std::string(kDataFileName) + " " + data.reason;
+  const CharacterList onDisk = data.read() ? parseDataText(data.bytes).list : CharacterList{};
+  if (buildDataText(onDisk) != buildDataText(list))
+    return std::string(kDataFileName) + " on disk holds other records than the editor: save the project, or "
+                                        "open it again, first";
+  return {};
+}
 
 std::optional<std::vector<UnusedImageFile>> listUnusedImageFiles(const CharacterList& list,
                                                                  const ProjectFolder& folder) {
@@ -18,7 +30,7 @@ std::optional<std::vector<UnusedImageFile>> listUnusedImageFiles(const Character
     present->erase(imageFileName(r.name, number));
   });
   for (const std::string& name : *present)
-    if (!isLeftoverTemporaryName(name)) unused.push_back({name, nullptr, {}});
+    if (!isTemporaryFileName(name)) unused.push_back({name, nullptr, {}});
   std::sort(unused.begin(), unused.end(),
             [](const UnusedImageFile& a, const UnusedImageFile& b) { return a.fileName < b.fileName; });
 

@@ -55,6 +55,7 @@ struct TestWindow : MainWindow {
   QStringList failures;
   void showSaveFailure(const QString& text) override { failures << text; }
   CloseChoice askAboutUnsavedChanges() override { return ++questions, answer; }
+  ProjectInUseChoice askAboutProjectInUse(const std::filesystem::path&) override { return ProjectInUseChoice::OpenAnyway; }
 };
 
 using Selection = std::pair<int64_t, int>;  // the selected row and the highlighted one
@@ -233,7 +234,7 @@ TEST_F(Window, FailedSaveIsShownAndClosingAsksAboutUnsavedWork) {
   EXPECT_FALSE(w->close());
   EXPECT_EQ(w->questions, 2);
   ASSERT_EQ(w->failures.size(), 1);
-  EXPECT_TRUE(w->failures.front().contains("img") && w->status().startsWith("Save failed"));
+  EXPECT_TRUE(w->failures.front().contains("img") && w->status().startsWith("Not saved"));
   std::filesystem::remove(folder.path() / "img");
   QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier);
   EXPECT_NE(folder.read("data.txt").find("新キャラ"), std::string::npos);

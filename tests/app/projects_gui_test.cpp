@@ -25,6 +25,7 @@ class TestWindow : public MainWindow {
  protected:
   CloseChoice askAboutUnsavedChanges() override { return answer; }
   void showMessage(const QString&, const QString&, bool) override {}
+  ProjectInUseChoice askAboutProjectInUse(const std::filesystem::path&) override { return ProjectInUseChoice::OpenAnyway; }
 };
 
 struct Projects : ::testing::Test {

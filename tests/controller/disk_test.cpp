@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "controller/init_layer.hpp"
+#include "controller/saving.hpp"
 #include "support/fakes.hpp"
 
 namespace charstack {
@@ -79,9 +80,72 @@ TEST_F(Disk, AChangeOnBothSidesIsTheUsersChoiceAndSavesNeverReplaceChangedFilesU
   EXPECT_EQ(saved.changedOnDisk, std::vector<std::string>{"img/Hero1"});
   EXPECT_EQ(dir.read("img/Hero1"), testPng(4, 4, 10));
   SaveOptions overwrite;
-  overwrite.overwriteChangedFiles = true;
+  overwrite.replaceAnyway = {"img/Hero1"};
   EXPECT_TRUE(controller->saveData(overwrite).ok());
   EXPECT_TRUE(loadProject(controller->folder()).list.characters[0].image->samePixels(*testImage(4, 4, 9)));
+}
+
+// A record renamed before its file exists: the file a paint program writes under the new name comes
+// in, at once or after the editor noted its absence.
+TEST_F(Disk, AFileWrittenUnderANewNameComesInAsItsRecordsPicture) {
+  for (const bool lookedBefore : {false, true}) {
+    controller->setPicture(Table::Layers, nullptr);
+    controller->editCell(Table::Layers, 0, Field::Name, lookedBefore ? "Eye" : "Ear");
+    controller->EventLoop();
+    if (lookedBefore) {
+      EXPECT_TRUE(look().empty());
+    }
+    dir.write(lookedBefore ? "img/Eye2" : "img/Ear2", testPng(4, 4, 5 + lookedBefore));
+    std::vector<DiskChange> changes = look();
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].kind, DiskChange::Kind::PictureTaken);
+    EXPECT_TRUE(list.characters[0].layers[0].image->samePixels(*testImage(4, 4, 5 + lookedBefore)));
+  }
+  EXPECT_TRUE(controller->saveData().ok());
+  EXPECT_EQ(dir.read("img/Eye2"), testPng(4, 4, 6));
+}
+
+// Two windows on one project: the second knows it is not the owner, and its save never replaces
+// what the first one saved in the meantime.
+TEST_F(Disk, ASecondWindowNeverSavesOverTheFirstOnesPictures) {
+  CharacterList otherList;
+  EditorState otherState;
+  InitLayer other(otherList, otherState, ProjectFolder(dir.path()), timers);
+  EXPECT_EQ(controller->ownership(), ProjectLock::Ownership::Owned);
+  EXPECT_EQ(other.ownership(), ProjectLock::Ownership::OwnedByAnother);
+  for (auto [window, seed] : {std::pair{controller.get(), 7u}, {&other, 8u}}) {
+    window->state().selectedCharacterRow = 0, window->state().selectedLayerRow = -1;
+    window->insertLayers({layer("新規レイヤー", 150, testImage(4, 4, seed))});
+  }
+  ASSERT_TRUE(controller->saveData().ok());
+  const SaveReport second = other.saveData();
+  EXPECT_FALSE(second.ok());
+  EXPECT_EQ(second.changedOnDisk, (std::vector<std::string>{"data.txt", "img/新規レイヤー3"}));
+  EXPECT_EQ(dir.read("img/新規レイヤー3"), testPng(4, 4, 7));
+}
+
+// The project folder renamed while open: the save writes nothing at the old place, and with the
+// user's word, saves at the new one.
+TEST_F(Disk, AMovedFolderIsSavedWhereItIsNowOnlyWhenTheUserSaysSo) {
+  struct Answers : SaveQuestions {
+    bool yes = false;
+    bool replaceDataFileWithoutRecords() override { return false; }
+    bool replaceChangedFiles(const std::vector<std::string>&) override { return false; }
+    bool saveIntoMovedFolder(const std::filesystem::path&) override { return yes; }
+  } answers;
+  const std::filesystem::path moved = dir.path().string() + "-moved";
+  std::filesystem::rename(dir.path(), moved);
+  list.characters[0].value = 7;
+  for (const bool yes : {false, true}) {
+    answers.yes = yes;
+    SaveReport report = saveAsking(*controller, answers);
+    EXPECT_EQ(report.ok(), yes);
+    EXPECT_EQ(report.folderMoved, !yes);
+    EXPECT_FALSE(std::filesystem::exists(dir.path()));
+  }
+  EXPECT_EQ(controller->folder().path(), moved);
+  EXPECT_EQ(ProjectFolder(moved).readFile("data.txt").value_or("").substr(0, 12), "Hero,7, 0, 0");
+  std::filesystem::rename(moved, dir.path());
 }
 
 }  // namespace

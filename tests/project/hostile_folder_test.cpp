@@ -1,7 +1,6 @@
 // Hand-made and hostile project folders: whatever stands where the editor looks, loading never
 // blocks, and nothing the editor could not read is deleted, replaced or emptied.
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -216,20 +215,21 @@ TEST(HostileFolder, NamesKeepTheirBytesAndAByteOrderMarkIsSkipped) {
 
 TEST(HostileFolder, AStartRemovesOnlyItsOwnLeftoverTemporaryFiles) {
   TempFolder dir;
-  dir.write("data.txt", "");
-  const std::vector<std::string> leftovers = {".data.txt.tmp-a1B2c3", "img/.Hero1.tmp-ZZ9x0q", "img/.cs-tmp-000000"};
-  const std::vector<std::string> others = {".data.txt.tmp-abc", "img/.Hero1.tmp-abc!ef", "img/Hero1.tmp-abcdef",
-                                           ".notes.tmp-abcdef/x", "img/.held.tmp-abcdef"};
+  // A record whose file looks like another program's temporary file keeps it.
+  dir.write("data.txt", ".x.tmp-abcde,1, 0, 0\n####\n$$$$\n");
+  dir.write("img/.x.tmp-abcde1", testPng(3, 3, 1));
+  const std::vector<std::string> leftovers = {".charstack-a1B2c3d4e5.tmp", "img/.charstack-ZZ9x0qWERT.tmp"};
+  const std::vector<std::string> others = {".data.txt.tmp-a1B2c3", "img/.charstack-short.tmp",
+                                           "img/.charstack-a1B2c3d4e5.tmp.x", ".charstack-0123456789.tmp/x"};
   for (const std::string& f : leftovers) dir.write(f, "x");
   for (const std::string& f : others) dir.write(f, "mine");
-  std::filesystem::create_symlink("data.txt", path(dir, ".link.tmp-abcdef"));
-  const int held = ::open(path(dir, "img/.held.tmp-abcdef").c_str(), O_RDONLY);  // a save still writing it
-  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  std::filesystem::create_symlink("data.txt", path(dir, ".charstack-linklinkli.tmp"));
   Editor e(dir);
-  ::close(held);
   for (const std::string& f : leftovers) EXPECT_EQ(entry(dir, f), "absent") << f;
   for (const std::string& f : others) EXPECT_EQ(dir.read(f), "mine") << f;
-  EXPECT_EQ(entry(dir, ".link.tmp-abcdef"), "link to data.txt");
+  EXPECT_EQ(entry(dir, ".charstack-linklinkli.tmp"), "link to data.txt");
+  EXPECT_EQ(dir.read("img/.x.tmp-abcde1"), testPng(3, 3, 1));
+  EXPECT_TRUE(e.list.characters.at(0).image);
 }
 
 // A PNG that only claims its size: the header of a width x height picture, one byte of pixel data.

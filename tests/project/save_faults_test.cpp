@@ -1,28 +1,27 @@
-// Saving when the disk refuses or the saver is killed. A full file system, a read-only project folder
-// or "img/": every failure is reported with its file and the system's reason, nothing is reported as
-// written that was not, and the files not replaced keep their bytes.
-//
-// Permissions do not stop root, so the faults are real file systems: each test runs in a child
-// process with its own mount table (and user namespace when not root), where it mounts a tiny tmpfs
-// or a read-only bind mount over its temporary folder. Without mount namespaces the tests skip.
+// Saving when the disk refuses or the saver dies: stopped after any file operation, or with any one
+// of them failing, a save leaves the project exactly as it was or exactly as saved, once the next
+// open has finished what a committed save left. Real full and read-only file systems report their
+// reasons and keep every byte; a real process killed at random moments of a big save loses nothing.
 #include <fcntl.h>
-#include <poll.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <random>
 #include <thread>
 
+#include "project/journal.hpp"
 #include "project/project_io.hpp"
+#include "project/records.hpp"
 #include "support/fakes.hpp"
 
 namespace charstack {
@@ -32,6 +31,165 @@ using testing::character;
 using testing::filesOf;
 using testing::layer;
 using testing::testImage;
+using Files = std::map<std::string, std::string>;
+
+// Stops the save after a number of file operations, as a kill would (the later ones change nothing),
+// or fails one of them as a full disk does.
+struct FaultyOps : FileOps {
+  int stopAfter = INT_MAX;
+  int failAt = 0;
+  std::atomic<int> count{0};
+  bool skip(Status& result) {
+    const int n = ++count;
+    if (n > stopAfter) return result = Status::success(), true;
+    if (n == failAt) return result = Status::failure("No space left on device"), true;
+    return false;
+  }
+  Status createFile(const std::filesystem::path& p, std::string_view d, unsigned m, FileStamp* s, bool f) override {
+    Status r;
+    return skip(r) ? r : FileOps::createFile(p, d, m, s, f);
+  }
+  Status syncFileSystem(const std::filesystem::path& p) override {
+    Status r;
+    return skip(r) ? r : FileOps::syncFileSystem(p);
+  }
+  Status rename(const std::filesystem::path& a, const std::filesystem::path& b) override {
+    Status r;
+    return skip(r) ? r : FileOps::rename(a, b);
+  }
+  Status link(const std::filesystem::path& a, const std::filesystem::path& b) override {
+    Status r;
+    return skip(r) ? r : FileOps::link(a, b);
+  }
+  Status remove(const std::filesystem::path& p) override {
+    Status r;
+    return skip(r) ? r : FileOps::remove(p);
+  }
+  Status syncFolder(const std::filesystem::path& p) override {
+    Status r;
+    return skip(r) ? r : FileOps::syncFolder(p);
+  }
+  Status createFolder(const std::filesystem::path& p) override {
+    Status r;
+    return skip(r) ? r : FileOps::createFolder(p);
+  }
+};
+
+// The image files a removal queues: the record's own, and its layers' when it is a character.
+void queueRemoval(CharacterList& list, EditorState& state, size_t row) {
+  forEachRecord(list, [&](const auto& r, int64_t number, int64_t k, int64_t) {
+    if (size_t(k) == row) state.pendingImageDeletions.push_back(imageFileName(r.name, number));
+  });
+  list.characters.erase(list.characters.begin() + long(row));
+}
+
+// `characters` characters, each with layers of the repeated names body, arm, fx...
+CharacterList repeatedNames(int characters, int layers, uint32_t seed, int size = 4) {
+  const char* const names[] = {"body", "arm", "fx", "leg", "hat"};
+  CharacterList list;
+  for (int k = 0; k < characters; ++k) {
+    Character c = character("hero", 100 + k, testImage(size, size, seed++));
+    for (int m = 0; m < layers; ++m) c.layers.push_back(layer(names[m % 5], 150 + m, testImage(size, size, seed++)));
+    list.characters.push_back(std::move(c));
+  }
+  return list;
+}
+
+struct Scenario {
+  const char* what;
+  CharacterList old;
+  std::function<void(CharacterList&, EditorState&)> edit;
+};
+
+std::vector<Scenario> scenarios() {
+  CharacterList heroWolf{{character("Hero", 1, testImage(5, 4, 1)), character("Wolf", 2, testImage(4, 5, 3))}};
+  heroWolf.characters[0].layers = {layer("Arm", 3, testImage(3, 3, 2))};
+  return {
+      {"a renumbering save with repeated names", repeatedNames(3, 3, 1),
+       [](CharacterList& l, EditorState&) {
+         l.characters.insert(l.characters.begin(), repeatedNames(1, 3, 50).characters[0]);
+       }},
+      {"a removal", repeatedNames(3, 2, 1), [](CharacterList& l, EditorState& s) { queueRemoval(l, s, 1); }},
+      {"a rename onto an existing file", heroWolf,
+       [](CharacterList& l, EditorState& s) {
+         s.pendingImageDeletions = {"Arm2"};
+         l.characters[0].layers.clear();
+         l.characters[1].name = "Arm";  // now record 2: "img/Arm2", the removed layer's file
+       }},
+      {"an unchanged save", heroWolf, [](CharacterList&, EditorState&) {}},
+  };
+}
+
+TEST(SaveFaults, StoppedOrFailingAtAnyOperationTheProjectIsOldOrNew) {
+  int crashes = 0, failures = 0, losses = 0;
+  for (const Scenario& scenario : scenarios()) {
+    SCOPED_TRACE(scenario.what);
+    for (const bool failing : {false, true}) {
+      for (int k = failing ? 1 : 0;; ++k) {
+        SCOPED_TRACE((failing ? "failing operation " : "stopped after operation ") + std::to_string(k));
+        testing::TempFolder dir;
+        CharacterList old = scenario.old;
+        ASSERT_TRUE(testing::saveInto(old, dir).ok());
+        LoadResult loaded = loadProject(ProjectFolder(dir.path()));
+        CharacterList list = loaded.list;
+        EditorState state = testing::stateAfterLoad(loaded);
+        scenario.edit(list, state);
+        const CharacterList wanted = list;
+
+        FaultyOps ops;
+        (failing ? ops.failAt : ops.stopAfter) = k;
+        const SaveReport report = saveProject(list, state, ProjectFolder(dir.path(), &ops));
+        // The save needed no more operations than k: none was stopped, or the failing one never came.
+        const bool past = failing ? ops.count < k : ops.count <= k;
+        (failing ? failures : crashes) += !past;
+
+        const bool interrupted = std::filesystem::exists(dir.path() / kJournalFileName);
+        const LoadResult reopened = openProject(ProjectFolder(dir.path()));
+        EXPECT_EQ(reopened.interruptedSaveCompleted, interrupted);
+        const bool isOld = testing::sameModel(reopened.list, old), isNew = testing::sameModel(reopened.list, wanted);
+        losses += !isOld && !isNew;
+        EXPECT_TRUE(isOld || isNew);
+        EXPECT_TRUE(!failing || !report.ok() || isNew) << "a save reported as done did not happen";
+        for (const Problem& p : reopened.problems) ADD_FAILURE() << p.file << ": " << p.reason;
+        int temporaries = 0;
+        filesOf(dir, &temporaries);
+        EXPECT_EQ(temporaries, 0);
+        if (HasFailure() || past) break;
+      }
+    }
+  }
+  std::printf("[ figures  ] %d crash points and %d failures tried, %d saves lost a record or a picture\n", crashes,
+              failures, losses);
+  EXPECT_EQ(losses, 0);
+}
+
+// Another program changes "data.txt" while the pictures are written: the save stops at its commit.
+TEST(SaveFaults, AChangeDuringTheSaveIsFoundAtTheCommit) {
+  struct ChangingOps : FileOps {
+    std::function<void()> meanwhile;
+    Status createFile(const std::filesystem::path& p, std::string_view d, unsigned m, FileStamp* s, bool f) override {
+      if (meanwhile) std::exchange(meanwhile, nullptr)();
+      return FileOps::createFile(p, d, m, s, f);
+    }
+  } ops;
+  testing::TempFolder dir;
+  CharacterList list = repeatedNames(2, 2, 1);
+  ASSERT_TRUE(testing::saveInto(list, dir).ok());
+  LoadResult loaded = loadProject(ProjectFolder(dir.path()));
+  EditorState state = testing::stateAfterLoad(loaded);
+  loaded.list.characters[0].image = testImage(6, 6, 9);
+  auto before = filesOf(dir);
+  ops.meanwhile = [&] { dir.write("data.txt", before["data.txt"] = "Other,1, 0, 0\n####\n$$$$\n"); };
+  SaveReport report = saveProject(loaded.list, state, ProjectFolder(dir.path(), &ops));
+  EXPECT_EQ(report.changedOnDisk, std::vector<std::string>{"data.txt"});
+  EXPECT_FALSE(report.ok() || report.dataFileWritten);
+  EXPECT_EQ(filesOf(dir), before);
+  // With the user's leave, it goes through.
+  SaveOptions options;
+  options.replaceAnyway = {"data.txt"};
+  EXPECT_TRUE(saveProject(loaded.list, state, ProjectFolder(dir.path()), options).ok());
+  testing::expectLoadsAs(dir, loaded.list);
+}
 
 constexpr int kNoNamespace = 77;
 
@@ -45,205 +203,135 @@ bool enterPrivateMountTable() {
   return ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
-bool bindMount(const std::filesystem::path& from, const std::filesystem::path& at, bool readOnly) {
-  return ::mount(from.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-         (!readOnly || ::mount(nullptr, at.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0);
-}
-
-// Hero (record 1) with the layer Arm (2), and Wolf (3).
-CharacterList oldModel() {
-  CharacterList list{{character("Hero", 100, testImage(8, 8, 1)), character("Wolf", 50, testImage(7, 5, 3))}};
-  list.characters[0].layers = {layer("Arm", 150, testImage(6, 6, 2))};
-  return list;
-}
-
-void expectProblems(const SaveReport& report, const std::vector<std::string>& files, const std::string& reason) {
-  for (const std::string& file : files) {
-    auto p = std::find_if(report.problems.begin(), report.problems.end(), [&](const Problem& p) { return p.file == file; });
-    EXPECT_TRUE(p != report.problems.end() && p->reason.find(reason) != std::string::npos) << "no \"" << reason << "\" for " << file;
-  }
-}
-
-// Runs each body in a child process with its own mount table; the child prints its failures.
-struct SaveFaults : ::testing::Test {
-  void run(const std::function<void()>& body) {
+// Runs body in a child process with its own mount table; the child prints its failures.
+void inOwnMountTable(const std::function<void()>& body) {
+  std::fflush(stdout);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (!enterPrivateMountTable()) _exit(kNoNamespace);
+    body();
     std::fflush(stdout);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      if (!enterPrivateMountTable()) _exit(kNoNamespace);
-      body();
-      std::fflush(stdout);
-      _exit(HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_TRUE(::waitpid(child, &status, 0) == child && WIFEXITED(status)) << "the test's child process crashed";
-    if (WEXITSTATUS(status) == kNoNamespace) GTEST_SKIP() << "no private mount table here";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child process reported the failures above";
+    _exit(::testing::Test::HasFailure() ? 1 : 0);
   }
-  // Saves the old model; the editor then holds the new one: Hero renamed Knight, every picture and
-  // depth changed.
-  void saveOld() {
-    EXPECT_TRUE(testing::saveInto(old, dir).ok());
-    oldFiles = filesOf(dir);
-    list = old;
-    list.characters[0].name = "Knight";
-    forEachRecord(list, [](auto& r, int64_t number, auto...) { r.image = testImage(5, 5, uint32_t(10 + number)), ++r.value; });
-  }
-  SaveReport saveNew() { return saveProject(list, state, ProjectFolder(dir.path())); }
+  int status = 0;
+  ASSERT_TRUE(::waitpid(child, &status, 0) == child && WIFEXITED(status)) << "the test's child process crashed";
+  if (WEXITSTATUS(status) == kNoNamespace) GTEST_SKIP() << "no private mount table here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child process reported the failures above";
+}
 
+// A real tiny tmpfs filled to the last byte, then a read-only bind mount: the save says why, and every
+// file keeps its bytes; with room again it goes through.
+TEST(SaveFaults, FullAndReadOnlyDisksKeepEveryByte) {
   testing::TempFolder dir;
-  CharacterList old = oldModel(), list;
-  EditorState state;
-  std::map<std::string, std::string> oldFiles;
-  const std::vector<std::string> allFiles = {"img/Knight1", "img/Arm2", "img/Wolf3", "data.txt"};
-};
-
-TEST_F(SaveFaults, FullDiskReportsEveryFileKeepsTheOldBytesAndTheNextSaveWorks) {
-  run([&] {
+  inOwnMountTable([&] {
     ASSERT_EQ(::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=256k"), 0);
-    saveOld();
+    CharacterList old = repeatedNames(2, 2, 1, 8);
+    ASSERT_TRUE(testing::saveInto(old, dir).ok());
+    LoadResult loaded = loadProject(ProjectFolder(dir.path()));
+    EditorState state = testing::stateAfterLoad(loaded);
+    CharacterList list = loaded.list;
+    list.characters[0].name = "Knight";
+    forEachRecord(list, [](auto& r, int64_t n, auto...) { r.image = testImage(8, 8, uint32_t(30 + n)), ++r.value; });
+    const Files oldFiles = filesOf(dir);
+
     int fd = ::open((dir.path() / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     for (size_t n = 4096; n > 0; n /= 2)  // take every byte that is left
       while (::write(fd, std::string(n, 'f').data(), n) == ssize_t(n)) continue;
     ::close(fd);
-    oldFiles["filler"] = dir.read("filler");
-    SaveReport report = saveNew();
-    EXPECT_FALSE(report.refused || report.dataFileWritten);
-    expectProblems(report, allFiles, "No space left on device");
-    // The renamed record's picture stays where the old data.txt finds it; no temporary file is left.
-    EXPECT_EQ(filesOf(dir), oldFiles);
-    EXPECT_EQ(list.characters[0].savedName, "Hero");
-    testing::expectLoadsAs(dir, old);
-
-    std::filesystem::remove(dir.path() / "filler");
-    EXPECT_TRUE(saveNew().ok());
-    EXPECT_EQ(dir.list("img"), (std::vector<std::string>{"Arm2", "Knight1", "Wolf3"}));
+    for (const char* reason : {"No space left on device", "Read-only file system"}) {
+      if (std::string(reason) == "Read-only file system") {
+        std::filesystem::remove(dir.path() / "filler");
+        ASSERT_EQ(::mount(nullptr, dir.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=256k"), 0);
+      }
+      SaveReport report = saveProject(list, state, ProjectFolder(dir.path()));
+      EXPECT_TRUE(report.refused && !report.dataFileWritten);
+      EXPECT_TRUE(!report.problems.empty() && report.problems[0].reason.find(reason) != std::string::npos) << reason;
+      Files now = filesOf(dir);
+      now.erase("filler");
+      EXPECT_EQ(now, oldFiles);
+      EXPECT_EQ(list.characters[0].savedName, "hero");
+    }
+    ASSERT_EQ(::mount(nullptr, dir.path().c_str(), nullptr, MS_REMOUNT, "size=256k"), 0);
+    EXPECT_TRUE(saveProject(list, state, ProjectFolder(dir.path())).ok());
     testing::expectLoadsAs(dir, list);
   });
 }
 
-TEST_F(SaveFaults, ReadOnlyFoldersReportEveryFileAndKeepItsBytes) {
-  run([&] {
-    saveOld();
-    ASSERT_TRUE(bindMount(dir.path(), dir.path(), true));
-    state.pendingImageDeletions = {"Wolf3"};
-    SaveReport report = saveNew();
-    EXPECT_FALSE(report.dataFileWritten);
-    expectProblems(report, allFiles, "Read-only file system");
-    EXPECT_EQ(filesOf(dir), oldFiles);
-
-    // Only "img/" read-only: "data.txt" is written, and the report says so.
-    ASSERT_TRUE(::umount(dir.path().c_str()) == 0 && bindMount(dir.path() / "img", dir.path() / "img", true));
-    list.characters[1].image = nullptr;  // its file would be deleted
-    report = saveNew();
-    expectProblems(report, {"img/Knight1", "img/Arm2"}, "Read-only file system");
-    expectProblems(report, {"img/Wolf3"}, "could not be deleted");
-    EXPECT_TRUE(report.dataFileWritten);
-    oldFiles["data.txt"] = buildDataText(list);
-    EXPECT_EQ(filesOf(dir), oldFiles);
-    EXPECT_EQ(list.characters[0].savedName, "Hero");  // its picture was not written under the new name
-  });
-}
-
-// A save killed at any moment leaves every file as it was or as the save meant to write it, never
-// torn, and the folder still opens.
-using Files = std::map<std::string, std::string>;
-
-// Records Hero1 Arm2 Leg3 Mage4 Hat5 Cape6 Wolf7 (Bat8). The new model changes every picture and
-// depth, takes Wolf's picture away (its file goes), gives Cape one and adds Bat (new files). Hero's
-// picture is big, so that kills land inside a write too.
-CharacterList model(bool changed) {
-  uint32_t seed = changed ? 100 : 1;
-  auto picture = [&](int scale = 1) { return testImage(96 * scale, 80 * scale, seed++); };
-  Character hero = character("Hero", 100 + changed, picture(6));
-  hero.layers = {layer("Arm", 150 + changed, picture()), layer("Leg", 120, picture())};
-  Character mage = character("Mage", 300, picture());
-  mage.layers = {layer("Hat", 310, picture()), layer("Cape", 320, changed ? picture() : nullptr)};
-  CharacterList list{{hero, mage, character("Wolf", 50, changed ? nullptr : picture())}};
-  if (changed) list.characters.push_back(character("Bat", 5, picture()));
-  return list;
-}
-
-TEST(CrashSafety, KilledSavesLeaveOldOrNewFilesAndTheFolderOpens) {
-  testing::TempFolder dir;
-  auto savedFresh = [&](bool changed) {
-    std::filesystem::remove_all(dir.path() / "img"), std::filesystem::remove(dir.path() / "data.txt");
-    CharacterList list = model(changed);
-    return testing::saveInto(list, dir), testing::filesOf(dir);
-  };
-  const Files after = savedFresh(true), before = savedFresh(false);
-  ASSERT_EQ(after.size(), 8u);
+// kill -9 at random moments of a save that renumbers 500 characters with 10 layers each. In memory
+// when the machine has a tmpfs: a kill leaves the same files there, thousands of times faster.
+TEST(SaveFaults, KilledAtRandomMomentsABigRenumberingSaveLosesNoPicture) {
+  const std::filesystem::path base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::filesystem::temp_directory_path();
+  testing::TempFolder pristine(base), dir(base);
+  const CharacterList old = repeatedNames(500, 10, 1, 6);
+  CharacterList saved = old;
+  ASSERT_TRUE(testing::saveInto(saved, pristine).ok());
+  CharacterList wanted = old;
+  wanted.characters.insert(wanted.characters.begin(), repeatedNames(1, 10, 90000, 6).characters[0]);
+  // Saves replace files and never write into one, so links to the pristine copy restore the old project.
+  const Files before = filesOf(pristine);
   auto restoreOld = [&] {
     std::filesystem::remove_all(dir.path());
-    for (const auto& [path, bytes] : before) dir.write(path, bytes);
+    std::filesystem::create_directories(dir.path() / "img");
+    for (const auto& [path, bytes] : before)
+      std::filesystem::create_hard_link(pristine.path() / path, dir.path() / path);
   };
-  // Saves the new model in a child process. Only this thread exists at the fork.
+  // The editor in a child process: opens the project, inserts the character, says so, saves.
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
   auto saveInChild = [&] {
     pid_t child = fork();
     if (child == 0) {
-      CharacterList list = model(true);
-      _exit(testing::saveInto(list, dir).ok() ? 0 : 1);
+      LoadResult loaded = openProject(ProjectFolder(dir.path()));
+      EditorState state = testing::stateAfterLoad(loaded);
+      loaded.list.characters.insert(loaded.list.characters.begin(), wanted.characters[0]);
+      if (::write(ready[1], "s", 1) != 1) _exit(2);
+      _exit(saveProject(loaded.list, state, ProjectFolder(dir.path())).ok() ? 0 : 1);
     }
-    return child;
+    char c;
+    return ::read(ready[0], &c, 1) == 1 ? child : -1;
   };
   auto reap = [](pid_t child) {
     int status = 0;
     return waitpid(child, &status, 0) == child && (!WIFEXITED(status) || WEXITSTATUS(status) == 0);
   };
+  restoreOld();
+  pid_t first = saveInChild();
   const auto started = std::chrono::steady_clock::now();
-  ASSERT_TRUE(reap(saveInChild()));
-  const double saveMicros = double(std::chrono::duration_cast<std::chrono::microseconds>(
-                                       std::chrono::steady_clock::now() - started).count());
+  ASSERT_TRUE(first > 0 && reap(first));
+  const double saveMicros =
+      double(std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count());
 
-  // Every other kill waits for the saver's first file in "img/", as encoding takes most of a save.
-  // Both ranges follow what the kills find: shorter after a kill that came too late, longer after
-  // one that came before anything was written.
   std::mt19937 rng(4711);
-  double ranges[2] = {saveMicros, saveMicros / 4};
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(12);
-  int kills = 0, midway = 0;
-  for (; kills < 60 && std::chrono::steady_clock::now() < deadline; ++kills) {
-    SCOPED_TRACE("kill " + std::to_string(kills));
+  int olds = 0, news = 0, finished = 0, lost = 0;
+  for (int run = 0; run < 30; ++run) {
+    SCOPED_TRACE("kill " + std::to_string(run));
     restoreOld();
-    double& range = ranges[kills % 2];
-    int watch = kills % 2 ? inotify_init1(IN_CLOEXEC) : -1;
-    ASSERT_TRUE(watch < 0 || inotify_add_watch(watch, (dir.path() / "img").c_str(), IN_CREATE) >= 0);
     pid_t child = saveInChild();
-    ASSERT_GE(child, 0);
-    if (watch >= 0) {
-      pollfd event{watch, POLLIN, 0};
-      poll(&event, 1, 5000);
-      close(watch);
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<long>(0, long(range))(rng)));
+    ASSERT_GT(child, 0);
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<long>(0, long(saveMicros))(rng)));
     kill(child, SIGKILL);
     ASSERT_TRUE(reap(child)) << "the save itself failed";
-
-    int temporaries = 0;
-    const Files now = testing::filesOf(dir, &temporaries);
-    for (const auto& [path, bytes] : now)
-      EXPECT_TRUE((before.count(path) && before.at(path) == bytes) || (after.count(path) && after.at(path) == bytes))
-          << path << " is torn or unknown: " << bytes.size() << " bytes";
-    for (const auto& [path, bytes] : before) EXPECT_TRUE(now.count(path) || !after.count(path)) << path << " is gone";
-    if (now == after)
-      range = std::max(200.0, range * 0.85);
-    else if (now == before && temporaries == 0)
-      range = std::min(2 * saveMicros, range * 1.1);
-    else
-      ++midway;
-    LoadResult loaded = loadProject(ProjectFolder(dir.path()));
-    const std::string text = buildDataText(loaded.list);
-    EXPECT_TRUE(loaded.problems.empty() && (text == before.at("data.txt") || text == after.at("data.txt")));
-    if (HasFailure()) return;
+    finished += std::filesystem::exists(dir.path() / kJournalFileName);
+    const LoadResult reopened = openProject(ProjectFolder(dir.path()));
+    const bool isOld = testing::sameModel(reopened.list, old), isNew = testing::sameModel(reopened.list, wanted);
+    olds += isOld, news += isNew;
+    if (!isOld && !isNew) {
+      // Count the pictures that are not where either save put them.
+      std::vector<ImageRef> got, a, b;
+      forEachRecord(reopened.list, [&](const auto& r, auto...) { got.push_back(r.image); });
+      forEachRecord(wanted, [&](const auto& r, auto...) { b.push_back(r.image); });
+      for (size_t i = 0; i < got.size() && i < b.size(); ++i) lost += !got[i] || !got[i]->samePixels(*b[i]);
+      ADD_FAILURE() << "the project is neither the old nor the new one";
+    }
+    EXPECT_TRUE(reopened.problems.empty());
+    if (HasFailure()) break;
   }
-  EXPECT_GE(kills, 30);
-  EXPECT_GE(midway, kills / 8) << "too few kills landed while files were written";
-  // The next save completes over whatever the last kill left.
-  CharacterList list = model(true);
-  ASSERT_TRUE(testing::saveInto(list, dir).ok());
-  int temporaries = 0;
-  EXPECT_EQ(testing::filesOf(dir, &temporaries), after);
+  std::printf("[ figures  ] 30 kills of a %.2f s save: %d left the old project, %d the new one (%d finished by the "
+              "next open), %d pictures lost\n",
+              saveMicros / 1e6, olds, news, finished, lost);
+  EXPECT_GT(olds + finished, 0);
+  ::close(ready[0]), ::close(ready[1]);
 }
 
 }  // namespace

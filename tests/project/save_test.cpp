@@ -66,11 +66,13 @@ struct SaveCase {
   bool refused;
   Names imageFiles;        // in "img/" after the save
   const char* dataText;    // after the save; none: not checked
+  Names gained = {};       // files the next load gives as pictures to records saved without one
+  std::function<void(const TempFolder&)> check = nullptr;
 };
 
 using Edit = std::function<void(CharacterList&, EditorState&, const TempFolder&)>;
-Edit rename(std::string name) {
-  return [name](auto& l, auto&, auto&) { l.characters[0].name = name; };
+Edit rename(std::string name, size_t row = 0) {
+  return [name, row](auto& l, auto&, auto&) { l.characters[row].name = name; };
 }
 Edit queue(Names deletions, std::vector<Character> characters = {}) {
   return [=](auto& l, auto& s, auto&) {
@@ -79,33 +81,37 @@ Edit queue(Names deletions, std::vector<Character> characters = {}) {
   };
 }
 
+const char* kAB = "data.txt=A,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n";
+const char* kBlocks = "\n####\n$$$$\n";
+
 const SaveCase kCases[] = {
     {"the worked example is saved again byte for byte",
      {std::string("data.txt=") + kWorkedExample, "img/Hero1", "img/Arm2", "img/Arm3", "img/Slime4"}, nullptr, {}, {},
      false, {"Arm2", "Arm3", "Hero1", "Slime4"}, kWorkedExample},
-    {"a renamed record's file moves", {"data.txt=A,1, 0, 0\nB,2, 0, 0\n", "img/A1", "img/B2"}, rename("Z"), {}, {},
-     false, {"B2", "Z1"}, "Z,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n"},
-    {"a record inserted in front renumbers the others; files under former numbers stay",
-     {"data.txt=A,1, 0, 0\nB,2, 0, 0\n", "img/A1", "img/B2"},
+    {"a renamed record's file moves", {kAB, "img/A1", "img/B2"}, rename("Z"), {}, {}, false, {"B2", "Z1"},
+     "Z,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n"},
+    {"a record inserted in front renumbers the others; files under former numbers stay", {kAB, "img/A1", "img/B2"},
      [](auto& l, auto&, auto&) { l.characters.insert(l.characters.begin(), character("N", 0, testImage(2, 2, 9))); },
      {}, {}, false, {"A1", "A2", "B2", "B3", "N1"}, "N,0, 0, 0\n####\n$$$$\nA,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n"},
-    {"pending deletions go first, and a file deleted there may be written again",
-     {"data.txt=Keep,1, 0, 0\n", "img/Keep1", "img/Gone5"}, queue({"Gone5", "Missing9", "Keep1"}), {}, {}, false,
-     {"Keep1"}, "Keep,1, 0, 0\n####\n$$$$\n"},
-    {"a record without a picture leaves no file under its name",
-     {"data.txt=A,1, 0, 0\nB,2, 0, 0\n", "img/A1", "img/B2", "img/X3"},
+    {"pending deletions remove the files the editor read, never one it did not",
+     {kAB, "img/A1", "img/B2", "img/Stray9"},
+     [](auto& l, auto& s, auto&) { l.characters.pop_back(), s.pendingImageDeletions = {"B2", "Stray9", "Missing7"}; },
+     {}, {}, false, {"A1", "Stray9"}, "A,1, 0, 0\n####\n$$$$\n"},
+    {"a record without a picture leaves no file under its own name; one it moves onto stays for the next load",
+     {kAB, "img/A1", "img/B2", "img/X3", "img/Boss2"},
      [](auto& l, auto&, auto&) {
        l.characters[0].image = nullptr;
-       l.characters.push_back(character("X"));  // lands on a stale file of an earlier project
+       l.characters[1].image = nullptr, l.characters[1].name = "Boss";  // img/Boss2 was put there by the artist
+       l.characters.push_back(character("X"));                           // lands on a stale file of an earlier save
      },
-     {}, {}, false, {"B2"}, nullptr},
+     {}, {}, false, {"Boss2", "X3"}, nullptr, {"Boss2", "X3"}},
     {"records with the same name get their own files", {},
      queue({}, {character("Twin", 0, testImage(2, 2, 1)), character("Twin", 0, testImage(2, 2, 2))}), {}, {}, false,
      {"Twin1", "Twin2"}, "Twin,0, 0, 0\n####\n$$$$\nTwin,0, 0, 0\n####\n$$$$\n"},
-    {"two records sharing an image file refuse the save", {"data.txt=Old,1, 0, 0\n", "img/Old1"},
+    {"two records sharing an image file refuse the save", {"data.txt=Old,1, 0, 0\n####\n$$$$\n", "img/Old1"},
      queue({"Old1"}, sharingA11(character("A", 0, testImage(2, 2, 2)))), {}, {"img/A11"}, true, {"Old1"},
-     "Old,1, 0, 0\n"},
-    {"names the format cannot hold refuse the save", {"data.txt=Old,1, 0, 0\n", "img/Old1"},
+     "Old,1, 0, 0\n####\n$$$$\n"},
+    {"names the format cannot hold refuse the save", {"data.txt=Old,1, 0, 0\n####\n$$$$\n", "img/Old1"},
      [](auto& l, auto&, auto&) {
        l.characters = {character("fine", 0, testImage(2, 2, 1)), character("host")};
        l.characters[1].layers = {layer("a,b"), layer("two\nlines"), layer("x####"), layer("$$$$")};
@@ -113,23 +119,22 @@ const SaveCase kCases[] = {
      {},
      {"layer 1 \"a,b\" of character 2 \"host\"", "layer 2 \"two\nlines\" of character 2 \"host\"",
       "layer 3 \"x####\" of character 2 \"host\"", "layer 4 \"$$$$\" of character 2 \"host\""},
-     true, {"Old1"}, "Old,1, 0, 0\n"},
+     true, {"Old1"}, "Old,1, 0, 0\n####\n$$$$\n"},
     {"names that are no plain file names keep their lines but touch no file",
      {"data.txt=../victim,1, 0, 0\n####\n$$$$\nok,1, 0, 0\n####\n$$$$\n", "victim1=precious", "img/ok2"},
      [](auto& l, auto& s, auto&) {
        l.characters[0].image = testImage(2, 2, 5);
        s.pendingImageDeletions = {"../victim1", "a/b"};
      },
-     {"character 1 \"../victim\""}, {"img/../victim1", "img/a/b", "character 1 \"../victim\""}, false, {"ok2"},
+     {"character 1 \"../victim\""}, {"character 1 \"../victim\"", "img/../victim1", "img/a/b"}, false, {"ok2"},
      "../victim,1, 0, 0\n####\n$$$$\nok,1, 0, 0\n####\n$$$$\n"},
-    {"image files that do not decode are never deleted",
-     {"data.txt=A,1, 0, 0\nB,2, 0, 0\n", "img/A1=not a picture", "img/B2=GIF89a, cut short"},
-     [](auto& l, auto& s, auto& d) { rename("Renamed")(l, s, d), s.pendingImageDeletions = {"B2"}; }, {"img/A1", "img/B2"},
-     {"img/B2"}, false, {"A1", "B2"}, "Renamed,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n"},
-    {"not even a picture given to the record replaces a file that did not decode",
-     {"data.txt=A,1, 0, 0\n", "img/A1=no picture"},
-     [](auto& l, auto&, auto&) { l.characters[0].image = testImage(3, 2, 7); }, {"img/A1"}, {"img/A1"}, false, {"A1"},
-     nullptr},
+    {"image files that do not decode are never deleted or replaced, not even by a new picture",
+     {kAB, "img/A1=not a picture", "img/B2=GIF89a, cut short"},
+     [](auto& l, auto& s, auto& d) {
+       rename("Renamed")(l, s, d), s.pendingImageDeletions = {"B2"};
+       l.characters[1].image = testImage(3, 2, 7);
+     },
+     {"img/A1", "img/B2"}, {"img/B2"}, false, {"A1", "B2"}, "Renamed,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n"},
     {"a renamed record's old file stays when another record now writes it", {},
      [](auto& l, auto&, auto&) {
        Character renamed = character("B", 0, testImage(2, 2, 2));
@@ -137,17 +142,17 @@ const SaveCase kCases[] = {
        l.characters = sharingA11(renamed);
      },
      {}, {}, false, {"A11", "B11"}, nullptr},
-    {"old files stay while the new data.txt could not be written",
-     {"data.txt=Hero,1, 0, 0\nBare,2, 0, 0\n", "img/Hero1", "img/Bare2"},
+    {"a data.txt that cannot be written stops the whole save",
+     {std::string("data.txt=Hero,1, 0, 0") + kBlocks + "Bare,2, 0, 0" + kBlocks, "img/Hero1", "img/Bare2"},
      [](auto& l, auto&, auto& dir) {
        l.characters[0].name = "Knight";
        l.characters[1].image = nullptr;
        std::filesystem::remove(dir.path() / "data.txt");
        dir.write("data.txt/blocker", "");  // a folder in its place
      },
-     {}, {"data.txt"}, false, {"Bare2", "Hero1", "Knight1"}, nullptr},
+     {}, {"data.txt"}, true, {"Bare2", "Hero1"}, nullptr},
     {"files are replaced, never written over: hard links to the old ones keep the old bytes",
-     {"data.txt=A,1, 0, 0\n", "img/A1"},
+     {std::string("data.txt=A,1, 0, 0") + kBlocks, "img/A1"},
      [](auto& l, auto&, auto& dir) {
        std::filesystem::create_hard_link(dir.path() / "data.txt", dir.path() / "data.link");
        std::filesystem::create_hard_link(dir.path() / "img/A1", dir.path() / "A1.link");
@@ -159,8 +164,25 @@ const SaveCase kCases[] = {
      {std::string(244, 'n') + "1"}, nullptr},
     {"an empty project without data.txt writes none", {}, nullptr, {}, {}, false, {}, kNoFile},
     {"an empty data.txt stays empty", {"data.txt="}, nullptr, {}, {}, false, {}, ""},
-    {"removing every record empties data.txt and deletes the files", {"data.txt=Old,1, 0, 0\n", "img/Old1"},
+    {"removing every record empties data.txt and deletes the files",
+     {std::string("data.txt=Old,1, 0, 0") + kBlocks, "img/Old1"},
      [](auto& l, auto& s, auto&) { l.characters.clear(), s.pendingImageDeletions = {"Old1"}; }, {}, {}, false, {}, ""},
+    {"a file the editor never read is not replaced unasked", {std::string("data.txt=A,1, 0, 0") + kBlocks, "img/A1", "img/B2"},
+     [](auto& l, auto&, auto&) { l.characters.push_back(character("B", 0, testImage(2, 2, 8))); }, {}, {"img/B2"},
+     true, {"A1", "B2"}, "A,1, 0, 0\n####\n$$$$\n"},
+    {"text the editor does not write back is kept as data.txt.bak",
+     {"data.txt=Hero,100, 10, 20,extra\r\nnotes\n####\n$$$$\n", "img/Hero1"},
+     [](auto& l, auto&, auto&) { l.characters[0].value = 5; },
+     {"data.txt", "data.txt", "data.txt line 1", "data.txt line 1", "data.txt line 2"}, {}, false, {"Hero1"},
+     nullptr, {},
+     [](const TempFolder& dir) { EXPECT_EQ(dir.read("data.txt.bak"), "Hero,100, 10, 20,extra\r\nnotes\n####\n$$$$\n"); }},
+    {"a data.txt that is a link stays one, and its target takes the new text",
+     {"real/data.txt=A,1, 0, 0\n####\n$$$$\n", "data.txt->real/data.txt", "img/A1"},
+     [](auto& l, auto&, auto&) { l.characters[0].value = 7; }, {}, {}, false, {"A1"}, nullptr, {},
+     [](const TempFolder& dir) {
+       EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "data.txt"));
+       EXPECT_EQ(dir.read("real/data.txt"), "A,7, 0, 0\n####\n$$$$\n");
+     }},
 };
 
 Names files(const std::vector<Problem>& problems) {
@@ -176,6 +198,10 @@ TEST(Save, Cases) {
     const ProjectFolder folder(dir.path());
     std::map<std::string, uint32_t> seeds;
     for (const std::string& f : c.before) {
+      if (const size_t arrow = f.find("->"); arrow != std::string::npos) {
+        std::filesystem::create_symlink(f.substr(arrow + 2), dir.path() / f.substr(0, arrow));
+        continue;
+      }
       const size_t eq = f.find('=');
       if (eq == std::string::npos) seeds[f] = static_cast<uint32_t>(seeds.size() + 1);
       dir.write(f.substr(0, eq), eq == std::string::npos ? testing::testPng(3, 3, seeds[f]) : f.substr(eq + 1));
@@ -189,10 +215,7 @@ TEST(Save, Cases) {
       EXPECT_TRUE(!r.image || seed == seeds.end() || r.image->samePixels(*testImage(3, 3, seed->second))) << r.name;
     });
     CharacterList list = loaded.list;
-    EditorState state;
-    state.unreadableImageFiles = loaded.unreadableImageFiles;
-    state.knownImageFiles = loaded.knownImageFiles;
-    state.dataFileStamp = loaded.dataFileStamp;
+    EditorState state = testing::stateAfterLoad(loaded);
     if (c.edit) c.edit(list, state, dir);
     const CharacterList edited = list;
     const auto filesBefore = testing::filesOf(dir);
@@ -215,7 +238,14 @@ TEST(Save, Cases) {
       const Character& was = edited.characters[size_t(k)];
       EXPECT_EQ(r.savedName, report.dataFileWritten ? r.name : m < 0 ? was.savedName : was.layers[size_t(m)].savedName);
     });
-    if (report.ok()) testing::expectLoadsAs(dir, list);
+    if (c.check) c.check(dir);
+    if (!report.ok()) continue;
+    CharacterList expected = list;
+    forEachRecord(expected, [&](auto& r, int64_t number, auto...) {
+      const std::string file = imageFileName(r.name, number);
+      if (std::count(c.gained.begin(), c.gained.end(), file)) r.image = decodeImageData(dir.read("img/" + file));
+    });
+    testing::expectLoadsAs(dir, expected);
   }
 }
 

@@ -19,9 +19,7 @@ TEST(UnusedImages, AfterARenameAndARemovalTheSavedProjectListsWhatNoRecordUses) 
   dir.write("img/junk", "not a picture");
   const ProjectFolder folder(dir.path());
   LoadResult loaded = loadProject(folder);
-  EditorState state;
-  state.knownImageFiles = loaded.knownImageFiles;
-  state.dataFileStamp = loaded.dataFileStamp;
+  EditorState state = testing::stateAfterLoad(loaded);
   CharacterList& list = loaded.list;
 
   // "a" becomes "z"; its layer "l" goes, so "b" and "m" move up to records 2 and 3.
@@ -39,6 +37,12 @@ TEST(UnusedImages, AfterARenameAndARemovalTheSavedProjectListsWhatNoRecordUses) 
   for (const UnusedImageFile& f : *unused)
     EXPECT_EQ(f.picture == nullptr, f.fileName == "junk") << f.fileName;
   EXPECT_FALSE(unused->at(1).problem.empty());
+
+  // Another program adds a record whose file is one of those; the editor kept its own records (the
+  // reload was declined): nothing can be called unused until the two agree again.
+  EXPECT_EQ(whyUnusedImagesCannotBeTold(list, folder), "");
+  dir.write("data.txt", buildDataText(list) + "stray,9, 0, 0\n####\n$$$$\n");
+  EXPECT_NE(whyUnusedImagesCannotBeTold(list, folder), "");
 }
 
 }  // namespace

@@ -6,12 +6,15 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/project_lock.hpp"
+#include "project/journal.hpp"
+
 namespace charstack::testing {
 
 namespace fs = std::filesystem;
 
-TempFolder::TempFolder() {
-  std::string name = (fs::temp_directory_path() / "charstack-test-XXXXXX").string();
+TempFolder::TempFolder(const fs::path& base) {
+  std::string name = (base / "charstack-test-XXXXXX").string();
   if (!mkdtemp(name.data())) throw std::runtime_error("mkdtemp failed");
   path_ = name;
 }
@@ -66,12 +69,35 @@ std::map<std::string, std::string> filesOf(const TempFolder& dir, int* temporari
   std::map<std::string, std::string> files;
   for (const std::string sub : {"", "img/"})
     for (const std::string& name : dir.list(sub)) {
-      if (temporaries && name.front() == '.')
+      if (name == kLockFileName) continue;  // the editors' lock, never a part of the project
+      if (temporaries && (isTemporaryFileName(name) || name == kJournalFileName))
         ++*temporaries;
       else if (sub + name != "img")
         files[sub + name] = dir.read(sub + name);
     }
   return files;
+}
+
+EditorState stateAfterLoad(const LoadResult& loaded) {
+  EditorState state;
+  state.unreadableImageFiles = loaded.unreadableImageFiles;
+  state.knownImageFiles = loaded.knownImageFiles;
+  state.dataFileStamp = loaded.dataFileStamp;
+  state.dataFileUnreadable = loaded.dataFileUnreadable;
+  state.dataFileWithoutRecords = loaded.dataFileWithoutRecords;
+  state.dataFileForeign = loaded.dataFileForeign;
+  return state;
+}
+
+bool sameModel(const CharacterList& a, const CharacterList& b) {
+  if (buildDataText(a) != buildDataText(b)) return false;
+  std::vector<ImageRef> pictures[2];
+  forEachRecord(a, [&](const auto& r, auto...) { pictures[0].push_back(r.image); });
+  forEachRecord(b, [&](const auto& r, auto...) { pictures[1].push_back(r.image); });
+  for (size_t i = 0; i < pictures[0].size(); ++i)
+    if (pictures[0][i] ? !pictures[1][i] || !pictures[1][i]->samePixels(*pictures[0][i]) : bool(pictures[1][i]))
+      return false;
+  return true;
 }
 
 SaveReport saveInto(CharacterList& list, const TempFolder& dir) {
@@ -81,14 +107,7 @@ SaveReport saveInto(CharacterList& list, const TempFolder& dir) {
 
 void expectSameModel(const CharacterList& expected, const CharacterList& actual) {
   EXPECT_EQ(buildDataText(actual), buildDataText(expected));
-  std::vector<ImageRef> pictures[2];
-  forEachRecord(expected, [&](const auto& r, auto...) { pictures[0].push_back(r.image); });
-  forEachRecord(actual, [&](const auto& r, auto...) { pictures[1].push_back(r.image); });
-  ASSERT_EQ(pictures[0].size(), pictures[1].size());
-  for (size_t i = 0; i < pictures[0].size(); ++i) {
-    const ImageRef &e = pictures[0][i], &a = pictures[1][i];
-    EXPECT_TRUE(e ? a && a->samePixels(*e) : !a) << "the picture of record " << i + 1 << " differs";
-  }
+  EXPECT_TRUE(sameModel(expected, actual)) << "the pictures differ";
 }
 
 void expectLoadsAs(const TempFolder& dir, const CharacterList& expected) {

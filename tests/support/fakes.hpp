@@ -56,7 +56,8 @@ struct FakeCanvasHost : CanvasHost {
 
 // A fresh folder under the system's temporary folder, removed with its contents at the end.
 struct TempFolder {
-  TempFolder();
+  // Under the given folder (default: the system's temporary folder).
+  explicit TempFolder(const std::filesystem::path& base = std::filesystem::temp_directory_path());
   ~TempFolder() { std::error_code ec; std::filesystem::remove_all(path_, ec); }
   const std::filesystem::path& path() const { return path_; }
   void write(std::string_view relative, std::string_view bytes) const;  // creates the folders
@@ -74,9 +75,13 @@ std::string testPng(int width, int height, uint32_t seed);
 Character character(std::string name, int64_t value = 0, ImageRef image = nullptr);
 Layer layer(std::string name, int64_t value = 0, ImageRef image = nullptr);
 
-// The bytes of every file of the folder and of its "img/", by path. With temporaries given, files
-// whose names start with "." are counted there instead of listed.
+// The bytes of every file of the folder and of its "img/", by path (the lock file left out). With
+// temporaries given, the temporary files and the journal of saves are counted there instead of listed.
 std::map<std::string, std::string> filesOf(const TempFolder& dir, int* temporaries = nullptr);
+// The editor's state after loading a folder, as the controller keeps it.
+EditorState stateAfterLoad(const LoadResult& loaded);
+// The same records in order (names, depths, positions, visibility) with the same pixels.
+bool sameModel(const CharacterList& a, const CharacterList& b);
 SaveReport saveInto(CharacterList& list, const TempFolder& dir);  // with a fresh editor state
 // Expects the same records in order: names, depths, positions, visibility, pictures by their pixels.
 void expectSameModel(const CharacterList& expected, const CharacterList& actual);

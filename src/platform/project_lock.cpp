@@ -1,0 +1,60 @@
+#include "platform/project_lock.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+namespace charstack {
+
+ProjectLock::ProjectLock(const std::filesystem::path& folder) {
+  const auto path = folder / kLockFileName;
+  // Never through a link, never blocking on something that is no file.
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+  struct stat st;
+  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+ProjectLock::~ProjectLock() {
+  if (fd_ >= 0) ::close(fd_);  // drops every lock of this description
+}
+
+bool ProjectLock::lockByte(int byte, bool take) {
+  struct flock lock {};
+  lock.l_type = take ? F_WRLCK : F_UNLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = byte;
+  lock.l_len = 1;
+  int rc;
+  do rc = ::fcntl(fd_, F_OFD_SETLK, &lock);
+  while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
+ProjectLock::Ownership ProjectLock::own() {
+  if (fd_ < 0) return Ownership::NoLockFile;
+  if (!owned_) owned_ = lockByte(0, true);
+  return owned_ ? Ownership::Owned : Ownership::OwnedByAnother;
+}
+
+bool ProjectLock::lockSaving(std::chrono::milliseconds wait) {
+  if (fd_ < 0 || saving_) return true;
+  const auto until = std::chrono::steady_clock::now() + wait;
+  while (!(saving_ = lockByte(1, true))) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+void ProjectLock::unlockSaving() {
+  if (fd_ >= 0 && saving_) lockByte(1, false);
+  saving_ = false;
+}
+
+}  // namespace charstack
