@@ -50,8 +50,8 @@ ExportReport exportAllCharacters(const CharacterList& list, const ProjectFolder&
   const size_t count = static_cast<size_t>(list.size());
   const auto cancelled = [&] { return options.cancel && options.cancel->load(std::memory_order_relaxed); };
 
-  // A picture drawn by several characters is decoded once and kept while they are drawn; one drawn
-  // once is decoded for its character only, so that the export never holds every picture at once.
+  // A picture drawn by several characters is decoded once and keeps its drawn copy, as on the canvas;
+  // one drawn once is decoded for its character only, so that the export never holds every picture.
   std::unordered_map<const Image*, int> uses;
   for (const Character& c : list.characters)
     for (const DrawCall& call : InitLayerView::compositionOf(c)) ++uses[call.image];
