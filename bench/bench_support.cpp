@@ -125,6 +125,27 @@ void writeProject(CharacterList list, const std::filesystem::path& folder) {
   if (!report.ok()) throw std::runtime_error("cannot write the synthetic project in " + folder.string());
 }
 
+EditorState stateAfterLoad(LoadResult& loaded) {
+  EditorState state;
+  state.unreadableImageFiles = std::move(loaded.unreadableImageFiles);
+  state.knownImageFiles = std::move(loaded.knownImageFiles);
+  state.dataFileStamp = loaded.dataFileStamp;
+  state.dataFileUnreadable = loaded.dataFileUnreadable;
+  state.dataFileWithoutRecords = loaded.dataFileWithoutRecords;
+  return state;
+}
+
+void copyFolder(const std::filesystem::path& from, const std::filesystem::path& to) {
+  std::filesystem::copy(from, to, std::filesystem::copy_options::recursive);
+}
+
+uint64_t folderBytes(const std::filesystem::path& folder) {
+  uint64_t bytes = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+    if (entry.is_regular_file()) bytes += entry.file_size();
+  return bytes;
+}
+
 std::vector<std::string> imageFilesInSaveOrder(const CharacterList& list) {
   std::vector<std::string> files;
   int64_t number = 0;

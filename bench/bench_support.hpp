@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/model.hpp"
+#include "project/project_io.hpp"
 
 namespace charstack::bench {
 
@@ -42,6 +43,16 @@ CharacterList layeredCharacter(int layers, int size, int canvasWidth, int canvas
 
 // Writes the project as the editor saves it (data.txt and img/).
 void writeProject(CharacterList list, const std::filesystem::path& folder);
+
+// The editor's state after opening a project, as the controller makes it from what loadProject read:
+// the files it read and could not read, and the data.txt it read. loaded keeps its list.
+EditorState stateAfterLoad(LoadResult& loaded);
+
+// Copies a folder with everything in it (to must not exist yet).
+void copyFolder(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// The bytes of the regular files under a folder, all subfolders included.
+uint64_t folderBytes(const std::filesystem::path& folder);
 
 // The image files of a project folder in save order ("img/<name><number>"), relative to it.
 std::vector<std::string> imageFilesInSaveOrder(const CharacterList& list);

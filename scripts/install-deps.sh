@@ -4,8 +4,9 @@
 set -euo pipefail
 # qt6-tools-dev and qt6-l10n-tools compile the translations; qt6-translations-l10n holds Qt's own
 # Japanese texts; qt6-image-formats-plugins reads WebP, TIFF and TGA; librsvg2-bin renders the icon;
-# file, desktop-file-utils and appstream build and check the Debian package (scripts/package.sh).
-packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev zlib1g-dev libgtest-dev libgmock-dev
+# file, desktop-file-utils and appstream build and check the Debian package (scripts/package.sh);
+# libdeflate-dev inflates, deflates and checks the PNG data of pictures faster than zlib.
+packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev
   libbenchmark-dev xvfb xauth qt6-tools-dev qt6-l10n-tools qt6-translations-l10n qt6-image-formats-plugins
   librsvg2-bin file desktop-file-utils appstream "$@")
 missing=()

@@ -876,9 +876,23 @@ ExportReport MainWindow::exportAllCharacters(const std::filesystem::path& folder
                 true);
     return {};
   }
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  ExportReport report = charstack::exportAllCharacters(controller_->list(), target);
-  QApplication::restoreOverrideCursor();
+  // A progress dialog with Qt's own Cancel button after half a second. Its events are handled while
+  // the pictures are made on the other threads, timers too: they work on a copy of the list.
+  const CharacterList list = controller_->list();
+  QProgressDialog progress(this);
+  progress.setLabelText(title);
+  progress.setRange(0, static_cast<int>(list.size()));
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(500);
+  std::atomic<bool> cancel{false};
+  ExportOptions options;
+  options.cancel = &cancel;
+  options.progress = [&](size_t done, size_t) {
+    progress.setValue(static_cast<int>(done));
+    cancel = progress.wasCanceled();
+  };
+  ExportReport report = charstack::exportAllCharacters(list, target, {}, options);
+  progress.reset();
   lastExportFolder_ = folder;
 
   QStringList lines;

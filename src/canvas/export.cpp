@@ -1,19 +1,21 @@
 #include "canvas/export.hpp"
 
+#include <algorithm>
 #include <set>
+#include <thread>
+#include <unordered_map>
 #include <system_error>
 
 #include "canvas/init_layer_view.hpp"
+#include "platform/parallel.hpp"
 #include "project/records.hpp"
 
 namespace charstack {
 
-CharacterPicture characterPicture(const Character& character) {
+namespace {
+// The picture of the images placed as the canvas draws them.
+CharacterPicture pictureOf(const std::vector<PlacedImage>& placed) {
   CharacterPicture picture;
-  std::vector<PlacedImage> placed;
-  // The canvas's own draw calls, positions included, so that the export shows what the canvas shows.
-  for (const DrawCall& call : InitLayerView::compositionOf(character))
-    placed.push_back({call.image, call.x, call.y});
   if (placed.empty()) return picture;
   ComposedImage composed = composeImages(placed);
   if (!composed.image) {
@@ -26,6 +28,14 @@ CharacterPicture characterPicture(const Character& character) {
   if (!picture.png) picture.problem = "could not be encoded as PNG";
   return picture;
 }
+}  // namespace
+
+CharacterPicture characterPicture(const Character& character) {
+  std::vector<PlacedImage> placed;
+  // The canvas's own draw calls, positions included, so that the export shows what the canvas shows.
+  for (const DrawCall& call : InitLayerView::compositionOf(character)) placed.push_back({call.image, call.x, call.y});
+  return pictureOf(placed);
+}
 
 std::string exportFileName(const std::string& name, int64_t recordNumber) {
   std::string fileName = imageFileName(name, recordNumber);
@@ -35,35 +45,72 @@ std::string exportFileName(const std::string& name, int64_t recordNumber) {
 }
 
 ExportReport exportAllCharacters(const CharacterList& list, const ProjectFolder& target,
-                                 const std::function<void(const std::string&)>& wrote) {
+                                 const std::function<void(const std::string&)>& wrote, const ExportOptions& options) {
   ExportReport report;
+  const size_t count = static_cast<size_t>(list.size());
+  const auto cancelled = [&] { return options.cancel && options.cancel->load(std::memory_order_relaxed); };
+
+  // A picture drawn by several characters is decoded once and keeps its drawn copy, as on the canvas;
+  // one drawn once is decoded for its character only, so that the export never holds every picture.
+  std::unordered_map<const Image*, int> uses;
+  for (const Character& c : list.characters)
+    for (const DrawCall& call : InitLayerView::compositionOf(c)) ++uses[call.image];
+
+  struct Work {
+    CharacterPicture picture;
+    ProjectFolder::PreparedWrite write;
+  };
+  std::vector<Work> work(count);
+  std::vector<std::string> fileNames(count);
+  for (size_t i = 0; i < count; ++i)
+    fileNames[i] = exportFileName(list.characters[i].name, list.characterRecordNumber(static_cast<int64_t>(i)));
+
+  // On the worker threads: compose, encode and write the temporary file (fsynced) beside the target.
+  auto prepare = [&](size_t i) {
+    if (cancelled()) return;
+    std::vector<PlacedImage> placed;
+    for (const DrawCall& call : InitLayerView::compositionOf(list.characters[i]))
+      placed.push_back({call.image, call.x, call.y, uses.at(call.image) > 1});
+    work[i].picture = pictureOf(placed);
+    if (work[i].picture.png && !cancelled()) {
+      work[i].write = target.prepareWrite(fileNames[i], *work[i].picture.png);
+      work[i].picture.png->clear();
+      work[i].picture.png->shrink_to_fit();
+    }
+  };
+  // On the calling thread, in character order: put the file in place and report.
   std::set<std::string> taken;
-  for (int64_t row = 0; row < list.size(); ++row) {
-    const Character& character = list.characters[static_cast<size_t>(row)];
-    const std::string fileName = exportFileName(character.name, list.characterRecordNumber(row));
-    const std::string who = "character " + std::to_string(row + 1) + " \"" + character.name + "\"";
-    CharacterPicture picture = characterPicture(character);
-    if (!picture.png && picture.problem.empty()) {
+  bool committed = false;
+  size_t done = 0;
+  auto consume = [&](size_t i) {
+    Work w = std::move(work[i]);
+    if (cancelled()) {
+      report.cancelled = true;
+      return;  // the prepared write is discarded with w
+    }
+    const std::string& fileName = fileNames[i];
+    const std::string who = "character " + std::to_string(i + 1) + " \"" + list.characters[i].name + "\"";
+    if (!w.picture.png && w.picture.problem.empty()) {
       report.skipped.push_back(who);
-      continue;
-    }
-    if (!picture.png) {
-      report.problems.push_back({fileName, "was not written: the picture of " + who + " " + picture.problem});
-      continue;
-    }
-    // Hand-written projects may give two characters the same file name ("a1" first, "a" eleventh).
-    if (!taken.insert(fileName).second) {
-      report.problems.push_back(
-          {fileName, "was not written for " + who + ": an earlier character has that file"});
-      continue;
-    }
-    if (Status s = target.writeFileAtomically(fileName, *picture.png); !s.ok()) {
+    } else if (!w.picture.png) {
+      report.problems.push_back({fileName, "was not written: the picture of " + who + " " + w.picture.problem});
+    } else if (!taken.insert(fileName).second) {
+      // Hand-written projects may give two characters the same file name ("a1" first, "a" eleventh).
+      report.problems.push_back({fileName, "was not written for " + who + ": an earlier character has that file"});
+    } else if (Status s = w.write.status().ok() ? target.commitWrite(w.write) : w.write.status(); !s.ok()) {
       report.problems.push_back({fileName, "could not be written: " + s.error});
-      continue;
+    } else {
+      committed = true;
+      report.written.push_back(fileName);
+      if (wrote) wrote(fileName);
     }
-    report.written.push_back(fileName);
-    if (wrote) wrote(fileName);
-  }
+    if (options.progress) options.progress(++done, count);
+  };
+  const size_t threads = options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+  orderedPipeline(count, threads, 2 * threads + 2, prepare, consume);
+  // One fsync of the folder makes the renames durable.
+  if (committed)
+    if (Status s = target.syncFolder(""); !s.ok()) report.problems.push_back({".", "could not be written: " + s.error});
   return report;
 }
 

@@ -1,6 +1,8 @@
 // Pictures of characters as the canvas shows them, written as PNG files outside the project.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -31,13 +33,28 @@ struct ExportReport {
   std::vector<std::string> written;  // the file names, in character order
   std::vector<std::string> skipped;  // characters with nothing to draw, described for the user
   std::vector<Problem> problems;     // pictures that could not be made or written
+  bool cancelled = false;            // stopped on request: the characters after the written ones are left
   bool ok() const { return problems.empty(); }
 };
 
+struct ExportOptions {
+  // Called on the calling thread after each character with the characters done so far and their
+  // number.
+  std::function<void(size_t done, size_t total)> progress;
+  // Set (from any thread, or from progress) to stop: no file is written after it is seen, and the
+  // files written so far stay, each complete.
+  const std::atomic<bool>* cancel = nullptr;
+  // Threads that compose and encode; 0 for one per core.
+  size_t threads = 0;
+};
+
 // Writes one picture per character into target (which must exist), replacing files of the same
-// names there; wrote is told about each file as soon as it is in place.
+// names there, each atomically; wrote is told about each file as soon as it is in place. The
+// pictures are composed and encoded on all cores and put in place in character order; a picture
+// shared by several characters is decoded once. The same list gives the same files every time.
 ExportReport exportAllCharacters(const CharacterList& list, const ProjectFolder& target,
-                                 const std::function<void(const std::string& fileName)>& wrote = {});
+                                 const std::function<void(const std::string& fileName)>& wrote = {},
+                                 const ExportOptions& options = {});
 
 // Whether target is the project folder or its "img/" (or lies inside "img/"): exported pictures must
 // not go there.

@@ -78,6 +78,9 @@ struct PlacedImage {
   const Image* image = nullptr;
   double x = 0;
   double y = 0;
+  // Whether the pixels decoded for drawing stay with the image for later drawings (a picture drawn
+  // again, as the canvas does) or go when this composition is done (a picture drawn once).
+  bool keepDecoded = true;
 };
 
 // A picture made of images drawn one over the other.
@@ -91,7 +94,9 @@ struct ComposedImage {
 // Draws the images in order, source-over at full opacity and at their natural sizes, onto a
 // transparent picture just large enough to hold them all: the same pixels a canvas at 100% shows
 // where they lie, transparent elsewhere, kept non-premultiplied. The picture always has the same
-// resolution (72 dpi), so that the same images give the same PNG data anywhere.
+// resolution (72 dpi), so that the same images give the same PNG data anywhere. An image whose kept
+// data no longer decodes gives no picture (a problem) rather than one with a transparent hole. Safe
+// to call from several threads at once, also with the same images.
 ComposedImage composeImages(const std::vector<PlacedImage>& images);
 
 // An image from non-premultiplied 0xAARRGGBB pixels, row by row (width * height values).

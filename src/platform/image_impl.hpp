@@ -25,10 +25,13 @@ struct Image::Impl {
   // them on the first call, once, whichever thread asks first.
   const QImage& qimage() const;
 
-  // A premultiplied copy for fast drawing, made on first use. Never saved: premultiplying loses
-  // the colour of transparent pixels. An image whose pixels are not decoded yet makes it straight
-  // from its PNG data and still does not keep the pixels themselves.
+  // A premultiplied copy for fast drawing, made on first use and kept. Never saved: premultiplying
+  // loses the colour of transparent pixels. An image whose pixels are not decoded yet makes it
+  // straight from its PNG data and still does not keep the pixels themselves.
   const QImage& premultiplied() const;
+  // The same pixels for one drawing: the kept copy when there is one, else a copy made now and not
+  // kept (an export drawing a picture once holds it only while it draws).
+  QImage premultipliedForOneUse() const;
 
   // The exact PNG data the image was decoded from, if it came from PNG.
   const std::optional<std::string>& pngData() const { return png_; }
@@ -39,6 +42,8 @@ struct Image::Impl {
 
   // Whether the pixels are held now (tests check that loading and saving leave them alone).
   bool pixelsLoaded() const { return pixelsLoaded_.load(std::memory_order_acquire); }
+  // Whether the kept PNG data failed to decode when its pixels were asked for: they are transparent.
+  bool decodeFailed() const { return decodeFailed_.load(std::memory_order_acquire); }
 
  private:
   // The pixels decoded from the PNG data, in the format they are kept in.
@@ -53,7 +58,10 @@ struct Image::Impl {
   mutable std::atomic<bool> pixelsLoaded_;
   mutable QImage pixels_;
 
+  mutable std::atomic<bool> decodeFailed_{false};
+
   mutable std::once_flag premultipliedOnce_;
+  mutable std::atomic<bool> premultipliedKept_{false};
   mutable QImage premultipliedCopy_;
 };
 

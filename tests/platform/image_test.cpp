@@ -3,6 +3,8 @@
 #include "platform/image.hpp"
 
 
+#include <zlib.h>
+
 #include <QBuffer>
 #include <QColorSpace>
 
@@ -69,6 +71,88 @@ TEST(Image, FilesDecodeByTheirContentAndAnythingElseGivesNone) {
   EXPECT_EQ(decodeImageFile(dir.path() / "gif")->pixel(0, 0), 0xffff0000u);
   for (const char* name : {"garbage", "empty", "missing"}) EXPECT_FALSE(decodeImageFile(dir.path() / name)) << name;
   EXPECT_FALSE(decodeImageData(std::string_view("\x89PNG\r\n\x1a\n", 8)));
+}
+
+std::string bigEndian(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+
+// A PNG chunk with its length and CRC.
+std::string chunk(const std::string& type, const std::string& body) {
+  const std::string typed = type + body;
+  return bigEndian(uint32_t(body.size())) + typed +
+         bigEndian(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(typed.data()), uInt(typed.size()))));
+}
+
+// The PNG data with one byte of a chunk's body changed, its CRC made right again.
+std::string withChunkByte(std::string png, const char* type, size_t offset, char value) {
+  const size_t at = png.find(type) - 4;
+  const size_t length = size_t(uint8_t(png[at + 2])) << 8 | uint8_t(png[at + 3]);
+  std::string body = png.substr(at + 8, length);
+  body[offset] = value;
+  return png.replace(at, length + 12, chunk(type, body));
+}
+
+// Noise, gradients and flat runs: the encoders pick every row filter for some rows.
+QImage mixedImage(int width, int height, QImage::Format format) {
+  QImage image = testImage(width, height, 9)->impl().qimage().convertToFormat(format);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      if ((y / 4) % 3 == 1) image.setPixel(x, y, qRgba(x * 255 / width, y * 255 / height, 90, y % 2 ? 255 : 128));
+      else if ((y / 4) % 3 == 2) image.setPixel(x, y, qRgba(10, 20, 30, 255));
+  return image;
+}
+
+TEST(Image, PngDataDecodesToTheToolkitReadersPixelsAndOursToTheSource) {
+  for (QImage::Format format : {QImage::Format_ARGB32, QImage::Format_RGB32, QImage::Format_Grayscale8,
+                                QImage::Format_Indexed8, QImage::Format_RGBA64}) {
+    const QImage source = mixedImage(61, 37, format);
+    // Qt's writer at levels 0, 6 and 9 (libpng picks the filters), then our own data read back by Qt.
+    for (int quality : {100, 50, 0}) {
+      const std::string png = saveWithQt(source, "PNG", quality);
+      DecodedImage decoded = decodeImage(png);
+      ASSERT_TRUE(decoded.image) << format << " " << decoded.problem;
+      const QImage& ours = decoded.image->impl().qimage();
+      const QImage theirs = QImage::fromData(QByteArray::fromStdString(png));
+      EXPECT_TRUE(decoded.image->samePixels(*imageFromQImage(theirs))) << format << " at " << quality;
+      EXPECT_EQ(std::tuple(ours.dotsPerMeterX(), ours.dotsPerMeterY()), std::tuple(theirs.dotsPerMeterX(), theirs.dotsPerMeterY()));
+    }
+    ImageRef image = imageFromQImage(source);
+    const std::optional<std::string> png = encodePng(*image);
+    ASSERT_TRUE(png);
+    EXPECT_TRUE(imageFromQImage(QImage::fromData(QByteArray::fromStdString(*png)))->samePixels(*image)) << format;
+  }
+}
+
+TEST(Image, PngDataIsCheckedWithoutDecodingAndBrokenDataIsNoPicture) {
+  const std::string png = testing::testPng(40, 30, 3);
+  ASSERT_GT(png.find("IDAT"), 0u);
+  const size_t idat = png.find("IDAT") + 4;
+  // A file still being written: every shorter prefix is refused, and says so.
+  for (size_t size = 0; size < png.size(); ++size) {
+    DecodedImage cut = decodeImage(png.substr(0, size));
+    EXPECT_FALSE(cut.image) << size;
+    EXPECT_TRUE(size <= 8 || cut.problem.find("ends too early") != std::string::npos) << size << cut.problem;
+  }
+  std::string flipped = png, badHeader = withChunkByte(png, "IHDR", 9, 5), notZlib = withChunkByte(png, "IDAT", 0, 0x79);
+  flipped[idat + 20] ^= 1;
+  std::string noIdat = png, unknown = png;
+  noIdat.replace(png.find("IDAT") - 4, png.find("IEND") - png.find("IDAT"), "");
+  unknown.replace(png.find("IEND") - 4, 0, chunk("XyZw", ""));  // critical: it would change the picture
+  for (const std::string& bad : {flipped, badHeader, notZlib, noIdat, unknown}) {
+    DecodedImage decoded = decodeImage(bad);
+    EXPECT_FALSE(decoded.image);
+    EXPECT_EQ(decoded.problem.rfind("is not an image the editor can read", 0), 0u) << decoded.problem;
+  }
+  DecodedImage trailing = decodeImage(png + "trailing bytes");  // after IEND, as other readers allow
+  ASSERT_TRUE(trailing.image);
+  EXPECT_TRUE(trailing.image->samePixels(*testImage(40, 30, 3)));
+
+  // Sound structure, damaged deflate data: opened, then drawn transparent, and no exported picture.
+  DecodedImage damaged = decodeImage(withChunkByte(png, "IDAT", 30, '\x55'));
+  ASSERT_TRUE(damaged.image);
+  EXPECT_FALSE(damaged.image->impl().decodeFailed());
+  ComposedImage composed = composeImages({{damaged.image.get(), 0, 0, false}, {testImage(2, 2, 1).get(), 5, 5}});
+  EXPECT_TRUE(!composed.image && damaged.image->impl().decodeFailed()) << composed.problem;
+  EXPECT_EQ(damaged.image->pixel(3, 3), 0u);
 }
 
 }  // namespace
