@@ -132,6 +132,7 @@ EditorState stateAfterLoad(LoadResult& loaded) {
   state.dataFileStamp = loaded.dataFileStamp;
   state.dataFileUnreadable = loaded.dataFileUnreadable;
   state.dataFileWithoutRecords = loaded.dataFileWithoutRecords;
+  state.dataFileForeign = loaded.dataFileForeign;
   return state;
 }
 

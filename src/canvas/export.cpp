@@ -58,7 +58,8 @@ ExportReport exportAllCharacters(const CharacterList& list, const ProjectFolder&
 
   struct Work {
     CharacterPicture picture;
-    ProjectFolder::PreparedWrite write;
+    std::filesystem::path temp;  // the picture written beside its file, flushed, until it is renamed
+    Status written = Status::failure("nothing was written");
   };
   std::vector<Work> work(count);
   std::vector<std::string> fileNames(count);
@@ -73,7 +74,10 @@ ExportReport exportAllCharacters(const CharacterList& list, const ProjectFolder&
       placed.push_back({call.image, call.x, call.y, uses.at(call.image) > 1});
     work[i].picture = pictureOf(placed);
     if (work[i].picture.png && !cancelled()) {
-      work[i].write = target.prepareWrite(fileNames[i], *work[i].picture.png);
+      const std::filesystem::path file = target.resolve(fileNames[i]);
+      work[i].temp = file.parent_path() / temporaryFileName();
+      work[i].written = target.ops().createFile(work[i].temp, *work[i].picture.png, modeFor(file), nullptr);
+      if (!work[i].written.ok()) work[i].temp.clear();
       work[i].picture.png->clear();
       work[i].picture.png->shrink_to_fit();
     }
@@ -84,9 +88,13 @@ ExportReport exportAllCharacters(const CharacterList& list, const ProjectFolder&
   size_t done = 0;
   auto consume = [&](size_t i) {
     Work w = std::move(work[i]);
+    // A temporary file that is not renamed into place goes.
+    auto discard = [&] {
+      if (!w.temp.empty()) target.ops().remove(w.temp);
+    };
     if (cancelled()) {
       report.cancelled = true;
-      return;  // the prepared write is discarded with w
+      return discard();
     }
     const std::string& fileName = fileNames[i];
     const std::string who = "character " + std::to_string(i + 1) + " \"" + list.characters[i].name + "\"";
@@ -97,13 +105,15 @@ ExportReport exportAllCharacters(const CharacterList& list, const ProjectFolder&
     } else if (!taken.insert(fileName).second) {
       // Hand-written projects may give two characters the same file name ("a1" first, "a" eleventh).
       report.problems.push_back({fileName, "was not written for " + who + ": an earlier character has that file"});
-    } else if (Status s = w.write.status().ok() ? target.commitWrite(w.write) : w.write.status(); !s.ok()) {
+    } else if (Status s = w.written.ok() ? target.ops().rename(w.temp, target.resolve(fileName)) : w.written; !s.ok()) {
       report.problems.push_back({fileName, "could not be written: " + s.error});
     } else {
+      w.temp.clear();
       committed = true;
       report.written.push_back(fileName);
       if (wrote) wrote(fileName);
     }
+    discard();
     if (options.progress) options.progress(++done, count);
   };
   const size_t threads = options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
