@@ -482,11 +482,11 @@ void benchCanvasView(int rounds, std::vector<Row>& rows) {
                   "frame at 100% " + formatSeconds(median(t100)), formatFixed(z, 2), "<= 1.50", z <= 1.5});
 }
 
-// ---- 6. One sync tick with 1000 characters of 10 layers, selection at the end -------------------
+// ---- 6. One committed cell edit with 1000 characters of 10 layers, at the end ------------------
 
-void benchTick(int rounds, std::vector<Row>& rows) {
-  constexpr int kCharacters = 1000, kLayers = 10, kTicks = 20000;
-  TempDir dir("charstack-bench-tick");
+void benchCellEdit(int rounds, std::vector<Row>& rows) {
+  constexpr int kCharacters = 1000, kLayers = 10, kEdits = 2000;
+  TempDir dir("charstack-bench-edit");
   {
     CharacterList list;
     for (int k = 0; k < kCharacters; ++k) {
@@ -503,47 +503,27 @@ void benchTick(int rounds, std::vector<Row>& rows) {
       list.characters.push_back(std::move(c));
     }
     if (!ProjectFolder(dir.path()).writeFileAtomically(kDataFileName, buildDataText(list)).ok())
-      throw std::runtime_error("cannot write the tick project");
+      throw std::runtime_error("cannot write the edit project");
   }
   CharacterList list;
   EditorState state;
-  SilentTimers timers;
-  InitLayer controller(list, state, ProjectFolder(dir.path()), timers);
-  if (list.size() != kCharacters) throw std::runtime_error("the tick project does not load");
+  InitLayer controller(list, state, ProjectFolder(dir.path()));
+  if (list.size() != kCharacters) throw std::runtime_error("the edit project does not load");
   FixedTable characters(kCharacters - 1), layers(kLayers - 1);
   controller.TV1 = &characters;
   controller.TV2 = &layers;
   controller.TV1sgl();
   controller.TV2sgl();
-  // The selected rows show pictures, as they would after a drop.
-  ImageRef picture = makeImage(16, 16, syntheticPixels(16, 16, 7));
-  controller.IV1.setImage(picture);
-  controller.IV2.setImage(picture);
-  // The first tick after a change of character leaves the layer alone; the second copies it.
-  controller.EventLoop();
-  controller.EventLoop();
-  if (list.characters.back().image != picture || list.characters.back().layers.back().image != picture)
-    throw std::runtime_error("the tick does not reach the selected rows");
-
-  std::vector<double> perTick;
-  uint64_t allocations = 0;
+  std::vector<double> perEdit;
   for (int round = 0; round < rounds * 2; ++round) {
-    const uint64_t before = allocationCount();
     double t = timeSeconds([&] {
-      for (int i = 0; i < kTicks; ++i) {
-        controller.EventLoop();
-        benchmark::ClobberMemory();
-      }
+      for (int i = 0; i < kEdits; ++i) controller.editCell(Table::Layers, kLayers - 1, Field::Value, std::to_string(i % 900));
     });
-    allocations += allocationCount() - before;
-    perTick.push_back(t / kTicks);
+    perEdit.push_back(t / kEdits);
   }
-  const double t = median(perTick);
-  rows.push_back({"sync tick, 1000x10, last row", formatSeconds(t), "-", "-", "< 20 us", t < 20e-6});
-  const double perTickAllocations =
-      static_cast<double>(allocations) / (static_cast<double>(kTicks) * rounds * 2);
-  rows.push_back({"sync tick allocations", formatFixed(perTickAllocations, 3) + " per tick", "-", "-", "0",
-                  allocations == 0});
+  if (list.characters.back().layers.back().value != (kEdits - 1) % 900) throw std::runtime_error("the edits did not land");
+  const double t = median(perEdit);
+  rows.push_back({"cell edit, 1000x10, last row", formatSeconds(t), "-", "-", "< 50 us", t < 50e-6});
 }
 
 // ---- 7 and 9. Saves of big projects against writing their data.txt alone --------------------------
@@ -779,16 +759,14 @@ void benchUndo(std::vector<Row>& rows) {
   }
   CharacterList list;
   EditorState state;
-  SilentTimers timers;
-  InitLayer controller(list, state, ProjectFolder(dir.path()), timers);
+  InitLayer controller(list, state, ProjectFolder(dir.path()));
   // Every record shows a picture of 256x256: taking a step back must not copy any of them.
   ImageRef picture = makeImage(256, 256, syntheticPixels(256, 256, 3));
   forEachRecord(list, [&](auto& r, int64_t, int64_t, int64_t) { r.image = picture; });
-  std::vector<Edit> steps;
-  controller.setEditListener([&](Edit e) { steps.push_back(std::move(e)); });
+  QUndoStack& history = controller.history();
 
   const size_t heapBefore = ::mallinfo2().uordblks;
-  for (int i = 0; steps.size() < kSteps; ++i) {
+  for (int i = 0; history.count() < kSteps; ++i) {
     FixedTable characters(i * 7 % kCharacters), layers(i % kLayers);
     controller.TV1 = &characters;
     controller.TV2 = &layers;
@@ -800,7 +778,6 @@ void benchUndo(std::vector<Row>& rows) {
       case 2: controller.setPicture(Table::Characters, nullptr); break;
       default: i % 8 == 3 ? controller.insert2() : controller.remove2(); break;
     }
-    controller.EventLoop();
     controller.TV1 = controller.TV2 = nullptr;
   }
   const double heap = static_cast<double>(::mallinfo2().uordblks - std::min(heapBefore, ::mallinfo2().uordblks));
@@ -808,8 +785,8 @@ void benchUndo(std::vector<Row>& rows) {
   std::vector<double> times;
   const uint64_t pictureUsers = static_cast<uint64_t>(picture.use_count());
   for (int pass = 0; pass < 2; ++pass) {
-    for (size_t i = steps.size(); i-- > 0;) times.push_back(timeSeconds([&] { controller.undo(steps[i]); }));
-    for (size_t i = 0; i < steps.size(); ++i) times.push_back(timeSeconds([&] { controller.redo(steps[i]); }));
+    while (history.canUndo()) times.push_back(timeSeconds([&] { history.undo(); }));
+    while (history.canRedo()) times.push_back(timeSeconds([&] { history.redo(); }));
   }
   std::sort(times.begin(), times.end());
   const double p99 = times[times.size() * 99 / 100], typical = median(times);
@@ -882,7 +859,7 @@ int main(int argc, char** argv) {
     }
     if (run("composition")) benchComposition(options.rounds, rows);
     if (run("canvas view")) benchCanvasView(options.rounds, rows);
-    if (run("tick")) benchTick(options.rounds, rows);
+    if (run("edit")) benchCellEdit(options.rounds, rows);
     if (run("many"))
       benchSaveAgainstDataText("save 100k records without pictures", bigProject(10000, 9, false), options.rounds, rows);
     if (run("undo")) benchUndo(rows);

@@ -21,13 +21,33 @@
     </message>
 </context>
 <context>
-    <name>Edit</name>
+    <name>Command</name>
+    <message>
+        <source>Take Picture of Character from Disk</source>
+        <translation>キャラクターの画像をディスクから取り込む</translation>
+    </message>
+    <message>
+        <source>Take Picture of Layer from Disk</source>
+        <translation>レイヤーの画像をディスクから取り込む</translation>
+    </message>
+    <message>
+        <source>Take Pictures from Disk</source>
+        <translation>画像をディスクから取り込む</translation>
+    </message>
+    <message>
+        <source>Take Picture from Disk</source>
+        <translation>画像をディスクから取り込む</translation>
+    </message>
     <message>
         <source>Insert Character</source>
         <translation>キャラクターを挿入</translation>
     </message>
     <message>
         <source>Insert Layer</source>
+        <translation>レイヤーを挿入</translation>
+    </message>
+    <message>
+        <source>Insert Layers</source>
         <translation>レイヤーを挿入</translation>
     </message>
     <message>
@@ -89,11 +109,342 @@
 </context>
 <context>
     <name>QObject</name>
+    <message>
+        <source>Replace data.txt?</source>
+        <translation>data.txt を置き換えますか？</translation>
+    </message>
+    <message>
+        <source>%1 holds text but no record the editor can read. Replace it with the project&apos;s records? Its old text is kept beside it as %1.bak.</source>
+        <translation>%1 にはエディターが読み込めるレコードがありません。プロジェクトのレコードで置き換えますか？ 元の内容は同じ場所に %1.bak として残します。</translation>
+    </message>
+    <message>
+        <source>Files changed on disk</source>
+        <translation>ディスク上で変更されたファイル</translation>
+    </message>
+    <message>
+        <source>Another program changed these files, or put them where the editor had read none, since the editor last read or wrote them:
+%1
+Replace them with the editor&apos;s version?</source>
+        <translation>これらのファイルは、エディターが最後に読み書きした後に、別のプログラムによって変更されたか、エディターが読んでいない場所に置かれました:
+%1
+エディターの内容で置き換えますか？</translation>
+    </message>
+    <message>
+        <source>Project folder moved</source>
+        <translation>プロジェクトフォルダーが移動されました</translation>
+    </message>
+    <message>
+        <source>The project folder was moved or renamed to %1 while it was open. Save the project there?</source>
+        <translation>開いている間にプロジェクトフォルダーが %1 に移動または名前変更されました。そこに保存しますか？</translation>
+    </message>
+    <message>
+        <source>Unsaved changes</source>
+        <translation>未保存の変更</translation>
+    </message>
+    <message>
+        <source>Save the changes to the project before closing it?</source>
+        <translation>閉じる前にプロジェクトへの変更を保存しますか？</translation>
+    </message>
+    <message>
+        <source>Project already open</source>
+        <translation>プロジェクトは既に開かれています</translation>
+    </message>
+    <message>
+        <source>%1 is open in another window. Open it read-only here, or open it anyway (two windows saving one project can undo each other&apos;s work)?</source>
+        <translation>%1 は別のウィンドウで開かれています。ここでは読み取り専用で開きますか、それともそのまま開きますか（二つのウィンドウが同じプロジェクトを保存すると、互いの作業を打ち消すことがあります）？</translation>
+    </message>
+    <message>
+        <source>Open Read-Only</source>
+        <translation>読み取り専用で開く</translation>
+    </message>
+    <message>
+        <source>Open Anyway</source>
+        <translation>そのまま開く</translation>
+    </message>
+    <message>
+        <source>Picture changed on disk</source>
+        <translation>ディスク上で画像が変更されました</translation>
+    </message>
+    <message>
+        <source>%1 was changed by another program, and its picture was also changed in the editor. Which picture should the record keep?</source>
+        <translation>%1 が別のプログラムで変更されましたが、エディターでもこの画像を変更しています。レコードにはどちらの画像を残しますか？</translation>
+    </message>
+    <message>
+        <source>Take the File&apos;s Picture</source>
+        <translation>ファイルの画像を使う</translation>
+    </message>
+    <message>
+        <source>Keep the Editor&apos;s Picture</source>
+        <translation>エディターの画像を残す</translation>
+    </message>
+    <message>
+        <source>Project changed on disk</source>
+        <translation>ディスク上のプロジェクトが変更されました</translation>
+    </message>
+    <message>
+        <source>%1 was changed by another program. Open the project again from disk?</source>
+        <translation>%1 が別のプログラムによって変更されました。ディスクからプロジェクトを開き直しますか？</translation>
+    </message>
+    <message>
+        <source>Clean Up Unused Images</source>
+        <translation>未使用の画像を整理</translation>
+    </message>
+    <message>
+        <source>The project has unsaved changes. Unused images are those no record of the saved project refers to: save now?</source>
+        <translation>プロジェクトに未保存の変更があります。未使用の画像とは、保存済みのプロジェクトのどのレコードも参照していない画像のことです。今すぐ保存しますか？</translation>
+    </message>
+    <message>
+        <source>Export Picture</source>
+        <translation>画像を書き出す</translation>
+    </message>
+    <message>
+        <source>PNG pictures (*.png)</source>
+        <translation>PNG 画像 (*.png)</translation>
+    </message>
+    <message>
+        <source>Export All Characters Into</source>
+        <translation>すべてのキャラクターの書き出し先</translation>
+    </message>
+    <message>
+        <source>New Project: Choose or Create an Empty Folder</source>
+        <translation>新規プロジェクト: 空のフォルダーを選ぶか作成してください</translation>
+    </message>
+    <message>
+        <source>Open Project</source>
+        <translation>プロジェクトを開く</translation>
+    </message>
+    <message>
+        <source>%1 is not empty. A new project needs an empty folder: choose another one, or create one in the dialog.</source>
+        <translation>%1 は空ではありません。新規プロジェクトには空のフォルダーが必要です。別のフォルダーを選ぶか、ダイアログで作成してください。</translation>
+    </message>
+    <message>
+        <source>Paste an image into the focused image well</source>
+        <translation>フォーカスのある画像ウェルに画像を貼り付け</translation>
+    </message>
+    <message>
+        <source>Delete, Backspace</source>
+        <translation>Delete、Backspace</translation>
+    </message>
+    <message>
+        <source>Empty the focused image well</source>
+        <translation>フォーカスのある画像ウェルを空にする</translation>
+    </message>
+    <message>
+        <source>Up, Down</source>
+        <translation>↑、↓</translation>
+    </message>
+    <message>
+        <source>Select the row above or below</source>
+        <translation>上または下の行を選択</translation>
+    </message>
+    <message>
+        <source>F2, or type</source>
+        <translation>F2、または入力</translation>
+    </message>
+    <message>
+        <source>Edit the current cell</source>
+        <translation>現在のセルを編集</translation>
+    </message>
+    <message>
+        <source>Arrow keys on the canvas</source>
+        <translation>キャンバス上の矢印キー</translation>
+    </message>
+    <message>
+        <source>Move the character or layer by one unit (ten with Shift)</source>
+        <translation>キャラクターまたはレイヤーを1単位移動（Shiftで10単位）</translation>
+    </message>
+    <message>
+        <source>Drag on the canvas</source>
+        <translation>キャンバス上でドラッグ</translation>
+    </message>
+    <message>
+        <source>Move the character, or the layer clicked last</source>
+        <translation>キャラクター、または最後にクリックしたレイヤーを移動</translation>
+    </message>
+    <message>
+        <source>Keyboard Shortcuts</source>
+        <translation>キーボードショートカット</translation>
+    </message>
+</context>
+<context>
+    <name>Session</name>
+    <message>
+        <source>Saved to %1</source>
+        <translation>%1 に保存しました</translation>
+    </message>
+    <message>
+        <source>Not saved</source>
+        <translation>保存しませんでした</translation>
+    </message>
+    <message>
+        <source>Save failed</source>
+        <translation>保存に失敗しました</translation>
+    </message>
+    <message>
+        <source>%1: the project cannot be saved as it stands</source>
+        <translation>%1: このままではプロジェクトを保存できません</translation>
+    </message>
+    <message>
+        <source>Opened with problems: %1</source>
+        <translation>問題がありましたが開きました: %1</translation>
+    </message>
+    <message>
+        <source>Problems found when opening the project</source>
+        <translation>プロジェクトを開いたときに見つかった問題</translation>
+    </message>
+    <message>
+        <source>The last save was interrupted; it has been completed</source>
+        <translation>前回の保存は中断されていましたが、完了させました</translation>
+    </message>
+    <message>
+        <source> (%1 is now the picture of the record with its name)</source>
+        <translation>（%1 はその名前のレコードの画像になりました）</translation>
+    </message>
+    <message>
+        <source> (the old %1 was kept as %2)</source>
+        <translation>（以前の %1 は %2 として残しました）</translation>
+    </message>
+    <message>
+        <source>Problems of the last save</source>
+        <translation>前回の保存での問題</translation>
+    </message>
+    <message>
+        <source>Nothing was saved.</source>
+        <translation>何も保存しませんでした。</translation>
+    </message>
+    <message>
+        <source>Some files could not be saved.</source>
+        <translation>保存できなかったファイルがあります。</translation>
+    </message>
+    <message>
+        <source>Open Project</source>
+        <translation>プロジェクトを開く</translation>
+    </message>
+    <message>
+        <source>%1 is not a folder.</source>
+        <translation>%1 はフォルダーではありません。</translation>
+    </message>
+    <message>
+        <source>Export Picture</source>
+        <translation>画像を書き出す</translation>
+    </message>
+    <message>
+        <source>Select a character to export its picture.</source>
+        <translation>画像を書き出すキャラクターを選んでください。</translation>
+    </message>
+    <message>
+        <source>Pictures are not exported into the project folder or its img/ folder: choose another folder.</source>
+        <translation>プロジェクトフォルダーやその img/ フォルダーには書き出せません。別のフォルダーを選んでください。</translation>
+    </message>
+    <message>
+        <source>The character has nothing to draw: no picture was written.</source>
+        <translation>このキャラクターには描くものがないため、画像は書き出されませんでした。</translation>
+    </message>
+    <message>
+        <source>The picture %1.</source>
+        <translation>画像 %1。</translation>
+    </message>
+    <message>
+        <source>%1 could not be written: %2</source>
+        <translation>%1 を書き込めませんでした: %2</translation>
+    </message>
+    <message>
+        <source>Exported %1</source>
+        <translation>%1 を書き出しました</translation>
+    </message>
+    <message>
+        <source>Export All Characters</source>
+        <translation>すべてのキャラクターを書き出す</translation>
+    </message>
+    <message>
+        <source>%1 could not be created: %2</source>
+        <translation>%1 を作成できませんでした: %2</translation>
+    </message>
     <message numerus="yes">
-        <source> (and %n more in the Problems panel)</source>
+        <source>%n picture(s) written to %1.</source>
         <translation>
-            <numerusform>（ほか %n 件は「問題」パネルに表示）</numerusform>
+            <numerusform>%n 枚の画像を %1 に書き出しました。</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>The export was cancelled; the pictures written so far are complete.</source>
+        <translation>書き出しは取り消されました。ここまでに書き出された画像は完全です。</translation>
+    </message>
+    <message>
+        <source>Skipped, with nothing to draw:</source>
+        <translation>描くものがないためスキップ:</translation>
+    </message>
+    <message>
+        <source>Problems of the last export</source>
+        <translation>前回の書き出しの問題</translation>
+    </message>
+    <message>
+        <source>%1 is not an image the editor can read</source>
+        <translation>%1 はエディターが読める画像ではありません</translation>
+    </message>
+    <message>
+        <source>%1 gives no name a layer can hold: the layer is called %2</source>
+        <translation>%1 からはレイヤー名を作れないため、レイヤー名は %2 になります</translation>
+    </message>
+    <message>
+        <source>Select a character first: the layers need one to belong to.</source>
+        <translation>先にキャラクターを選んでください。レイヤーには所属するキャラクターが必要です。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Added %n layer(s)</source>
+        <translation>
+            <numerusform>%n 個のレイヤーを追加しました</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Clean Up Unused Images</source>
+        <translation>未使用の画像を整理</translation>
+    </message>
+    <message>
+        <source>%1 could not be read, so the editor cannot tell which images are in use.</source>
+        <translation>%1 を読み込めなかったため、どの画像が使われているか判断できません。</translation>
+    </message>
+    <message>
+        <source>Unused images cannot be told now: %1.</source>
+        <translation>今は未使用の画像を判定できません: %1。</translation>
+    </message>
+    <message>
+        <source>img/ could not be listed.</source>
+        <translation>img/ の一覧を取得できませんでした。</translation>
+    </message>
+    <message>
+        <source>Every file in img/ belongs to a record: there is nothing to clean up.</source>
+        <translation>img/ のファイルはすべていずれかのレコードが使っています。整理するものはありません。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Moved %n unused image(s) to the trash</source>
+        <translation>
+            <numerusform>未使用の画像 %n 個をゴミ箱へ移動しました</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 changed on disk: its new picture is shown</source>
+        <translation>%1 がディスク上で変更されました。新しい画像を表示しています</translation>
+    </message>
+    <message>
+        <source>%1 was deleted on disk: the editor keeps the picture and the next save writes it again</source>
+        <translation>%1 がディスク上で削除されました。画像はエディターに残っており、次の保存で書き直されます</translation>
+    </message>
+    <message>
+        <source>%1; the editor keeps its picture and leaves the file alone</source>
+        <translation>%1（画像はエディターに残し、ファイルには手を付けません）</translation>
+    </message>
+    <message>
+        <source>%1 changed on disk; the editor keeps what it shows</source>
+        <translation>ディスク上の %1 が変更されました。エディターは表示中の内容を保持します</translation>
+    </message>
+    <message>
+        <source>Files that can no longer be read</source>
+        <translation>読み込めなくなったファイル</translation>
+    </message>
+    <message>
+        <source>%1 can no longer be read: the editor keeps its picture</source>
+        <translation>%1 を読み込めなくなりました。画像はエディターに残っています</translation>
     </message>
 </context>
 <context>
@@ -212,10 +563,6 @@ cannot be shown: it %2</source>
         <translation>%1[*] — charstack</translation>
     </message>
     <message>
-        <source>Problems found when opening the project</source>
-        <translation>プロジェクトを開いたときに見つかった問題</translation>
-    </message>
-    <message>
         <source>Insert Character</source>
         <translation>キャラクターを挿入</translation>
     </message>
@@ -280,104 +627,8 @@ cannot be shown: it %2</source>
         <translation>問題</translation>
     </message>
     <message>
-        <source>%1 changed on disk: its new picture is shown</source>
-        <translation>%1 がディスク上で変更されました。新しい画像を表示しています</translation>
-    </message>
-    <message>
-        <source>%1 was deleted on disk: the editor keeps the picture and the next save writes it again</source>
-        <translation>%1 がディスク上で削除されました。画像はエディターに残っており、次の保存で書き直されます</translation>
-    </message>
-    <message>
-        <source>%1; the editor keeps its picture and leaves the file alone</source>
-        <translation>%1（画像はエディターに残し、ファイルには手を付けません）</translation>
-    </message>
-    <message>
-        <source>Files that can no longer be read</source>
-        <translation>読み込めなくなったファイル</translation>
-    </message>
-    <message>
-        <source>%1 can no longer be read: the editor keeps its picture</source>
-        <translation>%1 を読み込めなくなりました。画像はエディターに残っています</translation>
-    </message>
-    <message>
-        <source>Picture changed on disk</source>
-        <translation>ディスク上で画像が変更されました</translation>
-    </message>
-    <message>
-        <source>%1 was changed by another program, and its picture was also changed in the editor. Which picture should the record keep?</source>
-        <translation>%1 が別のプログラムで変更されましたが、エディターでもこの画像を変更しています。レコードにはどちらの画像を残しますか？</translation>
-    </message>
-    <message>
-        <source>Take the File&apos;s Picture</source>
-        <translation>ファイルの画像を使う</translation>
-    </message>
-    <message>
-        <source>Keep the Editor&apos;s Picture</source>
-        <translation>エディターの画像を残す</translation>
-    </message>
-    <message>
-        <source>Files changed on disk</source>
-        <translation>ディスク上で変更されたファイル</translation>
-    </message>
-    <message>
-        <source>Another program changed these files since the editor read or wrote them:
-%1
-Replace them with the editor&apos;s version?</source>
-        <translation>エディターが読み書きした後に、次のファイルが別のプログラムで変更されました:
-%1
-エディターの内容で置き換えますか？</translation>
-    </message>
-    <message>
-        <source>Saved to %1</source>
-        <translation>%1 に保存しました</translation>
-    </message>
-    <message>
-        <source>Not saved</source>
-        <translation>保存しませんでした</translation>
-    </message>
-    <message>
-        <source>Save failed</source>
-        <translation>保存に失敗しました</translation>
-    </message>
-    <message>
-        <source>%1: the project cannot be saved as it stands</source>
-        <translation>%1: このままではプロジェクトを保存できません</translation>
-    </message>
-    <message>
-        <source>Opened with problems: %1</source>
-        <translation>問題がありましたが開きました: %1</translation>
-    </message>
-    <message>
-        <source>Saving the project…</source>
-        <translation>プロジェクトを保存しています…</translation>
-    </message>
-    <message>
-        <source> (the old %1 was kept as %2)</source>
-        <translation>（以前の %1 は %2 として残しました）</translation>
-    </message>
-    <message>
         <source>Problems of the last save</source>
         <translation>前回の保存での問題</translation>
-    </message>
-    <message>
-        <source>Nothing was saved.</source>
-        <translation>何も保存しませんでした。</translation>
-    </message>
-    <message>
-        <source>Some files could not be saved.</source>
-        <translation>保存できなかったファイルがあります。</translation>
-    </message>
-    <message>
-        <source>Replace data.txt?</source>
-        <translation>data.txt を置き換えますか？</translation>
-    </message>
-    <message>
-        <source>%1 holds text but no record the editor can read. Replace it with the project&apos;s records? Its old text is kept beside it as %1.bak.</source>
-        <translation>%1 にはエディターが読み込めるレコードがありません。プロジェクトのレコードで置き換えますか？ 元の内容は同じ場所に %1.bak として残します。</translation>
-    </message>
-    <message>
-        <source>Unsaved changes</source>
-        <translation>未保存の変更</translation>
     </message>
     <message>
         <source>Drop image files here to add one layer per file</source>
@@ -412,22 +663,6 @@ Replace them with the editor&apos;s version?</source>
         <translation>ズーム %1%</translation>
     </message>
     <message>
-        <source>%1 changed on disk; the editor keeps what it shows</source>
-        <translation>ディスク上の %1 が変更されました。エディターは表示中の内容を保持します</translation>
-    </message>
-    <message>
-        <source>Project changed on disk</source>
-        <translation>ディスク上のプロジェクトが変更されました</translation>
-    </message>
-    <message>
-        <source>%1 was changed by another program. Open the project again from disk?</source>
-        <translation>%1 が別のプログラムによって変更されました。ディスクからプロジェクトを開き直しますか？</translation>
-    </message>
-    <message>
-        <source>Save the changes to the project before closing it?</source>
-        <translation>閉じる前にプロジェクトへの変更を保存しますか？</translation>
-    </message>
-    <message>
         <source>&amp;File</source>
         <translation>ファイル(&amp;F)</translation>
     </message>
@@ -450,10 +685,6 @@ Replace them with the editor&apos;s version?</source>
     <message>
         <source>&amp;Export Picture…</source>
         <translation>画像を書き出す(&amp;E)…</translation>
-    </message>
-    <message>
-        <source>Select a character to export its picture.</source>
-        <translation>画像を書き出すキャラクターを選んでください。</translation>
     </message>
     <message>
         <source>Ctrl+E</source>
@@ -504,158 +735,8 @@ Replace them with the editor&apos;s version?</source>
         <translation>メニューをクリア</translation>
     </message>
     <message>
-        <source>Paste an image into the focused image well</source>
-        <translation>フォーカスのある画像ウェルに画像を貼り付け</translation>
-    </message>
-    <message>
-        <source>Delete, Backspace</source>
-        <translation>Delete、Backspace</translation>
-    </message>
-    <message>
-        <source>Empty the focused image well</source>
-        <translation>フォーカスのある画像ウェルを空にする</translation>
-    </message>
-    <message>
-        <source>Up, Down</source>
-        <translation>↑、↓</translation>
-    </message>
-    <message>
-        <source>Select the row above or below</source>
-        <translation>上または下の行を選択</translation>
-    </message>
-    <message>
-        <source>F2, or type</source>
-        <translation>F2、または入力</translation>
-    </message>
-    <message>
-        <source>Edit the current cell</source>
-        <translation>現在のセルを編集</translation>
-    </message>
-    <message>
-        <source>Drag on the canvas</source>
-        <translation>キャンバス上でドラッグ</translation>
-    </message>
-    <message>
-        <source>Move the character, or the layer clicked last</source>
-        <translation>キャラクター、または最後にクリックしたレイヤーを移動</translation>
-    </message>
-    <message>
-        <source>Keyboard Shortcuts</source>
-        <translation>キーボードショートカット</translation>
-    </message>
-    <message>
-        <source>New Project: Choose or Create an Empty Folder</source>
-        <translation>新規プロジェクト: 空のフォルダーを選ぶか作成してください</translation>
-    </message>
-    <message>
-        <source>Open Project</source>
-        <translation>プロジェクトを開く</translation>
-    </message>
-    <message>
-        <source>%1 is not empty. A new project needs an empty folder: choose another one, or create one in the dialog.</source>
-        <translation>%1 は空ではありません。新規プロジェクトには空のフォルダーが必要です。別のフォルダーを選ぶか、ダイアログで作成してください。</translation>
-    </message>
-    <message>
-        <source>%1 is not a folder.</source>
-        <translation>%1 はフォルダーではありません。</translation>
-    </message>
-    <message>
-        <source>%1 is not an image the editor can read</source>
-        <translation>%1 はエディターが読める画像ではありません</translation>
-    </message>
-    <message>
-        <source>%1 gives no name a layer can hold: the layer is called %2</source>
-        <translation>%1 からはレイヤー名を作れないため、レイヤー名は %2 になります</translation>
-    </message>
-    <message>
-        <source>Select a character first: the layers need one to belong to.</source>
-        <translation>先にキャラクターを選んでください。レイヤーには所属するキャラクターが必要です。</translation>
-    </message>
-    <message numerus="yes">
-        <source>Added %n layer(s)</source>
-        <translation>
-            <numerusform>%n 個のレイヤーを追加しました</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>Export Picture</source>
-        <translation>画像を書き出す</translation>
-    </message>
-    <message>
-        <source>PNG pictures (*.png)</source>
-        <translation>PNG 画像 (*.png)</translation>
-    </message>
-    <message>
-        <source>Export All Characters Into</source>
-        <translation>すべてのキャラクターの書き出し先</translation>
-    </message>
-    <message>
-        <source>Pictures are not exported into the project folder or its img/ folder: choose another folder.</source>
-        <translation>プロジェクトフォルダーやその img/ フォルダーには書き出せません。別のフォルダーを選んでください。</translation>
-    </message>
-    <message>
-        <source>The character has nothing to draw: no picture was written.</source>
-        <translation>このキャラクターには描くものがないため、画像は書き出されませんでした。</translation>
-    </message>
-    <message>
-        <source>The picture %1.</source>
-        <translation>画像 %1。</translation>
-    </message>
-    <message>
-        <source>%1 could not be written: %2</source>
-        <translation>%1 を書き込めませんでした: %2</translation>
-    </message>
-    <message>
-        <source>Exported %1</source>
-        <translation>%1 を書き出しました</translation>
-    </message>
-    <message>
         <source>Export All Characters</source>
         <translation>すべてのキャラクターを書き出す</translation>
-    </message>
-    <message>
-        <source>%1 could not be created: %2</source>
-        <translation>%1 を作成できませんでした: %2</translation>
-    </message>
-    <message numerus="yes">
-        <source>%n picture(s) written to %1.</source>
-        <translation>
-            <numerusform>%n 枚の画像を %1 に書き出しました。</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>Skipped, with nothing to draw:</source>
-        <translation>描くものがないためスキップ:</translation>
-    </message>
-    <message>
-        <source>Problems of the last export</source>
-        <translation>前回の書き出しの問題</translation>
-    </message>
-    <message>
-        <source>Clean Up Unused Images</source>
-        <translation>未使用の画像を整理</translation>
-    </message>
-    <message>
-        <source>The project has unsaved changes. Unused images are those no record of the saved project refers to: save now?</source>
-        <translation>プロジェクトに未保存の変更があります。未使用の画像とは、保存済みのプロジェクトのどのレコードも参照していない画像のことです。今すぐ保存しますか？</translation>
-    </message>
-    <message>
-        <source>%1 could not be read, so the editor cannot tell which images are in use.</source>
-        <translation>%1 を読み込めなかったため、どの画像が使われているか判断できません。</translation>
-    </message>
-    <message>
-        <source>img/ could not be listed.</source>
-        <translation>img/ の一覧を取得できませんでした。</translation>
-    </message>
-    <message>
-        <source>Every file in img/ belongs to a record: there is nothing to clean up.</source>
-        <translation>img/ のファイルはすべていずれかのレコードが使っています。整理するものはありません。</translation>
-    </message>
-    <message numerus="yes">
-        <source>Moved %n unused image(s) to the trash</source>
-        <translation>
-            <numerusform>未使用の画像 %n 個をゴミ箱へ移動しました</numerusform>
-        </translation>
     </message>
     <message>
         <source>%1 (read-only)</source>
@@ -670,40 +751,8 @@ Replace them with the editor&apos;s version?</source>
         <translation>このプロジェクトは別のウィンドウでも開かれています: 両方で保存すると互いの作業を打ち消すことがあります</translation>
     </message>
     <message>
-        <source>The last save was interrupted; it has been completed</source>
-        <translation>前回の保存は中断されていましたが、完了させました</translation>
-    </message>
-    <message>
-        <source> (%1 is now the picture of the record with its name)</source>
-        <translation>（%1 はその名前のレコードの画像になりました）</translation>
-    </message>
-    <message>
-        <source>Project folder moved</source>
-        <translation>プロジェクトフォルダーが移動されました</translation>
-    </message>
-    <message>
-        <source>The project folder was moved or renamed to %1 while it was open. Save the project there?</source>
-        <translation>開いている間にプロジェクトフォルダーが %1 に移動または名前変更されました。そこに保存しますか？</translation>
-    </message>
-    <message>
-        <source>Project already open</source>
-        <translation>プロジェクトは既に開かれています</translation>
-    </message>
-    <message>
-        <source>%1 is open in another window. Open it read-only here, or open it anyway (two windows saving one project can undo each other&apos;s work)?</source>
-        <translation>%1 は別のウィンドウで開かれています。ここでは読み取り専用で開きますか、それともそのまま開きますか（二つのウィンドウが同じプロジェクトを保存すると、互いの作業を打ち消すことがあります）？</translation>
-    </message>
-    <message>
-        <source>Open Read-Only</source>
-        <translation>読み取り専用で開く</translation>
-    </message>
-    <message>
-        <source>Open Anyway</source>
-        <translation>そのまま開く</translation>
-    </message>
-    <message>
-        <source>Unused images cannot be told now: %1.</source>
-        <translation>今は未使用の画像を判定できません: %1。</translation>
+        <source>Cancel</source>
+        <translation>キャンセル</translation>
     </message>
 </context>
 <context>
@@ -714,14 +763,14 @@ Replace them with the editor&apos;s version?</source>
         <translation>名前</translation>
     </message>
     <message>
-        <source>value</source>
-        <comment>column title: the draw depth</comment>
-        <translation>深さ</translation>
-    </message>
-    <message>
         <source>visible</source>
         <comment>column title</comment>
         <translation>表示</translation>
+    </message>
+    <message>
+        <source>depth</source>
+        <comment>column title: the draw depth, 0 to 999</comment>
+        <translation>深さ</translation>
     </message>
 </context>
 </TS>

@@ -4,9 +4,9 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-#include "app/app_delegate.hpp"
 #include "app/desktop.hpp"
 #include "app/main_window.hpp"
+#include "ui/dialogs.hpp"
 #include "app/startup.hpp"
 #include "model/model.hpp"
 #include "platform/files.hpp"
@@ -67,15 +67,11 @@ int main(int argc, char** argv) {
   if (!folder)
     folder =
         charstack::startupFolder(charstack::ProjectFolder::executableFolder(), charstack::recentProjects());
-  if (!folder) folder = charstack::MainWindow::askForProjectFolder(nullptr, false);
+  if (!folder) folder = charstack::askForProjectFolder(nullptr, false);
   if (!folder) return charstack::kExitOk;
 
-  charstack::AppDelegate delegate;
   charstack::MainWindow window(charstack::sharedCharacterList(), charstack::sharedEditorState(), *folder);
   window.rememberSettings();
   window.show();
-  delegate.applicationDidFinishLaunching();
-  QObject::connect(&app, &QCoreApplication::aboutToQuit,
-                   [&delegate] { delegate.applicationWillTerminate(); });
   return app.exec();
 }

@@ -1,20 +1,19 @@
 #include "controller/init_layer.hpp"
 
 #include <algorithm>
-#include <unordered_map>
-#include <unordered_set>
+#include <charconv>
 
+#include "controller/commands.hpp"
 #include "model/names.hpp"
-#include "platform/parallel.hpp"
-#include "project/records.hpp"
 #include "platform/text.hpp"
+#include "project/records.hpp"
 
 namespace charstack {
 
 namespace {
 
-// Where an insertion goes, for a mirror of `rows` rows and a selection row: an empty mirror takes
-// row 0, no selection appends, otherwise the new record takes the selected row (past the end appends).
+// Where an insertion goes, for a table of `rows` rows and a selection row: an empty table takes row 0,
+// no selection appends, otherwise the new record takes the selected row (past the end appends).
 int64_t insertionRow(int64_t rows, int64_t selection) {
   if (rows == 0) return 0;
   if (selection < 0) return rows;
@@ -27,80 +26,75 @@ int64_t removalRow(int64_t rows, int64_t selection) {
   return row < rows ? row : -1;
 }
 
-int32_t entryNumber(const std::optional<std::string>& entry) {
-  return entry ? text::intValue(*entry) : 0;
-}
-
-template <typename T>
-void assignIfDifferent(T& field, const T& value) {
-  if (!(field == value)) field = value;
+// A depth as typed: a whole number from 0 to 999, white space around it allowed.
+std::optional<int64_t> typedDepth(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (value < 0 || value >= 1000) return std::nullopt;
+  return value;
 }
 
 }  // namespace
 
 RowDictionary characterRow(const Character& character) {
-  RowDictionary row;
-  row.name = character.name;
-  row.value = text::formatLong(character.value);
-  row.img = character.image;
-  return row;
+  return {character.name, text::formatLong(character.value), std::nullopt, character.image};
 }
 
 RowDictionary layerRow(const Layer& layer) {
-  RowDictionary row;
-  row.name = layer.name;
-  row.value = text::formatLong(layer.value);
-  row.visible = text::formatInt(layer.visible);
-  row.img = layer.image;
-  return row;
+  return {layer.name, text::formatLong(layer.value), text::formatInt(layer.visible), layer.image};
 }
 
-bool RowImageWell::hasRow() const { return row_ >= 0 && row_ < static_cast<int64_t>(mirror_.size()); }
-
-ImageRef RowImageWell::image() const {
-  return hasRow() ? mirror_[static_cast<size_t>(row_)].img : nullptr;
-}
-
-bool RowImageWell::setImage(ImageRef image) {
-  if (!hasRow()) return false;
-  mirror_[static_cast<size_t>(row_)].img = std::move(image);
-  return true;
-}
-
-InitLayer::InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TimerService& timers,
-                     ChangeObserver* observer)
-    : IV1(MA1, state.selectedCharacterRow),
-      IV2(MA2, state.selectedLayerRow),
-      list_(list),
-      state_(state),
-      folder_(std::move(folder)) {
+InitLayer::InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TableObserver* observer)
+    : list_(list), state_(state), folder_(std::move(folder)) {
   if (observer) addObserver(observer);
-  timer_ = timers.scheduleRepeating(kTickInterval, [this] { EventLoop(); });
-  MA1.clear();
-  MA2.clear();
   state_.pendingImageDeletions = {};
   loadData();
 }
 
-InitLayer::~InitLayer() = default;
+InitLayer::~InitLayer() {
+  // The commands refer to this controller: they go first.
+  history_.clear();
+}
 
 void InitLayer::awakeFromNib() {
   if (TV1) TV1->setAction([this] { TV1sgl(); });
   if (TV2) TV2->setAction([this] { TV2sgl(); });
 }
 
-void InitLayer::addObserver(ChangeObserver* observer) { observers_.push_back(observer); }
+void InitLayer::addObserver(TableObserver* observer) { observers_.push_back(observer); }
 
-void InitLayer::removeObserver(ChangeObserver* observer) {
+void InitLayer::removeObserver(TableObserver* observer) {
   observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
 }
 
-void InitLayer::willChange(std::string_view key) {
-  for (ChangeObserver* o : observers_) o->willChangeValueForKey(key);
+void InitLayer::notifyRows(Table table, TableObserver::Change change, int64_t first, int64_t count,
+                           const std::function<void()>& apply) {
+  for (TableObserver* o : observers_) o->beginRows(table, change, first, count);
+  apply();
+  for (TableObserver* o : observers_) o->endRows(table);
 }
 
-void InitLayer::didChange(std::string_view key) {
-  for (ChangeObserver* o : observers_) o->didChangeValueForKey(key);
+void InitLayer::notifyChanged(Table table, int64_t first, int64_t last) {
+  for (TableObserver* o : observers_) o->rowsChanged(table, first, last);
+}
+
+void InitLayer::notifySelection() {
+  for (TableObserver* o : observers_) o->selectionChanged();
+}
+
+void InitLayer::notifyRecord(const RecordAt& at) {
+  if (at.layerRow < 0) notifyChanged(Table::Characters, at.characterRow, at.characterRow);
+  else if (at.characterRow == layerTableRow_) notifyChanged(Table::Layers, at.layerRow, at.layerRow);
+}
+
+void InitLayer::resetTables() {
+  for (Table table : {Table::Characters, Table::Layers})
+    notifyRows(table, TableObserver::Change::Reset, 0, 0, [] {});
+  notifySelection();
 }
 
 void InitLayer::loadData() {
@@ -118,34 +112,19 @@ void InitLayer::loadData() {
   state_.dataFileUnreadable = loaded.dataFileUnreadable;
   state_.dataFileWithoutRecords = loaded.dataFileWithoutRecords;
   state_.dataFileForeign = loaded.dataFileForeign;
-  list_ = std::move(loaded.list);
-  for (size_t k = 0; k < list_.characters.size(); ++k) {
-    const Character& c = list_.characters[k];
-    willChange("MA1");
-    MA1.push_back(characterRow(c));
-    didChange("MA1");
-    if (k == 0) {
-      for (const Layer& l : c.layers) {
-        willChange("MA2");
-        MA2.push_back(layerRow(l));
-        didChange("MA2");
-      }
-      layerMirrorRow_ = 0;
-    }
-  }
+  notifyRows(Table::Characters, TableObserver::Change::Reset, 0, 0, [&] { list_ = std::move(loaded.list); });
+  // The layers table shows the first character's layers, the character selection row 0 names.
+  showLayersOf(list_.empty() ? -1 : 0);
+  notifySelection();
   takeSnapshot();
 }
 
 void InitLayer::openFolder(ProjectFolder folder) {
-  willChange("MA2");
-  MA2.clear();
-  didChange("MA2");
-  willChange("MA1");
-  MA1.clear();
-  didChange("MA1");
-  layerMirrorRow_ = -1;
+  history_.clear();
+  notifyRows(Table::Layers, TableObserver::Change::Reset, 0, 0, [&] { layerTableRow_ = -1; });
+  notifyRows(Table::Characters, TableObserver::Change::Reset, 0, 0, [&] { list_ = CharacterList{}; });
   state_ = EditorState{};
-  gesture_.reset();
+  gesture_.reset(), gestureAt_.reset();
   seen_.clear();
   seenDataFile_.reset();
   folder_ = std::move(folder);
@@ -159,8 +138,24 @@ SaveReport InitLayer::saveData(const SaveOptions& options) {
     report.problems.push_back({"", "the project is open read-only in this window"});
     return report;
   }
+  // The records whose pictures the save takes from files under their new names: steps of the history.
+  std::vector<ImageRef> before;
+  forEachRecord(list_, [&](const auto& r, auto...) { before.push_back(r.image); });
   SaveReport report = saveProject(list_, state_, folder_, options);
-  if (!report.picturesTaken.empty()) refreshPictures();
+  if (!report.picturesTaken.empty()) {
+    // One step for all the pictures the save took.
+    history_.beginMacro(report.picturesTaken.size() == 1 ? stepText(QT_TRANSLATE_NOOP("Command", "Take Picture from Disk"))
+                                                        : stepText(QT_TRANSLATE_NOOP("Command", "Take Pictures from Disk")));
+    size_t i = 0;
+    forEachRecord(list_, [&](const auto& r, int64_t number, int64_t k, int64_t m) {
+      if (r.image == before[i++]) return;
+      const std::string fileName = imageFileName(r.name, number);
+      notifyRecord(RecordAt{k, m});
+      history_.push(new TakePictureCommand(*this, RecordAt{k, m}, fileName, r.image,
+                                           state_.knownImageFiles[fileName].stamp, true));
+    });
+    history_.endMacro();
+  }
   if (!report.refused) ++saveCount_;  // the pending deletions were carried out
   seenDataFile_.reset();
   if (report.ok()) takeSnapshot();
@@ -169,21 +164,10 @@ SaveReport InitLayer::saveData(const SaveOptions& options) {
 
 SaveReport InitLayer::saveBtn(const SaveOptions& options) { return saveData(options); }
 
-void InitLayer::rebuildLayerMirror(int64_t characterRow) {
-  willChange("MA2");
-  MA2.clear();
-  didChange("MA2");
-  layerMirrorRow_ = -1;
-  if (characterRow < 0) return;
-  const Character* c = list_.characterAtRow(characterRow);
-  if (!c) return;
-  for (const Layer& l : c->layers) {
-    RowDictionary row = layerRow(l);
-    willChange("MA2");
-    MA2.push_back(std::move(row));
-    didChange("MA2");
-  }
-  layerMirrorRow_ = characterRow;
+void InitLayer::showLayersOf(int64_t characterRow) {
+  notifyRows(Table::Layers, TableObserver::Change::Reset, 0, 0, [&] {
+    layerTableRow_ = characterRow >= 0 && characterRow < list_.size() ? characterRow : -1;
+  });
 }
 
 void InitLayer::TV1sgl() {
@@ -193,252 +177,208 @@ void InitLayer::TV1sgl() {
   state_.moveLayer = false;
   state_.selectedCharacterRow = TV1 ? TV1->clickedRow() : -1;
   state_.selectedLayerRow = TV2 ? TV2->clickedRow() : -1;
-  rebuildLayerMirror(state_.selectedCharacterRow);
-  if (state_.selectedCharacterRow != state_.previousCharacterRow) state_.layerSyncSuppressed = true;
+  // No character selected: no layer either.
+  if (state_.selectedCharacterRow < 0) state_.selectedLayerRow = -1;
+  showLayersOf(state_.selectedCharacterRow);
+  notifySelection();
 }
 
 void InitLayer::TV2sgl() {
   state_.selectedLayerRow = TV2 ? TV2->clickedRow() : -1;
   state_.moveLayer = true;
   state_.moveCharacter = false;
+  notifySelection();
 }
 
-void InitLayer::EventLoop() {
-  const int64_t characterRow = state_.selectedCharacterRow;
-  if (characterRow < 0) {
-    state_.selectedLayerRow = -1;
-    return;
-  }
-  Character* character = list_.characterAtRow(characterRow);
-  if (character && characterRow < static_cast<int64_t>(MA1.size())) {
-    const RowDictionary& row = MA1[static_cast<size_t>(characterRow)];
-    character->value = entryNumber(row.value);
-    if (row.name) assignIfDifferent(character->name, *row.name);
-    assignIfDifferent(character->image, IV1.image());
-  }
+int64_t InitLayer::rowCount(Table table) const {
+  if (table == Table::Characters) return list_.size();
+  const Character* shown = layerTableRow_ >= 0 ? list_.characterAtRow(layerTableRow_) : nullptr;
+  return shown ? static_cast<int64_t>(shown->layers.size()) : 0;
+}
 
-  const int64_t layerRow = state_.selectedLayerRow;
-  if (layerRow < 0) return;
-  if (character && !state_.layerSyncSuppressed && layerMirrorRow_ == characterRow &&
-      layerRow < static_cast<int64_t>(character->layers.size()) && layerRow < static_cast<int64_t>(MA2.size())) {
-    Layer& layer = character->layers[static_cast<size_t>(layerRow)];
-    const RowDictionary& row = MA2[static_cast<size_t>(layerRow)];
-    if (row.name) assignIfDifferent(layer.name, *row.name);
-    layer.value = entryNumber(row.value);
-    assignIfDifferent(layer.image, IV2.image());
-    layer.visible = entryNumber(row.visible) > 0 ? 1 : 0;
-  }
-  state_.layerSyncSuppressed = false;
+std::optional<RecordAt> InitLayer::recordOfRow(Table table, int64_t row) const {
+  if (row < 0 || row >= rowCount(table)) return std::nullopt;
+  return table == Table::Characters ? RecordAt{row, -1} : RecordAt{layerTableRow_, row};
+}
+
+RowDictionary InitLayer::row(Table table, int64_t r) const {
+  const std::optional<RecordAt> at = recordOfRow(table, r);
+  if (!at) return {};
+  const Character& c = list_.characters[static_cast<size_t>(at->characterRow)];
+  return at->layerRow < 0 ? characterRow(c) : layerRow(c.layers[static_cast<size_t>(at->layerRow)]);
 }
 
 void InitLayer::insert1() {
-  int64_t p = insertionRow(static_cast<int64_t>(MA1.size()), state_.selectedCharacterRow);
-  p = std::min(p, list_.size());
-  auto it = list_.characters.insert(list_.characters.begin() + p, makeNewCharacter());
-  RowDictionary row = characterRow(*it);
-  willChange("MA1");
-  MA1.insert(MA1.begin() + std::min<int64_t>(p, static_cast<int64_t>(MA1.size())), std::move(row));
-  didChange("MA1");
-  // The character whose layers MA2 lists has moved one row down.
-  if (layerMirrorRow_ >= p) ++layerMirrorRow_;
+  const int64_t p = insertionRow(list_.size(), state_.selectedCharacterRow);
+  history_.push(RecordsCommand::inserting(*this, QT_TRANSLATE_NOOP("Command", "Insert Character"), RecordAt{p, -1},
+                                          {makeNewCharacter()}, {}));
   if (AC1) AC1->setSelectionIndex(NoSelection);
-  Edit edit = startEdit(Edit::Kind::InsertCharacter, "Insert Character", RecordAt{p, -1});
-  record(std::move(edit));
 }
 
 void InitLayer::insert2() { insertLayers({makeNewLayer()}); }
 
-bool InitLayer::insertLayers(std::vector<Layer> layers) {
+bool InitLayer::insertLayers(std::vector<Layer> layers, std::string stepName) {
   const int64_t characterRow = state_.selectedCharacterRow;
-  if (list_.empty() || characterRow < 0) return false;
-  Character* target = list_.characterAtRow(characterRow);
-  if (!target) return false;
-  // The layers table may still list another character's layers (after a character was inserted or
-  // removed): show the target's own layers before inserting among them. An empty table that is to
-  // show a character without layers needs no rebuilding.
-  if (layerMirrorRow_ != characterRow) {
-    if (MA2.empty() && target->layers.empty())
-      layerMirrorRow_ = characterRow;
-    else
-      rebuildLayerMirror(characterRow);
-  }
-  int64_t p = insertionRow(static_cast<int64_t>(MA2.size()), state_.selectedLayerRow);
-  p = std::min(p, static_cast<int64_t>(target->layers.size()));
-  const int64_t count = static_cast<int64_t>(layers.size());
-  std::vector<RowDictionary> rows;
-  for (const Layer& layer : layers) {
-    rows.push_back(layerRow(layer));
-    rows.back().visible.reset();  // a new layer's row has no "visible" entry; the sync tick reads that as 0
-  }
-  target->layers.insert(target->layers.begin() + p, std::make_move_iterator(layers.begin()),
-                        std::make_move_iterator(layers.end()));
-  willChange("MA2");
-  MA2.insert(MA2.begin() + p, std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
-  didChange("MA2");
+  if (list_.empty() || characterRow < 0 || !list_.characterAtRow(characterRow) || layers.empty()) return false;
+  // The layers table may list another character's layers (after a character was inserted or removed):
+  // it shows the target's own layers before the new ones go in among them.
+  if (layerTableRow_ != characterRow) showLayersOf(characterRow);
+  const int64_t p = insertionRow(rowCount(Table::Layers), state_.selectedLayerRow);
+  const char* text = layers.size() == 1 ? QT_TRANSLATE_NOOP("Command", "Insert Layer")
+                                        : QT_TRANSLATE_NOOP("Command", "Insert Layers");
+  auto* command = RecordsCommand::inserting(*this, text, RecordAt{characterRow, p}, {}, std::move(layers));
+  if (!stepName.empty()) command->setText(QString::fromStdString(stepName));
+  history_.push(command);
   if (AC2) AC2->setSelectionIndex(NoSelection);
-  Edit edit = startEdit(Edit::Kind::InsertLayer, count == 1 ? "Insert Layer" : "Insert Layers",
-                        RecordAt{characterRow, p});
-  edit.count = count;
-  record(std::move(edit));
   return true;
 }
 
 void InitLayer::remove1() {
-  const int64_t rows = static_cast<int64_t>(MA1.size());
-  if (rows == 0) return;
-  const int64_t k = removalRow(std::min(rows, list_.size()), state_.selectedCharacterRow);
+  const int64_t k = removalRow(list_.size(), state_.selectedCharacterRow);
   if (k < 0) return;
-  Edit edit = startEdit(Edit::Kind::RemoveCharacter, "Remove Character", RecordAt{k, -1});
-  takeOut(edit, true);
-
-  willChange("MA1");
-  MA1.erase(MA1.begin() + k);
-  didChange("MA1");
+  history_.push(RecordsCommand::removing(*this, QT_TRANSLATE_NOOP("Command", "Remove Character"), RecordAt{k, -1}, 1));
   if (AC1) AC1->setSelectionIndex(NoSelection);
-  willChange("MA2");
-  MA2.clear();
-  didChange("MA2");
-  layerMirrorRow_ = -1;
   if (AC2) AC2->setSelectionIndex(NoSelection);
-  record(std::move(edit));
 }
 
 void InitLayer::remove2() {
-  if (MA2.empty()) return;
+  if (rowCount(Table::Layers) == 0) return;
   const int64_t characterRow = std::max<int64_t>(state_.selectedCharacterRow, 0);
-  Character* target = list_.characterAtRow(characterRow);
-  if (!target) return;
-  if (layerMirrorRow_ != characterRow) {
-    rebuildLayerMirror(characterRow);
-    if (MA2.empty()) return;
+  if (!list_.characterAtRow(characterRow)) return;
+  if (layerTableRow_ != characterRow) {
+    showLayersOf(characterRow);
+    if (rowCount(Table::Layers) == 0) return;
   }
-  const int64_t rows = std::min(static_cast<int64_t>(MA2.size()), static_cast<int64_t>(target->layers.size()));
-  const int64_t m = removalRow(rows, state_.selectedLayerRow);
+  const int64_t m = removalRow(rowCount(Table::Layers), state_.selectedLayerRow);
   if (m < 0) return;
-  Edit edit = startEdit(Edit::Kind::RemoveLayer, "Remove Layer", RecordAt{characterRow, m});
-  takeOut(edit, true);
-  willChange("MA2");
-  MA2.erase(MA2.begin() + m);
-  didChange("MA2");
+  history_.push(
+      RecordsCommand::removing(*this, QT_TRANSLATE_NOOP("Command", "Remove Layer"), RecordAt{characterRow, m}, 1));
   if (AC2) AC2->setSelectionIndex(NoSelection);
-  record(std::move(edit));
 }
 
-std::optional<std::string> InitLayer::editCell(Table table, int64_t row, Field field, std::string text) {
-  std::vector<RowDictionary>& mirror = table == Table::Characters ? MA1 : MA2;
-  if (row < 0 || row >= static_cast<int64_t>(mirror.size())) return std::string("there is no such row");
-  if (field == Field::Visible && table != Table::Layers) return std::string("a character has no visible column");
-  if (field == Field::Name)
-    if (NameProblem problem = checkName(text); problem != NameProblem::None) return describeNameProblem(problem);
-
-  // The row that the next tick copies into the model makes an undoable step.
-  std::optional<RecordAt> at;
-  if (table == Table::Characters && row == state_.selectedCharacterRow && row < list_.size())
-    at = RecordAt{row, -1};
-  if (table == Table::Layers && row == state_.selectedLayerRow && layerMirrorRow_ == state_.selectedCharacterRow &&
-      layerMirrorRow_ >= 0 && layerAtRow(list_.characters[static_cast<size_t>(layerMirrorRow_)], row))
-    at = RecordAt{layerMirrorRow_, row};
-  Edit edit;
-  if (at) edit = startEdit(Edit::Kind::Fields, "", *at);
-  const char* what = table == Table::Characters ? " Character" : " Layer";
-
-  RowDictionary& r = mirror[static_cast<size_t>(row)];
+std::optional<std::string> InitLayer::editCell(Table table, int64_t row, Field field, const std::string& text) {
+  const std::optional<RecordAt> at = recordOfRow(table, row);
+  if (!at) return std::string("there is no such row");
+  const bool character = table == Table::Characters;
+  RecordFields value = fieldsOf(*at);
   switch (field) {
     case Field::Name:
-      edit.after.name = text;
-      edit.name = std::string("Rename") + what;
-      r.name = std::move(text);
+      if (NameProblem problem = checkName(text); problem != NameProblem::None) return describeNameProblem(problem);
+      value.name = text;
+      changeProperty(*at, Property::Name, value,
+                     character ? QT_TRANSLATE_NOOP("Command", "Rename Character")
+                               : QT_TRANSLATE_NOOP("Command", "Rename Layer"));
       break;
-    case Field::Value:
-      edit.after.value = entryNumber(text);
-      edit.name = std::string("Change Depth of") + what;
-      r.value = std::move(text);
+    case Field::Value: {
+      const std::optional<int64_t> depth = typedDepth(text);
+      if (!depth) return std::string("a depth is a whole number from 0 to 999");
+      value.value = *depth;
+      changeProperty(*at, Property::Depth, value,
+                     character ? QT_TRANSLATE_NOOP("Command", "Change Depth of Character")
+                               : QT_TRANSLATE_NOOP("Command", "Change Depth of Layer"));
       break;
+    }
     case Field::Visible:
-      edit.after.visible = entryNumber(text) > 0 ? 1 : 0;
-      edit.name = edit.after.visible ? "Show Layer" : "Hide Layer";
-      r.visible = std::move(text);
+      if (character) return std::string("a character has no visible column");
+      value.visible = text::intValue(text) > 0 ? 1 : 0;
+      changeProperty(*at, Property::Visible, value,
+                     value.visible ? QT_TRANSLATE_NOOP("Command", "Show Layer") : QT_TRANSLATE_NOOP("Command", "Hide Layer"));
       break;
   }
-  if (at && !(edit.before == edit.after)) record(std::move(edit));
   return std::nullopt;
 }
 
+std::optional<RecordAt> InitLayer::wellRecord(Table table) const {
+  if (table == Table::Characters) return recordOfRow(table, state_.selectedCharacterRow);
+  return recordOfRow(table, state_.selectedLayerRow);
+}
+
+ImageRef InitLayer::wellPicture(Table table) const {
+  const std::optional<RecordAt> at = wellRecord(table);
+  return at ? fieldsOf(*at).image : nullptr;
+}
+
 bool InitLayer::setPicture(Table table, ImageRef image) {
-  RowImageWell& well = table == Table::Characters ? IV1 : IV2;
-  std::optional<RecordAt> at;
-  if (table == Table::Characters && list_.characterAtRow(state_.selectedCharacterRow) && state_.selectedCharacterRow >= 0)
-    at = RecordAt{state_.selectedCharacterRow, -1};
-  if (table == Table::Layers && state_.selectedLayerRow >= 0 && layerMirrorRow_ == state_.selectedCharacterRow &&
-      layerMirrorRow_ >= 0 && layerAtRow(list_.characters[static_cast<size_t>(layerMirrorRow_)], state_.selectedLayerRow))
-    at = RecordAt{layerMirrorRow_, state_.selectedLayerRow};
-  Edit edit;
-  if (at) {
-    edit = startEdit(Edit::Kind::Fields,
-                     std::string(image ? "Set Picture of" : "Clear Picture of") +
-                         (table == Table::Characters ? " Character" : " Layer"),
-                     *at);
-    edit.after.image = image;
-  }
-  if (!well.setImage(std::move(image))) return false;
-  if (at && !(edit.before == edit.after)) record(std::move(edit));
+  const std::optional<RecordAt> at = wellRecord(table);
+  if (!at) return false;
+  RecordFields value = fieldsOf(*at);
+  value.image = image;
+  const bool character = table == Table::Characters;
+  changeProperty(*at, Property::Picture, value,
+                 image ? (character ? QT_TRANSLATE_NOOP("Command", "Set Picture of Character")
+                                    : QT_TRANSLATE_NOOP("Command", "Set Picture of Layer"))
+                       : (character ? QT_TRANSLATE_NOOP("Command", "Clear Picture of Character")
+                                    : QT_TRANSLATE_NOOP("Command", "Clear Picture of Layer")));
   return true;
 }
 
+std::optional<RecordAt> InitLayer::dragRecord() const { return dragTarget(list_, state_); }
+
 void InitLayer::beginGesture() {
+  gestureAt_ = dragRecord();
   gesture_.reset();
-  if (std::optional<RecordAt> at = dragTarget(list_, state_)) {
-    gesture_ = startEdit(Edit::Kind::Fields, at->layerRow < 0 ? "Move Character" : "Move Layer", *at);
-  }
+  if (gestureAt_) gesture_ = fieldsOf(*gestureAt_);
 }
 
 void InitLayer::endGesture() {
-  if (!gesture_) return;
-  Edit edit = std::move(*gesture_);
-  gesture_.reset();
-  edit.after = fieldsOf(edit.at);
-  if (!(edit.before == edit.after)) record(std::move(edit));
+  if (!gesture_ || !gestureAt_) return;
+  const RecordFields before = *std::exchange(gesture_, std::nullopt);
+  const RecordAt at = *gestureAt_;
+  const RecordFields after = fieldsOf(at);
+  if (before.x == after.x && before.y == after.y) return;
+  notifyRecord(at);
+  history_.push(new PropertyCommand(*this, at.layerRow < 0 ? QT_TRANSLATE_NOOP("Command", "Move Character")
+                                                           : QT_TRANSLATE_NOOP("Command", "Move Layer"),
+                                    at, Property::Position, before, after, false, true));
 }
 
 void InitLayer::nudge(int32_t dx, int32_t dy) {
-  std::optional<RecordAt> at = dragTarget(list_, state_);
+  const std::optional<RecordAt> at = dragRecord();
   if (!at) return;
   auto move = [](int32_t v, int32_t d) {
     return static_cast<int32_t>(std::clamp<int64_t>(int64_t{v} + d, INT32_MIN, INT32_MAX));
   };
-  Edit edit = startEdit(Edit::Kind::Fields, at->layerRow < 0 ? "Move Character" : "Move Layer", *at);
-  edit.nudge = true;
-  edit.after.x = move(edit.before.x, dx);
-  edit.after.y = move(edit.before.y, dy);
-  if (edit.before == edit.after) return;
-  setFields(*at, edit.after);
-  record(std::move(edit));
+  RecordFields value = fieldsOf(*at);
+  value.x = move(value.x, dx);
+  value.y = move(value.y, dy);
+  changeProperty(*at, Property::Position, value,
+                 at->layerRow < 0 ? QT_TRANSLATE_NOOP("Command", "Move Character") : QT_TRANSLATE_NOOP("Command", "Move Layer"),
+                 true);
 }
 
-Edit InitLayer::startEdit(Edit::Kind kind, std::string name, const RecordAt& at) {
-  Edit edit;
-  edit.kind = kind;
-  edit.name = std::move(name);
-  edit.at = at;
-  if (kind == Edit::Kind::Fields) edit.before = edit.after = fieldsOf(at);
-  edit.selectionBefore = edit.selectionAfter = selection();
-  return edit;
+void InitLayer::changeProperty(const RecordAt& at, Property property, RecordFields value, const char* step,
+                               bool mergeable) {
+  const RecordFields before = fieldsOf(at);
+  const bool same = [&] {
+    switch (property) {
+      case Property::Name: return before.name == value.name;
+      case Property::Depth: return before.value == value.value;
+      case Property::Visible: return before.visible == value.visible;
+      case Property::Picture: return before.image == value.image;
+      case Property::Position: return before.x == value.x && before.y == value.y;
+    }
+    return true;
+  }();
+  if (!same) history_.push(new PropertyCommand(*this, step, at, property, before, std::move(value), mergeable, false));
 }
 
-void InitLayer::record(Edit edit) {
-  if (editListener_) editListener_(std::move(edit));
+// ---- What the commands change ----------------------------------------------------------------------
+
+InitLayer::Selection InitLayer::selection() const {
+  return {state_.selectedCharacterRow, state_.selectedLayerRow, state_.moveCharacter, state_.moveLayer, layerTableRow_};
 }
 
-Selection InitLayer::selection() const {
-  return {state_.selectedCharacterRow, state_.selectedLayerRow, state_.moveCharacter, state_.moveLayer};
+void InitLayer::restoreSelection(const Selection& s) {
+  state_.selectedCharacterRow = s.characterRow;
+  state_.selectedLayerRow = s.layerRow;
+  state_.moveCharacter = s.moveCharacter;
+  state_.moveLayer = s.moveLayer;
+  if (s.layerTable != layerTableRow_) showLayersOf(s.layerTable);
+  notifySelection();
 }
 
-Character* InitLayer::characterAt(const RecordAt& at) {
-  return at.characterRow >= 0 ? list_.characterAtRow(at.characterRow) : nullptr;
-}
-
-RecordFields InitLayer::fieldsOf(const RecordAt& at) {
-  Character* c = characterAt(at);
+RecordFields InitLayer::fieldsOf(const RecordAt& at) const {
+  const Character* c = at.characterRow >= 0 ? list_.characterAtRow(at.characterRow) : nullptr;
   if (!c) return {};
   if (at.layerRow < 0) return {c->name, c->value, 0, c->image, c->x, c->y};
   const Layer* l = layerAtRow(*c, at.layerRow);
@@ -446,297 +386,95 @@ RecordFields InitLayer::fieldsOf(const RecordAt& at) {
   return {l->name, l->value, l->visible, l->image, l->x, l->y};
 }
 
-void InitLayer::setFields(const RecordAt& at, const RecordFields& f) {
-  Character* c = characterAt(at);
+void InitLayer::setProperty(const RecordAt& at, Property property, const RecordFields& f) {
+  Character* c = at.characterRow >= 0 ? list_.characterAtRow(at.characterRow) : nullptr;
   if (!c) return;
+  auto apply = [&](auto& r) {
+    switch (property) {
+      case Property::Name: r.name = f.name; break;
+      case Property::Depth: r.value = f.value; break;
+      case Property::Picture: r.image = f.image; break;
+      case Property::Position: r.x = f.x, r.y = f.y; break;
+      case Property::Visible:
+        if constexpr (std::is_same_v<std::decay_t<decltype(r)>, Layer>) r.visible = f.visible;
+        break;
+    }
+  };
+  if (at.layerRow < 0) apply(*c);
+  else if (Layer* l = layerAtRow(*c, at.layerRow)) apply(*l);
+  notifyRecord(at);
+}
+
+void InitLayer::putRecords(const RecordAt& at, std::vector<Character> characters, std::vector<Layer> layers) {
   if (at.layerRow < 0) {
-    c->name = f.name, c->value = f.value, c->image = f.image, c->x = f.x, c->y = f.y;
-  } else if (Layer* l = layerAtRow(*c, at.layerRow)) {
-    l->name = f.name, l->value = f.value, l->visible = f.visible, l->image = f.image, l->x = f.x, l->y = f.y;
+    const int64_t p = std::min(at.characterRow, list_.size());
+    const auto count = static_cast<int64_t>(characters.size());
+    notifyRows(Table::Characters, TableObserver::Change::Insert, p, count, [&] {
+      list_.characters.insert(list_.characters.begin() + p, std::make_move_iterator(characters.begin()),
+                              std::make_move_iterator(characters.end()));
+      // The character whose layers the layers table lists has moved down.
+      if (layerTableRow_ >= p) layerTableRow_ += count;
+    });
+    return;
   }
+  Character* c = list_.characterAtRow(at.characterRow);
+  if (!c || at.characterRow < 0) return;
+  const int64_t p = std::min<int64_t>(at.layerRow, static_cast<int64_t>(c->layers.size()));
+  auto insert = [&] {
+    c->layers.insert(c->layers.begin() + p, std::make_move_iterator(layers.begin()), std::make_move_iterator(layers.end()));
+  };
+  if (at.characterRow == layerTableRow_)
+    notifyRows(Table::Layers, TableObserver::Change::Insert, p, static_cast<int64_t>(layers.size()), insert);
+  else
+    insert();
+}
+
+void InitLayer::takeRecords(const RecordAt& at, int64_t count, std::vector<Character>* characters,
+                            std::vector<Layer>* layers) {
+  if (at.layerRow < 0) {
+    if (at.characterRow < 0 || at.characterRow + count > list_.size()) return;
+    notifyRows(Table::Characters, TableObserver::Change::Remove, at.characterRow, count, [&] {
+      const auto first = list_.characters.begin() + at.characterRow;
+      characters->assign(std::make_move_iterator(first), std::make_move_iterator(first + count));
+      list_.characters.erase(first, first + count);
+      if (layerTableRow_ >= at.characterRow + count) layerTableRow_ -= count;
+      else if (layerTableRow_ >= at.characterRow) layerTableRow_ = -1;  // its character went (the table was reset)
+    });
+    return;
+  }
+  Character* c = at.characterRow >= 0 ? list_.characterAtRow(at.characterRow) : nullptr;
+  if (!c || at.layerRow + count > static_cast<int64_t>(c->layers.size())) return;
+  auto take = [&] {
+    const auto first = c->layers.begin() + at.layerRow;
+    layers->assign(std::make_move_iterator(first), std::make_move_iterator(first + count));
+    c->layers.erase(first, first + count);
+  };
+  if (at.characterRow == layerTableRow_)
+    notifyRows(Table::Layers, TableObserver::Change::Remove, at.layerRow, count, take);
+  else
+    take();
 }
 
 std::vector<std::string> InitLayer::filesOf(const RecordAt& at, int64_t count) const {
-  // The character's file goes, and so do its layers' files, as the layers go with it.
+  // A character's file goes with the files of its layers, as the layers go with it.
   std::vector<std::string> files;
-  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t characterRow, int64_t layerRow) {
-    if (characterRow == at.characterRow && (at.layerRow < 0 || (layerRow >= at.layerRow && layerRow < at.layerRow + count)))
-      files.push_back(imageFileName(r.name, number));
+  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t k, int64_t m) {
+    const bool inside = at.layerRow < 0 ? k >= at.characterRow && k < at.characterRow + count
+                                        : k == at.characterRow && m >= at.layerRow && m < at.layerRow + count;
+    if (inside) files.push_back(imageFileName(r.name, number));
   });
   return files;
 }
 
-void InitLayer::takeOut(Edit& edit, bool queueFiles) {
-  Character* c = characterAt(edit.at);
-  if (!c) return;
-  edit.queued.clear();
-  if (queueFiles) {
-    edit.queued = filesOf(edit.at, edit.count);
-    edit.saveCount = saveCount_;
-    state_.pendingImageDeletions.insert(state_.pendingImageDeletions.end(), edit.queued.begin(), edit.queued.end());
-  }
-  if (edit.at.layerRow < 0) {
-    edit.character = std::move(*c);
-    list_.characters.erase(list_.characters.begin() + edit.at.characterRow);
-  } else if (edit.at.layerRow + edit.count <= static_cast<int64_t>(c->layers.size())) {
-    const auto first = c->layers.begin() + edit.at.layerRow;
-    edit.layers.assign(std::make_move_iterator(first), std::make_move_iterator(first + edit.count));
-    c->layers.erase(first, first + edit.count);
-  }
-}
-
-void InitLayer::putBack(Edit& edit) {
-  if (edit.at.layerRow < 0) {
-    if (!edit.character || edit.at.characterRow > list_.size()) return;
-    list_.characters.insert(list_.characters.begin() + edit.at.characterRow, std::move(*edit.character));
-    edit.character.reset();
-  } else {
-    Character* c = characterAt(edit.at);
-    if (!c || edit.layers.empty() || edit.at.layerRow > static_cast<int64_t>(c->layers.size())) return;
-    c->layers.insert(c->layers.begin() + edit.at.layerRow, std::make_move_iterator(edit.layers.begin()),
-                     std::make_move_iterator(edit.layers.end()));
-    edit.layers.clear();
-  }
-  // The files the removal queued are still needed, unless a save has deleted them already.
-  auto& pending = state_.pendingImageDeletions;
-  if (saveCount_ == edit.saveCount && pending.size() >= edit.queued.size() &&
-      std::equal(edit.queued.rbegin(), edit.queued.rend(), pending.rbegin()))
-    pending.resize(pending.size() - edit.queued.size());
-  edit.queued.clear();
-}
-
-void InitLayer::apply(Edit& edit, bool forward) {
-  EventLoop();  // table edits that the model has not taken yet go in first
-  switch (edit.kind) {
-    case Edit::Kind::Fields:
-      setFields(edit.at, forward ? edit.after : edit.before);
-      break;
-    case Edit::Kind::InsertCharacter:
-    case Edit::Kind::InsertLayer:
-      if (forward) {
-        if (!edit.character && edit.layers.empty())  // the first redo of a step recorded as it happened
-          break;
-        putBack(edit);
-      } else {
-        // A record that a save has written has files of its own to remove.
-        Character* c = characterAt(edit.at);
-        const Layer* l = c && edit.at.layerRow >= 0 ? layerAtRow(*c, edit.at.layerRow) : nullptr;
-        takeOut(edit, c && (edit.at.layerRow < 0 ? c->savedName.has_value() : l && l->savedName.has_value()));
-      }
-      break;
-    case Edit::Kind::RemoveCharacter:
-    case Edit::Kind::RemoveLayer:
-      if (forward)
-        takeOut(edit, true);
-      else
-        putBack(edit);
-      break;
-  }
-  const Selection& s = forward ? edit.selectionAfter : edit.selectionBefore;
-  state_.selectedCharacterRow = s.characterRow;
-  state_.selectedLayerRow = s.layerRow;
-  state_.moveCharacter = s.moveCharacter;
-  state_.moveLayer = s.moveLayer;
-  state_.layerSyncSuppressed = false;
-  rebuildMirrors();
-}
-
-DiskScanResult scanDisk(const ProjectFolder& folder, const DiskScanRequest& request) {
-  DiskScanResult result;
-  result.saveCount = request.saveCount;
-  result.files.resize(request.files.size());
-  // A stat per file, and a read only of the files that changed or are seen for the first time.
-  parallelFor(request.files.size(), [&](size_t i) {
-    const DiskScanRequest::File& want = request.files[i];
-    DiskScanResult::File& file = result.files[i];
-    file.name = want.name;
-    file.stamp = folder.stamp(imagePath(want.name));
-    if (want.unknown ? !file.stamp : file.stamp == want.last) return;
-    file.changed = true;
-    file.firstSeen = want.unknown;
-    FileRead read = folder.read(imagePath(want.name));
-    file.outcome = read.outcome;
-    file.reason = std::move(read.reason);
-    if (!read.read()) return;
-    file.stamp = read.stamp;
-    file.decoded = decodeImage(read.bytes);
-  });
-  result.dataFile = folder.stamp(kDataFileName);
-  result.dataFileChanged = result.dataFile && !(result.dataFile == request.dataFile);
-  return result;
-}
-
-std::vector<std::string> InitLayer::watchedPaths() const {
-  // Folders tell of files added, removed or renamed; a file itself of being rewritten in place.
-  std::vector<std::string> paths = {folder_.path().string(), folder_.resolve(kImageFolder).string(),
-                                    folder_.resolve(kDataFileName).string()};
-  for (const auto& [name, disk] : state_.knownImageFiles)
-    if (disk.image) paths.push_back(folder_.resolve(imagePath(name)).string());
-  for (const std::string& name : state_.unreadableImageFiles) paths.push_back(folder_.resolve(imagePath(name)).string());
-  return paths;
-}
-
-DiskScanRequest InitLayer::diskScanRequest() {
-  DiskScanRequest request;
-  std::unordered_set<std::string> asked;
-  auto add = [&](const std::string& name, bool lookAgain) {
-    if (!isSafeImageFileName(name) || !asked.insert(name).second) return;
-    DiskScanRequest::File file{name, std::nullopt, lookAgain};
-    if (lookAgain)
-      ;
-    else if (auto known = state_.knownImageFiles.find(name); known != state_.knownImageFiles.end())
-      file.last = known->second.stamp;
-    else if (auto seen = seen_.find(name); seen != seen_.end())
-      file.last = seen->second;
-    else
-      file.unknown = true;
-    request.files.push_back(std::move(file));
-  };
-  // Every record's file, and the files the editor knows: a renamed or renumbered record's picture is
-  // still in its old file until the next save. A file under the new name of a record without a
-  // picture is its picture, as the next load would make it: it is looked at as if never seen.
-  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t, int64_t) {
-    add(imageFileName(r.name, number), !r.image && r.savedName != r.name);
-  });
-  for (const auto& [name, disk] : state_.knownImageFiles) add(name, false);
-  request.dataFile = seenDataFile_ ? seenDataFile_ : state_.dataFileStamp;
-  request.saveCount = saveCount_;
-  return request;
-}
-
-std::vector<DiskChange> InitLayer::applyDiskScan(const DiskScanResult& result) {
-  std::vector<DiskChange> changes;
-  // The files a save wrote since the look began are the editor's own: the look is out of date.
-  if (result.saveCount != saveCount_) return changes;
-  std::unordered_map<std::string, RecordAt> owners;
-  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t k, int64_t m) {
-    owners.emplace(imageFileName(r.name, number), RecordAt{k, m});
-  });
-  // The picture each file name had at the last load or save: a record still showing it has not been
-  // given another one in the editor.
-  std::unordered_map<std::string, ImageRef> saved(lastSaved_.images.begin(), lastSaved_.images.end());
-  // The record that shows a picture, for a file whose record has since been renamed or renumbered.
-  auto showing = [&](const ImageRef& picture) -> std::optional<RecordAt> {
-    std::optional<RecordAt> found;
-    if (picture)
-      forEachRecord(list_, [&](const auto& r, int64_t, int64_t k, int64_t m) {
-        if (!found && r.image == picture) found = RecordAt{k, m};
-      });
-    return found;
-  };
-  for (const DiskScanResult::File& f : result.files) {
-    seen_[f.name] = f.stamp;
-    if (!f.changed) continue;
-    auto known = state_.knownImageFiles.find(f.name);
-    const ImageRef knownPicture = known != state_.knownImageFiles.end() ? known->second.image : nullptr;
-    auto owner = owners.find(f.name);
-    std::optional<RecordAt> at = owner != owners.end() ? std::optional<RecordAt>(owner->second) : showing(knownPicture);
-    if (!at) {
-      // No record uses the file any more: it is no longer the editor's to replace or delete.
-      state_.knownImageFiles.erase(f.name);
-      continue;
-    }
-    const ImageRef shown = fieldsOf(*at).image;
-    DiskChange change;
-    change.file = imagePath(f.name);
-    change.at = *at;
-    change.stamp = f.stamp.value_or(FileStamp{});
-    if (f.outcome == FileRead::Outcome::Missing) {
-      state_.knownImageFiles.erase(f.name);
-      if (!shown) continue;
-      change.kind = DiskChange::Kind::Deleted;
-    } else if (!f.decoded.image) {
-      state_.knownImageFiles.erase(f.name);
-      if (!state_.unreadableImageFiles.insert(f.name).second && f.firstSeen) continue;  // known since the load
-      change.kind = DiskChange::Kind::Unreadable;
-      change.reason = f.outcome == FileRead::Outcome::Refused ? f.reason : f.decoded.problem;
-    } else {
-      // A file that can be read again (a paint program finished writing it) is a picture once more.
-      state_.unreadableImageFiles.erase(f.name);
-      if (f.firstSeen && shown) {
-        // A file found under the name of a record that has a picture already: the same picture makes it
-        // the editor's; another one stays the file's until a save asks before replacing it.
-        if (shown->samePixels(*f.decoded.image)) state_.knownImageFiles[f.name] = {shown, change.stamp};
-        continue;
-      }
-      change.picture = f.decoded.image;
-      const ImageRef before = owner != owners.end() ? saved[f.name] : knownPicture;
-      if (shown == before) {
-        change.kind = DiskChange::Kind::PictureTaken;
-        takePicture(change.at, f.name, change.picture, change.stamp);
-      } else {
-        change.kind = DiskChange::Kind::Conflict;
-      }
-    }
-    changes.push_back(std::move(change));
-  }
-  if (result.dataFileChanged) {
-    seenDataFile_ = result.dataFile;
-    DiskChange change;
-    change.kind = DiskChange::Kind::DataFile;
-    change.file = kDataFileName;
-    changes.push_back(std::move(change));
-  }
-  return changes;
-}
-
-void InitLayer::resolveConflict(const DiskChange& change, bool takeFile) {
-  const std::string name = change.file.substr(std::string(kImageFolder).size() + 1);
-  if (takeFile) {
-    takePicture(change.at, name, change.picture, change.stamp);
-  } else {
-    // The editor's picture stays; the next save may replace the file, as the user chose.
-    EditorState::DiskImage& disk = state_.knownImageFiles[name];
-    disk.stamp = change.stamp;
-  }
-}
-
-void InitLayer::takePicture(const RecordAt& at, const std::string& fileName, ImageRef picture,
-                            const FileStamp& stamp) {
-  RecordFields fields = fieldsOf(at);
-  fields.image = picture;
-  setFields(at, fields);
-  std::vector<RowDictionary>* mirror = nullptr;
-  int64_t row = -1;
-  if (at.layerRow < 0) mirror = &MA1, row = at.characterRow;
-  else if (layerMirrorRow_ == at.characterRow) mirror = &MA2, row = at.layerRow;
-  if (mirror && row >= 0 && row < static_cast<int64_t>(mirror->size())) {
-    const char* key = mirror == &MA1 ? "MA1" : "MA2";
-    willChange(key);
-    (*mirror)[static_cast<size_t>(row)].img = picture;
-    didChange(key);
-  }
-  state_.knownImageFiles[fileName] = {picture, stamp};
-  // The disk and the editor agree on this picture again.
+void InitLayer::setDiskPicture(const std::string& fileName, const std::optional<EditorState::DiskImage>& disk) {
+  if (disk) state_.knownImageFiles[fileName] = *disk;
+  else state_.knownImageFiles.erase(fileName);
+  // The disk and the editor agree on this picture again, or no more.
   for (auto& [name, image] : lastSaved_.images)
-    if (name == fileName) image = picture;
+    if (name == fileName && disk) image = disk->image;
 }
 
-void InitLayer::refreshPictures() {
-  auto refresh = [this](std::vector<RowDictionary>& mirror, const char* key, auto picture) {
-    for (size_t row = 0; row < mirror.size(); ++row) {
-      if (mirror[row].img == picture(row)) continue;
-      willChange(key);
-      mirror[row].img = picture(row);
-      didChange(key);
-    }
-  };
-  refresh(MA1, "MA1", [this](size_t row) { return row < list_.characters.size() ? list_.characters[row].image : nullptr; });
-  const Character* shown = layerMirrorRow_ >= 0 ? list_.characterAtRow(layerMirrorRow_) : nullptr;
-  refresh(MA2, "MA2", [shown](size_t row) { return shown && row < shown->layers.size() ? shown->layers[row].image : nullptr; });
-}
-
-void InitLayer::undo(Edit& edit) { apply(edit, false); }
-
-void InitLayer::redo(Edit& edit) { apply(edit, true); }
-
-void InitLayer::rebuildMirrors() {
-  willChange("MA1");
-  MA1.clear();
-  for (const Character& c : list_.characters) MA1.push_back(characterRow(c));
-  didChange("MA1");
-  rebuildLayerMirror(state_.selectedCharacterRow);
-}
+// ---- What a save would write -------------------------------------------------------------------------
 
 InitLayer::Snapshot InitLayer::snapshot() const {
   Snapshot s;

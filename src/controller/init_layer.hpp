@@ -1,19 +1,20 @@
-// The editor controller: owns the table mirrors, answers table clicks and the controls, and copies
-// table edits into the model on every tick.
+// The editor controller: answers table clicks and the controls, and turns every user action into one
+// command of the undo history that changes the model at once. The tables show the model itself: the
+// characters, and the layers of one character.
 #pragma once
+
+#include <QUndoStack>
 
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <unordered_map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "controller/edit.hpp"
 #include "model/model.hpp"
 #include "platform/files.hpp"
 #include "platform/project_lock.hpp"
@@ -22,22 +23,39 @@
 
 namespace charstack {
 
-// One row of a table: the record as the table shows and edits it.
+// One row of a table as it shows it: the texts of its cells and its picture.
 struct RowDictionary {
-  std::optional<std::string> name;
-  std::optional<std::string> value;
-  std::optional<std::string> visible;  // layer rows built from the model only
-  ImageRef img;                        // none: the entry is absent
+  std::string name;
+  std::string value;
+  std::optional<std::string> visible;  // layer rows only
+  ImageRef img;
   bool operator==(const RowDictionary&) const = default;
 };
 
-inline constexpr int64_t NoSelection = 999;
+// The index that clears a table's highlight: no row of any table has it.
+inline constexpr int64_t NoSelection = -1;
 
-// The two tables (1: characters, mirrored by MA1; 2: layers, MA2) and the columns a user edits.
+// The two tables (characters; layers of one character) and what a user edits in their rows.
 enum class Table { Characters, Layers };
 enum class Field { Name, Value, Visible };
 
-class InitLayer;
+// What a step of the history changes of a record: one of its fields.
+enum class Property { Name, Depth, Visible, Picture, Position };
+
+// What the tables show, and how it changes. A change of rows is bracketed, so that a view can look
+// at the rows before and after it.
+class TableObserver {
+ public:
+  virtual ~TableObserver() = default;
+  enum class Change { Reset, Insert, Remove };
+  // `count` rows inserted or removed at `first`, or (Reset) the table shows other rows altogether.
+  virtual void beginRows(Table table, Change change, int64_t first, int64_t count) = 0;
+  virtual void endRows(Table table) = 0;
+  // Rows first..last show other texts or pictures.
+  virtual void rowsChanged(Table table, int64_t first, int64_t last) = 0;
+  // The selection rows or the drag target changed (a click, an undo, a new project).
+  virtual void selectionChanged() {}
+};
 
 // What another program changed on disk while the project is open.
 struct DiskChange {
@@ -86,29 +104,10 @@ struct DiskScanResult {
 // Looks at the files of a request: any thread may run it.
 DiskScanResult scanDisk(const ProjectFolder& folder, const DiskScanRequest& request);
 
-// An image well bound to the selected row of a mirror: it shows, and its image() returns, the "img"
-// entry of the row at the selection row; a dropped image is stored into that entry.
-class RowImageWell : public ImageWell {
- public:
-  RowImageWell(std::vector<RowDictionary>& mirror, const int64_t& selectionRow)
-      : mirror_(mirror), row_(selectionRow) {}
-  ImageRef image() const override;
-  // Stores the image (none empties the well) into the selected row; false when that row does not
-  // exist, and then nothing changes.
-  bool setImage(ImageRef image);
-  bool hasRow() const;
-
- private:
-  std::vector<RowDictionary>& mirror_;
-  const int64_t& row_;
-};
-
 class InitLayer {
  public:
-  // init: starts the sync timer, creates the mirrors and the pending deletions, and loads the project.
-  // An observer given here already receives the change notices of the load.
-  InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TimerService& timers,
-            ChangeObserver* observer = nullptr);
+  // Creates the controller and loads the project. An observer given here already sees the load.
+  InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TableObserver* observer = nullptr);
   ~InitLayer();
   InitLayer(const InitLayer&) = delete;
   InitLayer& operator=(const InitLayer&) = delete;
@@ -123,57 +122,58 @@ class InitLayer {
   void awakeFromNib();
 
   void loadData();
-  // Puts another project folder in place of this one: empties the mirrors (with their notices),
-  // gives the editor state a fresh start (selection, drag state, pending deletions) and loads the
-  // folder as at start.
+  // Puts another project folder in place of this one: a fresh editor state (selection, drag state,
+  // pending deletions, history), and the folder loaded as at start.
   void openFolder(ProjectFolder folder);
   SaveReport saveData(const SaveOptions& options = {});
+  SaveReport saveBtn(const SaveOptions& options = {});
   // The project folder was moved or renamed: from now on it is at `now` (nothing is read again).
   void relocate(const std::filesystem::path& now) { folder_ = ProjectFolder(now); }
-  SaveReport saveBtn(const SaveOptions& options = {});
 
+  // A single click in a table (the row its TableView reports).
   void TV1sgl();
   void TV2sgl();
-  void EventLoop();
+  // Insert a record at the selected row (or at the end), remove the selected one (or the last).
   void insert1();
   void insert2();
   void remove1();
   void remove2();
-  // Inserts layers, in their order, where insert2 inserts one, into the selected character: one
-  // change of the layers table. False when no character is selected (then nothing changes).
-  bool insertLayers(std::vector<Layer> layers);
+  // Inserts layers, in their order, where insert2 inserts one, into the character whose layers the
+  // layers table shows: one step. False when no character is selected (then nothing changes).
+  bool insertLayers(std::vector<Layer> layers, std::string stepName = {});
 
-  // Table mirrors. The tables edit their rows' "name", "value" and "visible" entries as text.
-  std::vector<RowDictionary> MA1;
-  std::vector<RowDictionary> MA2;
-  RowImageWell IV1;
-  RowImageWell IV2;
+  // What the tables show: the rows of a table, one row's texts and picture, and the record it is.
+  int64_t rowCount(Table table) const;
+  RowDictionary row(Table table, int64_t row) const;
+  std::optional<RecordAt> recordOfRow(Table table, int64_t row) const;
+  // The character whose layers the layers table shows; -1 for none.
+  int64_t layerTableCharacter() const { return layerTableRow_; }
 
-  // Change notices for "MA1" and "MA2".
-  void addObserver(ChangeObserver* observer);
-  void removeObserver(ChangeObserver* observer);
+  void addObserver(TableObserver* observer);
+  void removeObserver(TableObserver* observer);
 
-  // A cell edit from a table. A name that the project files cannot hold is refused: the row keeps its
-  // text and the reason is returned.
-  std::optional<std::string> editCell(Table table, int64_t row, Field field, std::string text);
+  // A cell edit committed in a table: one step that changes the record of that row at once. A text
+  // the record cannot take (a name the files cannot hold, a depth outside 0..999, no number) is
+  // refused: nothing changes and the reason is returned.
+  std::optional<std::string> editCell(Table table, int64_t row, Field field, const std::string& text);
 
-  // A picture dropped, pasted or cleared (none) in the well of a table: it goes into the selected
-  // row, and the model takes it at the next tick. False when the table has no selected row.
+  // The picture of a table's well: that of the selected record (the selected character; the selected
+  // layer among the layers the table shows). None when there is none or no record is selected.
+  ImageRef wellPicture(Table table) const;
+  bool wellHasRecord(Table table) const { return wellRecord(table).has_value(); }
+  // A picture dropped, pasted or cleared (none) in a table's well: one step for the selected record.
+  // False when the table has no selected record.
   bool setPicture(Table table, ImageRef image);
   // A drag on the canvas is one gesture: beginGesture at the press, the canvas's moves, endGesture at
   // the release, which records one step when the gesture moved something.
   void beginGesture();
   void endGesture();
-  // Moves what a drag would move by (dx, dy) units.
+  // Moves what a drag would move by (dx, dy) units; a run of nudges of one record is one step.
   void nudge(int32_t dx, int32_t dy);
 
-  // Every completed user edit goes to the listener (the window's undo history); none records nothing.
-  void setEditListener(std::function<void(Edit)> listener) { editListener_ = std::move(listener); }
-  // Takes an edit back or makes it again: the model, the mirrors (with their change notices) and the
-  // selection rows. Files are not touched; a removal's queued deletions are dropped again when no
-  // save has carried them out. The edit keeps what the next redo or undo needs.
-  void undo(Edit& edit);
-  void redo(Edit& edit);
+  // The history of steps: each user action is one command, named for the Edit menu. Undo and redo
+  // never touch files.
+  QUndoStack& history() { return history_; }
 
   // Working beside other programs: the files to watch, the files to look at after a change was
   // noticed (scanDisk runs off the window's thread), and what the editor did with what it found.
@@ -198,31 +198,47 @@ class InitLayer {
   bool hasUnsavedChanges() const;
 
   CharacterList& list() { return list_; }
+  const CharacterList& list() const { return list_; }
   EditorState& state() { return state_; }
   const ProjectFolder& folder() const { return folder_; }
 
- private:
-  // A step about the record at `at`, with its fields and the selection as they are now.
-  Edit startEdit(Edit::Kind kind, std::string name, const RecordAt& at);
-  void record(Edit edit);
+  // ---- For the commands of the history (commands.cpp): the changes they make and take back. ----
+  struct Selection {
+    int64_t characterRow = 0;
+    int64_t layerRow = 0;
+    bool moveCharacter = false;
+    bool moveLayer = false;
+    int64_t layerTable = -1;  // the character whose layers the layers table shows
+    bool operator==(const Selection&) const = default;
+  };
   Selection selection() const;
-  Character* characterAt(const RecordAt& at);
-  RecordFields fieldsOf(const RecordAt& at);
-  void setFields(const RecordAt& at, const RecordFields& fields);
-  // The image files of a record (a character with its layers) that a removal queues for deletion.
-  std::vector<std::string> filesOf(const RecordAt& at, int64_t count = 1) const;
-  void apply(Edit& edit, bool forward);
-  void putBack(Edit& edit);
-  void takeOut(Edit& edit, bool queueFiles);
-  void rebuildMirrors();
-  // Shows in the mirrors' rows the pictures the model holds now.
-  void refreshPictures();
-  // Gives a record a picture from its file: the model, the mirror row, and what the disk holds.
-  void takePicture(const RecordAt& at, const std::string& fileName, ImageRef picture, const FileStamp& stamp);
-  void willChange(std::string_view key);
-  void didChange(std::string_view key);
-  // Empties MA2 and fills it with the layers of the character at a row (none for -1 or past the end).
-  void rebuildLayerMirror(int64_t characterRow);
+  void restoreSelection(const Selection& selection);
+  RecordFields fieldsOf(const RecordAt& at) const;
+  // Sets one property of a record and tells the tables.
+  void setProperty(const RecordAt& at, Property property, const RecordFields& value);
+  // Puts records into the lists at `at` (characters, or layers of at.characterRow) and takes them out.
+  void putRecords(const RecordAt& at, std::vector<Character> characters, std::vector<Layer> layers);
+  void takeRecords(const RecordAt& at, int64_t count, std::vector<Character>* characters, std::vector<Layer>* layers);
+  // The image files of records (a character with its layers, or `count` layers) that a removal queues.
+  std::vector<std::string> filesOf(const RecordAt& at, int64_t count) const;
+  // A picture taken from a file: the model, and what the disk holds now (none: the file is not the
+  // editor's to replace without asking any more).
+  void setDiskPicture(const std::string& fileName, const std::optional<EditorState::DiskImage>& disk);
+  // Shows the layers of the character at a row in the layers table (none for -1 or past the end).
+  void showLayersOf(int64_t characterRow);
+
+ private:
+  std::optional<RecordAt> wellRecord(Table table) const;
+  std::optional<RecordAt> dragRecord() const;
+  // Pushes a command that changes one property of a record, unless it changes nothing.
+  void changeProperty(const RecordAt& at, Property property, RecordFields value, const char* step, bool mergeable = false);
+  void resetTables();
+  void notifyRows(Table table, TableObserver::Change change, int64_t first, int64_t count,
+                  const std::function<void()>& apply);
+  void notifyChanged(Table table, int64_t first, int64_t last);
+  void notifySelection();
+  // Tells the tables which rows show the record at `at`.
+  void notifyRecord(const RecordAt& at);
 
   // What a save would write: the data text, each record's image file and picture, the deletions.
   struct Snapshot {
@@ -237,22 +253,22 @@ class InitLayer {
   CharacterList& list_;
   EditorState& state_;
   ProjectFolder folder_;
-  std::unique_ptr<RepeatingTimer> timer_;
-  std::vector<ChangeObserver*> observers_;
-  // Row of the character whose layers MA2 mirrors; -1 when MA2 mirrors no character.
-  int64_t layerMirrorRow_ = -1;
+  std::vector<TableObserver*> observers_;
+  QUndoStack history_;
+  // Row of the character whose layers the layers table shows; -1 for none.
+  int64_t layerTableRow_ = -1;
   std::vector<Problem> loadProblems_;
+  Snapshot lastSaved_;
+  std::optional<RecordFields> gesture_;  // the record a running drag moves, as it was at the press
+  std::optional<RecordAt> gestureAt_;
+  uint64_t saveCount_ = 0;  // saves that carried out the pending deletions
+  // What each file of "img/" looked like at the last look (none: absent), and "data.txt".
+  std::unordered_map<std::string, std::optional<FileStamp>> seen_;
+  std::optional<FileStamp> seenDataFile_;
   std::unique_ptr<ProjectLock> lock_;
   ProjectLock::Ownership ownership_ = ProjectLock::Ownership::NoLockFile;
   bool readOnly_ = false;
   bool interruptedSaveCompleted_ = false;
-  Snapshot lastSaved_;
-  std::function<void(Edit)> editListener_;
-  std::optional<Edit> gesture_;  // the record a running drag moves, as it was at the press
-  uint64_t saveCount_ = 0;       // saves that carried out the pending deletions
-  // What each file of "img/" looked like at the last look (none: absent), and "data.txt".
-  std::unordered_map<std::string, std::optional<FileStamp>> seen_;
-  std::optional<FileStamp> seenDataFile_;
 };
 
 RowDictionary characterRow(const Character& character);

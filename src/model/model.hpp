@@ -98,7 +98,6 @@ struct EditorState {
   int64_t previousCharacterRow = 0;
   bool moveCharacter = false;
   bool moveLayer = false;
-  bool layerSyncSuppressed = false;
   // imageFileNames of removed records, deleted from "img/" at the next save.
   std::vector<std::string> pendingImageDeletions;
   int32_t dragAnchorX = 0;
@@ -130,6 +129,17 @@ struct EditorState {
   // "data.txt" held text that the editor does not write back as it was: the first save keeps it
   // beside the new one.
   bool dataFileForeign = false;
+};
+
+// What a user edits of a record: everything but its layers and the file bookkeeping (savedName).
+struct RecordFields {
+  std::string name;
+  int64_t value = 0;
+  uint8_t visible = 0;
+  ImageRef image;
+  int32_t x = 0;
+  int32_t y = 0;
+  bool operator==(const RecordFields&) const = default;
 };
 
 // Where a record stands: a character row, and a layer row of it or -1 for the character itself.

@@ -30,21 +30,6 @@ class ArrayController {
   virtual void setSelectionIndex(int64_t index) = 0;
 };
 
-// An image well: the image it shows.
-class ImageWell {
- public:
-  virtual ~ImageWell() = default;
-  virtual ImageRef image() const = 0;
-};
-
-// Receives the will/did pair that brackets every change of a mirror array, keyed "MA1" or "MA2".
-class ChangeObserver {
- public:
-  virtual ~ChangeObserver() = default;
-  virtual void willChangeValueForKey(std::string_view key) = 0;
-  virtual void didChangeValueForKey(std::string_view key) = 0;
-};
-
 // The interval of the editor's two timers (the sync tick and the canvas redraw): the single-precision
 // hundredth of a second, widened.
 inline constexpr double kTickInterval = static_cast<double>(0.01f);

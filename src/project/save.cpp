@@ -44,7 +44,10 @@ struct SavePlan {
   std::vector<Journal::Removal> removals;
   // Every file the save replaces ("img/Hero1", "data.txt") and what it looks like now (none: absent).
   std::map<std::string, std::optional<FileStamp>> replaced;
-  std::unordered_set<std::string> present;  // the names in "img/"
+  // The names in "img/", as listed (or kept from the last save while the folder looked the same):
+  // enough to know that a record's file still holds its picture. A folder's time stamp may not
+  // change for changes close together, so whatever the save replaces or removes is looked at itself.
+  std::unordered_set<std::string> present;
   bool writeData = false;
   bool backUp = false;
   std::filesystem::path dataTarget;  // where "data.txt" really is (a link's target)
@@ -138,7 +141,7 @@ bool planDataFile(const CharacterList& list, const EditorState& state, const Pro
 std::optional<unsigned> mayReplace(const std::string& fileName, EditorState& state, const ProjectFolder& folder,
                                    SavePlan& plan, const SaveOptions& options, SaveReport& report) {
   const std::string path = imagePath(fileName);
-  const FileInfo info = plan.present.count(fileName) ? folder.inspect(path) : FileInfo{};
+  const FileInfo info = folder.inspect(path);
   if (!info.exists) {
     plan.replaced[path] = std::nullopt;
     return newFileMode();
@@ -162,7 +165,7 @@ std::optional<unsigned> mayReplace(const std::string& fileName, EditorState& sta
 // A file the editor never read, or that another program changed, stays (Clean Up lists it).
 void planRemoval(const std::string& fileName, const EditorState& state, const ProjectFolder& folder,
                  SavePlan& plan, std::unordered_set<std::string>& planned) {
-  if (!plan.present.count(fileName) || !planned.insert(fileName).second) return;
+  if (!planned.insert(fileName).second) return;
   auto known = state.knownImageFiles.find(fileName);
   if (known == state.knownImageFiles.end()) return;
   std::optional<FileStamp> now = folder.stamp(imagePath(fileName));
@@ -221,12 +224,22 @@ bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, 
       if (!holdsIt && (mode = mayReplace(fileName, state, folder, plan, options, report)))
         plan.writes.push_back({i, fileName, *mode, {}, {}});
       pictured.insert(fileName);
-    } else if (*r.savedName && !renamed) {
-      // A record without a picture has no file: its own old one goes.
-      planRemoval(fileName, state, folder, plan, planned);
-    } else if (plan.present.count(fileName) && !queued.count(fileName)) {
-      // A file under a name the record has just taken stays (unless a removal queued it): it is the
-      // record's picture, as the next load would make it, and the editor shows it from now on.
+    } else if ((*r.savedName && !renamed) || queued.count(fileName)) {
+      // A record without a picture has no file: its own old one (or a removed record's) goes, and one
+      // another program put there goes only when the user says so, as the next load would make it the
+      // record's picture.
+      if (!state.unreadableImageFiles.count(fileName)) {
+        const FileInfo info = folder.inspect(imagePath(fileName));
+        auto known = state.knownImageFiles.find(fileName);
+        const bool ours = known != state.knownImageFiles.end() && info.stamp == known->second.stamp;
+        if (info.regular && !ours && !options.replaceAnyway.count(imagePath(fileName)))
+          report.changedOnDisk.push_back(imagePath(fileName));
+        else if (info.regular && planned.insert(fileName).second)
+          plan.removals.push_back({fileName, info.stamp});
+      }
+    } else if (folder.inspect(imagePath(fileName)).exists) {
+      // A file under a name the record has just taken stays: it is the record's picture, as the next
+      // load would make it, and the editor shows it from now on.
       FileRead file = folder.read(imagePath(fileName));
       DecodedImage decoded = file.read() ? decodeImage(file.bytes) : DecodedImage{};
       if (decoded.image) {

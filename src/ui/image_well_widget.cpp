@@ -40,8 +40,7 @@ ImageRef imageFromMimeData(const QMimeData& data) {
 ImageWellWidget::ImageWellWidget(InitLayer& controller, Table table, QWidget* parent)
     : QFrame(parent),
       controller_(controller),
-      table_(table),
-      well_(table == Table::Characters ? controller.IV1 : controller.IV2) {
+      table_(table) {
   setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
   setAcceptDrops(true);
   setFocusPolicy(Qt::StrongFocus);
@@ -52,11 +51,11 @@ ImageWellWidget::ImageWellWidget(InitLayer& controller, Table table, QWidget* pa
   poll_.setInterval(10);
   connect(&poll_, &QTimer::timeout, this, &ImageWellWidget::refresh);
   poll_.start();
-  shown_ = well_.image();
+  shown_ = controller_.wellPicture(table_);
 }
 
 void ImageWellWidget::refresh() {
-  ImageRef current = well_.image();
+  ImageRef current = controller_.wellPicture(table_);
   if (current == shown_) return;
   shown_ = std::move(current);
   update();

@@ -10,7 +10,7 @@ class QMimeData;
 
 namespace charstack {
 
-// Shows the picture of a table's well (InitLayer::IV1 or IV2) scaled to fit with its aspect kept, and
+// Shows the picture of a table's well (the selected record's, InitLayer::wellPicture) scaled to fit with its aspect kept, and
 // hands a new one, dropped (image files or image data) or pasted, to the controller; Delete or
 // Backspace clears it.
 class ImageWellWidget : public QFrame {
@@ -49,7 +49,6 @@ class ImageWellWidget : public QFrame {
 
   InitLayer& controller_;
   Table table_;
-  RowImageWell& well_;
   ImageRef shown_;
   QTimer poll_;
 };

@@ -10,7 +10,6 @@
 #include <QUrl>
 #include <algorithm>
 
-#include "platform/text.hpp"
 
 namespace charstack {
 
@@ -24,14 +23,6 @@ Field columnField(int column) {
   }
 }
 
-QString toQString(const std::optional<std::string>& text) {
-  return text ? QString::fromStdString(*text) : QString();
-}
-
-// The visible text of a check box state.
-std::string checkText(const QVariant& state) {
-  return std::string(1, static_cast<Qt::CheckState>(state.toInt()) == Qt::Checked ? '1' : '0');
-}
 
 }  // namespace
 
@@ -44,17 +35,9 @@ MirrorTableModel::MirrorTableModel(InitLayer& controller, Table table, QObject* 
 
 MirrorTableModel::~MirrorTableModel() { controller_.removeObserver(this); }
 
-const std::vector<RowDictionary>& MirrorTableModel::mirror() const {
-  return table_ == Table::Characters ? controller_.MA1 : controller_.MA2;
-}
-
-bool MirrorTableModel::ours(std::string_view key) const {
-  return key == (table_ == Table::Characters ? "MA1" : "MA2");
-}
-
 int MirrorTableModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
-  return static_cast<int>(std::min<size_t>(mirror().size(), INT_MAX));
+  return static_cast<int>(std::min<int64_t>(controller_.rowCount(table_), INT_MAX));
 }
 
 int MirrorTableModel::columnCount(const QModelIndex& parent) const {
@@ -63,21 +46,19 @@ int MirrorTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant MirrorTableModel::data(const QModelIndex& index, int role) const {
-  // The mirror can change between a notice and the view's next look; never read past its end.
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
-  const RowDictionary& row = mirror()[static_cast<size_t>(index.row())];
+  const RowDictionary row = controller_.row(table_, index.row());
   switch (index.column()) {
     case NameColumn:
-      if (role == Qt::DisplayRole || role == Qt::EditRole) return toQString(row.name);
+      // Bytes that are not UTF-8 show as U+FFFD; the record keeps them until the name is edited.
+      if (role == Qt::DisplayRole || role == Qt::EditRole) return QString::fromStdString(row.name);
       break;
     case ValueColumn:
-      if (role == Qt::DisplayRole || role == Qt::EditRole) return toQString(row.value);
+      if (role == Qt::DisplayRole || role == Qt::EditRole) return QString::fromStdString(row.value);
       if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
       break;
     case VisibleColumn:
-      if (role == Qt::CheckStateRole)
-        return text::intValue(row.visible.value_or("")) > 0 ? Qt::Checked : Qt::Unchecked;
-      if (role == Qt::EditRole) return toQString(row.visible);
+      if (role == Qt::CheckStateRole) return row.visible == "1" ? Qt::Checked : Qt::Unchecked;
       break;
   }
   return {};
@@ -87,19 +68,13 @@ bool MirrorTableModel::setData(const QModelIndex& index, const QVariant& value, 
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return false;
   const bool checkBox = index.column() == VisibleColumn && role == Qt::CheckStateRole;
   if (!checkBox && role != Qt::EditRole) return false;
-  const int row = index.row();
-  const int column = index.column();
   // A text shown unchanged is no edit: a name that is not valid UTF-8 keeps its bytes.
   if (!checkBox && value.toString() == data(index, Qt::EditRole).toString()) return true;
-  std::string text = checkBox ? checkText(value) : value.toString().toStdString();
-  if (std::optional<std::string> refusal = controller_.editCell(table_, row, columnField(column), std::move(text))) {
+  const std::string text = checkBox ? std::string(static_cast<Qt::CheckState>(value.toInt()) == Qt::Checked ? "1" : "0")
+                                    : value.toString().toStdString();
+  if (std::optional<std::string> refusal = controller_.editCell(table_, index.row(), columnField(index.column()), text)) {
     emit editRefused(QString::fromStdString(*refusal));
     return false;
-  }
-  // The edit may have come with change notices that reset the model already; a plain edit did not.
-  if (resetDepth_ == 0 && row < rowCount()) {
-    const QModelIndex changed = this->index(row, column);
-    emit dataChanged(changed, changed);
   }
   emit edited();
   return true;
@@ -120,17 +95,34 @@ QVariant MirrorTableModel::headerData(int section, Qt::Orientation orientation, 
   if (section < 0 || section >= columnCount()) return {};
   switch (section) {
     case NameColumn: return tr("name", "column title");
-    case ValueColumn: return tr("value", "column title: the draw depth");
+    case ValueColumn: return tr("depth", "column title: the draw depth, 0 to 999");
     default: return tr("visible", "column title");
   }
 }
 
-void MirrorTableModel::willChangeValueForKey(std::string_view key) {
-  if (ours(key) && resetDepth_++ == 0) beginResetModel();
+void MirrorTableModel::beginRows(Table table, Change change, int64_t first, int64_t count) {
+  if (table != table_) return;
+  pending_ = change;
+  const int from = static_cast<int>(first), to = static_cast<int>(first + count - 1);
+  switch (change) {
+    case Change::Reset: beginResetModel(); break;
+    case Change::Insert: beginInsertRows({}, from, to); break;
+    case Change::Remove: beginRemoveRows({}, from, to); break;
+  }
 }
 
-void MirrorTableModel::didChangeValueForKey(std::string_view key) {
-  if (ours(key) && resetDepth_ > 0 && --resetDepth_ == 0) endResetModel();
+void MirrorTableModel::endRows(Table table) {
+  if (table != table_ || !pending_) return;
+  switch (*std::exchange(pending_, std::nullopt)) {
+    case Change::Reset: endResetModel(); break;
+    case Change::Insert: endInsertRows(); break;
+    case Change::Remove: endRemoveRows(); break;
+  }
+}
+
+void MirrorTableModel::rowsChanged(Table table, int64_t first, int64_t last) {
+  if (table != table_ || first < 0 || first > last || last >= rowCount()) return;
+  emit dataChanged(index(static_cast<int>(first), 0), index(static_cast<int>(last), columnCount() - 1));
 }
 
 // ---- MirrorTableView -------------------------------------------------------------------------
@@ -192,7 +184,7 @@ void MirrorTableView::applyHighlight() {
     selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     scrollTo(index);
   } else {
-    selection->clear();
+    selection->clearSelection();  // the current cell stays: typing still edits it
   }
   applying_ = false;
 }

@@ -6,6 +6,7 @@
 #include <QTableView>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include "controller/init_layer.hpp"
@@ -13,9 +14,10 @@
 
 namespace charstack {
 
-// The rows of InitLayer::MA1 (table 1: name, value) or MA2 (table 2: name, value, visible) in mirror
-// order. Every change notice of its mirror resets the model; edits go through InitLayer::editCell.
-class MirrorTableModel : public QAbstractTableModel, public ChangeObserver {
+// The rows of one of the controller's tables (characters: name, value; layers of one character:
+// name, value, visible), read from the model whenever the view asks. The controller's row changes
+// become the model's row signals; edits go through InitLayer::editCell and are applied at once.
+class MirrorTableModel : public QAbstractTableModel, public TableObserver {
   Q_OBJECT
 
  public:
@@ -33,22 +35,20 @@ class MirrorTableModel : public QAbstractTableModel, public ChangeObserver {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-  void willChangeValueForKey(std::string_view key) override;
-  void didChangeValueForKey(std::string_view key) override;
+  void beginRows(Table table, Change change, int64_t first, int64_t count) override;
+  void endRows(Table table) override;
+  void rowsChanged(Table table, int64_t first, int64_t last) override;
 
  signals:
-  // An edit was refused; the cell keeps its text.
+  // An edit was refused; the cell shows the record's value again.
   void editRefused(const QString& reason);
-  // A cell took a new text.
+  // A cell's edit reached the record.
   void edited();
 
  private:
-  const std::vector<RowDictionary>& mirror() const;
-  bool ours(std::string_view key) const;
-
   InitLayer& controller_;
   Table table_;
-  int resetDepth_ = 0;  // nested will/did pairs make one reset
+  std::optional<Change> pending_;  // the change between beginRows and endRows
 };
 
 // A table that sends its action on every single click (on a row or on the empty part below the

@@ -24,7 +24,7 @@ TEST(Language, TheWindowFollowsTheLocale) {
     box.setStandardButtons(QMessageBox::Cancel);
     return QStringList{window.menuBar()->actions().at(0)->text(), window.findChild<QPushButton*>("insertCharacter")->text(),
                        window.findChild<MirrorTableView*>("characters")->model()->headerData(0, Qt::Horizontal).toString(),
-                       window.findChild<QUndoStack*>("history")->undoText(), box.button(QMessageBox::Cancel)->text().remove('&')}
+                       window.controller().history().undoText(), box.button(QMessageBox::Cancel)->text().remove('&')}
         .join('|')
         .toStdString();
   };

@@ -23,9 +23,13 @@ namespace {
 
 void settle() { QTest::qWait(40); }  // lets the 10 ms sync and redraw timers run a few times
 
-// A window whose dialogs answer themselves, with its widgets found as a user finds them.
-struct TestWindow : MainWindow {
-  using MainWindow::MainWindow;
+// A window whose questions answer themselves, with its widgets found as a user finds them.
+struct Answers {
+  testing::FakeQuestions questions;
+};
+struct TestWindow : Answers, MainWindow {
+  TestWindow(CharacterList& list, EditorState& state, const std::filesystem::path& folder)
+      : MainWindow(list, state, folder, &questions) {}
   MirrorTableView* table(int i) { return findChild<MirrorTableView*>(i == 0 ? "characters" : "layers"); }
   QAbstractItemModel* model(int i) { return table(i)->model(); }
   QString cell(int table, int row, int column) { return model(table)->index(row, column).data().toString(); }
@@ -47,15 +51,9 @@ struct TestWindow : MainWindow {
       if (b->text() == button) QTest::mouseClick(b, Qt::LeftButton);
   }
   CanvasWidget* canvas() { return findChild<CanvasWidget*>(); }
+  QMenu* editMenu() { return findChild<QMenu*>("editMenu"); }
   QRgb pixel(int x, int y) { return canvas()->grab().toImage().pixel(x, y); }
   QString status() { return statusBar()->currentMessage(); }
-
-  CloseChoice answer = CloseChoice::Cancel;
-  int questions = 0;
-  QStringList failures;
-  void showSaveFailure(const QString& text) override { failures << text; }
-  CloseChoice askAboutUnsavedChanges() override { return ++questions, answer; }
-  ProjectInUseChoice askAboutProjectInUse(const std::filesystem::path&) override { return ProjectInUseChoice::OpenAnyway; }
 };
 
 using Selection = std::pair<int64_t, int>;  // the selected row and the highlighted one
@@ -171,27 +169,94 @@ TEST_F(Window, EditsDropsAndDragsShowOnTheCanvas) {
   EXPECT_FALSE(drop("drop.png"));  // no row to take it
 }
 
-TEST_F(Window, TypedEditsAreSavedAndReopen) {
-  {
+// However a cell edit ends, the record has the text at once, the title shows the change, and a save
+// writes it.
+TEST_F(Window, ACommittedCellReachesItsRecordHoweverTheEditEnds) {
+  const std::string text = folder.read("data.txt");
+  for (const char* way : {"Enter", "Tab", "a click on another row", "the focus leaving", "Save", "closing",
+                          "typing with no row selected"}) {
+    SCOPED_TRACE(way);
+    folder.write("data.txt", text);
     auto w = open();
-    w->click(0, 1);  // the sync copies the selected rows
-    QLineEdit* editor = w->edit(0, 1, 0);
+    const std::string how = way;
+    if (how == "typing with no row selected") {
+      w->click(0, -1);
+      QTest::keyClick(w->table(0), 'K');  // starts the editor of the current cell
+      QTest::keyClicks(QApplication::focusWidget(), "night");
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+      settle();
+    } else {
+      QLineEdit* editor = w->edit(0, 0, 0);
+      ASSERT_NE(editor, nullptr);
+      editor->setText("Knight");
+      if (how == "Enter") QTest::keyClick(editor, Qt::Key_Return), settle();  // the delegate commits next
+      if (how == "Tab") QTest::keyClick(editor, Qt::Key_Tab);
+      if (how == "a click on another row") w->click(0, 1);
+      if (how == "the focus leaving") w->canvas()->setFocus(), QApplication::processEvents();
+      if (how == "Save") QTest::keyClick(editor, Qt::Key_S, Qt::ControlModifier);
+      if (how == "closing") w->questions.unsaved = UserQuestions::Unsaved::Save, w->close();
+    }
+    EXPECT_EQ(list.characters.at(0).name, "Knight");
+    if (how != "Save" && how != "closing") {
+      EXPECT_TRUE(w->isWindowModified());
+      QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier);
+    }
+    EXPECT_EQ(folder.read("data.txt").substr(0, 7), "Knight,");
+    EXPECT_TRUE(how == "closing" || !w->isWindowModified());
+  }
+}
+
+// A depth is a whole number from 0 to 999: anything else is refused, the cell shows the record's
+// depth again and the status bar says why.
+TEST_F(Window, ATypedDepthIsTakenOrRefused) {
+  auto w = open();
+  for (const char* typed : {"99999999999", "1e3", "0x10", "12abc", "-5", "1000", "42"}) {
+    SCOPED_TRACE(typed);
+    QLineEdit* editor = w->edit(0, 0, 1);
     ASSERT_NE(editor, nullptr);
-    editor->selectAll();
-    QTest::keyClicks(editor, "gamma");
+    editor->setText(typed);
     QTest::keyClick(editor, Qt::Key_Return);
     settle();
-    EXPECT_EQ(list.characters[1].name, "gamma");
-    // Typed and saved at once, before any sync tick: the save still sees the edit.
-    w->edit(0, 1, 1)->setText("321");
-    w->press("Save");
-    EXPECT_TRUE(w->status().startsWith("Saved") && w->failures.isEmpty()) << w->status().toStdString();
+    const bool taken = std::string(typed) == "42";
+    EXPECT_EQ(list.characters[0].value, taken ? 42 : 100);
+    EXPECT_EQ(w->cell(0, 0, 1), taken ? "42" : "100");
+    EXPECT_TRUE(taken || w->status().contains("0 to 999")) << w->status().toStdString();
   }
-  CharacterList reopened;
-  EditorState reopenedState;
-  TestWindow again(reopened, reopenedState, folder.path());
-  testing::expectSameModel(list, reopened);
-  EXPECT_EQ(std::pair(again.cell(0, 1, 0), again.cell(0, 1, 1)), std::pair(QString("gamma"), QString("321")));
+}
+
+// A picture that came in from disk is the file's: undoing earlier steps leaves it, and undoing the
+// picture itself makes the next save ask before it writes over the file.
+TEST_F(Window, UndoNeverPutsAnOlderPictureOverAFileUnasked) {
+  auto w = open();
+  QLineEdit* editor = w->edit(1, 0, 1);
+  editor->setText("300");
+  QTest::keyClick(editor, Qt::Key_Return);
+  settle();
+  const std::string painted = solidPng(0xFF123456);
+  folder.write("img/front2", painted);
+  w->session().lookAtDiskNow();
+  ASSERT_EQ(list.characters[0].layers[0].image->pixel(0, 0), 0xFF123456u);
+  QAction* undo = w->editMenu()->actions().at(0);
+  EXPECT_TRUE(undo->text().contains("Disk")) << undo->text().toStdString();
+  undo->trigger();
+  EXPECT_EQ(list.characters[0].layers[0].image->pixel(0, 0), 0xFF0000FFu);
+  EXPECT_EQ(list.characters[0].layers[0].value, 300);  // the depth is its own step
+  QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(w->questions.asked, 1);  // asked, and told no
+  EXPECT_EQ(folder.read("img/front2"), painted);
+  w->editMenu()->actions().at(1)->trigger();  // redo: the file's picture again
+  EXPECT_EQ(list.characters[0].layers[0].image->pixel(0, 0), 0xFF123456u);
+}
+
+TEST_F(Window, InsertingIntoAThousandCharactersHighlightsNoRow) {
+  std::string text;
+  for (int i = 0; i < 1000; ++i) text += "c" + std::to_string(i) + ",100, 0, 0\n####\n$$$$\n";
+  folder.write("data.txt", text);
+  auto w = open();
+  w->click(0, 0);
+  w->press("Insert Character");
+  EXPECT_EQ(w->model(0)->rowCount(), 1001);
+  EXPECT_EQ(w->highlighted(0), -1);
 }
 
 TEST_F(Window, UndoAndRedoFromTheMenuAndTheKeysWithTheModifiedMark) {
@@ -224,22 +289,23 @@ TEST_F(Window, UndoAndRedoFromTheMenuAndTheKeysWithTheModifiedMark) {
 TEST_F(Window, FailedSaveIsShownAndClosingAsksAboutUnsavedWork) {
   auto w = open();
   EXPECT_TRUE(w->close());  // nothing changed: no question
+  w.reset();
   w = open();
   w->press("Insert Character");
   EXPECT_FALSE(w->close());  // cancelled
   // "img" is a file now, so the pictures cannot be written: the save fails and the window stays.
   std::filesystem::remove_all(folder.path() / "img");
   folder.write("img", "in the way");
-  w->answer = MainWindow::CloseChoice::Save;
+  w->questions.unsaved = UserQuestions::Unsaved::Save;
   EXPECT_FALSE(w->close());
-  EXPECT_EQ(w->questions, 2);
-  ASSERT_EQ(w->failures.size(), 1);
-  EXPECT_TRUE(w->failures.front().contains("img") && w->status().startsWith("Not saved"));
+  EXPECT_EQ(w->questions.asked, 2);
+  ASSERT_EQ(w->questions.told.size(), 1);
+  EXPECT_TRUE(w->questions.told.front().contains("img") && w->status().startsWith("Not saved"));
   std::filesystem::remove(folder.path() / "img");
   QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier);
   EXPECT_NE(folder.read("data.txt").find("新キャラ"), std::string::npos);
   w->press("Insert Layer");
-  w->answer = MainWindow::CloseChoice::Discard;
+  w->questions.unsaved = UserQuestions::Unsaved::Discard;
   EXPECT_TRUE(w->close());
   EXPECT_EQ(folder.read("data.txt").find("新規レイヤー"), std::string::npos);
 }

@@ -17,15 +17,13 @@ namespace {
 
 using testing::TempFolder;
 
-class TestWindow : public MainWindow {
- public:
-  using MainWindow::MainWindow;
-  CloseChoice answer = CloseChoice::Cancel;
-
- protected:
-  CloseChoice askAboutUnsavedChanges() override { return answer; }
-  void showMessage(const QString&, const QString&, bool) override {}
-  ProjectInUseChoice askAboutProjectInUse(const std::filesystem::path&) override { return ProjectInUseChoice::OpenAnyway; }
+struct Answers {
+  testing::FakeQuestions questions;
+};
+struct TestWindow : Answers, MainWindow {
+  TestWindow(CharacterList& list, EditorState& state, const std::filesystem::path& folder)
+      : MainWindow(list, state, folder, &questions) {}
+  CanvasWidget* canvas() { return findChild<CanvasWidget*>(); }
 };
 
 struct Projects : ::testing::Test {
@@ -56,7 +54,8 @@ TEST_F(Projects, ExportedPicturesAreWhatTheCanvasShowsAt100Percent) {
   for (int row = 0; row < list.size(); ++row) {
     clickRow(w->findChild<MirrorTableView*>("characters"), row);
     QTest::qWait(40);
-    ASSERT_TRUE(w->exportPicture(out.path() / "picture.png"));
+    w->questions.exportFile = out.path() / "picture.png";
+    ASSERT_TRUE(w->session().exportPicture().status.startsWith("Exported"));
     const QImage picture(file(out, "picture.png"));
     const CharacterPicture placed = characterPicture(list.characters[static_cast<size_t>(row)]);
     ASSERT_EQ(picture.format(), QImage::Format_ARGB32);  // straight 8-bit RGBA
@@ -82,17 +81,17 @@ TEST_F(Projects, ExportedPicturesAreWhatTheCanvasShowsAt100Percent) {
 }
 
 TEST_F(Projects, AnotherFolderOpensInTheSameWindowFromAFreshStart) {
-  a.write("data.txt", "one,100, 0, 0\ntwo,100, 0, 0\n####\nleg,100,1, 0, 0\n$$$$\n");
+  a.write("data.txt", "one,100, 0, 0\n####\n$$$$\ntwo,100, 0, 0\n####\nleg,100,1, 0, 0\n$$$$\n");
   b.write("data.txt", "alpha,100, 0, 0\n####\nx,100,1, 0, 0\ny,100,1, 0, 0\n$$$$\n");
   b.write("img/alpha1", "not a picture");
   auto w = open(a);
   const auto files = testing::filesOf(a);
   clickRow(w->findChild<MirrorTableView*>("characters"), 1);
-  w->findChild<QPushButton*>("insertLayer")->click();
+  w->controller().insert2();
 
   EXPECT_FALSE(w->openProject(b.path()));  // the user cancels at the unsaved changes
   EXPECT_EQ(w->findChild<MirrorTableView*>("characters")->model()->rowCount(), 2);
-  w->answer = MainWindow::CloseChoice::Discard;
+  w->questions.unsaved = UserQuestions::Unsaved::Discard;
   ASSERT_TRUE(w->openProject(b.path()));
   EXPECT_EQ(testing::filesOf(a), files);
   EXPECT_EQ(w->findChild<MirrorTableView*>("characters")->model()->rowCount(), 1);
@@ -108,7 +107,8 @@ TEST_F(Projects, AnotherFolderOpensInTheSameWindowFromAFreshStart) {
   b.write("drop/two.dots.png", testing::testPng(2, 2, 2));
   b.write("drop/notes.txt", "hello");
   clickRow(w->findChild<MirrorTableView*>("layers"), 1);
-  w->addLayersFromFiles({file(b, "drop/red.png"), file(b, "drop/notes.txt"), file(b, "drop/two.dots.png")});
+  w->statusBar()->showMessage(w->session().addLayersFromFiles(
+      {b.path() / "drop/red.png", b.path() / "drop/notes.txt", b.path() / "drop/two.dots.png"}).status);
   const std::vector<Layer>& layers = list.characters[0].layers;
   ASSERT_EQ(layers.size(), 4u);
   EXPECT_EQ(layers[1].name + layers[2].name + layers[3].name, "redtwo.dotsy");

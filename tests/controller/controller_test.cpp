@@ -12,10 +12,10 @@ using testing::kThreeCharacters;
 
 struct Row {
   const char* data;
-  const char* steps;      // c<row>/l<row>: click a character/layer row; i1 i2 r1 r2; t: tick; s: save
+  const char* steps;      // c<row>/l<row>: click a character/layer row; i1 i2 r1 r2; s: save
   const char* tree;       // the records afterwards, "*" for a picture
   const char* deletions;  // image files queued for deletion, in order (saved ones included)
-  const char* notices;    // the change notices of the steps; none: not checked
+  const char* notices;    // what the tables were told of the steps (RecordingObserver); none: not checked
   const char* images;     // "img/" afterwards; none: not checked
 };
 void PrintTo(const Row& row, std::ostream* out) { *out << row.steps; }
@@ -24,18 +24,19 @@ const char* kFiveLayers = "Hero,1, 0, 0\n####\nA,1,1, 0, 0\nB,1,1, 0, 0\n$$$$\nM
                           "D,1,1, 0, 0\nE,1,1, 0, 0\n$$$$\n";
 const Row kRows[] = {
     {"", "i2", "", "", "", nullptr},
-    {"", "i1 i2", "新キャラ[新規レイヤー]", "", "<MA1><MA2>", nullptr},
-    {kThreeCharacters, "c-1 i1 i1 c2 i1 i1 t",
+    {"", "i1 i2", "新キャラ[新規レイヤー]", "", "C+0x1 L! L+0x1", nullptr},
+    {kThreeCharacters, "c-1 i1 i1 c2 i1 i1",
      "Hero*[Arm*,Leg*] Mage*[Hat*] 新キャラ[] 新キャラ[] Wolf*[] 新キャラ[] 新キャラ[]", "", nullptr, nullptr},
-    {kThreeCharacters, "c0 i1 t t", "新キャラ[] Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "", nullptr, nullptr},
-    {kThreeCharacters, "c0 l0 i2 t", "Hero*[新規レイヤー,Arm*,Leg*] Mage*[Hat*] Wolf*[]", "", "<MA2><MA2><MA2><MA2>", nullptr},
+    {kThreeCharacters, "c0 i1", "新キャラ[] Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "", nullptr, nullptr},
+    {kThreeCharacters, "c0 l0 i2", "Hero*[新規レイヤー,Arm*,Leg*] Mage*[Hat*] Wolf*[]", "", "L! L+0x1", nullptr},
     // The layers table still lists Mage's layers after a character was inserted above Mage.
-    {kThreeCharacters, "c1 l0 i1 i2 t t", "Hero*[Arm*,Leg*] 新キャラ[新規レイヤー] Mage*[Hat*] Wolf*[]", "", nullptr, nullptr},
-    {kThreeCharacters, "c0 l1 r1 i2 t", "Mage*[Hat*,新規レイヤー] Wolf*[]", "Hero1 Arm2 Leg3", nullptr, nullptr},
-    {"A,1, 0, 0\nB,1, 0, 0\nC,1, 0, 0\n", "c1 r1 r1 r1", "A*[]", "B2 C2", "<MA2><MA1><MA2><MA1><MA2>", nullptr},
+    {kThreeCharacters, "c1 l0 i1 i2", "Hero*[Arm*,Leg*] 新キャラ[新規レイヤー] Mage*[Hat*] Wolf*[]", "", nullptr, nullptr},
+    {kThreeCharacters, "c0 l1 r1 i2", "Mage*[Hat*,新規レイヤー] Wolf*[]", "Hero1 Arm2 Leg3", nullptr, nullptr},
+    {"A,1, 0, 0\n####\n$$$$\nB,1, 0, 0\n####\n$$$$\nC,1, 0, 0\n####\n$$$$\n", "c1 r1 r1 r1", "A*[]", "B2 C2",
+     "L! C-1x1 L! C-1x1 L!", nullptr},
     {kThreeCharacters, "c-1 r1 c0 r1 s", "Mage*[Hat*]", "Wolf6 Hero1 Arm2 Leg3", nullptr, "Hat2 Hat5 Mage1 Mage4"},
     {kFiveLayers, "c1 l2 r2 l-1 r2 r2 r2 r1 r2", "Hero*[A*,B*]", "E7 D6 C5 Mage4", nullptr, nullptr},
-    {kThreeCharacters, "c2 r2 t", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "", "<MA2>", nullptr},
+    {kThreeCharacters, "c2 r2", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "", "L!", nullptr},
 };
 
 std::string join(const std::vector<std::string>& words) {
@@ -57,7 +58,6 @@ TEST_P(InsertRemove, Steps) {
     if (s[0] == 'l') clickLayer(std::stoll(s.substr(1)));
     if (s == "i1" || s == "i2") s == "i1" ? controller->insert1() : controller->insert2();
     if (s == "r1" || s == "r2") s == "r1" ? controller->remove1() : controller->remove2();
-    if (s == "t") tick();
     if (s == "s") deleted = state.pendingImageDeletions, controller->saveBtn();
   }
   deleted.insert(deleted.end(), state.pendingImageDeletions.begin(), state.pendingImageDeletions.end());
@@ -69,13 +69,14 @@ TEST_P(InsertRemove, Steps) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, InsertRemove, ::testing::ValuesIn(kRows));
 
-TEST_F(ControllerTest, LoadFillsTheMirrorsWithTheFirstCharacterSelected) {
+TEST_F(ControllerTest, LoadShowsTheFirstCharacterSelectedAndItsLayers) {
   open(kThreeCharacters);
-  EXPECT_EQ(notices.log, "<MA1><MA2><MA2><MA1><MA1>");
-  EXPECT_EQ(controller->MA1.at(2), (RowDictionary{"Wolf", "50", std::nullopt, list.characters[2].image}));
-  EXPECT_EQ(controller->MA2.at(1), (RowDictionary{"Leg", "120", "1", list.characters[0].layers[1].image}));
-  EXPECT_EQ(controller->MA2.size(), 2u);
-  EXPECT_TRUE(controller->IV2.image() == list.characters[0].layers[0].image && controller->IV1.image());
+  EXPECT_EQ(notices.log, "C! L!");
+  EXPECT_EQ(controller->row(Table::Characters, 2), (RowDictionary{"Wolf", "50", std::nullopt, list.characters[2].image}));
+  EXPECT_EQ(controller->row(Table::Layers, 1), (RowDictionary{"Leg", "120", "1", list.characters[0].layers[1].image}));
+  EXPECT_EQ(controller->rowCount(Table::Layers), 2);
+  EXPECT_TRUE(controller->wellPicture(Table::Layers) == list.characters[0].layers[0].image &&
+              controller->wellPicture(Table::Characters));
   EXPECT_TRUE(state.selectedCharacterRow == 0 && state.selectedLayerRow == 0 && !controller->hasUnsavedChanges());
 }
 
@@ -89,77 +90,75 @@ TEST_F(ControllerTest, EmptyProjectClicksAndNewRecords) {
   controller->insert2();
   EXPECT_EQ(buildDataText(list), "新キャラ,100, 0, 0\n####\n新規レイヤー,150,0, 0, 0\n$$$$\n");
   EXPECT_FALSE(list.characters[0].savedName || list.characters[0].layers[0].savedName);
-  EXPECT_EQ(controller->MA1, (std::vector{RowDictionary{"新キャラ", "100", std::nullopt, nullptr}}));
-  EXPECT_EQ(controller->MA2, (std::vector{RowDictionary{"新規レイヤー", "150", std::nullopt, nullptr}}));
+  EXPECT_EQ(controller->row(Table::Layers, 0), (RowDictionary{"新規レイヤー", "150", "0", nullptr}));
 }
 
-TEST_F(ControllerTest, ClicksRebuildTheLayerMirrorAndStoreTheReportedRows) {
+TEST_F(ControllerTest, ClicksShowTheClickedCharactersLayersAndStoreTheReportedRows) {
   open(kThreeCharacters);
   notices.log.clear();
   clickCharacter(0);
-  EXPECT_EQ(notices.log, "<MA2><MA2><MA2>");  // emptied, then one row at a time
-  EXPECT_TRUE(!state.layerSyncSuppressed && state.moveCharacter && !state.moveLayer && state.selectedLayerRow == -1);
+  EXPECT_EQ(notices.log, "L!");
+  EXPECT_TRUE(state.moveCharacter && !state.moveLayer && state.selectedLayerRow == -1);
   clickCharacter(2);  // Wolf has no layers
-  EXPECT_TRUE(controller->MA2.empty() && state.layerSyncSuppressed && state.previousCharacterRow == 0);
+  EXPECT_TRUE(controller->rowCount(Table::Layers) == 0 && state.previousCharacterRow == 0);
   tv2.clicked = 1;  // the layers table's reported row is stored as it is
   tv1.click(1);
   EXPECT_EQ(state.selectedLayerRow, 1);
-  EXPECT_EQ(*controller->MA2.at(0).name, "Hat");
-  clickCharacter(-1);  // below the last row
-  EXPECT_TRUE(state.selectedCharacterRow == -1 && controller->MA2.empty() && !controller->IV1.image());
-  EXPECT_FALSE(controller->IV1.setImage(nullptr));  // no row for a picture
+  EXPECT_EQ(controller->row(Table::Layers, 0).name, "Hat");
+  state.selectedLayerRow = 0;
+  clickCharacter(-1);  // below the last row: no character, and so no layer
+  EXPECT_TRUE(state.selectedCharacterRow == -1 && state.selectedLayerRow == -1 && controller->rowCount(Table::Layers) == 0);
+  EXPECT_FALSE(controller->wellPicture(Table::Characters) || controller->setPicture(Table::Characters, nullptr));
   clickLayer(-1);
   EXPECT_TRUE(state.selectedLayerRow == -1 && state.moveLayer && !state.moveCharacter);
 }
 
-TEST_F(ControllerTest, TickCopiesTheSelectedRowsAndWellsIntoTheModel) {
+// A committed cell changes the record of its row at once, selected or not, as one step that takes
+// back only that field; what it cannot take is refused and nothing changes.
+TEST_F(ControllerTest, CellEditsGoToTheirRowsRecordAtOnceOrAreRefused) {
   open(kThreeCharacters);
-  controller->MA1[0].value = "42abc";
-  controller->MA1[0].name = "Hero2";
-  controller->MA2[0].value = "";
-  controller->MA1[1].value = "999";  // not selected: waits
-  ImageRef dropped = testing::testImage(3, 3, 77);
-  ASSERT_TRUE(controller->IV2.setImage(dropped) && controller->IV1.setImage(nullptr));
-  const std::pair<std::optional<std::string>, uint8_t> visible[] = {
-      {"2", 1}, {"1", 1}, {" 7", 1}, {"-1", 0}, {"x", 0}, {std::nullopt, 0}};
-  for (const auto& [text, expected] : visible) {
-    controller->MA2[0].visible = text;
-    tick();
-    EXPECT_EQ(list.characters[0].layers[0].visible, expected) << text.value_or("(none)");
+  struct Edit {
+    Table table;
+    int64_t row;
+    Field field;
+    std::string text;
+    const char* result;  // the record's line afterwards; none: refused
+  };
+  const Edit edits[] = {
+      {Table::Characters, 1, Field::Name, "Witch", "Witch,300, 0, 0"},  // not the selected row
+      {Table::Characters, 0, Field::Name, "a,b", nullptr},
+      {Table::Layers, 0, Field::Name, "x####", nullptr},
+      {Table::Layers, 0, Field::Name, "a/b", nullptr},
+      {Table::Layers, 0, Field::Name, std::string(245, 'x'), nullptr},
+      {Table::Layers, 1, Field::Value, " 7 ", "Leg,7,1, -3, 12"},
+      {Table::Layers, 1, Field::Value, "+999", "Leg,999,1, -3, 12"},
+      {Table::Characters, 2, Field::Value, "0", "Wolf,0, 7, 7"},
+      {Table::Characters, 2, Field::Value, "99999999999", nullptr},
+      {Table::Characters, 2, Field::Value, "1e3", nullptr},
+      {Table::Characters, 2, Field::Value, "0x10", nullptr},
+      {Table::Characters, 2, Field::Value, "12abc", nullptr},
+      {Table::Characters, 2, Field::Value, "1000", nullptr},
+      {Table::Characters, 2, Field::Value, "-5", nullptr},
+      {Table::Characters, 2, Field::Value, "", nullptr},
+      {Table::Layers, 0, Field::Visible, "0", "Arm,150,0, 5, 0"},
+      {Table::Characters, 0, Field::Visible, "0", nullptr},
+      {Table::Characters, 7, Field::Value, "1", nullptr},
+  };
+  for (const Edit& e : edits) {
+    SCOPED_TRACE(e.text);
+    const std::string before = buildDataText(list);
+    const int steps = controller->history().count();
+    EXPECT_EQ(!controller->editCell(e.table, e.row, e.field, e.text), e.result != nullptr);
+    if (!e.result) {
+      EXPECT_TRUE(buildDataText(list) == before && controller->history().count() == steps);
+      continue;
+    }
+    EXPECT_NE(buildDataText(list).find(std::string(e.result) + "\n"), std::string::npos);
+    EXPECT_EQ(controller->history().count(), steps + 1);
   }
-  const Character& hero = list.characters[0];
-  EXPECT_EQ(std::tuple(hero.name, *hero.savedName, hero.value, hero.layers[0].value), std::tuple("Hero2", "Hero", 42, 0));
-  EXPECT_TRUE(hero.layers[0].image == dropped && !hero.image && list.characters[1].value == 300);
-  EXPECT_EQ(*controller->MA1[0].value, "42abc");  // the table keeps what was typed
-  EXPECT_EQ(std::pair(hero.x, hero.layers[1].y), std::pair(10, 12));
-
-  clickCharacter(1);  // Mage: the next layer copy is skipped
-  controller->MA2[0].value = "777";
-  tick();  // layer row -1: the skip is kept
-  clickLayer(0);
-  tick();
-  EXPECT_EQ(list.characters[1].layers[0].value, 310);
-  tick();
-  EXPECT_EQ(list.characters[1].layers[0].value, 777);
-  clickCharacter(-1);
-  state.selectedLayerRow = 0;
-  tick();  // no character: no layer either
-  EXPECT_EQ(state.selectedLayerRow, -1);
-}
-
-TEST_F(ControllerTest, CellEditsRefuseNamesTheFilesCannotHold) {
-  open(kThreeCharacters);
-  const std::tuple<Table, int64_t, Field, std::string, bool> edits[] = {
-      {Table::Characters, 0, Field::Name, "a,b", true},           {Table::Layers, 0, Field::Name, "x####", true},
-      {Table::Layers, 0, Field::Name, "a/b", true},               {Table::Layers, 0, Field::Name, std::string(245, 'x'), true},
-      {Table::Layers, 0, Field::Name, std::string(244, 'x'), false}, {Table::Characters, 0, Field::Name, "Héros 2", false},
-      {Table::Layers, 1, Field::Visible, "0", false},             {Table::Characters, 0, Field::Visible, "0", true},
-      {Table::Characters, 7, Field::Value, "1", true}};
-  for (const auto& [table, row, field, text, refused] : edits)
-    EXPECT_EQ(controller->editCell(table, row, field, text).has_value(), refused) << text;
-  EXPECT_EQ(*controller->MA2[0].name, std::string(244, 'x'));
-  tick();
-  EXPECT_EQ(list.characters[0].name, "Héros 2");
+  EXPECT_EQ(controller->history().undoText().toStdString(), "Hide Layer");
+  while (controller->history().canUndo()) controller->history().undo();
+  EXPECT_EQ(buildDataText(list), kThreeCharacters);
 }
 
 }  // namespace

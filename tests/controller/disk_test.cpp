@@ -19,7 +19,7 @@ struct Disk : ::testing::Test {
     dir.write("data.txt", "Hero,100, 0, 0\n####\nArm,150,1, 0, 0\n$$$$\n");
     dir.write("img/Hero1", testPng(4, 4, 1));
     dir.write("img/Arm2", testPng(4, 4, 2));
-    controller = std::make_unique<InitLayer>(list, state, ProjectFolder(dir.path()), timers);
+    controller = std::make_unique<InitLayer>(list, state, ProjectFolder(dir.path()));
   }
   std::vector<DiskChange> look() { return controller->applyDiskScan(scanDisk(controller->folder(), controller->diskScanRequest())); }
   bool shows(uint32_t seed) const { return list.characters[0].image && list.characters[0].image->samePixels(*testImage(4, 4, seed)); }
@@ -31,7 +31,6 @@ struct Disk : ::testing::Test {
   TempFolder dir;
   CharacterList list;
   EditorState state;
-  FakeTimerService timers;
   std::unique_ptr<InitLayer> controller;
 };
 
@@ -43,7 +42,7 @@ TEST_F(Disk, PicturesReplacedByRenameOrRewrittenInPlaceComeInAndSavesKeepTheirBy
   ASSERT_EQ(changes.size(), 1u);
   EXPECT_EQ(changes[0].kind, DiskChange::Kind::PictureTaken);
   EXPECT_TRUE(shows(7));
-  EXPECT_EQ(controller->MA1[0].img, list.characters[0].image);  // the tick cannot copy the old one back
+  EXPECT_EQ(controller->row(Table::Characters, 0).img, list.characters[0].image);
   EXPECT_FALSE(controller->hasUnsavedChanges());
 
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // past the file system's clock step
@@ -60,13 +59,11 @@ TEST_F(Disk, AChangeOnBothSidesIsTheUsersChoiceAndSavesNeverReplaceChangedFilesU
   for (bool takeFile : {true, false}) {
     SCOPED_TRACE(takeFile);
     controller->setPicture(Table::Characters, testImage(4, 4, 5));
-    controller->EventLoop();
     dir.write("img/Hero1", testPng(4, 4, 6 + takeFile));
     std::vector<DiskChange> changes = look();
     ASSERT_EQ(changes.size(), 1u);
     ASSERT_EQ(changes[0].kind, DiskChange::Kind::Conflict);
     controller->resolveConflict(changes[0], takeFile);
-    controller->EventLoop();
     EXPECT_TRUE(shows(takeFile ? 7 : 5));
     EXPECT_TRUE(controller->saveData().ok());
     EXPECT_EQ(dir.read("img/Hero1"), takeFile ? testPng(4, 4, 7) : dir.read("img/Hero1"));
@@ -74,7 +71,6 @@ TEST_F(Disk, AChangeOnBothSidesIsTheUsersChoiceAndSavesNeverReplaceChangedFilesU
   }
   // Unseen by the editor, another program changes the file: the save leaves it unless told.
   controller->setPicture(Table::Characters, testImage(4, 4, 9));
-  controller->EventLoop();
   dir.write("img/Hero1", testPng(4, 4, 10));
   SaveReport saved = controller->saveData();
   EXPECT_EQ(saved.changedOnDisk, std::vector<std::string>{"img/Hero1"});
@@ -91,7 +87,6 @@ TEST_F(Disk, AFileWrittenUnderANewNameComesInAsItsRecordsPicture) {
   for (const bool lookedBefore : {false, true}) {
     controller->setPicture(Table::Layers, nullptr);
     controller->editCell(Table::Layers, 0, Field::Name, lookedBefore ? "Eye" : "Ear");
-    controller->EventLoop();
     if (lookedBefore) {
       EXPECT_TRUE(look().empty());
     }
@@ -110,7 +105,7 @@ TEST_F(Disk, AFileWrittenUnderANewNameComesInAsItsRecordsPicture) {
 TEST_F(Disk, ASecondWindowNeverSavesOverTheFirstOnesPictures) {
   CharacterList otherList;
   EditorState otherState;
-  InitLayer other(otherList, otherState, ProjectFolder(dir.path()), timers);
+  InitLayer other(otherList, otherState, ProjectFolder(dir.path()));
   EXPECT_EQ(controller->ownership(), ProjectLock::Ownership::Owned);
   EXPECT_EQ(other.ownership(), ProjectLock::Ownership::OwnedByAnother);
   for (auto [window, seed] : {std::pair{controller.get(), 7u}, {&other, 8u}}) {

@@ -67,14 +67,13 @@ std::string inChild(const TempFolder& dir, bool asNobody, const std::function<st
 
 // A controller on the folder, as the program starts one.
 struct Editor {
-  explicit Editor(const TempFolder& dir) : controller(list, state, ProjectFolder(dir.path()), timers) {}
+  explicit Editor(const TempFolder& dir) : controller(list, state, ProjectFolder(dir.path())) {}
   bool reported(const std::string& file) const {
     const auto& p = controller.loadProblems();
     return std::any_of(p.begin(), p.end(), [&](const Problem& x) { return x.file == file; });
   }
   CharacterList list;
   EditorState state;
-  testing::FakeTimerService timers;
   InitLayer controller;
 };
 
@@ -131,8 +130,7 @@ TEST(HostileFolder, AnImageFileTheEditorCannotReadIsNeverDeletedOrReplaced) {
       e.state.selectedCharacterRow = 0;
       e.controller.insert1();
       e.controller.editCell(Table::Characters, 0, Field::Name, "Hero");
-      e.controller.IV1.setImage(testImage(4, 4, 4));
-      e.controller.EventLoop();
+      e.controller.setPicture(Table::Characters, testImage(4, 4, 4));
       saved = e.controller.saveData();
       CHECK(!saved.ok() && mentions(saved, "img/Hero1") && saved.dataFileWritten);
       CHECK(ProjectFolder(dir.path()).readFile("img/Mage3").has_value());
@@ -206,7 +204,6 @@ TEST(HostileFolder, NamesKeepTheirBytesAndAByteOrderMarkIsSkipped) {
   ASSERT_EQ(e.list.size(), 1);
   EXPECT_EQ(e.list.characters[0].name, "kn\xffight");
   EXPECT_TRUE(e.list.characters[0].image && e.list.characters[0].layers.at(0).image);
-  e.controller.EventLoop();  // the tables' rows hold the same bytes: nothing changes
   EXPECT_TRUE(e.controller.saveData().ok());
   EXPECT_EQ(dir.read("data.txt"), text);
   EXPECT_EQ(dir.read("img/kn\xffight1"), testPng(3, 3, 1));

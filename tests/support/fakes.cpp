@@ -122,7 +122,7 @@ void ControllerTest::open(const std::string& dataText) {
   forEachRecord(parsed, [&](const auto& r, int64_t number, auto...) {
     dir.write("img/" + imageFileName(r.name, number), testPng(4, 4, uint32_t(number)));
   });
-  controller = std::make_unique<InitLayer>(list, state, ProjectFolder(dir.path()), timers, &notices);
+  controller = std::make_unique<InitLayer>(list, state, ProjectFolder(dir.path()), &notices);
   controller->TV1 = &tv1, controller->TV2 = &tv2, controller->AC1 = &ac, controller->AC2 = &ac;
   controller->awakeFromNib();
 }

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "controller/init_layer.hpp"
+#include "controller/session.hpp"
 #include "project/project_io.hpp"
 
 namespace charstack::testing {
@@ -33,10 +34,18 @@ struct FakeTimerService : TimerService {
   std::vector<std::function<void()>> ticks;
 };
 
-// Change notices as "<MA1><MA2>": each will and its did.
-struct RecordingObserver : ChangeObserver {
-  void willChangeValueForKey(std::string_view key) override { log += "<" + std::string(key); }
-  void didChangeValueForKey(std::string_view) override { log += ">"; }
+// What the tables were told, as "C! L+2x1 L-0x1 ~L0": a table (C, L) reset, rows inserted or removed
+// (first x count), rows changed.
+struct RecordingObserver : TableObserver {
+  void beginRows(Table t, Change c, int64_t first, int64_t count) override {
+    log += std::string(log.empty() ? "" : " ") + (t == Table::Characters ? "C" : "L");
+    if (c == Change::Reset) log += "!";
+    else log += (c == Change::Insert ? "+" : "-") + std::to_string(first) + "x" + std::to_string(count);
+  }
+  void endRows(Table) override {}
+  void rowsChanged(Table t, int64_t first, int64_t) override {
+    log += std::string(log.empty() ? "" : " ") + "~" + (t == Table::Characters ? "C" : "L") + std::to_string(first);
+  }
   std::string log;
 };
 
@@ -52,6 +61,35 @@ struct FakePainter : Painter {
 struct FakeCanvasHost : CanvasHost {
   void setNeedsDisplay() override { ++marks; }
   int marks = 0;
+};
+
+// Answers to the editor's questions, counted; message boxes are collected.
+struct FakeQuestions : UserQuestions {
+  bool yes = false;  // to every yes-or-no question
+  Unsaved unsaved = Unsaved::Cancel;
+  InUse inUse = InUse::OpenAnyway;
+  std::optional<std::filesystem::path> folder, exportFile, exportFolder;
+  bool trashAll = false;
+  int asked = 0;
+  QStringList told;
+  bool answer() { return ++asked, yes; }
+  bool replaceDataFileWithoutRecords() override { return answer(); }
+  bool replaceChangedFiles(const std::vector<std::string>&) override { return answer(); }
+  bool saveIntoMovedFolder(const std::filesystem::path&) override { return answer(); }
+  Unsaved unsavedChanges() override { return ++asked, unsaved; }
+  InUse projectInUse(const std::filesystem::path&) override { return ++asked, inUse; }
+  bool takeChangedFile(const DiskChange&) override { return answer(); }
+  bool reloadChangedProject() override { return answer(); }
+  bool saveBeforeCleanUp() override { return answer(); }
+  std::optional<std::filesystem::path> chooseProjectFolder(bool) override { return folder; }
+  std::optional<std::filesystem::path> chooseExportFile(const std::string&) override { return exportFile; }
+  std::optional<std::filesystem::path> chooseExportFolder() override { return exportFolder; }
+  std::vector<std::string> chooseFilesToTrash(const std::vector<UnusedImageFile>& files) override {
+    std::vector<std::string> all;
+    for (const UnusedImageFile& f : files) all.push_back(f.fileName);
+    return trashAll ? all : std::vector<std::string>{};
+  }
+  void tell(const QString& title, const QString& text, bool) override { told << title + ": " + text; }
 };
 
 // A fresh folder under the system's temporary folder, removed with its contents at the end.
@@ -91,9 +129,6 @@ void expectLoadsAs(const TempFolder& dir, const CharacterList& expected);  // an
 struct ControllerTest : ::testing::Test {
   // Writes data.txt with a distinct picture for every record (seeded by its number) and starts.
   void open(const std::string& dataText);
-  void tick() {
-    for (auto& tick : timers.ticks) tick();
-  }
   void clickCharacter(int64_t row) { tv2.clicked = -1, tv1.click(row); }  // no layer row clicked
   void clickLayer(int64_t row) { tv2.click(row); }
   std::string tree() const;  // "Hero*[Arm*,Leg] Wolf[]": names in order, "*" for a picture
@@ -101,7 +136,6 @@ struct ControllerTest : ::testing::Test {
   TempFolder dir;
   CharacterList list;
   EditorState state;
-  FakeTimerService timers;
   RecordingObserver notices;
   FakeTableView tv1, tv2;
   FakeArrayController ac;

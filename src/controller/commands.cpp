@@ -1,0 +1,156 @@
+#include "controller/commands.hpp"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+#include "project/records.hpp"
+
+namespace charstack {
+
+QString stepText(const char* text) { return QCoreApplication::translate("Command", text); }
+
+Command::Command(InitLayer& controller, const char* text) : QUndoCommand(stepText(text)), controller_(controller) {
+  remember(false);
+}
+
+// ---- PropertyCommand ----------------------------------------------------------------------------
+
+PropertyCommand::PropertyCommand(InitLayer& controller, const char* text, RecordAt at, Property property,
+                                 RecordFields before, RecordFields after, bool mergeable, bool done)
+    : Command(controller, text),
+      at_(at),
+      property_(property),
+      old_(std::move(before)),
+      new_(std::move(after)),
+      mergeable_(mergeable),
+      done_(done) {}
+
+void PropertyCommand::redo() {
+  if (std::exchange(done_, false)) {
+    remember(true);
+    return;
+  }
+  restore(false);
+  controller_.setProperty(at_, property_, new_);
+  remember(true);
+}
+
+void PropertyCommand::undo() {
+  controller_.setProperty(at_, property_, old_);
+  restore(false);
+}
+
+bool PropertyCommand::mergeWith(const QUndoCommand* other) {
+  const auto* next = dynamic_cast<const PropertyCommand*>(other);
+  if (!next || !next->mergeable_ || !(next->at_ == at_) || next->property_ != property_) return false;
+  new_ = next->new_;
+  after_ = next->after_;
+  return true;
+}
+
+// ---- RecordsCommand -----------------------------------------------------------------------------
+
+RecordsCommand::RecordsCommand(InitLayer& controller, const char* text, RecordAt at, bool inserting)
+    : Command(controller, text), at_(at), inserting_(inserting) {}
+
+RecordsCommand* RecordsCommand::inserting(InitLayer& controller, const char* text, RecordAt at,
+                                          std::vector<Character> characters, std::vector<Layer> layers) {
+  auto* command = new RecordsCommand(controller, text, at, true);
+  command->count_ = static_cast<int64_t>(at.layerRow < 0 ? characters.size() : layers.size());
+  command->characters_ = std::move(characters);
+  command->layers_ = std::move(layers);
+  return command;
+}
+
+RecordsCommand* RecordsCommand::removing(InitLayer& controller, const char* text, RecordAt at, int64_t count) {
+  auto* command = new RecordsCommand(controller, text, at, false);
+  command->count_ = count;
+  return command;
+}
+
+void RecordsCommand::putIn() {
+  controller_.putRecords(at_, std::move(characters_), std::move(layers_));
+  characters_.clear(), layers_.clear();
+  // The files the removal queued are still needed, unless a save has deleted them already.
+  auto& pending = controller_.state().pendingImageDeletions;
+  if (controller_.saveCount() == saveCount_ && pending.size() >= queued_.size() &&
+      std::equal(queued_.rbegin(), queued_.rend(), pending.rbegin()))
+    pending.resize(pending.size() - queued_.size());
+  queued_.clear();
+}
+
+void RecordsCommand::takeOut(bool queueFiles) {
+  queued_.clear();
+  if (queueFiles) {
+    queued_ = controller_.filesOf(at_, count_);
+    saveCount_ = controller_.saveCount();
+    auto& pending = controller_.state().pendingImageDeletions;
+    pending.insert(pending.end(), queued_.begin(), queued_.end());
+  }
+  controller_.takeRecords(at_, count_, &characters_, &layers_);
+}
+
+void RecordsCommand::redo() {
+  const bool first = std::exchange(first_, false);
+  if (!first) restore(false);
+  if (inserting_) {
+    putIn();
+  } else {
+    takeOut(true);
+    // The layers table lists nothing after its character went.
+    if (at_.layerRow < 0) controller_.showLayersOf(-1);
+  }
+  if (first) remember(true);
+  else restore(true);
+}
+
+void RecordsCommand::undo() {
+  if (inserting_) {
+    // Records a save has written have files of their own by now.
+    bool saved = false;
+    forEachRecord(controller_.list(), [&](const auto& r, int64_t, int64_t k, int64_t m) {
+      const bool inside = k == at_.characterRow && (at_.layerRow < 0 || (m >= at_.layerRow && m < at_.layerRow + count_));
+      saved = saved || (inside && r.savedName.has_value());
+    });
+    takeOut(saved);
+  } else {
+    putIn();
+  }
+  restore(false);
+}
+
+// ---- TakePictureCommand -------------------------------------------------------------------------
+
+TakePictureCommand::TakePictureCommand(InitLayer& controller, RecordAt at, std::string fileName, ImageRef picture,
+                                       FileStamp stamp, bool done)
+    : Command(controller, at.layerRow < 0 ? QT_TRANSLATE_NOOP("Command", "Take Picture of Character from Disk")
+                                          : QT_TRANSLATE_NOOP("Command", "Take Picture of Layer from Disk")),
+      at_(at),
+      fileName_(std::move(fileName)),
+      old_(done ? nullptr : controller.fieldsOf(at).image),
+      new_(picture),
+      newDisk_{std::move(picture), stamp},
+      done_(done) {}
+
+void TakePictureCommand::redo() {
+  const bool first = std::exchange(done_, false);
+  RecordFields fields;
+  fields.image = new_;
+  if (!first || controller_.fieldsOf(at_).image != new_) controller_.setProperty(at_, Property::Picture, fields);
+  // The file is the editor's again only while it holds the picture taken from it.
+  const bool unchanged = controller_.folder().stamp(imagePath(fileName_)) == newDisk_.stamp;
+  controller_.setDiskPicture(fileName_, unchanged ? std::optional(newDisk_) : std::nullopt);
+  remember(true);
+}
+
+void TakePictureCommand::undo() {
+  RecordFields fields;
+  fields.image = old_;
+  controller_.setProperty(at_, Property::Picture, fields);
+  // The file holds the picture taken: a save asks before it puts the older one there.
+  controller_.setDiskPicture(fileName_, std::nullopt);
+  restore(false);
+}
+
+}  // namespace charstack

@@ -1,0 +1,96 @@
+// The steps of the undo history: every user action is one command. Its redo makes the change, its
+// undo takes back exactly what it changed, and its text (for the Edit menu) is made, translated, where
+// the command is made.
+#pragma once
+
+#include <QUndoCommand>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "controller/init_layer.hpp"
+
+namespace charstack {
+
+// The translated name of a step; the texts are marked with QT_TRANSLATE_NOOP("Command", ...).
+QString stepText(const char* text);
+
+class Command : public QUndoCommand {
+ public:
+  Command(InitLayer& controller, const char* text);
+
+ protected:
+  // The selection before the step, and after it (as the step's first redo left it).
+  void remember(bool after) { (after ? after_ : before_) = controller_.selection(); }
+  void restore(bool after) { controller_.restoreSelection(after ? after_ : before_); }
+  InitLayer& controller_;
+  InitLayer::Selection before_, after_;
+};
+
+// One property of one record: a name, a depth, visibility, a picture or a position.
+class PropertyCommand : public Command {
+ public:
+  // done: the change has happened already (a drag moved the record while the pointer moved).
+  PropertyCommand(InitLayer& controller, const char* text, RecordAt at, Property property, RecordFields before,
+                  RecordFields after, bool mergeable, bool done);
+  void redo() override;
+  void undo() override;
+  // A run of nudges of one record is one step.
+  int id() const override { return mergeable_ ? 1 : -1; }
+  bool mergeWith(const QUndoCommand* other) override;
+
+ private:
+  RecordAt at_;
+  Property property_;
+  RecordFields old_, new_;
+  bool mergeable_;
+  bool done_;
+};
+
+// Records put into a list (characters, or layers of one character) and taken out again. Taking out a
+// record that a save has written queues its files for deletion; putting it back drops them from the
+// queue again while no save has carried them out.
+class RecordsCommand : public Command {
+ public:
+  // Inserting: the records to put in at `at`. Removing: `count` records at `at`.
+  static RecordsCommand* inserting(InitLayer& controller, const char* text, RecordAt at,
+                                   std::vector<Character> characters, std::vector<Layer> layers);
+  static RecordsCommand* removing(InitLayer& controller, const char* text, RecordAt at, int64_t count);
+  void redo() override;
+  void undo() override;
+
+ private:
+  RecordsCommand(InitLayer& controller, const char* text, RecordAt at, bool inserting);
+  void putIn();
+  void takeOut(bool queueFiles);
+  RecordAt at_;
+  bool inserting_;
+  int64_t count_ = 1;
+  std::vector<Character> characters_;  // out of the list
+  std::vector<Layer> layers_;
+  std::vector<std::string> queued_;  // the files this step queued, and the saves made then
+  uint64_t saveCount_ = 0;
+  bool first_ = true;
+};
+
+// A picture taken from a file of "img/" that another program changed (or that a new name found): the
+// file's truth. Taking it back gives the record its picture before, and makes the file one the next
+// save asks about before replacing it.
+class TakePictureCommand : public Command {
+ public:
+  // done: the record shows the picture already (a save took it).
+  TakePictureCommand(InitLayer& controller, RecordAt at, std::string fileName, ImageRef picture, FileStamp stamp,
+                     bool done);
+  void redo() override;
+  void undo() override;
+
+ private:
+  RecordAt at_;
+  std::string fileName_;
+  ImageRef old_, new_;
+  EditorState::DiskImage newDisk_;
+  bool done_;
+};
+
+}  // namespace charstack

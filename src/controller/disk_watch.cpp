@@ -1,0 +1,171 @@
+// Working beside other programs: which files the editor looks at after a change on disk, and what it
+// does with what it finds there.
+#include <unordered_set>
+
+#include "controller/commands.hpp"
+#include "controller/init_layer.hpp"
+#include "model/names.hpp"
+#include "platform/parallel.hpp"
+#include "project/records.hpp"
+
+namespace charstack {
+
+DiskScanResult scanDisk(const ProjectFolder& folder, const DiskScanRequest& request) {
+  DiskScanResult result;
+  result.saveCount = request.saveCount;
+  result.files.resize(request.files.size());
+  // A stat per file, and a read only of the files that changed or are seen for the first time.
+  parallelFor(request.files.size(), [&](size_t i) {
+    const DiskScanRequest::File& want = request.files[i];
+    DiskScanResult::File& file = result.files[i];
+    file.name = want.name;
+    file.stamp = folder.stamp(imagePath(want.name));
+    if (want.unknown ? !file.stamp : file.stamp == want.last) return;
+    file.changed = true;
+    file.firstSeen = want.unknown;
+    FileRead read = folder.read(imagePath(want.name));
+    file.outcome = read.outcome;
+    file.reason = std::move(read.reason);
+    if (!read.read()) return;
+    file.stamp = read.stamp;
+    file.decoded = decodeImage(read.bytes);
+  });
+  result.dataFile = folder.stamp(kDataFileName);
+  result.dataFileChanged = result.dataFile && !(result.dataFile == request.dataFile);
+  return result;
+}
+
+std::vector<std::string> InitLayer::watchedPaths() const {
+  // Folders tell of files added, removed or renamed; a file itself of being rewritten in place.
+  std::vector<std::string> paths = {folder_.path().string(), folder_.resolve(kImageFolder).string(),
+                                    folder_.resolve(kDataFileName).string()};
+  for (const auto& [name, disk] : state_.knownImageFiles)
+    if (disk.image) paths.push_back(folder_.resolve(imagePath(name)).string());
+  for (const std::string& name : state_.unreadableImageFiles) paths.push_back(folder_.resolve(imagePath(name)).string());
+  return paths;
+}
+
+DiskScanRequest InitLayer::diskScanRequest() {
+  DiskScanRequest request;
+  std::unordered_set<std::string> asked;
+  auto add = [&](const std::string& name, bool lookAgain) {
+    if (!isSafeImageFileName(name) || !asked.insert(name).second) return;
+    DiskScanRequest::File file{name, std::nullopt, lookAgain};
+    if (lookAgain)
+      ;
+    else if (auto known = state_.knownImageFiles.find(name); known != state_.knownImageFiles.end())
+      file.last = known->second.stamp;
+    else if (auto seen = seen_.find(name); seen != seen_.end())
+      file.last = seen->second;
+    else
+      file.unknown = true;
+    request.files.push_back(std::move(file));
+  };
+  // Every record's file, and the files the editor knows: a renamed or renumbered record's picture is
+  // still in its old file until the next save. A file under the new name of a record without a
+  // picture is its picture, as the next load would make it: it is looked at as if never seen.
+  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t, int64_t) {
+    add(imageFileName(r.name, number), !r.image && r.savedName != r.name);
+  });
+  for (const auto& [name, disk] : state_.knownImageFiles) add(name, false);
+  for (const std::string& name : state_.unreadableImageFiles) add(name, false);
+  request.dataFile = seenDataFile_ ? seenDataFile_ : state_.dataFileStamp;
+  request.saveCount = saveCount_;
+  return request;
+}
+
+std::vector<DiskChange> InitLayer::applyDiskScan(const DiskScanResult& result) {
+  std::vector<DiskChange> changes;
+  // The files a save wrote since the look began are the editor's own: the look is out of date.
+  if (result.saveCount != saveCount_) return changes;
+  std::unordered_map<std::string, RecordAt> owners;
+  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t k, int64_t m) {
+    owners.emplace(imageFileName(r.name, number), RecordAt{k, m});
+  });
+  // The picture each file name had at the last load or save: a record still showing it has not been
+  // given another one in the editor.
+  std::unordered_map<std::string, ImageRef> saved(lastSaved_.images.begin(), lastSaved_.images.end());
+  // The record that shows a picture, for a file whose record has since been renamed or renumbered.
+  auto showing = [&](const ImageRef& picture) -> std::optional<RecordAt> {
+    std::optional<RecordAt> found;
+    if (picture)
+      forEachRecord(list_, [&](const auto& r, int64_t, int64_t k, int64_t m) {
+        if (!found && r.image == picture) found = RecordAt{k, m};
+      });
+    return found;
+  };
+  // The pictures this look takes are one step.
+  bool macro = false;
+  for (const DiskScanResult::File& f : result.files) {
+    seen_[f.name] = f.stamp;
+    if (!f.changed) continue;
+    // Whether the file can be read as a picture, whoever uses it: a file that can be read again (a
+    // paint program finished writing it) is a picture once more.
+    const bool wasUnreadable = state_.unreadableImageFiles.count(f.name) != 0;
+    if (f.decoded.image || f.outcome == FileRead::Outcome::Missing) state_.unreadableImageFiles.erase(f.name);
+    else state_.unreadableImageFiles.insert(f.name);
+    auto known = state_.knownImageFiles.find(f.name);
+    const ImageRef knownPicture = known != state_.knownImageFiles.end() ? known->second.image : nullptr;
+    auto owner = owners.find(f.name);
+    std::optional<RecordAt> at = owner != owners.end() ? std::optional<RecordAt>(owner->second) : showing(knownPicture);
+    if (!at) {
+      // No record uses the file any more: it is no longer the editor's to replace or delete.
+      state_.knownImageFiles.erase(f.name);
+      continue;
+    }
+    const ImageRef shown = fieldsOf(*at).image;
+    DiskChange change;
+    change.file = imagePath(f.name);
+    change.at = *at;
+    change.stamp = f.stamp.value_or(FileStamp{});
+    if (f.outcome == FileRead::Outcome::Missing) {
+      state_.knownImageFiles.erase(f.name);
+      if (!shown) continue;
+      change.kind = DiskChange::Kind::Deleted;
+    } else if (!f.decoded.image) {
+      state_.knownImageFiles.erase(f.name);
+      if (wasUnreadable && f.firstSeen) continue;  // known since the load
+      change.kind = DiskChange::Kind::Unreadable;
+      change.reason = f.outcome == FileRead::Outcome::Refused ? f.reason : f.decoded.problem;
+    } else {
+      if (f.firstSeen && shown) {
+        // A file found under the name of a record that has a picture already: the same picture makes it
+        // the editor's; another one stays the file's until a save asks before replacing it.
+        if (shown->samePixels(*f.decoded.image)) state_.knownImageFiles[f.name] = {shown, change.stamp};
+        continue;
+      }
+      change.picture = f.decoded.image;
+      const ImageRef before = owner != owners.end() ? saved[f.name] : knownPicture;
+      if (shown == before) {
+        change.kind = DiskChange::Kind::PictureTaken;
+        if (!std::exchange(macro, true)) history_.beginMacro(stepText(QT_TRANSLATE_NOOP("Command", "Take Pictures from Disk")));
+        history_.push(new TakePictureCommand(*this, change.at, f.name, change.picture, change.stamp, false));
+      } else {
+        change.kind = DiskChange::Kind::Conflict;
+      }
+    }
+    changes.push_back(std::move(change));
+  }
+  if (macro) history_.endMacro();
+  if (result.dataFileChanged) {
+    seenDataFile_ = result.dataFile;
+    DiskChange change;
+    change.kind = DiskChange::Kind::DataFile;
+    change.file = kDataFileName;
+    changes.push_back(std::move(change));
+  }
+  return changes;
+}
+
+void InitLayer::resolveConflict(const DiskChange& change, bool takeFile) {
+  const std::string name = change.file.substr(std::string(kImageFolder).size() + 1);
+  if (takeFile) {
+    history_.push(new TakePictureCommand(*this, change.at, name, change.picture, change.stamp, false));
+  } else {
+    // The editor's picture stays; the next save may replace the file, as the user chose. What the
+    // file holds is the other program's picture.
+    state_.knownImageFiles[name] = {change.picture, change.stamp};
+  }
+}
+
+}  // namespace charstack

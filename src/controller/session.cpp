@@ -1,0 +1,393 @@
+#include "controller/session.hpp"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThreadPool>
+
+#include "model/names.hpp"
+#include "platform/folder_watch.hpp"
+#include "project/journal.hpp"
+#include "project/records.hpp"
+
+namespace charstack {
+
+namespace {
+
+QString text(const std::string& s) { return QString::fromStdString(s); }
+
+QString problemText(const Problem& problem) {
+  return problem.file.empty() ? text(problem.reason) : QStringLiteral("%1: %2").arg(text(problem.file), text(problem.reason));
+}
+
+// The first problem on one line; the Problems panel lists them all.
+QString problemLine(const std::vector<Problem>& problems) {
+  QString line = problemText(problems.front());
+  if (problems.size() > 1)
+    line += QCoreApplication::translate("Session", " (and %n more in the Problems panel)", nullptr,
+                                        static_cast<int>(problems.size() - 1));
+  return line;
+}
+
+}  // namespace
+
+QString Session::folderText(const std::filesystem::path& folder) {
+  return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(folder.string())));
+}
+
+QString Session::describeSave(const SaveReport& report, const QString& folder) {
+  if (report.ok()) return tr("Saved to %1").arg(folder);
+  const QString head = report.refused ? tr("Not saved") : tr("Save failed");
+  if (report.problems.empty()) return tr("%1: the project cannot be saved as it stands").arg(head);
+  return QStringLiteral("%1: %2").arg(head, problemLine(report.problems));
+}
+
+QString Session::describeLoadProblems(const std::vector<Problem>& problems) {
+  if (problems.empty()) return {};
+  return tr("Opened with problems: %1").arg(problemLine(problems));
+}
+
+Session::Session(CharacterList& list, EditorState& state, const std::filesystem::path& folder,
+                 UserQuestions& questions)
+    : questions_(questions), controller_(std::make_unique<InitLayer>(list, state, ProjectFolder(folder))) {
+  // Files changed by other programs come in within about a second: a change is looked at once the
+  // changes have settled for a moment.
+  scanTimer_.setSingleShot(true);
+  scanTimer_.setInterval(300);
+  QObject::connect(&scanTimer_, &QTimer::timeout, &context_, [this] { startScan(); });
+  watch_ = std::make_unique<FolderWatch>([this] { scanTimer_.start(); });
+  watchProject();
+  startScan();  // notes what the files look like now
+}
+
+Session::~Session() {
+  // A look still running reports to this session: it ends first.
+  pool_.waitForDone();
+  watch_.reset();
+}
+
+Feedback Session::loaded() const {
+  Feedback feedback;
+  const std::vector<Problem>& problems = controller_->loadProblems();
+  feedback.status = describeLoadProblems(problems);
+  if (!problems.empty()) {
+    feedback.problemsTitle = tr("Problems found when opening the project");
+    feedback.problems = problems;
+  }
+  if (controller_->interruptedSaveCompleted()) feedback.status = tr("The last save was interrupted; it has been completed");
+  return feedback;
+}
+
+bool Session::settleOwnership() {
+  if (controller_->ownership() != ProjectLock::Ownership::OwnedByAnother) return true;
+  const UserQuestions::InUse choice = questions_.projectInUse(controller_->folder().path());
+  controller_->setReadOnly(choice == UserQuestions::InUse::ReadOnly);
+  return choice != UserQuestions::InUse::Cancel;
+}
+
+// ---- Saving ------------------------------------------------------------------------------------------
+
+Feedback Session::save(const std::function<void(size_t, size_t)>& progress) {
+  // Never while what a look found is applied: the save waits for the user's answers.
+  if (saving_ || applying_) return {};
+  saving_ = true;
+  SaveOptions options;
+  options.progress = progress;
+  const SaveReport report = saveAsking(*controller_, questions_, options);
+  saving_ = false;
+  if (report.folderMoved && !report.refused) watchProject();
+  startScan();  // what the save wrote, and anything that changed meanwhile
+
+  Feedback feedback;
+  feedback.status = describeSave(report, folderText(controller_->folder().path()));
+  if (!report.picturesTaken.empty())
+    feedback.status += tr(" (%1 is now the picture of the record with its name)").arg(text(report.picturesTaken.front()));
+  if (!report.backupFile.empty())
+    feedback.status += tr(" (the old %1 was kept as %2)").arg(QString::fromLatin1(kDataFileName), text(report.backupFile));
+  if (report.ok()) return feedback;
+  feedback.problemsTitle = tr("Problems of the last save");
+  feedback.problems = report.problems;
+  QStringList lines{report.refused ? tr("Nothing was saved.") : tr("Some files could not be saved.")};
+  for (const Problem& problem : report.problems) lines << problemText(problem);
+  feedback.messageTitle = tr("Save failed");
+  feedback.message = lines.join(QLatin1Char('\n'));
+  feedback.warning = true;
+  return feedback;
+}
+
+bool Session::settleUnsavedChanges(Feedback& feedback) {
+  if (!controller_->hasUnsavedChanges()) return true;
+  switch (questions_.unsavedChanges()) {
+    case UserQuestions::Unsaved::Save:
+      feedback = save();
+      return !controller_->hasUnsavedChanges();  // a failure keeps the work open
+    case UserQuestions::Unsaved::Discard:
+      return true;
+    case UserQuestions::Unsaved::Cancel:
+      return false;
+  }
+  return false;
+}
+
+// ---- Projects ----------------------------------------------------------------------------------------
+
+std::optional<Feedback> Session::openProject(const std::filesystem::path& folder) {
+  Feedback feedback;
+  if (saving_) return std::nullopt;
+  if (!settleUnsavedChanges(feedback)) return feedback.empty() ? std::nullopt : std::optional<Feedback>(feedback);
+  if (!QFileInfo(QFile::decodeName(QByteArray::fromStdString(folder.string()))).isDir()) {
+    feedback.messageTitle = tr("Open Project");
+    feedback.message = tr("%1 is not a folder.").arg(folderText(folder));
+    feedback.warning = true;
+    return feedback;
+  }
+  // Another window's project: read-only, anyway, or not at all. The folder open here is this one's.
+  std::error_code ec;
+  UserQuestions::InUse choice = UserQuestions::InUse::OpenAnyway;
+  if (!std::filesystem::equivalent(folder, controller_->folder().path(), ec) && projectInUse(folder))
+    if ((choice = questions_.projectInUse(folder)) == UserQuestions::InUse::Cancel) return std::nullopt;
+  controller_->openFolder(ProjectFolder(folder));
+  controller_->setReadOnly(choice == UserQuestions::InUse::ReadOnly);
+  watchProject();
+  startScan();
+  return loaded();
+}
+
+std::optional<Feedback> Session::openChosenProject(bool forNewProject) {
+  const std::optional<std::filesystem::path> folder = questions_.chooseProjectFolder(forNewProject);
+  if (!folder) return std::nullopt;
+  return openProject(*folder);
+}
+
+// ---- Exports -----------------------------------------------------------------------------------------
+
+Feedback Session::exportPicture() {
+  Feedback feedback;
+  feedback.messageTitle = tr("Export Picture");
+  feedback.warning = true;
+  const CharacterList& list = controller_->list();
+  const int64_t row = controller_->state().selectedCharacterRow;
+  if (row < 0 || row >= list.size()) {
+    feedback.status = tr("Select a character to export its picture.");
+    feedback.messageTitle.clear();
+    return feedback;
+  }
+  const Character& character = list.characters[static_cast<size_t>(row)];
+  const std::optional<std::filesystem::path> file =
+      questions_.chooseExportFile(exportFileName(character.name, list.characterRecordNumber(row)));
+  if (!file) return {};
+  if (isInsideProject(file->parent_path(), controller_->folder().path())) {
+    feedback.message = tr("Pictures are not exported into the project folder or its img/ folder: choose another folder.");
+    return feedback;
+  }
+  const CharacterPicture picture = characterPicture(character);
+  if (!picture.png) {
+    feedback.message = picture.problem.empty() ? tr("The character has nothing to draw: no picture was written.")
+                                               : tr("The picture %1.").arg(text(picture.problem));
+    return feedback;
+  }
+  const ProjectFolder target(file->parent_path().empty() ? std::filesystem::path(".") : file->parent_path());
+  if (Status s = target.writeFileAtomically(file->filename().string(), *picture.png); !s.ok()) {
+    feedback.message = tr("%1 could not be written: %2").arg(folderText(*file), text(s.error));
+    return feedback;
+  }
+  return {tr("Exported %1").arg(folderText(*file)), {}, {}, {}, {}, false};
+}
+
+Feedback Session::exportAllCharacters(const ExportOptions& options) {
+  const std::optional<std::filesystem::path> folder = questions_.chooseExportFolder();
+  return folder ? exportAllCharactersTo(*folder, options) : Feedback{};
+}
+
+Feedback Session::exportAllCharactersTo(const std::filesystem::path& folder, const ExportOptions& options) {
+  Feedback feedback;
+  feedback.messageTitle = tr("Export All Characters");
+  feedback.warning = true;
+  if (isInsideProject(folder, controller_->folder().path())) {
+    feedback.message = tr("Pictures are not exported into the project folder or its img/ folder: choose another folder.");
+    return feedback;
+  }
+  const ProjectFolder target(folder);
+  if (Status s = target.createFolder(""); !s.ok()) {
+    feedback.message = tr("%1 could not be created: %2").arg(folderText(folder), text(s.error));
+    return feedback;
+  }
+  // A copy: the window keeps painting, and its timers running, while the pictures are made.
+  const CharacterList list = controller_->list();
+  const ExportReport report = charstack::exportAllCharacters(list, target, {}, options);
+  QStringList lines{tr("%n picture(s) written to %1.", nullptr, static_cast<int>(report.written.size())).arg(folderText(folder))};
+  if (report.cancelled) lines << tr("The export was cancelled; the pictures written so far are complete.");
+  if (!report.skipped.empty()) {
+    lines << tr("Skipped, with nothing to draw:");
+    for (const std::string& who : report.skipped) lines << QStringLiteral("  ") + text(who);
+  }
+  for (const Problem& p : report.problems) lines << problemText(p);
+  feedback.status = lines.front();
+  feedback.message = lines.join(QLatin1Char('\n'));
+  feedback.warning = !report.ok();
+  if (!report.ok()) {
+    feedback.problemsTitle = tr("Problems of the last export");
+    feedback.problems = report.problems;
+  }
+  return feedback;
+}
+
+// ---- Layers from files, clean-up ---------------------------------------------------------------------
+
+Feedback Session::addLayersFromFiles(const std::vector<std::filesystem::path>& files) {
+  std::vector<Layer> layers;
+  QStringList lines;
+  for (const std::filesystem::path& file : files) {
+    const QString shown = QFile::decodeName(QByteArray::fromStdString(file.filename().string()));
+    ImageRef image = decodeImageFile(file);
+    if (!image) {
+      lines << tr("%1 is not an image the editor can read").arg(shown);
+      continue;
+    }
+    Layer layer = makeNewLayer();
+    const std::string name = QFileInfo(shown).completeBaseName().toStdString();
+    if (!name.empty() && checkName(name) == NameProblem::None)
+      layer.name = name;
+    else
+      lines << tr("%1 gives no name a layer can hold: the layer is called %2").arg(shown, QString::fromUtf8(kNewLayerName));
+    layer.image = std::move(image);
+    layers.push_back(std::move(layer));
+  }
+  if (!layers.empty()) {
+    const int count = static_cast<int>(layers.size());
+    if (!controller_->insertLayers(std::move(layers))) return {tr("Select a character first: the layers need one to belong to."), {}, {}, {}, {}, false};
+    lines.prepend(tr("Added %n layer(s)", nullptr, count));
+  }
+  return {lines.join(QStringLiteral("; ")), {}, {}, {}, {}, false};
+}
+
+Feedback Session::cleanUpUnusedImages() {
+  Feedback feedback;
+  feedback.messageTitle = tr("Clean Up Unused Images");
+  const EditorState& state = controller_->state();
+  if (state.dataFileUnreadable || state.dataFileWithoutRecords) {
+    feedback.message = tr("%1 could not be read, so the editor cannot tell which images are in use.")
+                           .arg(QString::fromLatin1(kDataFileName));
+    feedback.warning = true;
+    return feedback;
+  }
+  if (controller_->hasUnsavedChanges()) {
+    if (!questions_.saveBeforeCleanUp()) return {};
+    if (Feedback saved = save(); !saved.message.isEmpty()) return saved;
+  }
+  const ProjectFolder& folder = controller_->folder();
+  // Only while the project on disk holds the editor's records can a file be known to be unused.
+  if (const std::string why = whyUnusedImagesCannotBeTold(controller_->list(), folder); !why.empty()) {
+    feedback.message = tr("Unused images cannot be told now: %1.").arg(text(why));
+    feedback.warning = true;
+    return feedback;
+  }
+  const auto unused = listUnusedImageFiles(controller_->list(), folder);
+  if (!unused || unused->empty()) {
+    feedback.message = !unused ? tr("img/ could not be listed.")
+                               : tr("Every file in img/ belongs to a record: there is nothing to clean up.");
+    feedback.warning = !unused;
+    return feedback;
+  }
+  const std::vector<std::string> chosen = questions_.chooseFilesToTrash(*unused);
+  if (chosen.empty()) return {};
+  EditorState& editable = controller_->state();
+  for (const std::string& name : chosen) {
+    if (Status s = folder.moveToTrash(imagePath(name)); !s.ok()) {
+      feedback.problems.push_back({imagePath(name), "was not moved to the trash: " + s.error});
+      continue;
+    }
+    editable.knownImageFiles.erase(name);
+    editable.unreadableImageFiles.erase(name);
+  }
+  feedback.status = tr("Moved %n unused image(s) to the trash", nullptr, static_cast<int>(chosen.size() - feedback.problems.size()));
+  if (feedback.problems.empty()) {
+    feedback.messageTitle.clear();
+    return feedback;
+  }
+  feedback.problemsTitle = feedback.messageTitle;
+  QStringList lines;
+  for (const Problem& p : feedback.problems) lines << problemText(p);
+  feedback.message = lines.join(QLatin1Char('\n'));
+  feedback.warning = true;
+  return feedback;
+}
+
+// ---- Other programs ----------------------------------------------------------------------------------
+
+void Session::watchProject() {
+  const ProjectFolder& folder = controller_->folder();
+  std::vector<std::filesystem::path> folders{folder.path(), folder.resolve(kImageFolder)};
+  // A data file that is a link lives in another folder.
+  if (const std::filesystem::path data = dataFileTarget(folder); data.parent_path() != folder.path())
+    folders.push_back(data.parent_path());
+  watch_->watch(folders);
+}
+
+void Session::startScan() {
+  if (scanning_ || saving_) {
+    scanTimer_.start();  // after the look or the save that runs now
+    return;
+  }
+  scanning_ = true;
+  pool_.start([this, folder = controller_->folder(), request = controller_->diskScanRequest()] {
+    DiskScanResult result = scanDisk(folder, request);
+    QMetaObject::invokeMethod(&context_, [this, result = std::move(result)] {
+      scanning_ = false;
+      applyScan(result);
+    }, Qt::QueuedConnection);
+  });
+}
+
+void Session::lookAtDiskNow() { applyScan(scanDisk(controller_->folder(), controller_->diskScanRequest())); }
+
+void Session::applyScan(const DiskScanResult& result) {
+  // Never while a save runs: the look waits for it.
+  if (saving_) return scanTimer_.start();
+  if (result.saveCount != controller_->saveCount()) scanTimer_.start();  // out of date: look again
+  if (applying_) return scanTimer_.start();
+  applying_ = true;
+  const Feedback feedback = handleDiskChanges(controller_->applyDiskScan(result));
+  applying_ = false;
+  watchProject();  // "img/" may be new
+  if (diskListener_ && !feedback.empty()) diskListener_(feedback);
+}
+
+Feedback Session::handleDiskChanges(const std::vector<DiskChange>& changes) {
+  Feedback feedback;
+  for (const DiskChange& change : changes) {
+    const QString file = text(change.file);
+    switch (change.kind) {
+      case DiskChange::Kind::PictureTaken:
+        feedback.status = tr("%1 changed on disk: its new picture is shown").arg(file);
+        break;
+      case DiskChange::Kind::Deleted:
+        feedback.status = tr("%1 was deleted on disk: the editor keeps the picture and the next save writes it again").arg(file);
+        break;
+      case DiskChange::Kind::Unreadable:
+        feedback.problems.push_back({change.file, tr("%1; the editor keeps its picture and leaves the file alone")
+                                                      .arg(text(change.reason))
+                                                      .toStdString()});
+        break;
+      case DiskChange::Kind::Conflict:
+        controller_->resolveConflict(change, questions_.takeChangedFile(change));
+        break;
+      case DiskChange::Kind::DataFile:
+        // Reloading settles unsaved changes first, as opening any project does.
+        if (questions_.reloadChangedProject()) {
+          applying_ = false;  // what this look found is applied: the reload may save first
+          std::optional<Feedback> reopened = openProject(controller_->folder().path());
+          return reopened ? *reopened : feedback;
+        }
+        feedback.status = tr("%1 changed on disk; the editor keeps what it shows").arg(file);
+        break;
+    }
+  }
+  if (!feedback.problems.empty()) {
+    feedback.problemsTitle = tr("Files that can no longer be read");
+    feedback.status = tr("%1 can no longer be read: the editor keeps its picture").arg(text(feedback.problems[0].file));
+  }
+  return feedback;
+}
+
+}  // namespace charstack

@@ -1,0 +1,130 @@
+// The editor's work on one project at a time, as the window's menus and buttons ask for it: opening,
+// saving with its questions, exports, adding layers from files, cleaning up, and what other programs
+// change on disk. Each action answers with what the window should tell the user.
+#pragma once
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "canvas/export.hpp"
+#include "controller/init_layer.hpp"
+#include "controller/saving.hpp"
+#include "project/unused_images.hpp"
+
+namespace charstack {
+
+class FolderWatch;
+
+// What the window tells the user after an action.
+struct Feedback {
+  QString status;                 // a line for the status bar; empty: none
+  QString problemsTitle;          // with problems: the title of the Problems panel
+  std::vector<Problem> problems;  // listed in the Problems panel
+  QString messageTitle, message;  // a message box; empty: none
+  bool warning = false;
+  bool empty() const { return status.isEmpty() && problems.empty() && message.isEmpty(); }
+};
+
+// What the editor asks the user; the window answers with dialogs, tests with fakes.
+class UserQuestions : public SaveQuestions {
+ public:
+  enum class Unsaved { Save, Discard, Cancel };
+  enum class InUse { ReadOnly, OpenAnyway, Cancel };
+  // The project has unsaved changes and is about to close.
+  virtual Unsaved unsavedChanges() = 0;
+  // Another window has the project in `folder` open.
+  virtual InUse projectInUse(const std::filesystem::path& folder) = 0;
+  // A picture changed on disk and in the editor: keep the file's (true) or the editor's?
+  virtual bool takeChangedFile(const DiskChange& change) = 0;
+  // "data.txt" changed on disk: open the project again?
+  virtual bool reloadChangedProject() = 0;
+  // Unused files are those of the saved project: save first?
+  virtual bool saveBeforeCleanUp() = 0;
+  // Choosers: a folder for a project (new: an empty one), a file or folder for exported pictures, the
+  // unused files to move to the trash. None or empty when the user cancelled.
+  virtual std::optional<std::filesystem::path> chooseProjectFolder(bool forNewProject) = 0;
+  virtual std::optional<std::filesystem::path> chooseExportFile(const std::string& suggestedName) = 0;
+  virtual std::optional<std::filesystem::path> chooseExportFolder() = 0;
+  virtual std::vector<std::string> chooseFilesToTrash(const std::vector<UnusedImageFile>& files) = 0;
+  // Tells the user something that needs a message box.
+  virtual void tell(const QString& title, const QString& text, bool warning) = 0;
+};
+
+class Session {
+  Q_DECLARE_TR_FUNCTIONS(Session)
+
+ public:
+  // Opens the project in `folder` into list and state (the program passes the shared instances).
+  Session(CharacterList& list, EditorState& state, const std::filesystem::path& folder, UserQuestions& questions);
+  ~Session();
+
+  InitLayer& controller() { return *controller_; }
+
+  // What opening the project found (problems, an interrupted save completed).
+  Feedback loaded() const;
+  // When another window has the project open, asks how to go on: false when the user cancelled.
+  bool settleOwnership();
+
+  // Saves, asking what the save must know, and tells how it went. progress is called now and then.
+  Feedback save(const std::function<void(size_t done, size_t total)>& progress = {});
+  bool saving() const { return saving_; }
+  // Before the project closes: asks about unsaved changes; false when the user cancelled, or chose to
+  // save and the save failed (its feedback goes to `feedback`).
+  bool settleUnsavedChanges(Feedback& feedback);
+  // Opens another folder after settling unsaved changes and asking about a project open elsewhere;
+  // none when nothing was opened (the user cancelled), else what the open found.
+  std::optional<Feedback> openProject(const std::filesystem::path& folder);
+  // New Project… and Open Project…: the user chooses the folder.
+  std::optional<Feedback> openChosenProject(bool forNewProject);
+
+  // The selected character's picture into a PNG file the user chooses; all characters into a folder.
+  Feedback exportPicture();
+  Feedback exportAllCharacters(const ExportOptions& options = {});
+  Feedback exportAllCharactersTo(const std::filesystem::path& folder, const ExportOptions& options = {});
+  // One new layer per image file, named after the file, in the selected character: one step.
+  Feedback addLayersFromFiles(const std::vector<std::filesystem::path>& files);
+  // Lists the unused image files of the saved project (saving first when the user agrees) and moves
+  // the ones the user chooses to the trash.
+  Feedback cleanUpUnusedImages();
+
+  // Other programs: the folders are watched; a change is looked at off the window's thread once the
+  // changes settle for a moment, and applied unless a save runs (then it waits for it). What the
+  // editor did goes to the listener. lookAtDiskNow does all of it at once, on this thread.
+  void setDiskListener(std::function<void(const Feedback&)> listener) { diskListener_ = std::move(listener); }
+  void lookAtDiskNow();
+
+  // What the status bar says of a save, and of the problems found when opening.
+  static QString describeSave(const SaveReport& report, const QString& folder);
+  static QString describeLoadProblems(const std::vector<Problem>& problems);
+  static QString folderText(const std::filesystem::path& folder);
+
+ private:
+  void watchProject();
+  // Looks at the files off the window's thread now, or after the look or save that runs.
+  void startScan();
+  void applyScan(const DiskScanResult& result);
+  Feedback handleDiskChanges(const std::vector<DiskChange>& changes);
+
+  UserQuestions& questions_;
+  std::unique_ptr<InitLayer> controller_;
+  bool saving_ = false;
+  bool scanning_ = false;
+  bool applying_ = false;  // what a look found is being applied (its questions may be open)
+  QObject context_;  // the window's thread, for what a look sends back
+  QThreadPool pool_;
+  QTimer scanTimer_;
+  std::unique_ptr<FolderWatch> watch_;
+  std::function<void(const Feedback&)> diskListener_;
+};
+
+}  // namespace charstack

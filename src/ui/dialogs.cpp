@@ -1,0 +1,176 @@
+#include "ui/dialogs.hpp"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "app/startup.hpp"
+#include "ui/clean_up_dialog.hpp"
+
+namespace charstack {
+
+namespace {
+
+QString folderText(const std::filesystem::path& folder) { return Session::folderText(folder); }
+
+bool yes(QWidget* parent, const QString& title, const QString& text, QMessageBox::StandardButtons buttons,
+         QMessageBox::StandardButton yesButton, QMessageBox::StandardButton defaultButton) {
+  return QMessageBox::question(parent, title, text, buttons, defaultButton) == yesButton;
+}
+
+}  // namespace
+
+bool DialogQuestions::replaceDataFileWithoutRecords() {
+  return yes(parent_, QObject::tr("Replace data.txt?"),
+             QObject::tr("%1 holds text but no record the editor can read. Replace it with the project's records? Its "
+                         "old text is kept beside it as %1.bak.")
+                 .arg(QString::fromLatin1(kDataFileName)),
+             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::No);
+}
+
+bool DialogQuestions::replaceChangedFiles(const std::vector<std::string>& files) {
+  QStringList names;
+  for (const std::string& f : files) names << QString::fromStdString(f);
+  return yes(parent_, QObject::tr("Files changed on disk"),
+             QObject::tr("Another program changed these files, or put them where the editor had read none, since "
+                         "the editor last read or wrote them:\n%1\nReplace them with the editor's version?")
+                 .arg(names.join(QLatin1Char('\n'))),
+             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::No);
+}
+
+bool DialogQuestions::saveIntoMovedFolder(const std::filesystem::path& now) {
+  return yes(parent_, QObject::tr("Project folder moved"),
+             QObject::tr("The project folder was moved or renamed to %1 while it was open. Save the project there?")
+                 .arg(folderText(now)),
+             QMessageBox::Save | QMessageBox::Cancel, QMessageBox::Save, QMessageBox::Save);
+}
+
+UserQuestions::Unsaved DialogQuestions::unsavedChanges() {
+  const auto answer = QMessageBox::question(parent_, QObject::tr("Unsaved changes"),
+                                            QObject::tr("Save the changes to the project before closing it?"),
+                                            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                                            QMessageBox::Save);
+  if (answer == QMessageBox::Save) return Unsaved::Save;
+  if (answer == QMessageBox::Discard) return Unsaved::Discard;
+  return Unsaved::Cancel;
+}
+
+UserQuestions::InUse DialogQuestions::projectInUse(const std::filesystem::path& folder) {
+  QMessageBox box(QMessageBox::Warning, QObject::tr("Project already open"),
+                  QObject::tr("%1 is open in another window. Open it read-only here, or open it anyway (two windows "
+                              "saving one project can undo each other's work)?")
+                      .arg(folderText(folder)),
+                  QMessageBox::NoButton, parent_);
+  QPushButton* readOnly = box.addButton(QObject::tr("Open Read-Only"), QMessageBox::AcceptRole);
+  QPushButton* anyway = box.addButton(QObject::tr("Open Anyway"), QMessageBox::DestructiveRole);
+  box.addButton(QMessageBox::Cancel);
+  box.setDefaultButton(readOnly);
+  box.exec();
+  if (box.clickedButton() == readOnly) return InUse::ReadOnly;
+  if (box.clickedButton() == anyway) return InUse::OpenAnyway;
+  return InUse::Cancel;
+}
+
+bool DialogQuestions::takeChangedFile(const DiskChange& change) {
+  QMessageBox box(QMessageBox::Question, QObject::tr("Picture changed on disk"),
+                  QObject::tr("%1 was changed by another program, and its picture was also changed in the editor. "
+                              "Which picture should the record keep?")
+                      .arg(QString::fromStdString(change.file)),
+                  QMessageBox::NoButton, parent_);
+  QPushButton* file = box.addButton(QObject::tr("Take the File's Picture"), QMessageBox::AcceptRole);
+  box.addButton(QObject::tr("Keep the Editor's Picture"), QMessageBox::RejectRole);
+  box.exec();
+  return box.clickedButton() == file;
+}
+
+bool DialogQuestions::reloadChangedProject() {
+  return yes(parent_, QObject::tr("Project changed on disk"),
+             QObject::tr("%1 was changed by another program. Open the project again from disk?")
+                 .arg(QString::fromLatin1(kDataFileName)),
+             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::Yes);
+}
+
+bool DialogQuestions::saveBeforeCleanUp() {
+  return yes(parent_, QObject::tr("Clean Up Unused Images"),
+             QObject::tr("The project has unsaved changes. Unused images are those no record of the saved project "
+                         "refers to: save now?"),
+             QMessageBox::Save | QMessageBox::Cancel, QMessageBox::Save, QMessageBox::Save);
+}
+
+std::optional<std::filesystem::path> DialogQuestions::chooseProjectFolder(bool forNewProject) {
+  return askForProjectFolder(parent_, forNewProject);
+}
+
+std::optional<std::filesystem::path> DialogQuestions::chooseExportFile(const std::string& suggestedName) {
+  const QString start = fromPath(lastExportFolder.empty() ? project_().parent_path() : lastExportFolder);
+  const QString file = QFileDialog::getSaveFileName(parent_, QObject::tr("Export Picture"),
+                                                    QDir(start).filePath(QString::fromStdString(suggestedName)),
+                                                    QObject::tr("PNG pictures (*.png)"));
+  if (file.isEmpty()) return std::nullopt;
+  lastExportFolder = toPath(file).parent_path();
+  return toPath(file);
+}
+
+std::optional<std::filesystem::path> DialogQuestions::chooseExportFolder() {
+  const QString start = fromPath(lastExportFolder.empty() ? project_().parent_path() : lastExportFolder);
+  const QString folder = QFileDialog::getExistingDirectory(parent_, QObject::tr("Export All Characters Into"), start);
+  if (folder.isEmpty()) return std::nullopt;
+  lastExportFolder = toPath(folder);
+  return toPath(folder);
+}
+
+std::vector<std::string> DialogQuestions::chooseFilesToTrash(const std::vector<UnusedImageFile>& files) {
+  CleanUpDialog dialog(files, parent_);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.chosen();
+}
+
+void DialogQuestions::tell(const QString& title, const QString& text, bool warning) {
+  if (warning)
+    QMessageBox::warning(parent_, title, text);
+  else
+    QMessageBox::information(parent_, title, text);
+}
+
+std::optional<std::filesystem::path> askForProjectFolder(QWidget* parent, bool forNewProject) {
+  const QString title = forNewProject ? QObject::tr("New Project: Choose or Create an Empty Folder")
+                                      : QObject::tr("Open Project");
+  const QString start = recentProjects().value(0, QDir::homePath());
+  for (;;) {
+    const QString folder = QFileDialog::getExistingDirectory(parent, title, start);
+    if (folder.isEmpty()) return std::nullopt;
+    if (!forNewProject || QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+      return toPath(folder);
+    QMessageBox::warning(parent, title,
+                         QObject::tr("%1 is not empty. A new project needs an empty folder: choose another one, or "
+                                     "create one in the dialog.")
+                             .arg(QDir::toNativeSeparators(folder)));
+  }
+}
+
+void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus) {
+  QString rows;
+  auto row = [&rows](const QString& keys, const QString& what) {
+    rows += QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>").arg(keys.toHtmlEscaped(), what.toHtmlEscaped());
+  };
+  for (QMenu* menu : menus->findChildren<QMenu*>())
+    for (QAction* action : menu->actions())
+      for (const QKeySequence& keys : action->shortcuts())
+        row(keys.toString(QKeySequence::NativeText), action->text().remove(QLatin1Char('&')));
+  row(QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText),
+      QObject::tr("Paste an image into the focused image well"));
+  row(QObject::tr("Delete, Backspace"), QObject::tr("Empty the focused image well"));
+  row(QObject::tr("Up, Down"), QObject::tr("Select the row above or below"));
+  row(QObject::tr("F2, or type"), QObject::tr("Edit the current cell"));
+  row(QObject::tr("Arrow keys on the canvas"), QObject::tr("Move the character or layer by one unit (ten with Shift)"));
+  row(QObject::tr("Drag on the canvas"), QObject::tr("Move the character, or the layer clicked last"));
+  QMessageBox box(QMessageBox::NoIcon, QObject::tr("Keyboard Shortcuts"), QStringLiteral("<table>%1</table>").arg(rows),
+                  QMessageBox::Close, parent);
+  box.exec();
+}
+
+}  // namespace charstack

@@ -1,0 +1,48 @@
+// The editor's questions as dialogs, and the list of keyboard shortcuts.
+#pragma once
+
+#include <functional>
+
+#include "controller/session.hpp"
+
+class QMenuBar;
+class QWidget;
+
+namespace charstack {
+
+class DialogQuestions : public UserQuestions {
+ public:
+  // project tells where the open project is: the export choosers start beside it.
+  DialogQuestions(QWidget* parent, std::function<std::filesystem::path()> project)
+      : parent_(parent), project_(std::move(project)) {}
+
+  bool replaceDataFileWithoutRecords() override;
+  bool replaceChangedFiles(const std::vector<std::string>& files) override;
+  bool saveIntoMovedFolder(const std::filesystem::path& now) override;
+  Unsaved unsavedChanges() override;
+  InUse projectInUse(const std::filesystem::path& folder) override;
+  bool takeChangedFile(const DiskChange& change) override;
+  bool reloadChangedProject() override;
+  bool saveBeforeCleanUp() override;
+  std::optional<std::filesystem::path> chooseProjectFolder(bool forNewProject) override;
+  std::optional<std::filesystem::path> chooseExportFile(const std::string& suggestedName) override;
+  std::optional<std::filesystem::path> chooseExportFolder() override;
+  std::vector<std::string> chooseFilesToTrash(const std::vector<UnusedImageFile>& files) override;
+  void tell(const QString& title, const QString& text, bool warning) override;
+
+  // Where the last export went: the next chooser starts there.
+  std::filesystem::path lastExportFolder;
+
+ private:
+  QWidget* parent_;
+  std::function<std::filesystem::path()> project_;
+};
+
+// Asks for a project folder: an existing one to open, or an empty one (which can be made in the
+// dialog) for a new project. None when the user cancelled.
+std::optional<std::filesystem::path> askForProjectFolder(QWidget* parent, bool forNewProject);
+
+// Lists every shortcut of the menus and the keys the widgets take.
+void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus);
+
+}  // namespace charstack
