@@ -1,4 +1,5 @@
-// Zoom steps, zooming about a point, the scrollable area and fitting the drawing into view.
+// Zoom steps, zooming about a point, the scrollable area, fitting the drawing into view and bringing
+// a box into view.
 #include <gtest/gtest.h>
 
 #include "canvas/viewport.hpp"
@@ -36,6 +37,23 @@ TEST(Viewport, FitFillsTheViewWithoutScrolling) {
     EXPECT_EQ(v.horizontalRange(box), (ScrollRange{v.scrollX, v.scrollX})) << box.left;
     EXPECT_EQ(v.verticalRange(box), (ScrollRange{v.scrollY, v.scrollY})) << box.left;
     EXPECT_GT(std::max(box.width() * v.zoom / 400, box.height() * v.zoom / 300), 0.99) << box.left;
+  }
+}
+
+// The least scroll that puts a box inside the 400x300 view, or the view inside a larger box.
+TEST(Viewport, RevealScrollsAsLittleAsItTakes) {
+  const struct { CanvasBox box; int64_t x, y; } cases[] = {
+      {{10, 10, 50, 50}, 0, 0},          // already inside
+      {{-90, 320, -10, 380}, -180, 460},  // up-left: its left edge, its bottom edge at the view's
+      {{300, 100, 350, 120}, 300, 0},     // at the right: its right edge at the view's
+      {{-1000, 0, 1000, 50}, 0, 0},       // wider than the view and around it
+      {{150, -400, 2000, -10}, 300, -320},  // larger, beside it: the nearest part fills the view
+  };
+  for (const auto& c : cases) {
+    Viewport v{2, 0, 0, 400, 300};
+    v.reveal(c.box);
+    EXPECT_EQ(std::make_pair(v.scrollX, v.scrollY), std::make_pair(c.x, c.y)) << c.box.left << "," << c.box.top;
+    EXPECT_EQ(v.zoom, 2);
   }
 }
 
