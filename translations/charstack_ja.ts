@@ -181,6 +181,12 @@ cannot be shown: it %2</source>
         <source>Move to Trash</source>
         <translation>ゴミ箱へ移動</translation>
     </message>
+    <message numerus="yes">
+        <source>Moving %n file(s) to the trash…</source>
+        <translation>
+            <numerusform>%n 個のファイルをゴミ箱へ移動しています…</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>charstack::ImageWellWidget</name>
@@ -670,6 +676,33 @@ Replace them with the editor&apos;s version?</source>
         <source>visible</source>
         <comment>column title</comment>
         <translation>表示</translation>
+    </message>
+</context>
+<context>
+    <name>charstack::ProjectFolderDialog</name>
+    <message>
+        <source>New Project: Choose or Create an Empty Folder</source>
+        <translation>新規プロジェクト: 空のフォルダーを選ぶか作成してください</translation>
+    </message>
+    <message>
+        <source>Open Project</source>
+        <translation>プロジェクトを開く</translation>
+    </message>
+    <message>
+        <source>%1 is a file, not a folder.</source>
+        <translation>%1 はフォルダーではなくファイルです。</translation>
+    </message>
+    <message>
+        <source>%1 does not exist.</source>
+        <translation>%1 は存在しません。</translation>
+    </message>
+    <message>
+        <source>%1 is not empty. A new project needs an empty folder: choose another one, or type the name of a new one.</source>
+        <translation>%1 は空ではありません。新規プロジェクトには空のフォルダーが必要です。別のフォルダーを選ぶか、新しいフォルダーの名前を入力してください。</translation>
+    </message>
+    <message>
+        <source>%1 could not be created: %2</source>
+        <translation>%1 を作成できませんでした: %2</translation>
     </message>
 </context>
 </TS>

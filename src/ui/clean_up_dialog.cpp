@@ -128,7 +128,9 @@ void CleanUpDialog::updateButton() { trash_->setEnabled(model_->checkedCount() >
 TrashReport CleanUpDialog::moveToTrash(const ProjectFolder& folder, const std::vector<std::string>& files,
                                        QWidget* parent) {
   const int count = static_cast<int>(files.size());
-  QProgressDialog progress(tr("Moving %n file(s) to the trash…", nullptr, count), tr("Cancel"), 0, count, parent);
+  QProgressDialog progress(parent);  // with Qt's own Cancel button
+  progress.setLabelText(tr("Moving %n file(s) to the trash…", nullptr, count));
+  progress.setRange(0, count);
   progress.setWindowTitle(tr("Clean Up Unused Images"));
   progress.setWindowModality(Qt::WindowModal);
   progress.setMinimumDuration(500);
