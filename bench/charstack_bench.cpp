@@ -3,7 +3,7 @@
 //   charstack_bench [--quick] [--records N] [--rounds R] [--no-idle] [--only NAME]
 //
 // --only runs the benchmarks whose name holds NAME: project, composition, canvas view, tick, many,
-// undo, unchanged, idle.
+// undo, unchanged, table, clean up, idle.
 // --quick (or CHARSTACK_BENCH_QUICK=1) skips the 50 x 1024x1024 project. Every figure is the median of
 // R rounds; in each round the baseline and the measured code run back to back, and the ratio shown is
 // the median of the rounds' ratios. The idle-window figure comes from charstack_idle_bench beside this
@@ -32,6 +32,7 @@
 
 #include "alloc_counter.hpp"
 #include "bench_support.hpp"
+#include "view_bench.hpp"
 #include "canvas/init_layer_view.hpp"
 #include "controller/init_layer.hpp"
 #include "platform/files.hpp"
@@ -667,6 +668,7 @@ int main(int argc, char** argv) {
     if (run("undo")) benchUndo(rows);
     if (run("unchanged"))
       benchSaveAgainstDataText("unchanged save, 1000x10", bigProject(1000, 10, true), options.rounds, rows);
+    benchView(options.rounds, run, rows);
     if (options.idle && run("idle")) benchIdle(rows);
     printTable(rows);
   } catch (const std::exception& e) {

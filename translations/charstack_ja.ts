@@ -158,8 +158,8 @@
         <translation>未使用の画像を整理</translation>
     </message>
     <message>
-        <source>No record of the saved project uses these files of img/. Check the ones to move to the trash; you can bring them back from there.</source>
-        <translation>保存済みのプロジェクトのどのレコードも、img/ のこれらのファイルを使っていません。ゴミ箱へ移すものにチェックを付けてください。ゴミ箱から元に戻せます。</translation>
+        <source>No record of the saved project uses these files of img/. Check the ones to move to the trash: they go there together, in one folder, from where you can bring them back.</source>
+        <translation>保存済みのプロジェクトのどのレコードも、img/ のこれらのファイルを使っていません。ゴミ箱へ移すものにチェックを付けてください。まとめて一つのフォルダーに入れてゴミ箱へ移すので、ゴミ箱から元に戻せます。</translation>
     </message>
     <message>
         <source>%1

@@ -86,7 +86,7 @@ CleanUpDialog::CleanUpDialog(const std::vector<UnusedImageFile>& files, QWidget*
   auto* layout = new QVBoxLayout(this);
   auto* intro =
       new QLabel(tr("No record of the saved project uses these files of img/. Check the ones to move to "
-                    "the trash; you can bring them back from there."),
+                    "the trash: they go there together, in one folder, from where you can bring them back."),
                  this);
   intro->setWordWrap(true);
   layout->addWidget(intro);

@@ -19,19 +19,22 @@ struct Trash : ::testing::Test {
   testing::TempFolder project, data;
 };
 
-TEST_F(Trash, MovesEachFileWithItsNoteAndReportsTheOnesThatStayed) {
+// The moved files go to the trash as one folder, their paths kept inside it, with one note.
+TEST_F(Trash, MovesTheFilesAsOneFolderAndReportsTheOnesThatStayed) {
   for (const char* name : {"a", "b", "c"}) project.write(std::string("img/") + name, name);
-  std::atomic<size_t> most{0};
-  const TrashReport report = trashFiles(
-      ProjectFolder(project.path()), {"img/a", "img/missing", "img/c"},
-      [&](size_t done) { most = std::max<size_t>(most, done); }, std::atomic<bool>{false});
+  size_t most = 0;
+  const TrashReport report = trashFiles(ProjectFolder(project.path()), {"img/a", "img/missing", "img/c", "img/a"},
+                                        [&](size_t done) { most = std::max(most, done); }, std::atomic<bool>{false});
   EXPECT_EQ(report.moved, (std::vector<std::string>{"img/a", "img/c"}));
-  EXPECT_EQ(report.problems, (std::vector<Problem>{{"img/missing", "was not moved to the trash: No such file or directory"}}));
-  EXPECT_EQ(report.notTried, 0u);
-  EXPECT_EQ(most, 3u);
+  EXPECT_EQ(report.problems, (std::vector<Problem>{{"img/missing", "was not moved to the trash: No such file or directory"},
+                                                   {"img/a", "was not moved to the trash: File exists"}}));
+  EXPECT_EQ(most, 4u);
   EXPECT_EQ(project.list("img"), std::vector<std::string>{"b"});
-  EXPECT_EQ(data.read("Trash/files/c"), "c");  // from where the user can bring it back
-  EXPECT_NE(data.read("Trash/info/a.trashinfo").find("Path=" + (project.path() / "img/a").string()), std::string::npos);
+  EXPECT_EQ(project.list(""), std::vector<std::string>{"img"});
+  ASSERT_EQ(data.list("Trash/files"), std::vector<std::string>{report.bundle});
+  EXPECT_EQ(data.read("Trash/files/" + report.bundle + "/img/c"), "c");  // from where the user can bring it back
+  EXPECT_NE(data.read("Trash/info/" + report.bundle + ".trashinfo").find("Path=" + (project.path() / report.bundle).string()),
+            std::string::npos);
 }
 
 TEST_F(Trash, ACancelLeavesTheFilesNotStartedWhereTheyAre) {
@@ -39,13 +42,12 @@ TEST_F(Trash, ACancelLeavesTheFilesNotStartedWhereTheyAre) {
   for (int i = 0; i < 60; ++i) project.write(files.emplace_back("img/f" + std::to_string(i)), "x");
   std::atomic<bool> cancelled{false};
   const TrashReport report =
-      trashFiles(ProjectFolder(project.path()), files, [&](size_t done) { cancelled = cancelled || done >= 10; }, cancelled);
-  EXPECT_GE(report.moved.size(), 10u);
-  EXPECT_LE(report.moved.size(), 12u);  // the moves under way when it was cancelled finish
+      trashFiles(ProjectFolder(project.path()), files, [&](size_t done) { cancelled = done >= 10; }, cancelled);
+  EXPECT_EQ(report.moved, std::vector<std::string>(files.begin(), files.begin() + 10));
   EXPECT_TRUE(report.problems.empty());
-  EXPECT_EQ(report.moved.size() + report.notTried, files.size());
-  EXPECT_EQ(project.list("img").size(), report.notTried);
-  EXPECT_EQ(data.list("Trash/files").size(), report.moved.size());
+  EXPECT_EQ(report.notTried, 50u);
+  EXPECT_EQ(project.list("img").size(), 50u);
+  EXPECT_EQ(data.list("Trash/files/" + report.bundle + "/img").size(), 10u);
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ TEST(CleanUp, TheCheckedFilesAreChosenInListOrderAndGoToTheTrash) {
   const TrashReport report = CleanUpDialog::moveToTrash(ProjectFolder(project.path()), paths, nullptr);
   EXPECT_EQ(report.moved, paths);
   EXPECT_TRUE(project.list("img").empty());
-  EXPECT_EQ(data.list("Trash/files"), all);
+  EXPECT_EQ(data.list("Trash/files/" + report.bundle + "/img"), all);
   previous.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", previous);
 }
 
