@@ -109,8 +109,8 @@ void benchCleanUp(int rounds, std::vector<Row>& rows) {
   std::printf("\n== clean up: %d files ==\n", kFiles);
   std::fflush(stdout);
   TempDir dir("charstack-bench-trash");
-  const std::filesystem::path img = dir / "project/img", aside = dir / "aside", data = dir / "data";
-  for (const auto& folder : {img, aside, data}) std::filesystem::create_directories(folder);
+  const std::filesystem::path img = dir / "project/img", data = dir / "data";
+  for (const auto& folder : {img, data}) std::filesystem::create_directories(folder);
   // The trash of this run, on the same file system: the user's own stays untouched.
   const char* home = std::getenv("XDG_DATA_HOME");
   const std::optional<std::string> previousHome = home ? std::optional<std::string>(home) : std::nullopt;
@@ -132,6 +132,9 @@ void benchCleanUp(int rounds, std::vector<Row>& rows) {
 
   std::vector<double> tRename, tTrash, ratios;
   for (int round = 0; round < rounds; ++round) {
+    // A new sibling folder each round, as the trash takes the files into a new folder each time.
+    const std::filesystem::path aside = dir / ("aside" + std::to_string(round));
+    std::filesystem::create_directories(aside);
     const double renamed = timeSeconds([&] { moveAll(img, aside); });
     moveAll(aside, img);
     TrashReport report;

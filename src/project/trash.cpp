@@ -45,7 +45,7 @@ TrashReport trashFiles(const ProjectFolder& folder, const std::vector<std::strin
 
   // Into the bundle, one rename each. A reason for each file that stays; none for one moved.
   std::vector<std::optional<std::string>> reasons(files.size());
-  std::unordered_set<std::string> seen;
+  std::unordered_set<std::string> seen, folders;  // files moved, folders made in the bundle
   size_t tried = 0;
   for (; tried < files.size() && !cancelled.load(std::memory_order_relaxed); ++tried) {
     const std::string& file = files[tried];
@@ -54,11 +54,12 @@ TrashReport trashFiles(const ProjectFolder& folder, const std::vector<std::strin
       reasons[tried] = "the folder " + bundle + " to take it could not be made (" + made.error + ")";
     } else if (!seen.insert(file).second) {
       error = std::make_error_code(std::errc::file_exists);  // named twice: it has gone already
-    } else if (!folder.inspect(file).exists) {
-      error = std::make_error_code(std::errc::no_such_file_or_directory);
     } else {
       const std::filesystem::path target = into / file;
-      std::filesystem::create_directories(target.parent_path(), error);
+      if (!folders.count(target.parent_path().string())) {
+        std::filesystem::create_directories(target.parent_path(), error);
+        if (!error) folders.insert(target.parent_path().string());
+      }
       if (!error) std::filesystem::rename(folder.resolve(file), target, error);
     }
     if (error) reasons[tried] = error.message();
