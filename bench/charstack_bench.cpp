@@ -8,6 +8,7 @@
 // R rounds; in each round the baseline and the measured code run back to back, and the ratio shown is
 // the median of the rounds' ratios. The idle-window figure comes from charstack_idle_bench beside this
 // program, when it was built.
+#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/wait.h>
@@ -18,9 +19,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
-
-#include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,13 +30,13 @@
 
 #include "alloc_counter.hpp"
 #include "bench_support.hpp"
-#include "view_bench.hpp"
 #include "canvas/init_layer_view.hpp"
 #include "controller/init_layer.hpp"
 #include "platform/files.hpp"
 #include "platform/image_impl.hpp"
-#include "ui/canvas_widget.hpp"
 #include "project/project_io.hpp"
+#include "ui/canvas_widget.hpp"
+#include "view_bench.hpp"
 
 using namespace charstack;
 using namespace charstack::bench;

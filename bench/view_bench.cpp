@@ -8,16 +8,15 @@
 #include <QImage>
 #include <QScrollBar>
 #include <QTableView>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <filesystem>
 
 #include "project/trash.hpp"
 #include "ui/clean_up_dialog.hpp"
@@ -31,16 +30,22 @@ namespace {
 class LayerRows : public QAbstractTableModel {
  public:
   explicit LayerRows(int rows) : rows_(rows) {}
-  int rowCount(const QModelIndex& parent = QModelIndex()) const override { return parent.isValid() ? 0 : rows_; }
-  int columnCount(const QModelIndex& parent = QModelIndex()) const override { return parent.isValid() ? 0 : 3; }
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+    return parent.isValid() ? 0 : rows_;
+  }
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override {
+    return parent.isValid() ? 0 : 3;
+  }
   QVariant data(const QModelIndex& index, int role) const override {
     if (role == Qt::DisplayRole && index.column() == 0) return QStringLiteral("part %1").arg(index.row());
     if (role == Qt::DisplayRole && index.column() == 1) return 150 + index.row() % 50;
-    if (role == Qt::CheckStateRole && index.column() == 2) return index.row() % 3 ? Qt::Checked : Qt::Unchecked;
+    if (role == Qt::CheckStateRole && index.column() == 2)
+      return index.row() % 3 ? Qt::Checked : Qt::Unchecked;
     return {};
   }
   Qt::ItemFlags flags(const QModelIndex& index) const override {
-    return QAbstractTableModel::flags(index) | (index.column() == 2 ? Qt::ItemIsUserCheckable : Qt::NoItemFlags);
+    return QAbstractTableModel::flags(index) |
+           (index.column() == 2 ? Qt::ItemIsUserCheckable : Qt::NoItemFlags);
   }
 
  private:
@@ -62,7 +67,8 @@ void benchTable(int rounds, std::vector<Row>& rows) {
   std::vector<ImageRef> pictures;
   pictures.reserve(kRows);
   for (int i = 0; i < kRows; ++i) {
-    const std::optional<std::string> png = encodePng(*makeImage(kSize, kSize, syntheticPixels(kSize, kSize, uint32_t(i))));
+    const std::optional<std::string> png =
+        encodePng(*makeImage(kSize, kSize, syntheticPixels(kSize, kSize, uint32_t(i))));
     if (!png) throw std::runtime_error("cannot make the table's pictures");
     pictures.push_back(decodeImage(*png).image);
   }
@@ -70,7 +76,9 @@ void benchTable(int rounds, std::vector<Row>& rows) {
   QTableView plain, thumbnails;
   installThumbnails(
       thumbnails, [&](const QModelIndex& index) { return pictures[static_cast<size_t>(index.row())]; },
-      [&](const QModelIndex& index) { return model.index(index.row(), 2).data(Qt::CheckStateRole) != Qt::Checked; },
+      [&](const QModelIndex& index) {
+        return model.index(index.row(), 2).data(Qt::CheckStateRole) != Qt::Checked;
+      },
       {0, 2});
   for (QTableView* table : {&plain, &thumbnails}) {
     table->setModel(&model);
@@ -122,12 +130,14 @@ void benchCleanUp(int rounds, std::vector<Row>& rows) {
   for (int i = 0; i < kFiles; ++i) {
     names.push_back("part" + std::to_string(i));
     paths.push_back("img/" + names.back());
-    if (!project.writeNewFile(paths.back(), "unused picture").ok()) throw std::runtime_error("cannot write " + paths.back());
+    if (!project.writeNewFile(paths.back(), "unused picture").ok())
+      throw std::runtime_error("cannot write " + paths.back());
   }
   std::printf("made in %s\n", formatSeconds(secondsSince(made)).c_str());
   auto moveAll = [&](const std::filesystem::path& from, const std::filesystem::path& to) {
     for (const std::string& name : names)
-      if (::rename((from / name).c_str(), (to / name).c_str()) != 0) throw std::runtime_error("cannot rename " + name);
+      if (::rename((from / name).c_str(), (to / name).c_str()) != 0)
+        throw std::runtime_error("cannot rename " + name);
   };
 
   std::vector<double> tRename, tTrash, ratios;
@@ -138,7 +148,8 @@ void benchCleanUp(int rounds, std::vector<Row>& rows) {
     const double renamed = timeSeconds([&] { moveAll(img, aside); });
     moveAll(aside, img);
     TrashReport report;
-    const double trashed = timeSeconds([&] { report = trashFiles(project, paths, {}, std::atomic<bool>{false}); });
+    const double trashed =
+        timeSeconds([&] { report = trashFiles(project, paths, {}, std::atomic<bool>{false}); });
     if (report.moved.size() != names.size()) throw std::runtime_error("files stayed out of the trash");
     // Back from the trash for the next round.
     moveAll(data / "Trash/files" / report.bundle / "img", img);
@@ -146,13 +157,14 @@ void benchCleanUp(int rounds, std::vector<Row>& rows) {
     tRename.push_back(renamed);
     tTrash.push_back(trashed);
     ratios.push_back(trashed / renamed);
-    std::printf("round %d: rename %s trash %s\n", round + 1, formatSeconds(renamed).c_str(), formatSeconds(trashed).c_str());
+    std::printf("round %d: rename %s trash %s\n", round + 1, formatSeconds(renamed).c_str(),
+                formatSeconds(trashed).c_str());
     std::fflush(stdout);
   }
   previousHome ? setenv("XDG_DATA_HOME", previousHome->c_str(), 1) : unsetenv("XDG_DATA_HOME");
   const double q = median(ratios);
-  rows.push_back({"clean up 33,000 files", formatSeconds(median(tTrash)), "rename(2) " + formatSeconds(median(tRename)),
-                  formatFixed(q, 2), "<= 10.00", q <= 10});
+  rows.push_back({"clean up 33,000 files", formatSeconds(median(tTrash)),
+                  "rename(2) " + formatSeconds(median(tRename)), formatFixed(q, 2), "<= 10.00", q <= 10});
 
   // The dialog with as many rows: opening it, Check All and reading the choice.
   std::vector<UnusedImageFile> files;
@@ -173,7 +185,8 @@ void benchCleanUp(int rounds, std::vector<Row>& rows) {
     if (chosen != files.size()) throw std::runtime_error("Check All missed files");
   }
   const double t = median(tDialog);
-  rows.push_back({"clean up dialog, 33,000 rows: open, Check All", formatSeconds(t), "-", "-", "<= 100 ms", t <= 0.1});
+  rows.push_back(
+      {"clean up dialog, 33,000 rows: open, Check All", formatSeconds(t), "-", "-", "<= 100 ms", t <= 0.1});
 }
 
 }  // namespace

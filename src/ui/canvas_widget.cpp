@@ -104,7 +104,8 @@ bool CanvasWidget::revealNewDrawing() {
     std::sort(shownImages_.begin(), shownImages_.end());
     std::vector<DrawCall> fresh;
     for (const DrawCall& c : current_)
-      if (!std::binary_search(shownImages_.begin(), shownImages_.end(), c.image->serial())) fresh.push_back(c);
+      if (!std::binary_search(shownImages_.begin(), shownImages_.end(), c.image->serial()))
+        fresh.push_back(c);
     box = drawnBounds(fresh);
   }
   shownRow_ = row;
@@ -282,8 +283,9 @@ void CanvasWidget::paintEvent(QPaintEvent* event) {
   if (area != rect()) {
     // Between two scroll bars lies a corner of plain background, as in a scroll area.
     if (!hbar_->isHidden() && !vbar_->isHidden())
-      painter.fillRect(QRect(area.right() + 1, area.bottom() + 1, width() - area.width(), height() - area.height()),
-                       palette().window());
+      painter.fillRect(
+          QRect(area.right() + 1, area.bottom() + 1, width() - area.width(), height() - area.height()),
+          palette().window());
     painter.setClipRect(area);
   }
   if (surface.units) {

@@ -25,7 +25,10 @@ constexpr int kThumb = 64;
 class UnusedFilesModel : public QAbstractListModel {
  public:
   UnusedFilesModel(std::vector<UnusedImageFile> files, QIcon unreadable, QObject* parent)
-      : QAbstractListModel(parent), files_(std::move(files)), checked_(files_.size(), 0), unreadable_(std::move(unreadable)) {}
+      : QAbstractListModel(parent),
+        files_(std::move(files)),
+        checked_(files_.size(), 0),
+        unreadable_(std::move(unreadable)) {}
 
   const UnusedImageFile& file(int row) const { return files_[static_cast<size_t>(row)]; }
   bool checked(int row) const { return checked_[static_cast<size_t>(row)] != 0; }
@@ -50,11 +53,17 @@ class UnusedFilesModel : public QAbstractListModel {
         const QString name = QString::fromStdString(f.fileName);
         if (!f.picture)
           return CleanUpDialog::tr("%1\ncannot be shown: it %2").arg(name, QString::fromStdString(f.problem));
-        return CleanUpDialog::tr("%1\n%2 × %3 pixels").arg(name).arg(f.picture->pixelWidth()).arg(f.picture->pixelHeight());
+        return CleanUpDialog::tr("%1\n%2 × %3 pixels")
+            .arg(name)
+            .arg(f.picture->pixelWidth())
+            .arg(f.picture->pixelHeight());
       }
-      case Qt::CheckStateRole: return checked(index.row()) ? Qt::Checked : Qt::Unchecked;
-      case Qt::DecorationRole: return f.picture ? QVariant() : QVariant(unreadable_);
-      default: return {};
+      case Qt::CheckStateRole:
+        return checked(index.row()) ? Qt::Checked : Qt::Unchecked;
+      case Qt::DecorationRole:
+        return f.picture ? QVariant() : QVariant(unreadable_);
+      default:
+        return {};
     }
   }
 
@@ -96,8 +105,9 @@ CleanUpDialog::CleanUpDialog(const std::vector<UnusedImageFile>& files, QWidget*
   list_->setUniformItemSizes(true);  // no row is measured but the first
   list_->setIconSize(QSize(kThumb, kThumb));
   list_->setSpacing(2);
-  list_->setItemDelegate(new ThumbnailDelegate(
-      [this](const QModelIndex& index) { return model_->file(index.row()).picture; }, {}, {0, -1}, kThumb, list_));
+  list_->setItemDelegate(
+      new ThumbnailDelegate([this](const QModelIndex& index) { return model_->file(index.row()).picture; },
+                            {}, {0, -1}, kThumb, list_));
   list_->setModel(model_);
   layout->addWidget(list_, 1);
 
@@ -149,7 +159,8 @@ TrashReport CleanUpDialog::moveToTrash(const ProjectFolder& folder, const std::v
   QFutureWatcher<TrashReport> watcher;
   connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
   watcher.setFuture(QtConcurrent::run([&cancelled, &done, folder, files] {
-    return trashFiles(folder, files, [&done](size_t) { ++done; }, cancelled);
+    return trashFiles(
+        folder, files, [&done](size_t) { ++done; }, cancelled);
   }));
   show.start();
   progress.setValue(0);

@@ -9,8 +9,12 @@ namespace charstack {
 
 namespace {
 
-QString fromPath(const std::filesystem::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
-std::filesystem::path toPath(const QString& path) { return std::filesystem::path(QFile::encodeName(path).toStdString()); }
+QString fromPath(const std::filesystem::path& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path.string()));
+}
+std::filesystem::path toPath(const QString& path) {
+  return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
 
 // The folder that holds the project, when there is one; the home folder otherwise.
 QString startFolder(const std::filesystem::path& project) {
@@ -24,7 +28,8 @@ QString startFolder(const std::filesystem::path& project) {
 
 }  // namespace
 
-ProjectFolderDialog::ProjectFolderDialog(Purpose purpose, const std::filesystem::path& currentProject, QWidget* parent)
+ProjectFolderDialog::ProjectFolderDialog(Purpose purpose, const std::filesystem::path& currentProject,
+                                         QWidget* parent)
     : QFileDialog(parent), purpose_(purpose) {
   setWindowTitle(purpose == Purpose::NewProject ? tr("New Project: Choose or Create an Empty Folder")
                                                 : tr("Open Project"));

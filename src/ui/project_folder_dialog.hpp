@@ -18,7 +18,8 @@ class ProjectFolderDialog : public QFileDialog {
  public:
   enum class Purpose { NewProject, OpenProject };
 
-  ProjectFolderDialog(Purpose purpose, const std::filesystem::path& currentProject, QWidget* parent = nullptr);
+  ProjectFolderDialog(Purpose purpose, const std::filesystem::path& currentProject,
+                      QWidget* parent = nullptr);
 
   // The folder taken; none until one is.
   const std::optional<std::filesystem::path>& folder() const { return folder_; }

@@ -56,13 +56,15 @@ void drawnEye(QPainter& painter, const QRectF& area, bool open, const QColor& co
   painter.drawPath(lid);
   painter.setBrush(color);
   painter.drawEllipse(QPointF(cx, cy), side * 0.15, side * 0.15);
-  if (!open) painter.drawLine(QPointF(box.left() + side * 0.12, box.bottom() - side * 0.12),
-                              QPointF(box.right() - side * 0.12, box.top() + side * 0.12));
+  if (!open)
+    painter.drawLine(QPointF(box.left() + side * 0.12, box.bottom() - side * 0.12),
+                     QPointF(box.right() - side * 0.12, box.top() + side * 0.12));
   painter.restore();
 }
 
 int eyeSide(const QWidget* widget) {
-  return (widget ? widget->style() : QApplication::style())->pixelMetric(QStyle::PM_SmallIconSize, nullptr, widget);
+  return (widget ? widget->style() : QApplication::style())
+      ->pixelMetric(QStyle::PM_SmallIconSize, nullptr, widget);
 }
 
 }  // namespace
@@ -74,14 +76,16 @@ QRectF pictureRect(QSize pixels, const QRectF& area, qreal ratio) {
   const double scale = fit >= 1 ? std::floor(fit) : fit;
   const double w = std::max(1.0, std::round(pixels.width() * scale));
   const double h = std::max(1.0, std::round(pixels.height() * scale));
-  const double left = std::round(area.center().x() * ratio - w / 2), top = std::round(area.center().y() * ratio - h / 2);
+  const double left = std::round(area.center().x() * ratio - w / 2),
+               top = std::round(area.center().y() * ratio - h / 2);
   return QRectF(left / ratio, top / ratio, w / ratio, h / ratio);
 }
 
 // ---- ThumbnailCache -------------------------------------------------------------------------
 
 size_t ThumbnailCache::KeyHash::operator()(const Key& k) const {
-  return std::hash<uint64_t>{}(k.serial * 0x9E3779B97F4A7C15ull ^ (uint64_t(uint32_t(k.width)) << 32 | uint32_t(k.height)));
+  return std::hash<uint64_t>{}(k.serial * 0x9E3779B97F4A7C15ull ^
+                               (uint64_t(uint32_t(k.width)) << 32 | uint32_t(k.height)));
 }
 
 ThumbnailCache::ThumbnailCache(qint64 maxBytes, QObject* parent) : QObject(parent) {
@@ -137,9 +141,8 @@ void ThumbnailCache::startWork() {
       emit ready();
     });
     const QSize size(request.key.width, request.key.height);
-    watcher->setFuture(QtConcurrent::run(&pool_, [picture = std::move(request.picture), size] {
-      return reduce(*picture, size);
-    }));
+    watcher->setFuture(QtConcurrent::run(
+        &pool_, [picture = std::move(request.picture), size] { return reduce(*picture, size); }));
   }
 }
 
@@ -166,7 +169,8 @@ bool drawPicture(QPainter& painter, const ImageRef& picture, const QRectF& area,
 
 // ---- ThumbnailDelegate ----------------------------------------------------------------------
 
-ThumbnailDelegate::ThumbnailDelegate(PictureOf picture, HiddenOf hidden, Columns columns, int size, QObject* parent)
+ThumbnailDelegate::ThumbnailDelegate(PictureOf picture, HiddenOf hidden, Columns columns, int size,
+                                     QObject* parent)
     : QStyledItemDelegate(parent),
       picture_(std::move(picture)),
       hidden_(std::move(hidden)),
@@ -201,7 +205,8 @@ QSize ThumbnailDelegate::sizeHint(const QStyleOptionViewItem& option, const QMod
   return size;
 }
 
-void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
   QStyleOptionViewItem opt = option;
   initStyleOption(&opt, index);
   const QWidget* widget = opt.widget;
@@ -222,30 +227,34 @@ void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   if (drawn) return;
   auto* view = qobject_cast<const QAbstractItemView*>(widget);
   QWidget* repaint = view ? view->viewport() : const_cast<QWidget*>(widget);
-  if (repaint && std::find(waiting_.begin(), waiting_.end(), repaint) == waiting_.end()) waiting_.emplace_back(repaint);
+  if (repaint && std::find(waiting_.begin(), waiting_.end(), repaint) == waiting_.end())
+    waiting_.emplace_back(repaint);
 }
 
-void ThumbnailDelegate::paintEye(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void ThumbnailDelegate::paintEye(QPainter* painter, const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const {
   const bool open = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
   const int side = eyeSide(option.widget);
   const QRect area(option.rect.center().x() - side / 2, option.rect.center().y() - side / 2, side, side);
   if (!eyeOpen_.isNull()) {
-    (open ? eyeOpen_ : eyeShut_).paint(painter, area, Qt::AlignCenter, hidden(index) ? QIcon::Disabled : QIcon::Normal);
+    (open ? eyeOpen_ : eyeShut_)
+        .paint(painter, area, Qt::AlignCenter, hidden(index) ? QIcon::Disabled : QIcon::Normal);
     return;
   }
   const bool selected = option.state & QStyle::State_Selected;
   drawnEye(*painter, area, open, option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
 }
 
-bool ThumbnailDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-                                    const QModelIndex& index) {
+bool ThumbnailDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
+                                    const QStyleOptionViewItem& option, const QModelIndex& index) {
   if (index.column() != columns_.eye) return QStyledItemDelegate::editorEvent(event, model, option, index);
   const Qt::ItemFlags flags = model->flags(index);
   if (!(flags & Qt::ItemIsUserCheckable) || !(flags & Qt::ItemIsEnabled)) return false;
   switch (event->type()) {
     case QEvent::MouseButtonRelease: {
       const auto* mouse = static_cast<QMouseEvent*>(event);
-      if (mouse->button() != Qt::LeftButton || !option.rect.contains(mouse->position().toPoint())) return false;
+      if (mouse->button() != Qt::LeftButton || !option.rect.contains(mouse->position().toPoint()))
+        return false;
       break;
     }
     case QEvent::MouseButtonDblClick:  // opens no editor on the eye
@@ -255,7 +264,8 @@ bool ThumbnailDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, co
       if (key != Qt::Key_Space && key != Qt::Key_Select) return false;
       break;
     }
-    default: return false;
+    default:
+      return false;
   }
   const bool open = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
   return model->setData(index, open ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
@@ -267,7 +277,8 @@ ThumbnailDelegate* installThumbnails(QTableView& table, ThumbnailDelegate::Pictu
   auto* delegate = new ThumbnailDelegate(std::move(picture), std::move(hidden), columns, size, &table);
   table.setItemDelegate(delegate);
   table.setIconSize(QSize(size, size));
-  table.verticalHeader()->setDefaultSectionSize(std::max(table.verticalHeader()->defaultSectionSize(), size + 4));
+  table.verticalHeader()->setDefaultSectionSize(
+      std::max(table.verticalHeader()->defaultSectionSize(), size + 4));
   return delegate;
 }
 

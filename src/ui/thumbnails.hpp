@@ -64,7 +64,7 @@ class ThumbnailCache : public QObject {
   void startWork();
 
   QCache<Key, QImage> kept_;
-  std::deque<Request> waiting_;              // newest at the back
+  std::deque<Request> waiting_;             // newest at the back
   std::unordered_set<Key, KeyHash> asked_;  // waiting or being made
   int working_ = 0;
   int reductions_ = 0;

@@ -40,20 +40,18 @@ TEST(Viewport, FitFillsTheViewWithoutScrolling) {
   }
 }
 
-// The least scroll that puts a box inside the 400x300 view, or the view inside a larger box.
+// The least scroll that puts a box inside the 400x300 view at 200%, or the view inside a larger box:
+// inside already; up-left; at the right; wider and around; larger and beside it.
 TEST(Viewport, RevealScrollsAsLittleAsItTakes) {
-  const struct { CanvasBox box; int64_t x, y; } cases[] = {
-      {{10, 10, 50, 50}, 0, 0},          // already inside
-      {{-90, 320, -10, 380}, -180, 460},  // up-left: its left edge, its bottom edge at the view's
-      {{300, 100, 350, 120}, 300, 0},     // at the right: its right edge at the view's
-      {{-1000, 0, 1000, 50}, 0, 0},       // wider than the view and around it
-      {{150, -400, 2000, -10}, 300, -320},  // larger, beside it: the nearest part fills the view
-  };
-  for (const auto& c : cases) {
+  const std::tuple<CanvasBox, int64_t, int64_t> cases[] = {{{10, 10, 50, 50}, 0, 0},
+                                                           {{-90, 320, -10, 380}, -180, 460},
+                                                           {{300, 100, 350, 120}, 300, 0},
+                                                           {{-1000, 0, 1000, 50}, 0, 0},
+                                                           {{150, -400, 2000, -10}, 300, -320}};
+  for (const auto& [box, x, y] : cases) {
     Viewport v{2, 0, 0, 400, 300};
-    v.reveal(c.box);
-    EXPECT_EQ(std::make_pair(v.scrollX, v.scrollY), std::make_pair(c.x, c.y)) << c.box.left << "," << c.box.top;
-    EXPECT_EQ(v.zoom, 2);
+    v.reveal(box);
+    EXPECT_EQ(std::make_tuple(v.zoom, v.scrollX, v.scrollY), std::make_tuple(2.0, x, y)) << box.left;
   }
 }
 

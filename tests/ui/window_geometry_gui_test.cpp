@@ -1,9 +1,10 @@
 // A window geometry restored from a larger screen, or from a smaller scale factor, fits the screen.
+#include <gtest/gtest.h>
+
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QScreen>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "ui/at_scale.hpp"
 #include "ui/window_geometry.hpp"
@@ -15,18 +16,16 @@ TEST(WindowGeometry, ARestoredWindowFitsTheScreenAtScaleFactors1And15) {
   testing::expectPassesAtScaleFactor15();
   const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
   // Too large, beyond the right edge, above and left of the screen, and one that fits as it is.
-  const QRect saved[] = {{40, 30, 1800, 1100}, {available.right() - 50, 100, 400, 300}, {-900, -700, 500, 300},
+  const QRect saved[] = {{40, 30, 1800, 1100},
+                         {available.right() - 50, 100, 400, 300},
+                         {-900, -700, 500, 300},
                          {10, 60, 770, 500}};
   for (const QRect& geometry : saved) {
-    QByteArray bytes;
-    {
-      QWidget before;
-      before.setGeometry(geometry);
-      bytes = before.saveGeometry();
-    }
+    QWidget before;
+    before.setGeometry(geometry);
     QMainWindow window;
     window.setMinimumSize(760, 480);  // larger than the screen at scale factor 1.5
-    window.restoreGeometry(bytes);
+    window.restoreGeometry(before.saveGeometry());
     const QRect restored = window.geometry();
     fitWindowToScreen(window);
     window.show();
@@ -34,7 +33,8 @@ TEST(WindowGeometry, ARestoredWindowFitsTheScreenAtScaleFactors1And15) {
     QTest::qWait(1);  // fitted again to the frame it was shown with
     EXPECT_TRUE(available.contains(window.frameGeometry())) << geometry.x() << "," << geometry.y();
     // One that fits with room for a frame stays as it is.
-    EXPECT_TRUE(!available.contains(restored.adjusted(-4, -32, 4, 4)) || window.geometry() == restored) << geometry.x();
+    EXPECT_TRUE(!available.contains(restored.adjusted(-4, -32, 4, 4)) || window.geometry() == restored)
+        << geometry.x();
   }
 }
 
