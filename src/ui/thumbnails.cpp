@@ -160,10 +160,10 @@ bool drawPicture(QPainter& painter, const ImageRef& picture, const QRectF& area,
     painter.restore();
     return true;
   }
-  QImage small = cache.reduced(picture, device);
+  // Exactly the target's device pixels: drawn one to one.
+  const QImage small = cache.reduced(picture, device);
   if (small.isNull()) return false;
-  small.setDevicePixelRatio(ratio);
-  painter.drawImage(target.topLeft(), small);
+  painter.drawImage(target, small);
   return true;
 }
 

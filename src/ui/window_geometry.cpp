@@ -13,10 +13,15 @@ namespace charstack {
 
 namespace {
 
+const char* const kFitWhenShown = "charstack-fit-when-shown";
+
 // Fits the window again once it is shown, when the window system has told its frame.
 class FitWhenShown : public QObject {
  public:
-  explicit FitWhenShown(QWidget& window) : QObject(&window) { window.installEventFilter(this); }
+  explicit FitWhenShown(QWidget& window) : QObject(&window) {
+    setObjectName(QLatin1String(kFitWhenShown));
+    window.installEventFilter(this);
+  }
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::Show) {
       QTimer::singleShot(0, watched, [window = QPointer<QWidget>(static_cast<QWidget*>(watched))] {
@@ -50,7 +55,8 @@ void fitWindowToScreen(QWidget& window) {
     const int title = window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window);
     margins = QMargins(4, std::max(32, title), 4, 4);
     frame = client.marginsAdded(margins);
-    if (!window.findChild<FitWhenShown*>(QString(), Qt::FindDirectChildrenOnly)) new FitWhenShown(window);
+    if (!window.findChild<QObject*>(QLatin1String(kFitWhenShown), Qt::FindDirectChildrenOnly))
+      new FitWhenShown(window);
   }
   QScreen* screen = nullptr;
   qint64 most = 0;
