@@ -3,11 +3,12 @@
 //   charstack_bench [--quick] [--records N] [--rounds R] [--no-idle] [--only NAME]
 //
 // --only runs the benchmarks whose name holds NAME: project, composition, canvas view, tick, many,
-// undo, unchanged, renumbering, export, idle.
+// edit, undo, unchanged, renumbering, export, table, clean up, idle.
 // --quick (or CHARSTACK_BENCH_QUICK=1) skips the 50 x 1024x1024 project. Every figure is the median of
 // R rounds; in each round the baseline and the measured code run back to back, and the ratio shown is
 // the median of the rounds' ratios. The idle-window figure comes from charstack_idle_bench beside this
 // program, when it was built.
+#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/wait.h>
@@ -19,9 +20,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
-
-#include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,8 +38,9 @@
 #include "platform/files.hpp"
 #include "platform/image_impl.hpp"
 #include "platform/parallel.hpp"
-#include "ui/canvas_widget.hpp"
 #include "project/project_io.hpp"
+#include "ui/canvas_widget.hpp"
+#include "view_bench.hpp"
 
 using namespace charstack;
 using namespace charstack::bench;
@@ -867,6 +866,7 @@ int main(int argc, char** argv) {
       benchSaveAgainstDataText("unchanged save, 1000x10", bigProject(1000, 10, true), options.rounds, rows);
     if (run("renumbering")) benchRenumbering(std::max(1, options.rounds - 2), rows);
     if (run("export")) benchExport(std::max(1, options.rounds - 2), rows);
+    benchView(options.rounds, run, rows);
     if (options.idle && run("idle")) benchIdle(rows);
     printTable(rows);
   } catch (const std::exception& e) {

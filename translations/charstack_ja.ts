@@ -206,18 +206,6 @@ Replace them with the editor&apos;s version?</source>
         <translation>すべてのキャラクターの書き出し先</translation>
     </message>
     <message>
-        <source>New Project: Choose or Create an Empty Folder</source>
-        <translation>新規プロジェクト: 空のフォルダーを選ぶか作成してください</translation>
-    </message>
-    <message>
-        <source>Open Project</source>
-        <translation>プロジェクトを開く</translation>
-    </message>
-    <message>
-        <source>%1 is not empty. A new project needs an empty folder: choose another one, or create one in the dialog.</source>
-        <translation>%1 は空ではありません。新規プロジェクトには空のフォルダーが必要です。別のフォルダーを選ぶか、ダイアログで作成してください。</translation>
-    </message>
-    <message>
         <source>Paste an image into the focused image well</source>
         <translation>フォーカスのある画像ウェルに画像を貼り付け</translation>
     </message>
@@ -446,6 +434,16 @@ Replace them with the editor&apos;s version?</source>
         <source>%1 can no longer be read: the editor keeps its picture</source>
         <translation>%1 を読み込めなくなりました。画像はエディターに残っています</translation>
     </message>
+    <message>
+        <source> (together, in the folder &quot;%1&quot;)</source>
+        <translation>（まとめてフォルダー「%1」に入れて）</translation>
+    </message>
+    <message numerus="yes">
+        <source>; %n left as they were after Cancel</source>
+        <translation>
+            <numerusform>、取り消しにより %n 件はそのままです</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>charstack</name>
@@ -513,8 +511,8 @@ Replace them with the editor&apos;s version?</source>
         <translation>未使用の画像を整理</translation>
     </message>
     <message>
-        <source>No record of the saved project uses these files of img/. Check the ones to move to the trash; you can bring them back from there.</source>
-        <translation>保存済みのプロジェクトのどのレコードも、img/ のこれらのファイルを使っていません。ゴミ箱へ移すものにチェックを付けてください。ゴミ箱から元に戻せます。</translation>
+        <source>No record of the saved project uses these files of img/. Check the ones to move to the trash: they go there together, in one folder, from where you can bring them back.</source>
+        <translation>保存済みのプロジェクトのどのレコードも、img/ のこれらのファイルを使っていません。ゴミ箱へ移すものにチェックを付けてください。まとめて一つのフォルダーに入れてゴミ箱へ移すので、ゴミ箱から元に戻せます。</translation>
     </message>
     <message>
         <source>%1
@@ -535,6 +533,12 @@ cannot be shown: it %2</source>
     <message>
         <source>Move to Trash</source>
         <translation>ゴミ箱へ移動</translation>
+    </message>
+    <message numerus="yes">
+        <source>Moving %n file(s) to the trash…</source>
+        <translation>
+            <numerusform>%n 個のファイルをゴミ箱へ移動しています…</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -754,6 +758,10 @@ cannot be shown: it %2</source>
         <source>Cancel</source>
         <translation>キャンセル</translation>
     </message>
+    <message>
+        <source>Position %1, %2</source>
+        <translation>位置 %1, %2</translation>
+    </message>
 </context>
 <context>
     <name>charstack::MirrorTableModel</name>
@@ -771,6 +779,33 @@ cannot be shown: it %2</source>
         <source>depth</source>
         <comment>column title: the draw depth, 0 to 999</comment>
         <translation>深さ</translation>
+    </message>
+</context>
+<context>
+    <name>charstack::ProjectFolderDialog</name>
+    <message>
+        <source>New Project: Choose or Create an Empty Folder</source>
+        <translation>新規プロジェクト: 空のフォルダーを選ぶか作成してください</translation>
+    </message>
+    <message>
+        <source>Open Project</source>
+        <translation>プロジェクトを開く</translation>
+    </message>
+    <message>
+        <source>%1 is a file, not a folder.</source>
+        <translation>%1 はフォルダーではなくファイルです。</translation>
+    </message>
+    <message>
+        <source>%1 does not exist.</source>
+        <translation>%1 は存在しません。</translation>
+    </message>
+    <message>
+        <source>%1 is not empty. A new project needs an empty folder: choose another one, or type the name of a new one.</source>
+        <translation>%1 は空ではありません。新規プロジェクトには空のフォルダーが必要です。別のフォルダーを選ぶか、新しいフォルダーの名前を入力してください。</translation>
+    </message>
+    <message>
+        <source>%1 could not be created: %2</source>
+        <translation>%1 を作成できませんでした: %2</translation>
     </message>
 </context>
 </TS>

@@ -6,7 +6,7 @@
 
 #include "app/desktop.hpp"
 #include "app/main_window.hpp"
-#include "ui/dialogs.hpp"
+#include "ui/project_folder_dialog.hpp"
 #include "app/startup.hpp"
 #include "model/model.hpp"
 #include "platform/files.hpp"
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
   if (!folder)
     folder =
         charstack::startupFolder(charstack::ProjectFolder::executableFolder(), charstack::recentProjects());
-  if (!folder) folder = charstack::askForProjectFolder(nullptr, false);
+  if (!folder) folder = charstack::askForProjectFolder(nullptr, false, {});
   if (!folder) return charstack::kExitOk;
 
   charstack::MainWindow window(charstack::sharedCharacterList(), charstack::sharedEditorState(), *folder);

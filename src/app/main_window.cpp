@@ -26,6 +26,8 @@
 #include "ui/dialogs.hpp"
 #include "ui/image_well_widget.hpp"
 #include "ui/mirror_table.hpp"
+#include "ui/thumbnails.hpp"
+#include "ui/window_geometry.hpp"
 
 namespace charstack {
 
@@ -94,6 +96,14 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
     connect(well, &ImageWellWidget::message, this, [this](const QString& text) { statusBar()->showMessage(text); });
   canvas_ = new CanvasWidget(list, state, timers_, central);
   canvas_->setController(&c);
+  connect(canvas_, &CanvasWidget::positionChanged, this,
+          [this](int x, int y) { statusBar()->showMessage(tr("Position %1, %2").arg(x).arg(y), 3000); });
+  // Thumbnails of the pictures, an eye for a layer's visibility, hidden layers dimmed.
+  installThumbnails(*characterTable_, [&c](const QModelIndex& i) { return c.row(Table::Characters, i.row()).img; }, {},
+                    {MirrorTableModel::NameColumn, -1});
+  installThumbnails(*layerTable_, [&c](const QModelIndex& i) { return c.row(Table::Layers, i.row()).img; },
+                    [&c](const QModelIndex& i) { return c.row(Table::Layers, i.row()).visible != "1"; },
+                    {MirrorTableModel::NameColumn, MirrorTableModel::VisibleColumn});
 
   auto column = [&](const QString& title, QWidget* view, QWidget* well, std::function<void()> insert,
                     std::function<void()> remove, const QString& insertText, const QString& removeText,
@@ -292,8 +302,10 @@ bool MainWindow::openProject(const std::filesystem::path& folder) {
 void MainWindow::rememberSettings() {
   remembersSettings_ = true;
   QSettings settings;
-  if (const QByteArray g = settings.value(QStringLiteral("window/geometry")).toByteArray(); !g.isEmpty())
+  if (const QByteArray g = settings.value(QStringLiteral("window/geometry")).toByteArray(); !g.isEmpty()) {
     restoreGeometry(g);
+    fitWindowToScreen(*this);  // the screen or its scale may have changed since
+  }
   if (const QByteArray p = settings.value(QStringLiteral("window/panes")).toByteArray(); !p.isEmpty())
     panes_->restoreState(p);
   rememberProject(controller().folder().path());

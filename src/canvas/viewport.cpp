@@ -90,6 +90,24 @@ void Viewport::fit(const CanvasBox& box) {
   scrollY = centre(box.top, box.bottom, height);
 }
 
+namespace {
+
+// The offset nearest to scroll at which [lo, hi) and the visible [scroll, scroll + visible) lie one
+// inside the other.
+int64_t revealOn(double lo, double hi, int64_t scroll, int visible) {
+  const int64_t first = scrollValue(std::floor(lo)), last = scrollValue(std::ceil(hi));
+  // The offsets that keep the visible area around a smaller box, or inside a larger one.
+  const int64_t a = last - visible, b = first;
+  return std::clamp(scroll, std::min(a, b), std::max(a, b));
+}
+
+}  // namespace
+
+void Viewport::reveal(const CanvasBox& box) {
+  scrollX = revealOn(box.left * zoom, box.right * zoom, scrollX, width);
+  scrollY = revealOn(box.top * zoom, box.bottom * zoom, scrollY, height);
+}
+
 ScrollRange Viewport::horizontalRange(const std::optional<CanvasBox>& content) const {
   return content ? rangeOn(content->left * zoom, content->right * zoom, scrollX, width, true)
                  : rangeOn(0, 0, scrollX, width, false);

@@ -59,6 +59,9 @@ struct Viewport {
   void zoomAbout(double newZoom, double screenX, double screenY);
   // The zoom and scroll at which the box fills the visible area, centred in it.
   void fit(const CanvasBox& box);
+  // Scrolls as little as it takes to show the box at this zoom: afterwards the box lies inside the
+  // visible area or, along an axis where it is larger than that area, the area lies inside the box.
+  void reveal(const CanvasBox& box);
   // The scroll offsets that keep the visible area inside the union of the content (at this zoom) and
   // the visible area itself: the current offset is always in range, and all of the content can be
   // reached, negative positions included. Without content the range holds only the current offset.

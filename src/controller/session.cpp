@@ -291,16 +291,18 @@ Feedback Session::cleanUpUnusedImages() {
   }
   const std::vector<std::string> chosen = questions_.chooseFilesToTrash(*unused);
   if (chosen.empty()) return {};
+  std::vector<std::string> paths;
+  for (const std::string& name : chosen) paths.push_back(imagePath(name));
+  const TrashReport report = questions_.moveToTrash(folder, paths);
   EditorState& editable = controller_->state();
-  for (const std::string& name : chosen) {
-    if (Status s = folder.moveToTrash(imagePath(name)); !s.ok()) {
-      feedback.problems.push_back({imagePath(name), "was not moved to the trash: " + s.error});
-      continue;
-    }
-    editable.knownImageFiles.erase(name);
-    editable.unreadableImageFiles.erase(name);
+  for (const std::string& path : report.moved) {
+    editable.knownImageFiles.erase(path.substr(std::string(kImageFolder).size() + 1));
+    editable.unreadableImageFiles.erase(path.substr(std::string(kImageFolder).size() + 1));
   }
-  feedback.status = tr("Moved %n unused image(s) to the trash", nullptr, static_cast<int>(chosen.size() - feedback.problems.size()));
+  feedback.problems = report.problems;
+  feedback.status = tr("Moved %n unused image(s) to the trash", nullptr, static_cast<int>(report.moved.size()));
+  if (!report.bundle.empty()) feedback.status += tr(" (together, in the folder \"%1\")").arg(text(report.bundle));
+  if (report.notTried > 0) feedback.status += tr("; %n left as they were after Cancel", nullptr, static_cast<int>(report.notTried));
   if (feedback.problems.empty()) {
     feedback.messageTitle.clear();
     return feedback;

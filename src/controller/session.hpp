@@ -19,6 +19,7 @@
 #include "canvas/export.hpp"
 #include "controller/init_layer.hpp"
 #include "controller/saving.hpp"
+#include "project/trash.hpp"
 #include "project/unused_images.hpp"
 
 namespace charstack {
@@ -56,6 +57,9 @@ class UserQuestions : public SaveQuestions {
   virtual std::optional<std::filesystem::path> chooseExportFile(const std::string& suggestedName) = 0;
   virtual std::optional<std::filesystem::path> chooseExportFolder() = 0;
   virtual std::vector<std::string> chooseFilesToTrash(const std::vector<UnusedImageFile>& files) = 0;
+  // Moves the chosen files (paths inside the project folder) to the trash while the user sees how far
+  // it got and may cancel (trashFiles does the moving).
+  virtual TrashReport moveToTrash(const ProjectFolder& folder, const std::vector<std::string>& paths) = 0;
   // Tells the user something that needs a message box.
   virtual void tell(const QString& title, const QString& text, bool warning) = 0;
 };

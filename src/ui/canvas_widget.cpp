@@ -71,26 +71,69 @@ CanvasWidget::~CanvasWidget() { view_.reset(); }
 // Exposes and resizes reach paintEvent on their own.
 void CanvasWidget::setNeedsDisplay() {
   if (cacheTarget_ && dragTarget(list_, state_) != cacheTarget_) dropCaches();
+  view_->composition(current_);
+  if (revealNewDrawing()) {
+    viewChanged();
+    return;
+  }
   if (sameAsLastPaint()) return;
   updateScrollBars();
   update(drawingRegion());
 }
 
-// The canvas without its scroll bars: a drag step repaints the drawing, not the bars.
-QRegion CanvasWidget::drawingRegion() const {
-  QRegion region(rect());
-  for (const QScrollBar* bar : {hbar_, vbar_})
-    if (!bar->isHidden()) region -= bar->geometry();
-  return region;
+// The canvas without its scroll bars and the corner between them: a drag step repaints the drawing,
+// not the bars.
+QRect CanvasWidget::drawingArea() const {
+  return QRect(0, 0, vbar_->isHidden() ? width() : vbar_->x(), hbar_->isHidden() ? height() : hbar_->y());
+}
+
+// Moving records brings nothing into view, so that a drag never scrolls under the pointer: only a
+// character just selected (all of it) or images that were not drawn at the last look (a picture
+// dropped or pasted, a layer shown, a change undone).
+bool CanvasWidget::revealNewDrawing() {
+  if (!isVisible() || gesture_ == Gesture::Drag) return false;
+  const int64_t row = state_.selectedCharacterRow;
+  bool same = shownRow_ == row && shownImages_.size() == current_.size();
+  for (size_t i = 0; same && i < current_.size(); ++i) same = current_[i].image->serial() == shownImages_[i];
+  if (same) return false;
+
+  std::optional<CanvasBox> box;
+  if (shownRow_ != row) {
+    box = drawnBounds(current_);
+  } else {
+    std::sort(shownImages_.begin(), shownImages_.end());
+    std::vector<DrawCall> fresh;
+    for (const DrawCall& c : current_)
+      if (!std::binary_search(shownImages_.begin(), shownImages_.end(), c.image->serial()))
+        fresh.push_back(c);
+    box = drawnBounds(fresh);
+  }
+  shownRow_ = row;
+  shownImages_.clear();
+  for (const DrawCall& c : current_) shownImages_.push_back(c.image->serial());
+  if (!box) return false;
+  const Viewport before = viewport_;
+  // The visible area is what the scroll bars leave, and they come and go with the scroll.
+  for (int round = 0; round < 3; ++round) {
+    updateScrollBars();
+    const Viewport last = viewport_;
+    viewport_.reveal(*box);
+    if (viewport_ == last) break;
+  }
+  return !(viewport_ == before);
+}
+
+CanvasWidget::Look CanvasWidget::lookOfCurrent() const {
+  return Look{size(), devicePixelRatioF(), viewport_, checkerboard_, outlineRect()};
 }
 
 CanvasWidget::Look CanvasWidget::currentLook() {
   view_->composition(current_);
-  return Look{size(), devicePixelRatioF(), viewport_, checkerboard_, outlineRect()};
+  return lookOfCurrent();
 }
 
 bool CanvasWidget::sameAsLastPaint() {
-  const Look look = currentLook();
+  const Look look = lookOfCurrent();
   if (!paintedOnce_ || !(look == paintedLook_) || current_.size() != painted_.size()) return false;
   for (size_t i = 0; i < current_.size(); ++i)
     if (!(PaintedCall{current_[i].image->serial(), current_[i].x, current_[i].y} == painted_[i])) return false;
@@ -236,6 +279,15 @@ void CanvasWidget::paintEvent(QPaintEvent* event) {
   const Surface surface = surfaceFor(devicePixelRatioF());
 
   QPainter painter(this);
+  const QRect area = drawingArea();
+  if (area != rect()) {
+    // Between two scroll bars lies a corner of plain background, as in a scroll area.
+    if (!hbar_->isHidden() && !vbar_->isHidden())
+      painter.fillRect(
+          QRect(area.right() + 1, area.bottom() + 1, width() - area.width(), height() - area.height()),
+          palette().window());
+    painter.setClipRect(area);
+  }
   if (surface.units) {
     compose(units_, surface, moving);
     if (surface.checkerboard) paintBackground(painter, rect());
@@ -364,6 +416,26 @@ void CanvasWidget::resizeEvent(QResizeEvent* event) {
   updateScrollBars();
 }
 
+// Shown for the first time, or again, the canvas brings the selected character into view.
+void CanvasWidget::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  view_->composition(current_);
+  revealNewDrawing();
+  viewChanged();
+}
+
+void CanvasWidget::reportPosition() {
+  const std::optional<RecordAt> at = dragTarget(list_, state_);
+  if (!at) return;
+  const Character& character = list_.characters[static_cast<size_t>(at->characterRow)];
+  if (at->layerRow < 0) {
+    emit positionChanged(character.x, character.y);
+    return;
+  }
+  const Layer& layer = character.layers[static_cast<size_t>(at->layerRow)];
+  emit positionChanged(layer.x, layer.y);
+}
+
 // ---- Input ----------------------------------------------------------------------------------------
 
 void CanvasWidget::startPan(const QPointF& at) {
@@ -397,9 +469,10 @@ void CanvasWidget::mouseReleaseEvent(QMouseEvent* event) {
     else unsetCursor();
     return;
   }
-  if (event->button() == Qt::LeftButton) {
+  if (event->button() == Qt::LeftButton && gesture_ == Gesture::Drag) {
     gesture_ = Gesture::None;
     if (controller_) controller_->endGesture();
+    reportPosition();
   }
   QWidget::mouseReleaseEvent(event);
 }
@@ -420,6 +493,7 @@ void CanvasWidget::mouseMoveEvent(QMouseEvent* event) {
   const QPointF p = canvasPoint(event->position());
   view_->mouseDragged(p.x(), p.y());
   emit dragged();
+  reportPosition();
 }
 
 void CanvasWidget::wheelEvent(QWheelEvent* event) {
@@ -465,6 +539,7 @@ void CanvasWidget::keyPressEvent(QKeyEvent* event) {
   cacheTarget_ = dragTarget(list_, state_);
   controller_->nudge(dx, dy);
   emit dragged();
+  reportPosition();
 }
 
 void CanvasWidget::keyReleaseEvent(QKeyEvent* event) {

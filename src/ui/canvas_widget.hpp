@@ -25,7 +25,11 @@ class InitLayer;
 // focus or a drag runs, a dashed frame around the record a drag would move. A press
 // and a drag with the left button move that record; the middle button, or Space with the left
 // button, pans; Ctrl with the wheel zooms about the pointer. Scroll bars appear at the right and the
-// bottom when the drawing reaches beyond the visible area.
+// bottom when the drawing reaches beyond the visible area; the drawing stays out of them and of the
+// corner between them.
+//
+// The zoom stays as the user set it, but what the canvas newly draws is brought into view: a
+// character just selected, a picture just dropped or pasted, a layer just shown.
 class CanvasWidget : public QWidget, public CanvasHost {
   Q_OBJECT
 
@@ -58,6 +62,9 @@ class CanvasWidget : public QWidget, public CanvasHost {
   // A drag step has moved the pointer with the button held.
   void dragged();
   void zoomChanged(double zoom);
+  // Where the record that a drag or the arrow keys move now stands, in canvas units (its x and y):
+  // at every drag step, when the drag ends, and after every nudge.
+  void positionChanged(int x, int y);
 
  public:
   // How many image buffers the canvas keeps between paints (tests and benchmarks check the bound).
@@ -66,6 +73,7 @@ class CanvasWidget : public QWidget, public CanvasHost {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
@@ -117,6 +125,8 @@ class CanvasWidget : public QWidget, public CanvasHost {
   bool sameAsLastPaint();
   // Reads the composition into current_ and works out the look it would be painted with.
   Look currentLook();
+  // The look of current_ as it stands.
+  Look lookOfCurrent() const;
   Surface surfaceFor(qreal ratio) const;
   // Draws calls [from, to) of current_ with the surface's mapping from canvas units.
   void drawCalls(QPainter& painter, const Surface& surface, size_t from, size_t to) const;
@@ -130,7 +140,12 @@ class CanvasWidget : public QWidget, public CanvasHost {
   // The index in current_ of the record whose surroundings are kept while it moves.
   std::optional<size_t> movingIndex() const;
   std::optional<QRect> outlineRect() const;
-  QRegion drawingRegion() const;
+  // The part of the canvas the drawing shows in: all of it but the scroll bars and their corner.
+  QRect drawingArea() const;
+  QRegion drawingRegion() const { return QRegion(drawingArea()); }
+  // Scrolls what current_ draws anew into view; true when the view moved.
+  bool revealNewDrawing();
+  void reportPosition();
   // Lays out the scroll bars and sets their ranges from the drawing and the viewport.
   void updateScrollBars();
   void viewChanged();
@@ -158,6 +173,11 @@ class CanvasWidget : public QWidget, public CanvasHost {
   std::optional<RecordAt> cacheTarget_;
   Layered below_, above_;
   QImage units_;
+
+  // What the canvas drew when it last looked for something new to bring into view: the selected row
+  // and the images, in drawing order. No row before the canvas was first shown.
+  std::optional<int64_t> shownRow_;
+  std::vector<uint64_t> shownImages_;
 
   std::vector<DrawCall> current_;
   std::vector<PaintedCall> painted_;

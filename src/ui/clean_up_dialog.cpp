@@ -1,67 +1,114 @@
 #include "ui/clean_up_dialog.hpp"
 
+#include <QAbstractListModel>
 #include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QFutureWatcher>
 #include <QLabel>
-#include <QListWidget>
-#include <QPainter>
+#include <QListView>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
-#include "platform/image_impl.hpp"
+#include "ui/thumbnails.hpp"
 
 namespace charstack {
 
 namespace {
-
 constexpr int kThumb = 64;
-
-// The picture scaled into a square thumbnail, on a checkerboard so that transparency shows.
-QIcon thumbnail(const Image& picture) {
-  QPixmap pixmap(kThumb, kThumb);
-  QPainter painter(&pixmap);
-  for (int y = 0; y < kThumb; y += 8)
-    for (int x = 0; x < kThumb; x += 8)
-      painter.fillRect(x, y, 8, 8, ((x + y) / 8) % 2 ? Qt::lightGray : Qt::white);
-  const QImage& image = picture.impl().premultiplied();
-  const QImage scaled = image.scaled(kThumb, kThumb, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-  painter.drawImage((kThumb - scaled.width()) / 2, (kThumb - scaled.height()) / 2, scaled);
-  return QIcon(pixmap);
-}
-
 }  // namespace
+
+// The files with a check box each; the number checked is kept as they change.
+class UnusedFilesModel : public QAbstractListModel {
+ public:
+  UnusedFilesModel(std::vector<UnusedImageFile> files, QIcon unreadable, QObject* parent)
+      : QAbstractListModel(parent),
+        files_(std::move(files)),
+        checked_(files_.size(), 0),
+        unreadable_(std::move(unreadable)) {}
+
+  const UnusedImageFile& file(int row) const { return files_[static_cast<size_t>(row)]; }
+  bool checked(int row) const { return checked_[static_cast<size_t>(row)] != 0; }
+  size_t checkedCount() const { return checkedCount_; }
+
+  void checkAll() {
+    if (files_.empty()) return;
+    std::fill(checked_.begin(), checked_.end(), 1);
+    checkedCount_ = files_.size();
+    emit dataChanged(index(0), index(rowCount() - 1), {Qt::CheckStateRole});
+  }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+    return parent.isValid() ? 0 : static_cast<int>(files_.size());
+  }
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const UnusedImageFile& f = file(index.row());
+    switch (role) {
+      case Qt::DisplayRole: {
+        const QString name = QString::fromStdString(f.fileName);
+        if (!f.picture)
+          return CleanUpDialog::tr("%1\ncannot be shown: it %2").arg(name, QString::fromStdString(f.problem));
+        return CleanUpDialog::tr("%1\n%2 × %3 pixels")
+            .arg(name)
+            .arg(f.picture->pixelWidth())
+            .arg(f.picture->pixelHeight());
+      }
+      case Qt::CheckStateRole:
+        return checked(index.row()) ? Qt::Checked : Qt::Unchecked;
+      case Qt::DecorationRole:
+        return f.picture ? QVariant() : QVariant(unreadable_);
+      default:
+        return {};
+    }
+  }
+
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override {
+    if (!index.isValid() || index.row() >= rowCount() || role != Qt::CheckStateRole) return false;
+    char& c = checked_[static_cast<size_t>(index.row())];
+    const char now = value.toInt() == Qt::Checked ? 1 : 0;
+    if (c == now) return true;
+    c = now;
+    checkedCount_ = now ? checkedCount_ + 1 : checkedCount_ - 1;
+    emit dataChanged(index, index, {Qt::CheckStateRole});
+    return true;
+  }
+
+  Qt::ItemFlags flags(const QModelIndex& index) const override {
+    if (!index.isValid()) return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemNeverHasChildren;
+  }
+
+ private:
+  std::vector<UnusedImageFile> files_;
+  std::vector<char> checked_;
+  size_t checkedCount_ = 0;
+  QIcon unreadable_;
+};
 
 CleanUpDialog::CleanUpDialog(const std::vector<UnusedImageFile>& files, QWidget* parent) : QDialog(parent) {
   setWindowTitle(tr("Clean Up Unused Images"));
   auto* layout = new QVBoxLayout(this);
   auto* intro =
       new QLabel(tr("No record of the saved project uses these files of img/. Check the ones to move to "
-                    "the trash; you can bring them back from there."),
+                    "the trash: they go there together, in one folder, from where you can bring them back."),
                  this);
   intro->setWordWrap(true);
   layout->addWidget(intro);
 
-  list_ = new QListWidget(this);
+  model_ = new UnusedFilesModel(files, style()->standardIcon(QStyle::SP_MessageBoxWarning), this);
+  list_ = new QListView(this);
+  list_->setUniformItemSizes(true);  // no row is measured but the first
   list_->setIconSize(QSize(kThumb, kThumb));
   list_->setSpacing(2);
-  for (const UnusedImageFile& file : files) {
-    const QString name = QString::fromStdString(file.fileName);
-    auto* item = new QListWidgetItem(list_);
-    item->setData(Qt::UserRole, static_cast<int>(names_.size()));
-    names_.push_back(file.fileName);
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
-    item->setCheckState(Qt::Unchecked);
-    if (file.picture) {
-      item->setIcon(thumbnail(*file.picture));
-      item->setText(tr("%1\n%2 × %3 pixels")
-                        .arg(name)
-                        .arg(file.picture->pixelWidth())
-                        .arg(file.picture->pixelHeight()));
-    } else {
-      item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
-      item->setText(tr("%1\ncannot be shown: it %2").arg(name, QString::fromStdString(file.problem)));
-    }
-  }
+  list_->setItemDelegate(
+      new ThumbnailDelegate([this](const QModelIndex& index) { return model_->file(index.row()).picture; },
+                            {}, {0, -1}, kThumb, list_));
+  list_->setModel(model_);
   layout->addWidget(list_, 1);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
@@ -70,22 +117,55 @@ CleanUpDialog::CleanUpDialog(const std::vector<UnusedImageFile>& files, QWidget*
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(all, &QPushButton::clicked, this, [this] {
-    for (int i = 0; i < list_->count(); ++i) list_->item(i)->setCheckState(Qt::Checked);
-  });
-  connect(list_, &QListWidget::itemChanged, this, &CleanUpDialog::updateButton);
+  connect(all, &QPushButton::clicked, this, &CleanUpDialog::checkAll);
+  connect(model_, &QAbstractItemModel::dataChanged, this, &CleanUpDialog::updateButton);
   updateButton();
   resize(520, 480);
 }
 
+void CleanUpDialog::checkAll() { model_->checkAll(); }
+
 std::vector<std::string> CleanUpDialog::chosen() const {
   std::vector<std::string> names;
-  for (int i = 0; i < list_->count(); ++i)
-    if (list_->item(i)->checkState() == Qt::Checked)
-      names.push_back(names_[static_cast<size_t>(list_->item(i)->data(Qt::UserRole).toInt())]);
+  names.reserve(model_->checkedCount());
+  for (int row = 0; row < model_->rowCount(); ++row)
+    if (model_->checked(row)) names.push_back(model_->file(row).fileName);
   return names;
 }
 
-void CleanUpDialog::updateButton() { trash_->setEnabled(!chosen().empty()); }
+void CleanUpDialog::updateButton() { trash_->setEnabled(model_->checkedCount() > 0); }
+
+TrashReport CleanUpDialog::moveToTrash(const ProjectFolder& folder, const std::vector<std::string>& files,
+                                       QWidget* parent) {
+  const int count = static_cast<int>(files.size());
+  QProgressDialog progress(parent);  // with Qt's own Cancel button
+  progress.setLabelText(tr("Moving %n file(s) to the trash…", nullptr, count));
+  progress.setRange(0, count);
+  progress.setWindowTitle(tr("Clean Up Unused Images"));
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(500);
+  progress.setAutoClose(false);
+  progress.setAutoReset(false);
+  std::atomic<bool> cancelled{false};
+  std::atomic<int> done{0};
+  connect(&progress, &QProgressDialog::canceled, &progress, [&] { cancelled = true; });
+  // The worker only counts; the window's thread shows the count a few times a second.
+  QTimer show;
+  show.setInterval(100);
+  connect(&show, &QTimer::timeout, &progress, [&] {
+    if (!cancelled) progress.setValue(done);
+  });
+  QEventLoop loop;
+  QFutureWatcher<TrashReport> watcher;
+  connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+  watcher.setFuture(QtConcurrent::run([&cancelled, &done, folder, files] {
+    return trashFiles(
+        folder, files, [&done](size_t) { ++done; }, cancelled);
+  }));
+  show.start();
+  progress.setValue(0);
+  if (!watcher.isFinished()) loop.exec();
+  return watcher.result();
+}
 
 }  // namespace charstack

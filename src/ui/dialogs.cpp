@@ -10,6 +10,7 @@
 
 #include "app/startup.hpp"
 #include "ui/clean_up_dialog.hpp"
+#include "ui/project_folder_dialog.hpp"
 
 namespace charstack {
 
@@ -102,7 +103,7 @@ bool DialogQuestions::saveBeforeCleanUp() {
 }
 
 std::optional<std::filesystem::path> DialogQuestions::chooseProjectFolder(bool forNewProject) {
-  return askForProjectFolder(parent_, forNewProject);
+  return askForProjectFolder(parent_, forNewProject, project_());
 }
 
 std::optional<std::filesystem::path> DialogQuestions::chooseExportFile(const std::string& suggestedName) {
@@ -129,27 +130,15 @@ std::vector<std::string> DialogQuestions::chooseFilesToTrash(const std::vector<U
   return dialog.chosen();
 }
 
+TrashReport DialogQuestions::moveToTrash(const ProjectFolder& folder, const std::vector<std::string>& paths) {
+  return CleanUpDialog::moveToTrash(folder, paths, parent_);
+}
+
 void DialogQuestions::tell(const QString& title, const QString& text, bool warning) {
   if (warning)
     QMessageBox::warning(parent_, title, text);
   else
     QMessageBox::information(parent_, title, text);
-}
-
-std::optional<std::filesystem::path> askForProjectFolder(QWidget* parent, bool forNewProject) {
-  const QString title = forNewProject ? QObject::tr("New Project: Choose or Create an Empty Folder")
-                                      : QObject::tr("Open Project");
-  const QString start = recentProjects().value(0, QDir::homePath());
-  for (;;) {
-    const QString folder = QFileDialog::getExistingDirectory(parent, title, start);
-    if (folder.isEmpty()) return std::nullopt;
-    if (!forNewProject || QDir(folder).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
-      return toPath(folder);
-    QMessageBox::warning(parent, title,
-                         QObject::tr("%1 is not empty. A new project needs an empty folder: choose another one, or "
-                                     "create one in the dialog.")
-                             .arg(QDir::toNativeSeparators(folder)));
-  }
 }
 
 void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus) {

@@ -28,6 +28,7 @@ class DialogQuestions : public UserQuestions {
   std::optional<std::filesystem::path> chooseExportFile(const std::string& suggestedName) override;
   std::optional<std::filesystem::path> chooseExportFolder() override;
   std::vector<std::string> chooseFilesToTrash(const std::vector<UnusedImageFile>& files) override;
+  TrashReport moveToTrash(const ProjectFolder& folder, const std::vector<std::string>& paths) override;
   void tell(const QString& title, const QString& text, bool warning) override;
 
   // Where the last export went: the next chooser starts there.
@@ -37,10 +38,6 @@ class DialogQuestions : public UserQuestions {
   QWidget* parent_;
   std::function<std::filesystem::path()> project_;
 };
-
-// Asks for a project folder: an existing one to open, or an empty one (which can be made in the
-// dialog) for a new project. None when the user cancelled.
-std::optional<std::filesystem::path> askForProjectFolder(QWidget* parent, bool forNewProject);
 
 // Lists every shortcut of the menus and the keys the widgets take.
 void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus);

@@ -50,6 +50,7 @@ ImageWellWidget::ImageWellWidget(InitLayer& controller, Table table, QWidget* pa
   poll_.setTimerType(Qt::PreciseTimer);
   poll_.setInterval(10);
   connect(&poll_, &QTimer::timeout, this, &ImageWellWidget::refresh);
+  connect(&reduced_, &ThumbnailCache::ready, this, qOverload<>(&QWidget::update));
   poll_.start();
   shown_ = controller_.wellPicture(table_);
 }
@@ -91,18 +92,8 @@ void ImageWellWidget::paintEvent(QPaintEvent* event) {
     ring.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
   }
   if (!shown_) return;
-  const QImage& image = shown_->impl().premultiplied();
-  const QRectF area = QRectF(contentsRect()).adjusted(4, 4, -4, -4);
-  const double w = shown_->width();
-  const double h = shown_->height();
-  if (area.isEmpty() || w <= 0 || h <= 0) return;
-  const double scale = std::min(area.width() / w, area.height() / h);
-  const QSizeF size(w * scale, h * scale);
-  const QRectF target(area.center().x() - size.width() / 2, area.center().y() - size.height() / 2,
-                      size.width(), size.height());
   QPainter painter(this);
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(target, image);
+  drawPicture(painter, shown_, QRectF(contentsRect()).adjusted(4, 4, -4, -4), reduced_);
 }
 
 void ImageWellWidget::dragEnterEvent(QDragEnterEvent* event) {

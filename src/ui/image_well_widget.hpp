@@ -5,12 +5,14 @@
 #include <QTimer>
 
 #include "controller/init_layer.hpp"
+#include "ui/thumbnails.hpp"
 
 class QMimeData;
 
 namespace charstack {
 
-// Shows the picture of a table's well (the selected record's, InitLayer::wellPicture) scaled to fit with its aspect kept, and
+// Shows the picture of a table's well (the selected record's, InitLayer::wellPicture) scaled to fit
+// with its aspect kept (pixel art enlarged with sharp pixels, large pictures reduced smoothly), and
 // hands a new one, dropped (image files or image data) or pasted, to the controller; Delete or
 // Backspace clears it.
 class ImageWellWidget : public QFrame {
@@ -51,6 +53,7 @@ class ImageWellWidget : public QFrame {
   Table table_;
   ImageRef shown_;
   QTimer poll_;
+  ThumbnailCache reduced_{qint64{16} << 20};
 };
 
 // Whether mime data may hold something the well takes (a local file or image data).

@@ -134,6 +134,8 @@ MirrorTableView::MirrorTableView(QWidget* parent) : QTableView(parent) {
   setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                   QAbstractItemView::AnyKeyPressed);
   setAlternatingRowColors(true);
+  // Tab leaves the table for the next widget (the wells, the canvas); the arrow keys move between cells.
+  setTabKeyNavigation(false);
   setWordWrap(false);
   verticalHeader()->setVisible(false);
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

@@ -105,6 +105,11 @@ TEST_F(Window, ClicksKeysAndButtonsSelectInsertAndRemove) {
   EXPECT_EQ(state.selectedCharacterRow, 1);
   EXPECT_EQ(w->cell(1, 0, 0), "only");
 
+  // Tab goes on from a table to the next widget, and so reaches the canvas.
+  w->table(0)->setFocus();
+  for (int i = 0; i < 8 && QApplication::focusWidget() != w->canvas(); ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), w->canvas());
+
   w->press("Insert Character");
   EXPECT_EQ(std::pair(w->model(0)->rowCount(), w->highlighted(0)), std::pair(3, -1));
   w->press("Remove Character");

@@ -1,4 +1,5 @@
-// Zoom steps, zooming about a point, the scrollable area and fitting the drawing into view.
+// Zoom steps, zooming about a point, the scrollable area, fitting the drawing into view and bringing
+// a box into view.
 #include <gtest/gtest.h>
 
 #include "canvas/viewport.hpp"
@@ -36,6 +37,21 @@ TEST(Viewport, FitFillsTheViewWithoutScrolling) {
     EXPECT_EQ(v.horizontalRange(box), (ScrollRange{v.scrollX, v.scrollX})) << box.left;
     EXPECT_EQ(v.verticalRange(box), (ScrollRange{v.scrollY, v.scrollY})) << box.left;
     EXPECT_GT(std::max(box.width() * v.zoom / 400, box.height() * v.zoom / 300), 0.99) << box.left;
+  }
+}
+
+// The least scroll that puts a box inside the 400x300 view at 200%, or the view inside a larger box:
+// inside already; up-left; at the right; wider and around; larger and beside it.
+TEST(Viewport, RevealScrollsAsLittleAsItTakes) {
+  const std::tuple<CanvasBox, int64_t, int64_t> cases[] = {{{10, 10, 50, 50}, 0, 0},
+                                                           {{-90, 320, -10, 380}, -180, 460},
+                                                           {{300, 100, 350, 120}, 300, 0},
+                                                           {{-1000, 0, 1000, 50}, 0, 0},
+                                                           {{150, -400, 2000, -10}, 300, -320}};
+  for (const auto& [box, x, y] : cases) {
+    Viewport v{2, 0, 0, 400, 300};
+    v.reveal(box);
+    EXPECT_EQ(std::make_tuple(v.zoom, v.scrollX, v.scrollY), std::make_tuple(2.0, x, y)) << box.left;
   }
 }
 

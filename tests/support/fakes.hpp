@@ -89,6 +89,9 @@ struct FakeQuestions : UserQuestions {
     for (const UnusedImageFile& f : files) all.push_back(f.fileName);
     return trashAll ? all : std::vector<std::string>{};
   }
+  TrashReport moveToTrash(const ProjectFolder& folder, const std::vector<std::string>& paths) override {
+    return trashFiles(folder, paths, {}, std::atomic<bool>{false});
+  }
   void tell(const QString& title, const QString& text, bool) override { told << title + ": " + text; }
 };
 

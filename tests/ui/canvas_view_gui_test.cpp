@@ -1,12 +1,17 @@
-// The canvas at other zooms and scrolls: drags in canvas units, today's pixels without the
-// checkerboard, the outline of what a drag would move, and the kept layers of a drag.
+// The canvas at other zooms and scrolls: drags in canvas units and the positions they report, today's
+// pixels without the checkerboard, the outline of what a drag would move, the kept layers of a drag,
+// what comes into view, and what it paints at scale factors 1 and 1.5.
+#include <gtest/gtest.h>
+
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include "platform/image_impl.hpp"
 #include "support/fakes.hpp"
+#include "ui/at_scale.hpp"
 #include "ui/canvas_widget.hpp"
 
 namespace charstack {
@@ -41,8 +46,11 @@ struct CanvasView : ::testing::Test {
   void mouse(QEvent::Type type, QPointF at, Qt::MouseButtons held = Qt::LeftButton) {
     QMouseEvent e(type, at, canvas.mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
     QCoreApplication::sendEvent(&canvas, &e);
-    for (auto& tick : timers.ticks) tick();
+    tick();
     QCoreApplication::processEvents();
+  }
+  void tick() {
+    for (auto& t : timers.ticks) t();
   }
   QImage shown() { return canvas.grab().toImage().convertToFormat(QImage::Format_RGB32); }
   // The composition painted afresh over the window background, as the canvas showed it before zoom.
@@ -70,6 +78,7 @@ TEST_F(CanvasView, DragsMoveByThePointersTravelInCanvasUnits) {
       {2, 300, -40, {{{110, 51}, 35, 20}}},  // the half unit truncates
   };
   state.moveCharacter = true;
+  QSignalSpy reported(&canvas, &CanvasWidget::positionChanged);
   for (const auto& c : cases) {
     list.characters[0].x = 30, list.characters[0].y = 20;
     canvas.setZoom(c.zoom);
@@ -78,8 +87,11 @@ TEST_F(CanvasView, DragsMoveByThePointersTravelInCanvasUnits) {
     for (const auto& [at, x, y] : c.moves) {
       mouse(QEvent::MouseMove, at);
       EXPECT_EQ(std::make_pair(list.characters[0].x, list.characters[0].y), std::make_pair(x, y)) << c.zoom;
+      EXPECT_EQ(reported.takeFirst(), (QList<QVariant>{x, y}));
     }
     mouse(QEvent::MouseButtonRelease, {}, Qt::NoButton);
+    EXPECT_EQ(reported.takeFirst(),
+              (QList<QVariant>{std::get<1>(c.moves.back()), std::get<2>(c.moves.back())}));
   }
 }
 
@@ -129,6 +141,77 @@ TEST_F(CanvasView, TheKeptLayersOfADragGiveTheFreshComposition) {
   state.selectedLayerRow = 0;  // another selection drops them
   for (auto& tick : timers.ticks) tick();
   EXPECT_EQ(canvas.cachedBuffers(), 0);
+}
+
+// At the zoom fitted to a small character, another character, a picture pasted into a new one at
+// (0, 0) and a layer shown far away each come into view; moving a record away scrolls nothing.
+TEST_F(CanvasView, WhatIsNewlyDrawnComesIntoViewAtTheSameZoom) {
+  auto placed = [](auto record, int x, int y) { return record.x = x, record.y = y, record; };
+  list.characters.push_back(placed(testing::character("small", 10, testImage(16, 16, 5)), 500, 400));
+  list.characters.push_back(placed(testing::character("wide", 10, testImage(60, 12, 6)), -400, 30));
+  list.characters.push_back(testing::character("new"));
+  list.characters[3].layers = {placed(layer("far", 20, testImage(8, 8, 7)), 900, -300)};
+  list.characters[3].layers[0].visible = 0;
+  state.selectedCharacterRow = 1;
+  tick();
+  canvas.fitToView();
+  const double zoom = canvas.viewport().zoom, pixel = 1 / zoom;  // about 12
+  // Each step and what it brings into view; none: the view stays.
+  const std::tuple<std::function<void()>, std::optional<CanvasBox>> steps[] = {
+      {[&] { state.selectedCharacterRow = 2; }, CanvasBox{-400, 30, -340, 42}},
+      {[&] { state.selectedCharacterRow = 3; }, std::nullopt},  // nothing to draw
+      {[&] { list.characters[3].image = testImage(20, 20, 8); }, CanvasBox{0, 0, 20, 20}},
+      {[&] { list.characters[3].layers[0].visible = 1; }, CanvasBox{900, -300, 908, -292}},
+      {[&] { list.characters[3].x = 5000; }, std::nullopt}};
+  // Along each axis the picture lies inside the visible area, or the area inside the picture.
+  auto nested = [&](double lo, double hi, double from, double to) {
+    return (lo >= from - pixel && hi <= to + pixel) || (from >= lo - pixel && to <= hi + pixel);
+  };
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    const auto& [step, shown] = steps[i];
+    const Viewport before = canvas.viewport();
+    step();
+    tick();
+    const Viewport& v = canvas.viewport();
+    EXPECT_EQ(v.zoom, zoom);
+    EXPECT_TRUE(shown ? nested(shown->left, shown->right, v.toCanvasX(0), v.toCanvasX(v.width)) &&
+                            nested(shown->top, shown->bottom, v.toCanvasY(0), v.toCanvasY(v.height))
+                      : v.scrollX == before.scrollX && v.scrollY == before.scrollY)
+        << i;
+  }
+}
+
+// Rendered without its children, the canvas leaves the scroll bars' pixels alone, fills the corner
+// between them with the window background and paints all of the rest.
+TEST_F(CanvasView, PaintsNothingOverItsScrollBarsOrTheirCornerAtAnyZoomAndScale) {
+  testing::expectPassesAtScaleFactor15();
+  const qreal ratio = canvas.devicePixelRatioF();
+  const QRgb unpainted = qRgb(255, 0, 255), background = canvas.palette().window().color().rgb();
+  for (const bool checkerboard : {false, true})
+    for (const double zoom : {3.0, 12.0, 32.0}) {
+      canvas.setCheckerboard(checkerboard);
+      canvas.setZoom(zoom);
+      canvas.scrollTo(static_cast<int64_t>(60 * zoom), static_cast<int64_t>(40 * zoom));
+      const QRect h = canvas.horizontalScrollBar()->geometry(), v = canvas.verticalScrollBar()->geometry();
+      ASSERT_TRUE(canvas.horizontalScrollBar()->isVisible() && canvas.verticalScrollBar()->isVisible());
+      const QRect corner(v.x(), h.y(), v.width(), h.height()), drawing(0, 0, v.x(), h.y());
+      QImage target((QSizeF(canvas.size()) * ratio).toSize(), QImage::Format_RGB32);
+      target.setDevicePixelRatio(ratio);
+      target.fill(unpainted);
+      canvas.render(&target, QPoint(), QRegion(), QWidget::RenderFlags());
+      int wrong = 0;
+      for (int y = 0; y < target.height(); ++y)
+        for (int x = 0; x < target.width(); ++x) {
+          // Whether the device pixel, the logical square [x, x + 1) / ratio, lies inside r.
+          auto in = [&](const QRect& r) {
+            return QRectF(r).contains(QRectF(x / ratio, y / ratio, 1 / ratio, 1 / ratio));
+          };
+          const QRgb p = target.pixel(x, y);
+          wrong += ((in(h) || in(v)) && p != unpainted) + (in(corner) && p != background) +
+                   (in(drawing) && p == unpainted);
+        }
+      EXPECT_EQ(wrong, 0) << "zoom " << zoom << (checkerboard ? " over the checkerboard" : "");
+    }
 }
 
 }  // namespace
