@@ -40,6 +40,7 @@
 #include "platform/parallel.hpp"
 #include "project/project_io.hpp"
 #include "ui/canvas_widget.hpp"
+#include "startup_bench.hpp"
 #include "view_bench.hpp"
 
 using namespace charstack;
@@ -565,10 +566,12 @@ void benchSaveAgainstDataText(const std::string& what, CharacterList list, int r
       if (!folder.writeFileAtomically(kDataFileName, buildDataText(list)).ok())
         throw std::runtime_error("cannot write data.txt");
     });
-    LoadResult loaded = loadProject(folder);
-    EditorState state = stateAfterLoad(loaded);
+    // The editor just after it opened the project.
+    CharacterList opened;
+    EditorState state;
+    InitLayer editor(opened, state, folder);
     SaveReport report;
-    const double save = timeSeconds([&] { report = saveProject(loaded.list, state, folder); });
+    const double save = timeSeconds([&] { report = editor.saveData(); });
     if (!report.ok()) throw std::runtime_error("the save failed: " + what);
     tText.push_back(text);
     tSave.push_back(save);
@@ -846,6 +849,11 @@ Options parseOptions(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--peak-load") == 0) return peakLoadChild(argv[2]);
+  if (argc == 3 && std::strcmp(argv[1], "--peak-open") == 0) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    return peakOpenChild(argv[2]);
+  }
   try {
     Options options = parseOptions(argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -867,6 +875,7 @@ int main(int argc, char** argv) {
     if (run("renumbering")) benchRenumbering(std::max(1, options.rounds - 2), rows);
     if (run("export")) benchExport(std::max(1, options.rounds - 2), rows);
     benchView(options.rounds, run, rows);
+    if (run("scale")) benchStartup(options.rounds, rows);
     if (options.idle && run("idle")) benchIdle(rows);
     printTable(rows);
   } catch (const std::exception& e) {

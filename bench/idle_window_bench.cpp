@@ -92,12 +92,12 @@ int main(int argc, char** argv) {
     MainWindow window(list, state, dir.path());
     window.resize(1100, 700);
     window.show();
-    if (window.canvas()->view().composition().size() != 100) {
+    if (window.findChild<charstack::CanvasWidget*>()->view().composition().size() != 100) {
       std::fprintf(stderr, "charstack_idle_bench: the canvas does not show the 100 layers\n");
       return 1;
     }
     PaintCounter counter;
-    window.canvas()->installEventFilter(&counter);
+    window.findChild<charstack::CanvasWidget*>()->installEventFilter(&counter);
     idle = measureIdle(1.0, seconds, &counter);
     if (idle.paintsBefore == 0) std::printf("note: the canvas was not painted while settling\n");
   }

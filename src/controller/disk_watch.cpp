@@ -1,5 +1,6 @@
 // Working beside other programs: which files the editor looks at after a change on disk, and what it
 // does with what it finds there.
+#include <algorithm>
 #include <unordered_set>
 
 #include "controller/commands.hpp"
@@ -28,28 +29,18 @@ DiskScanResult scanDisk(const ProjectFolder& folder, const DiskScanRequest& requ
     file.reason = std::move(read.reason);
     if (!read.read()) return;
     file.stamp = read.stamp;
-    file.decoded = decodeImage(read.bytes);
+    file.decoded = decodeImage(std::move(read.bytes));
   });
   result.dataFile = folder.stamp(kDataFileName);
   result.dataFileChanged = result.dataFile && !(result.dataFile == request.dataFile);
   return result;
 }
 
-std::vector<std::string> InitLayer::watchedPaths() const {
-  // Folders tell of files added, removed or renamed; a file itself of being rewritten in place.
-  std::vector<std::string> paths = {folder_.path().string(), folder_.resolve(kImageFolder).string(),
-                                    folder_.resolve(kDataFileName).string()};
-  for (const auto& [name, disk] : state_.knownImageFiles)
-    if (disk.image) paths.push_back(folder_.resolve(imagePath(name)).string());
-  for (const std::string& name : state_.unreadableImageFiles) paths.push_back(folder_.resolve(imagePath(name)).string());
-  return paths;
-}
-
-DiskScanRequest InitLayer::diskScanRequest() {
+DiskScanRequest InitLayer::diskScanRequest(const std::unordered_set<std::string>* only) {
   DiskScanRequest request;
   std::unordered_set<std::string> asked;
   auto add = [&](const std::string& name, bool lookAgain) {
-    if (!isSafeImageFileName(name) || !asked.insert(name).second) return;
+    if (!isSafeImageFileName(name) || (only && !only->count(name)) || !asked.insert(name).second) return;
     DiskScanRequest::File file{name, std::nullopt, lookAgain};
     if (lookAgain)
       ;
@@ -61,14 +52,22 @@ DiskScanRequest InitLayer::diskScanRequest() {
       file.unknown = true;
     request.files.push_back(std::move(file));
   };
-  // Every record's file, and the files the editor knows: a renamed or renumbered record's picture is
-  // still in its old file until the next save. A file under the new name of a record without a
-  // picture is its picture, as the next load would make it: it is looked at as if never seen.
-  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t, int64_t) {
-    add(imageFileName(r.name, number), !r.image && r.savedName != r.name);
-  });
-  for (const auto& [name, disk] : state_.knownImageFiles) add(name, false);
-  for (const std::string& name : state_.unreadableImageFiles) add(name, false);
+  // A file under the new name of a record without a picture is its picture, as the next load would
+  // make it: it is looked at as if never seen.
+  if (!only || !only->empty()) {
+    forEachRecord(list_, [&](const auto& r, int64_t number, int64_t, int64_t) {
+      if (!r.image && r.savedName != r.name) add(imageFileName(r.name, number), true);
+    });
+  }
+  if (only) {
+    for (const std::string& name : *only) add(name, false);
+  } else {
+    // Every record's file, and the files the editor knows: a renamed or renumbered record's picture
+    // is still in its old file until the next save.
+    forEachRecord(list_, [&](const auto& r, int64_t number, int64_t, int64_t) { add(imageFileName(r.name, number), false); });
+    for (const auto& [name, disk] : state_.knownImageFiles) add(name, false);
+    for (const std::string& name : state_.unreadableImageFiles) add(name, false);
+  }
   request.dataFile = seenDataFile_ ? seenDataFile_ : state_.dataFileStamp;
   request.saveCount = saveCount_;
   return request;
@@ -78,27 +77,26 @@ std::vector<DiskChange> InitLayer::applyDiskScan(const DiskScanResult& result) {
   std::vector<DiskChange> changes;
   // The files a save wrote since the look began are the editor's own: the look is out of date.
   if (result.saveCount != saveCount_) return changes;
+  // Made only when a file changed: which record has which file name, and which picture.
   std::unordered_map<std::string, RecordAt> owners;
-  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t k, int64_t m) {
-    owners.emplace(imageFileName(r.name, number), RecordAt{k, m});
-  });
-  // The picture each file name had at the last load or save: a record still showing it has not been
-  // given another one in the editor.
-  std::unordered_map<std::string, ImageRef> saved(lastSaved_.images.begin(), lastSaved_.images.end());
+  std::unordered_map<const Image*, RecordAt> shows;
+  if (std::any_of(result.files.begin(), result.files.end(), [](const DiskScanResult::File& f) { return f.changed; })) {
+    forEachRecord(list_, [&](const auto& r, int64_t number, int64_t k, int64_t m) {
+      owners.emplace(imageFileName(r.name, number), RecordAt{k, m});
+      if (r.image) shows.emplace(r.image.get(), RecordAt{k, m});
+    });
+  }
   // The record that shows a picture, for a file whose record has since been renamed or renumbered.
   auto showing = [&](const ImageRef& picture) -> std::optional<RecordAt> {
-    std::optional<RecordAt> found;
-    if (picture)
-      forEachRecord(list_, [&](const auto& r, int64_t, int64_t k, int64_t m) {
-        if (!found && r.image == picture) found = RecordAt{k, m};
-      });
-    return found;
+    auto found = picture ? shows.find(picture.get()) : shows.end();
+    return found != shows.end() ? std::optional<RecordAt>(found->second) : std::nullopt;
   };
   // The pictures this look takes are one step.
   bool macro = false;
   for (const DiskScanResult::File& f : result.files) {
     seen_[f.name] = f.stamp;
     if (!f.changed) continue;
+    filesChangedSinceSave_ = true;
     // Whether the file can be read as a picture, whoever uses it: a file that can be read again (a
     // paint program finished writing it) is a picture once more.
     const bool wasUnreadable = state_.unreadableImageFiles.count(f.name) != 0;
@@ -135,7 +133,9 @@ std::vector<DiskChange> InitLayer::applyDiskScan(const DiskScanResult& result) {
         continue;
       }
       change.picture = f.decoded.image;
-      const ImageRef before = owner != owners.end() ? saved[f.name] : knownPicture;
+      // The picture the file had at the last load or save: a record still showing it has not been
+      // given another one in the editor.
+      const ImageRef before = owner != owners.end() ? savedPicture(f.name) : knownPicture;
       if (shown == before) {
         change.kind = DiskChange::Kind::PictureTaken;
         if (!std::exchange(macro, true)) history_.beginMacro(stepText(QT_TRANSLATE_NOOP("Command", "Take Pictures from Disk")));
@@ -159,6 +159,7 @@ std::vector<DiskChange> InitLayer::applyDiskScan(const DiskScanResult& result) {
 
 void InitLayer::resolveConflict(const DiskChange& change, bool takeFile) {
   const std::string name = change.file.substr(std::string(kImageFolder).size() + 1);
+  filesChangedSinceSave_ = true;
   if (takeFile) {
     history_.push(new TakePictureCommand(*this, change.at, name, change.picture, change.stamp, false));
   } else {

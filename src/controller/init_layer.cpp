@@ -48,8 +48,9 @@ RowDictionary layerRow(const Layer& layer) {
   return {layer.name, text::formatLong(layer.value), text::formatInt(layer.visible), layer.image};
 }
 
-InitLayer::InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TableObserver* observer)
-    : list_(list), state_(state), folder_(std::move(folder)) {
+InitLayer::InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TableObserver* observer,
+                     PictureReading reading)
+    : list_(list), state_(state), folder_(std::move(folder)), reading_(reading) {
   if (observer) addObserver(observer);
   state_.pendingImageDeletions = {};
   loadData();
@@ -103,7 +104,7 @@ void InitLayer::loadData() {
   ownership_ = lock_->own();
   readOnly_ = false;
   // An interrupted save is finished, and what a killed save left is removed, before anything is read.
-  LoadResult loaded = openProject(folder_);
+  LoadResult loaded = openProject(folder_, true, reading_);
   interruptedSaveCompleted_ = loaded.interruptedSaveCompleted;
   loadProblems_ = std::move(loaded.problems);
   state_.unreadableImageFiles = std::move(loaded.unreadableImageFiles);
@@ -112,11 +113,33 @@ void InitLayer::loadData() {
   state_.dataFileUnreadable = loaded.dataFileUnreadable;
   state_.dataFileWithoutRecords = loaded.dataFileWithoutRecords;
   state_.dataFileForeign = loaded.dataFileForeign;
+  state_.imageFolderNames = std::move(loaded.imageFolderNames);
+  state_.imageFolderStamp = loaded.imageFolderStamp;
   notifyRows(Table::Characters, TableObserver::Change::Reset, 0, 0, [&] { list_ = std::move(loaded.list); });
   // The layers table shows the first character's layers, the character selection row 0 names.
   showLayersOf(list_.empty() ? -1 : 0);
   notifySelection();
   takeSnapshot();
+}
+
+std::vector<Problem> InitLayer::takePictureChecks(const std::vector<PictureCheck>& checks) {
+  // The files found to be no picture, and the picture the open gave them.
+  std::unordered_map<std::string, ImageRef> failed;
+  for (const PictureCheck& c : checks)
+    if (auto known = state_.knownImageFiles.find(c.fileName); !c.problem.empty() && known != state_.knownImageFiles.end())
+      failed.emplace(c.fileName, known->second.image);
+  std::vector<Problem> problems;
+  filesChangedSinceSave_ = true;
+  for (const RecordAt& at : applyPictureChecks(checks, list_, state_.knownImageFiles, state_.unreadableImageFiles, problems))
+    notifyRecord(at);
+  // What the open left on disk has no picture there either.
+  forEachRecord(saved_, [&](auto& r, int64_t number, auto...) {
+    auto found = failed.find(imageFileName(r.name, number));
+    if (found != failed.end() && r.image == found->second) r.image = nullptr;
+  });
+  savedPictures_.clear();
+  loadProblems_.insert(loadProblems_.end(), problems.begin(), problems.end());
+  return problems;
 }
 
 void InitLayer::openFolder(ProjectFolder folder) {
@@ -139,9 +162,11 @@ SaveReport InitLayer::saveData(const SaveOptions& options) {
     return report;
   }
   // The records whose pictures the save takes from files under their new names: steps of the history.
+  SaveOptions saving = options;
+  saving.modelUnchanged = !hasUnsavedChanges() && !filesChangedSinceSave_;
   std::vector<ImageRef> before;
-  forEachRecord(list_, [&](const auto& r, auto...) { before.push_back(r.image); });
-  SaveReport report = saveProject(list_, state_, folder_, options);
+  if (!saving.modelUnchanged) forEachRecord(list_, [&](const auto& r, auto...) { before.push_back(r.image); });
+  SaveReport report = saveProject(list_, state_, folder_, saving);
   if (!report.picturesTaken.empty()) {
     // One step for all the pictures the save took.
     history_.beginMacro(report.picturesTaken.size() == 1 ? stepText(QT_TRANSLATE_NOOP("Command", "Take Picture from Disk"))
@@ -158,7 +183,8 @@ SaveReport InitLayer::saveData(const SaveOptions& options) {
   }
   if (!report.refused) ++saveCount_;  // the pending deletions were carried out
   seenDataFile_.reset();
-  if (report.ok()) takeSnapshot();
+  if (report.ok() && !saving.modelUnchanged) takeSnapshot();
+  if (report.ok()) filesChangedSinceSave_ = false;
   return report;
 }
 
@@ -469,25 +495,40 @@ std::vector<std::string> InitLayer::filesOf(const RecordAt& at, int64_t count) c
 void InitLayer::setDiskPicture(const std::string& fileName, const std::optional<EditorState::DiskImage>& disk) {
   if (disk) state_.knownImageFiles[fileName] = *disk;
   else state_.knownImageFiles.erase(fileName);
-  // The disk and the editor agree on this picture again, or no more.
-  for (auto& [name, image] : lastSaved_.images)
-    if (name == fileName && disk) image = disk->image;
+  // The disk and the editor agree on this picture again.
+  if (ImageRef* saved = savedPictureOf(fileName); saved && disk) *saved = disk->image;
 }
 
 // ---- What a save would write -------------------------------------------------------------------------
 
-InitLayer::Snapshot InitLayer::snapshot() const {
-  Snapshot s;
-  s.text = buildDataText(list_);
-  forEachRecord(list_, [&](const auto& r, int64_t number, int64_t, int64_t) {
-    s.images.emplace_back(imageFileName(r.name, number), r.image);
-  });
-  s.pendingDeletions = state_.pendingImageDeletions;
-  return s;
+ImageRef* InitLayer::savedPictureOf(const std::string& fileName) {
+  if (savedPictures_.empty())
+    forEachRecord(saved_, [&](auto& r, int64_t number, auto...) { savedPictures_.emplace(imageFileName(r.name, number), &r.image); });
+  auto found = savedPictures_.find(fileName);
+  return found != savedPictures_.end() ? found->second : nullptr;
 }
 
-void InitLayer::takeSnapshot() { lastSaved_ = snapshot(); }
+void InitLayer::takeSnapshot() {
+  filesChangedSinceSave_ = false;
+  saved_ = list_;
+  savedDeletions_ = state_.pendingImageDeletions;
+  savedPictures_.clear();
+}
 
-bool InitLayer::hasUnsavedChanges() const { return !(snapshot() == lastSaved_); }
+bool InitLayer::hasUnsavedChanges() const {
+  // The same records with the same fields write the same text and the same files (savedName aside,
+  // which only saving changes).
+  auto same = [](const auto& a, const auto& b) {
+    return a.name == b.name && a.value == b.value && a.image == b.image && a.x == b.x && a.y == b.y;
+  };
+  if (list_.characters.size() != saved_.characters.size() || state_.pendingImageDeletions != savedDeletions_) return true;
+  for (size_t k = 0; k < list_.characters.size(); ++k) {
+    const Character &a = list_.characters[k], &b = saved_.characters[k];
+    if (!same(a, b) || a.layers.size() != b.layers.size()) return true;
+    for (size_t m = 0; m < a.layers.size(); ++m)
+      if (!same(a.layers[m], b.layers[m]) || a.layers[m].visible != b.layers[m].visible) return true;
+  }
+  return false;
+}
 
 }  // namespace charstack

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -107,7 +108,10 @@ DiskScanResult scanDisk(const ProjectFolder& folder, const DiskScanRequest& requ
 class InitLayer {
  public:
   // Creates the controller and loads the project. An observer given here already sees the load.
-  InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TableObserver* observer = nullptr);
+  // reading: when the pictures are read (the window reads each when first needed, and checks them
+  // all on another thread: picturesToCheck, takePictureChecks).
+  InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TableObserver* observer = nullptr,
+            PictureReading reading = PictureReading::Now);
   ~InitLayer();
   InitLayer(const InitLayer&) = delete;
   InitLayer& operator=(const InitLayer&) = delete;
@@ -177,8 +181,8 @@ class InitLayer {
 
   // Working beside other programs: the files to watch, the files to look at after a change was
   // noticed (scanDisk runs off the window's thread), and what the editor did with what it found.
-  std::vector<std::string> watchedPaths() const;
-  DiskScanRequest diskScanRequest();
+  // The request looks at every file of the project, or only at the files of "img/" named.
+  DiskScanRequest diskScanRequest(const std::unordered_set<std::string>* only = nullptr);
   std::vector<DiskChange> applyDiskScan(const DiskScanResult& result);
   uint64_t saveCount() const { return saveCount_; }
   // The user's choice for a Conflict: the file's picture, or the editor's (the next save replaces the
@@ -187,6 +191,10 @@ class InitLayer {
 
   // What loading found that the user should know (undecodable images, unsafe names).
   const std::vector<Problem>& loadProblems() const { return loadProblems_; }
+  // The pictures of the project opened not read yet, and what reading them (on any thread) found:
+  // a record whose file is no picture has none, as if the open had read it. Returns the new problems.
+  std::vector<std::pair<std::string, ImageRef>> picturesToCheck() const { return charstack::picturesToCheck(state_.knownImageFiles); }
+  std::vector<Problem> takePictureChecks(const std::vector<PictureCheck>& checks);
   // Whether the open finished a save that had been interrupted.
   bool interruptedSaveCompleted() const { return interruptedSaveCompleted_; }
   // Whether this editor owns the project, or another window (of any process) did when it was opened.
@@ -240,14 +248,17 @@ class InitLayer {
   // Tells the tables which rows show the record at `at`.
   void notifyRecord(const RecordAt& at);
 
-  // What a save would write: the data text, each record's image file and picture, the deletions.
-  struct Snapshot {
-    std::string text;
-    std::vector<std::pair<std::string, ImageRef>> images;
-    std::vector<std::string> pendingDeletions;
-    bool operator==(const Snapshot&) const = default;
-  };
-  Snapshot snapshot() const;
+  // What the last load or save left on disk: the records (their fields, and so their file names and
+  // pictures) and the deletions then queued. A file's picture there, by its name (an index made when
+  // first needed).
+  CharacterList saved_;
+  std::vector<std::string> savedDeletions_;
+  std::unordered_map<std::string, ImageRef*> savedPictures_;
+  ImageRef* savedPictureOf(const std::string& fileName);
+  ImageRef savedPicture(const std::string& fileName) {
+    ImageRef* p = savedPictureOf(fileName);
+    return p ? *p : nullptr;
+  }
   void takeSnapshot();
 
   CharacterList& list_;
@@ -258,7 +269,6 @@ class InitLayer {
   // Row of the character whose layers the layers table shows; -1 for none.
   int64_t layerTableRow_ = -1;
   std::vector<Problem> loadProblems_;
-  Snapshot lastSaved_;
   std::optional<RecordFields> gesture_;  // the record a running drag moves, as it was at the press
   std::optional<RecordAt> gestureAt_;
   uint64_t saveCount_ = 0;  // saves that carried out the pending deletions
@@ -269,6 +279,10 @@ class InitLayer {
   ProjectLock::Ownership ownership_ = ProjectLock::Ownership::NoLockFile;
   bool readOnly_ = false;
   bool interruptedSaveCompleted_ = false;
+  PictureReading reading_;
+  // What the editor knows of the files changed since the last load or save (another program's
+  // change): the next save looks at every record's file.
+  bool filesChangedSinceSave_ = false;
 };
 
 RowDictionary characterRow(const Character& character);

@@ -49,15 +49,33 @@ QString Session::describeLoadProblems(const std::vector<Problem>& problems) {
 
 Session::Session(CharacterList& list, EditorState& state, const std::filesystem::path& folder,
                  UserQuestions& questions)
-    : questions_(questions), controller_(std::make_unique<InitLayer>(list, state, ProjectFolder(folder))) {
+    : questions_(questions),
+      controller_(std::make_unique<InitLayer>(list, state, ProjectFolder(folder), nullptr, PictureReading::WhenNeeded)) {
   // Files changed by other programs come in within about a second: a change is looked at once the
   // changes have settled for a moment.
   scanTimer_.setSingleShot(true);
   scanTimer_.setInterval(300);
   QObject::connect(&scanTimer_, &QTimer::timeout, &context_, [this] { startScan(); });
-  watch_ = std::make_unique<FolderWatch>([this] { scanTimer_.start(); });
+  watch_ = std::make_unique<FolderWatch>([this](const std::vector<FolderEvent>& events) { noteChanges(events); });
   watchProject();
-  startScan();  // notes what the files look like now
+  checkPictures();
+}
+
+void Session::checkPictures() {
+  // Every picture of the project just opened is read on another thread; the window shows it meanwhile.
+  ++checking_;
+  pool_.start([this, files = controller_->picturesToCheck(), opened = ++opened_] {
+    std::vector<PictureCheck> checks = charstack::checkPictures(files);
+    QMetaObject::invokeMethod(&context_, [this, opened, checks = std::move(checks)] {
+      --checking_;
+      if (opened != opened_ || checks.empty()) return;  // nothing found, or another project is open now
+      Feedback feedback;
+      feedback.problems = controller_->takePictureChecks(checks);
+      feedback.problemsTitle = tr("Problems found when opening the project");
+      feedback.status = describeLoadProblems(feedback.problems);
+      if (diskListener_) diskListener_(feedback);
+    }, Qt::QueuedConnection);
+  });
 }
 
 Session::~Session() {
@@ -96,7 +114,6 @@ Feedback Session::save(const std::function<void(size_t, size_t)>& progress) {
   const SaveReport report = saveAsking(*controller_, questions_, options);
   saving_ = false;
   if (report.folderMoved && !report.refused) watchProject();
-  startScan();  // what the save wrote, and anything that changed meanwhile
 
   Feedback feedback;
   feedback.status = describeSave(report, folderText(controller_->folder().path()));
@@ -148,8 +165,9 @@ std::optional<Feedback> Session::openProject(const std::filesystem::path& folder
     if ((choice = questions_.projectInUse(folder)) == UserQuestions::InUse::Cancel) return std::nullopt;
   controller_->openFolder(ProjectFolder(folder));
   controller_->setReadOnly(choice == UserQuestions::InUse::ReadOnly);
+  changedFiles_.clear(), changedAnything_ = false;
   watchProject();
-  startScan();
+  checkPictures();
   return loaded();
 }
 
@@ -326,13 +344,30 @@ void Session::watchProject() {
   watch_->watch(folders);
 }
 
+void Session::noteChanges(const std::vector<FolderEvent>& events) {
+  for (const FolderEvent& e : events) {
+    if (e.overflow || (e.folder == 1 && e.name.empty()) || (e.folder == 0 && e.name == kImageFolder))
+      changedAnything_ = true;  // events were lost, or "img/" itself came, went or moved
+    else if (e.folder == 1)
+      changedFiles_.insert(e.name);
+  }
+  scanTimer_.start();  // "data.txt" is looked at every time
+}
+
+DiskScanRequest Session::takeRequest(bool everything) {
+  const bool all = everything || std::exchange(changedAnything_, false);
+  DiskScanRequest request = controller_->diskScanRequest(all ? nullptr : &changedFiles_);
+  changedFiles_.clear();
+  return request;
+}
+
 void Session::startScan() {
   if (scanning_ || saving_) {
     scanTimer_.start();  // after the look or the save that runs now
     return;
   }
   scanning_ = true;
-  pool_.start([this, folder = controller_->folder(), request = controller_->diskScanRequest()] {
+  pool_.start([this, folder = controller_->folder(), request = takeRequest(false)] {
     DiskScanResult result = scanDisk(folder, request);
     QMetaObject::invokeMethod(&context_, [this, result = std::move(result)] {
       scanning_ = false;
@@ -341,7 +376,7 @@ void Session::startScan() {
   });
 }
 
-void Session::lookAtDiskNow() { applyScan(scanDisk(controller_->folder(), controller_->diskScanRequest())); }
+void Session::lookAtDiskNow(bool everything) { applyScan(scanDisk(controller_->folder(), takeRequest(everything))); }
 
 void Session::applyScan(const DiskScanResult& result) {
   // Never while a save runs: the look waits for it.

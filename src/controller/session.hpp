@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unordered_set>
 #include <vector>
 
 #include "canvas/export.hpp"
@@ -25,6 +26,7 @@
 namespace charstack {
 
 class FolderWatch;
+struct FolderEvent;
 
 // What the window tells the user after an action.
 struct Feedback {
@@ -101,11 +103,14 @@ class Session {
   // the ones the user chooses to the trash.
   Feedback cleanUpUnusedImages();
 
-  // Other programs: the folders are watched; a change is looked at off the window's thread once the
-  // changes settle for a moment, and applied unless a save runs (then it waits for it). What the
-  // editor did goes to the listener. lookAtDiskNow does all of it at once, on this thread.
+  // Other programs: the folders are watched; the files that changed are looked at off the window's
+  // thread once the changes settle for a moment, and what was found is applied unless a save runs
+  // (then it waits for it). What the editor did goes to the listener. lookAtDiskNow does it at once,
+  // on this thread, for every file of the project, or for the files the watch has told of.
   void setDiskListener(std::function<void(const Feedback&)> listener) { diskListener_ = std::move(listener); }
-  void lookAtDiskNow();
+  void lookAtDiskNow(bool everything = true);
+  // No look at the disk, nor a check of the pictures just opened, runs or waits to run.
+  bool idle() const { return !scanning_ && !scanTimer_.isActive() && checking_ == 0; }
 
   // What the status bar says of a save, and of the problems found when opening.
   static QString describeSave(const SaveReport& report, const QString& folder);
@@ -114,6 +119,9 @@ class Session {
 
  private:
   void watchProject();
+  void checkPictures();
+  void noteChanges(const std::vector<FolderEvent>& events);
+  DiskScanRequest takeRequest(bool everything);
   // Looks at the files off the window's thread now, or after the look or save that runs.
   void startScan();
   void applyScan(const DiskScanResult& result);
@@ -124,10 +132,15 @@ class Session {
   bool saving_ = false;
   bool scanning_ = false;
   bool applying_ = false;  // what a look found is being applied (its questions may be open)
+  uint64_t opened_ = 0;    // projects opened: a check of the pictures tells which one it read
+  std::atomic<int> checking_{0};  // checks of pictures that run
   QObject context_;  // the window's thread, for what a look sends back
   QThreadPool pool_;
   QTimer scanTimer_;
   std::unique_ptr<FolderWatch> watch_;
+  // What the watch told of since the last look: files of "img/", or anything (events were lost).
+  std::unordered_set<std::string> changedFiles_;
+  bool changedAnything_ = false;
   std::function<void(const Feedback&)> diskListener_;
 };
 

@@ -153,24 +153,29 @@ FileInfo ProjectFolder::inspect(std::string_view relative) const {
   return info;
 }
 
-FileRead ProjectFolder::read(std::string_view relative, uint64_t maxBytes) const {
+FileRead readFileAt(const std::filesystem::path& path, uint64_t maxBytes) {
   FileRead result;
   auto refuse = [&](std::string reason) {
     result.outcome = FileRead::Outcome::Refused;
     result.reason = std::move(reason);
     return std::move(result);
   };
-  // Look before opening: opening a FIFO or a device could block or never end.
-  const FileInfo info = inspect(relative);
-  if (!info.exists) return result;
-  if (!info.regular) return refuse(info.reason);
-
-  const auto path = resolve(relative);
+  // Look before opening: opening a FIFO or a device could block, never end, or do something to it.
+  struct stat look;
+  if (::stat(path.c_str(), &look) == 0 && !S_ISREG(look.st_mode)) return refuse(kindText(look.st_mode));
+  // Opened without blocking, and looked at again through the descriptor: it may have been swapped.
   int fd;
   do fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   while (fd < 0 && errno == EINTR);
-  if (fd < 0) return errno == ENOENT ? std::move(result) : refuse("could not be opened (" + errorText(errno) + ")");
-  // It may have been swapped for something else since the look.
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR) {
+      struct stat link;
+      if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) return refuse("is a link to something that does not exist");
+      return result;
+    }
+    return refuse("could not be opened (" + errorText(error) + ")");
+  }
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     std::string reason = ::fstat(fd, &st) != 0 ? "could not be examined (" + errorText(errno) + ")" : kindText(st.st_mode);
@@ -181,11 +186,18 @@ FileRead ProjectFolder::read(std::string_view relative, uint64_t maxBytes) const
     closeRetrying(fd);
     return refuse(tooLargeText(maxBytes));
   }
-  std::string data;
-  data.reserve(static_cast<size_t>(st.st_size));
-  char buffer[65536];
+  // Read straight into the result, one byte more than the size to see the end (or a file growing).
+  std::string data(static_cast<size_t>(st.st_size) + 1, '\0');
+  size_t have = 0;
   for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (have == data.size()) {
+      if (data.size() > maxBytes) {  // it grew while being read
+        closeRetrying(fd);
+        return refuse(tooLargeText(maxBytes));
+      }
+      data.resize(data.size() * 2);
+    }
+    ssize_t n = ::read(fd, data.data() + have, data.size() - have);
     if (n < 0) {
       if (errno == EINTR) continue;
       const int error = errno;
@@ -193,17 +205,19 @@ FileRead ProjectFolder::read(std::string_view relative, uint64_t maxBytes) const
       return refuse("could not be read (" + errorText(error) + ")");
     }
     if (n == 0) break;
-    if (data.size() + static_cast<size_t>(n) > maxBytes) {  // it grew while being read
-      closeRetrying(fd);
-      return refuse(tooLargeText(maxBytes));
-    }
-    data.append(buffer, static_cast<size_t>(n));
+    have += static_cast<size_t>(n);
   }
   closeRetrying(fd);
+  if (have > maxBytes) return refuse(tooLargeText(maxBytes));
+  data.resize(have);
   result.outcome = FileRead::Outcome::Read;
   result.bytes = std::move(data);
   result.stamp = stampOf(st);
   return result;
+}
+
+FileRead ProjectFolder::read(std::string_view relative, uint64_t maxBytes) const {
+  return readFileAt(resolve(relative), maxBytes);
 }
 
 std::optional<std::string> ProjectFolder::readFile(std::string_view relative) const {

@@ -42,6 +42,9 @@ struct FileRead {
   bool read() const { return outcome == Outcome::Read; }
 };
 
+// Reads a whole regular file at a path (see FileRead).
+FileRead readFileAt(const std::filesystem::path& path, uint64_t maxBytes);
+
 // What stands at a path, looked at without opening it.
 struct FileInfo {
   bool exists = false;   // anything at all, a link to nothing included

@@ -580,6 +580,64 @@ bool samePixelsOf(QImage a, QImage b) {
 
 }  // namespace
 
+namespace {
+
+// What data makes as a picture: PNG data kept as it is with its size, or the pixels of any other
+// format; or why it is none.
+struct Parts {
+  std::optional<std::string> png;
+  QSize size;
+  bool alpha = false;
+  QImage pixels;
+  std::string problem, loss;
+};
+
+// PNG data is kept for saving, so its pixels can come from it when first used: here only its
+// structure is checked, which finds a file cut short or damaged without inflating anything. It is
+// saved back byte for byte. Other formats are decoded now.
+Parts decodeParts(std::string&& bytes, std::string_view formatHint) {
+  Parts parts;
+  if (std::string_view(bytes).substr(0, pngSignature.size()) == pngSignature) {
+    PngLayout layout;
+    parts.problem = readPngLayout(bytes, layout);
+    if (!parts.problem.empty()) return parts;
+    parts.alpha = layout.colourType == 4 || layout.colourType == 6 || layout.transparency;
+    parts.size = QSize(static_cast<int>(layout.width), static_cast<int>(layout.height));
+    parts.png = std::move(bytes);
+    return parts;
+  }
+  Reading r = readImageData(bytes, formatHint);
+  if (r.tooLarge) {
+    parts.problem = "is too large to open: " + std::to_string(r.size.width()) + "x" + std::to_string(r.size.height());
+    return parts;
+  }
+  if (r.image.isNull()) {
+    parts.problem = kUnreadable;
+    return parts;
+  }
+  if (r.frames > 1)
+    parts.loss = "has " + std::to_string(r.frames) + " frames; the next save keeps only the first, as a PNG";
+  else if (deepColour(r.image))
+    parts.loss = "has more than 8 bits per colour; the next save stores 8, as a PNG";
+  parts.pixels = toStoredFormat(std::move(r.image));
+  parts.size = parts.pixels.size();
+  parts.alpha = parts.pixels.hasAlphaChannel();
+  return parts;
+}
+
+DecodedImage decodedOf(Parts&& parts) {
+  DecodedImage decoded;
+  decoded.problem = std::move(parts.problem);
+  decoded.loss = std::move(parts.loss);
+  if (parts.png)
+    decoded.image = std::make_shared<const Image>(std::make_unique<Image::Impl>(std::move(*parts.png), parts.size, parts.alpha, 1.0));
+  else if (!parts.pixels.isNull())
+    decoded.image = std::make_shared<const Image>(std::make_unique<Image::Impl>(std::move(parts.pixels)));
+  return decoded;
+}
+
+}  // namespace
+
 Image::Impl::Impl(QImage image)
     : size_(image.size()),
       alpha_(image.hasAlphaChannel()),
@@ -590,7 +648,32 @@ Image::Impl::Impl(QImage image)
 Image::Impl::Impl(std::string png, QSize size, bool alpha, qreal ratio)
     : png_(std::move(png)), size_(size), alpha_(alpha), ratio_(ratio), pixelsLoaded_(false) {}
 
+Image::Impl::Impl(std::filesystem::path file) : file_(std::move(file)), pixelsLoaded_(false) {}
+
+void Image::Impl::readFile() const {
+  std::call_once(readOnce_, [this] {
+    FileRead file = readFileAt(*file_, kMaxFileBytes);
+    Parts parts;
+    if (file.read()) parts = decodeParts(std::move(file.bytes), {});
+    else parts.problem = file.outcome == FileRead::Outcome::Missing ? "is gone" : file.reason;
+    png_ = std::move(parts.png);
+    size_ = parts.size;
+    alpha_ = parts.alpha;
+    problem_ = std::move(parts.problem);
+    loss_ = std::move(parts.loss);
+    if (!png_) {
+      // The pixels of another format, or none for a file that is no picture: an empty image.
+      pixels_ = std::move(parts.pixels);
+      if (!problem_.empty()) decodeFailed_.store(true, std::memory_order_release);
+      pixelsLoaded_.store(true, std::memory_order_release);
+    }
+    readDone_.store(true, std::memory_order_release);
+  });
+}
+
 QImage Image::Impl::decodePng() const {
+  read();
+  if (!png_) return pixels_;  // a file that gave no picture: empty
   QImage image = decodePngPixels(*png_, false);
   // The data's structure was checked when it was read; should the pixels still not decode (damaged
   // deflate data, memory running out), the image is drawn and read as transparent rather than with
@@ -604,6 +687,7 @@ QImage Image::Impl::decodePng() const {
 }
 
 const QImage& Image::Impl::qimage() const {
+  read();
   if (!pixelsLoaded()) {
     std::call_once(pixelsOnce_, [this] {
       pixels_ = decodePng();
@@ -622,6 +706,7 @@ const QImage& Image::Impl::premultiplied() const {
 }
 
 QImage Image::Impl::premultipliedForOneUse() const {
+  read();
   if (premultipliedKept_.load(std::memory_order_acquire)) return premultipliedCopy_;
   if (pixelsLoaded()) return pixels_.convertToFormat(QImage::Format_ARGB32_Premultiplied);
   // Converted in place: only one buffer of pixels is ever held for the drawn copy.
@@ -664,37 +749,20 @@ ImageRef imageFromQImage(QImage image) {
   return std::make_shared<const Image>(std::make_unique<Image::Impl>(toStoredFormat(std::move(image))));
 }
 
+DecodedImage decodeImage(std::string&& bytes) { return decodedOf(decodeParts(std::move(bytes), {})); }
+
 DecodedImage decodeImage(std::string_view bytes, std::string_view formatHint) {
-  DecodedImage decoded;
-  // PNG data is kept for saving, so its pixels can come from it when first used: here only its
-  // structure is checked, which finds a file cut short or damaged without inflating anything.
-  if (bytes.substr(0, pngSignature.size()) == pngSignature) {
-    PngLayout layout;
-    decoded.problem = readPngLayout(bytes, layout);
-    if (!decoded.problem.empty()) return decoded;
-    const bool alpha = layout.colourType == 4 || layout.colourType == 6 || layout.transparency;
-    decoded.image = std::make_shared<const Image>(std::make_unique<Image::Impl>(
-        std::string(bytes), QSize(static_cast<int>(layout.width), static_cast<int>(layout.height)), alpha, 1.0));
-    return decoded;  // saved back byte for byte
-  }
-  Reading r = readImageData(bytes, formatHint);
-  if (r.tooLarge) {
-    decoded.problem = "is too large to open: " + std::to_string(r.size.width()) + "x" + std::to_string(r.size.height());
-    return decoded;
-  }
-  if (r.image.isNull()) {
-    decoded.problem = kUnreadable;
-    return decoded;
-  }
-  if (r.frames > 1)
-    decoded.loss = "has " + std::to_string(r.frames) + " frames; the next save keeps only the first, as a PNG";
-  else if (deepColour(r.image))
-    decoded.loss = "has more than 8 bits per colour; the next save stores 8, as a PNG";
-  decoded.image = std::make_shared<const Image>(std::make_unique<Image::Impl>(toStoredFormat(std::move(r.image))));
-  return decoded;
+  return decodedOf(decodeParts(std::string(bytes), formatHint));
 }
 
 ImageRef decodeImageData(std::string_view bytes) { return decodeImage(bytes).image; }
+
+ImageRef openImageFile(const std::filesystem::path& path) {
+  return std::make_shared<const Image>(std::make_unique<Image::Impl>(path));
+}
+
+std::string Image::readProblem() const { return impl_->readProblem(); }
+std::string Image::readLoss() const { return impl_->readLoss(); }
 
 ImageRef decodeImageFile(const std::filesystem::path& path) {
   auto bytes = ProjectFolder(path.parent_path()).readFile(path.filename().string());

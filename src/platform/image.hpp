@@ -35,6 +35,12 @@ class Image {
   // Same size and the same non-premultiplied pixels.
   bool samePixels(const Image& other) const;
 
+  // An image opened from a file (openImageFile) is read when first needed: why the file is no picture
+  // (empty when it is one, or the image did not come from a file), and what a PNG save of it would not
+  // keep. Both read the file now when it has not been read.
+  std::string readProblem() const;
+  std::string readLoss() const;
+
   const Impl& impl() const { return *impl_; }
 
   // A number no other image of this process has: tells images apart even when one is freed and a
@@ -63,12 +69,19 @@ struct DecodedImage {
 // The format is detected from the content (PNG, JPEG, GIF, BMP and, with Qt's image format plugins,
 // WebP, TIFF and more); formatHint names one to try when the content does not tell (TGA's does not).
 DecodedImage decodeImage(std::string_view bytes, std::string_view formatHint = {});
+// The same for data that is no longer needed: PNG data is kept without a copy.
+DecodedImage decodeImage(std::string&& bytes);
 
 // Decodes an image file whatever its name: the format is detected from the content, or else from
 // the name's suffix (a ".tga" file). None when the file is missing or does not decode.
 ImageRef decodeImageFile(const std::filesystem::path& path);
 // Decodes image data held in memory. None when it does not decode.
 ImageRef decodeImageData(std::string_view bytes);
+
+// An image of a file that is read, and checked as decodeImage checks data, only when first needed
+// (its size, its pixels, its data): opening a project of many pictures reads none of them. A file
+// that turns out to be no picture gives an empty image whose readProblem says why.
+ImageRef openImageFile(const std::filesystem::path& path);
 
 // PNG data that decodes back to the same pixels at the same size, alpha included. None on failure.
 std::optional<std::string> encodePng(const Image& image);

@@ -1,5 +1,7 @@
 // Reading a project folder: "data.txt" and each record's image from "img/".
+#include <algorithm>
 #include <cerrno>
+#include <unordered_map>
 #include <optional>
 
 #include "model/names.hpp"
@@ -12,7 +14,7 @@
 
 namespace charstack {
 
-LoadResult loadProject(const ProjectFolder& folder) {
+LoadResult loadProject(const ProjectFolder& folder, PictureReading reading) {
   LoadResult result;
   FileRead data = folder.read(kDataFileName);
   if (data.outcome == FileRead::Outcome::Refused) {
@@ -44,9 +46,7 @@ LoadResult loadProject(const ProjectFolder& folder) {
   struct Job {
     RecordRef record;
     std::string fileName;
-    std::string problem;  // why an existing file is not the record's picture
-    DecodedImage decoded;
-    FileStamp stamp;
+    FileInfo info;
   };
   std::vector<Job> jobs;
   for (const RecordRef& r : recordsInSaveOrder(result.list)) {
@@ -57,43 +57,85 @@ LoadResult loadProject(const ProjectFolder& folder) {
                                  "its name cannot be used as an image file name; its image is not read"});
       continue;
     }
-    jobs.push_back({r, std::move(fileName), {}, {}, {}});
+    jobs.push_back({r, std::move(fileName), {}});
   }
 
-  // Reading and decoding are independent per record; the records keep their order.
-  parallelFor(jobs.size(), [&](size_t i) {
-    Job& job = jobs[i];
-    FileRead file = folder.read(imagePath(job.fileName));
-    if (file.outcome == FileRead::Outcome::Refused) {
-      job.problem = std::move(file.reason);
-    } else if (file.read()) {
-      job.decoded = decodeImage(file.bytes);
-      job.problem = std::move(job.decoded.problem);
-      job.stamp = file.stamp;
-    }
-  });
-
+  // What stands under each record's name; the records keep their order. A picture file is read when
+  // first needed, or by checkPictures. The folder's stamp first: while it stays, the names found hold.
+  result.imageFolderStamp = folder.stamp(kImageFolder, true);
+  parallelFor(jobs.size(), [&](size_t i) { jobs[i].info = folder.inspect(imagePath(jobs[i].fileName)); });
   for (Job& job : jobs) {
-    if (job.decoded.image) {
-      result.knownImageFiles[job.fileName] = {job.decoded.image, job.stamp};
-      *job.record.image = std::move(job.decoded.image);
-      if (!job.decoded.loss.empty()) result.problems.push_back({imagePath(job.fileName), job.decoded.loss});
-    } else if (!job.problem.empty()) {
+    if (!job.info.exists) continue;
+    result.imageFolderNames.insert(job.fileName);
+    if (!job.info.regular) {
       result.unreadableImageFiles.insert(job.fileName);
-      result.problems.push_back(
-          {imagePath(job.fileName), job.problem + "; the record has no picture and the file is kept as it is"});
+      result.problems.push_back({imagePath(job.fileName), job.info.reason + "; the record has no picture and the file "
+                                                                            "is kept as it is"});
+      continue;
     }
+    ImageRef picture = openImageFile(folder.resolve(imagePath(job.fileName)));
+    result.knownImageFiles[job.fileName] = {picture, job.info.stamp};
+    *job.record.image = std::move(picture);
   }
+  if (reading == PictureReading::Now)
+    applyPictureChecks(checkPictures(picturesToCheck(result.knownImageFiles)), result.list, result.knownImageFiles,
+                       result.unreadableImageFiles, result.problems);
   return result;
 }
 
-LoadResult openProject(const ProjectFolder& folder, bool tidy) {
+std::vector<PictureCheck> checkPictures(const std::vector<std::pair<std::string, ImageRef>>& files) {
+  std::vector<PictureCheck> checks(files.size());
+  parallelFor(files.size(), [&](size_t i) {
+    checks[i] = {files[i].first, files[i].second->readProblem(), files[i].second->readLoss()};
+  });
+  std::erase_if(checks, [](const PictureCheck& c) { return c.problem.empty() && c.loss.empty(); });
+  std::sort(checks.begin(), checks.end(), [](const PictureCheck& a, const PictureCheck& b) { return a.fileName < b.fileName; });
+  return checks;
+}
+
+std::vector<std::pair<std::string, ImageRef>> picturesToCheck(
+    const std::unordered_map<std::string, EditorState::DiskImage>& known) {
+  std::vector<std::pair<std::string, ImageRef>> files;
+  files.reserve(known.size());
+  for (const auto& [name, disk] : known)
+    if (disk.image) files.emplace_back(name, disk.image);
+  return files;
+}
+
+std::vector<RecordAt> applyPictureChecks(const std::vector<PictureCheck>& checks, CharacterList& list,
+                                         std::unordered_map<std::string, EditorState::DiskImage>& known,
+                                         std::set<std::string>& unreadable, std::vector<Problem>& problems) {
+  std::vector<RecordAt> cleared;
+  if (checks.empty()) return cleared;
+  std::unordered_map<std::string, const PictureCheck*> byName;
+  for (const PictureCheck& c : checks) byName.emplace(c.fileName, &c);
+  // A file that is no picture: the record that still shows it has none, and the file is never
+  // replaced or deleted.
+  forEachRecord(list, [&](auto& r, int64_t number, int64_t k, int64_t m) {
+    auto found = byName.find(imageFileName(r.name, number));
+    if (found == byName.end() || found->second->problem.empty()) return;
+    auto disk = known.find(found->first);
+    if (disk != known.end() && r.image == disk->second.image) r.image = nullptr, cleared.push_back({k, m});
+  });
+  for (const PictureCheck& c : checks) {
+    if (c.problem.empty()) {
+      problems.push_back({imagePath(c.fileName), c.loss});
+      continue;
+    }
+    known.erase(c.fileName);
+    unreadable.insert(c.fileName);
+    problems.push_back({imagePath(c.fileName), c.problem + "; the record has no picture and the file is kept as it is"});
+  }
+  return cleared;
+}
+
+LoadResult openProject(const ProjectFolder& folder, bool tidy, PictureReading reading) {
   // The saving lock: a save of another window is not read half done, nor its files taken away.
   std::optional<SavingLock> lock;
   if (tidy || folder.inspect(kJournalFileName).exists) lock.emplace(folder.path());
   RecoveryReport recovery;
   if (lock && lock->held()) recovery = recoverInterruptedSave(folder, tidy);
-  LoadResult result = loadProject(folder);
+  LoadResult result = loadProject(folder, reading);
   result.interruptedSaveCompleted = recovery.completed;
   if (lock && !lock->held())
     result.problems.insert(result.problems.begin(), {"", "another window was saving this project while it was "

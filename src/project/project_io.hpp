@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <unordered_map>
+#include <unordered_set>
 #include <set>
 #include <string>
 #include <string_view>
@@ -60,14 +61,38 @@ struct LoadResult {
   bool dataFileForeign = false;
   // An interrupted save was found and completed before the project was read.
   bool interruptedSaveCompleted = false;
+  // The records' files found in "img/", and what the folder looked like before they were looked for
+  // (see EditorState::imageFolderNames).
+  std::unordered_set<std::string> imageFolderNames;
+  std::optional<FileStamp> imageFolderStamp;
 };
 
+// When the pictures of a project are read: all of them while loading, or each when it is first
+// needed (the window shows a big project at once, and checks them on another thread meanwhile).
+enum class PictureReading { Now, WhenNeeded };
+
 // Reads "data.txt" and every record's image from the project folder.
-LoadResult loadProject(const ProjectFolder& folder);
+LoadResult loadProject(const ProjectFolder& folder, PictureReading reading = PictureReading::Now);
 // What every open does: finishes a save that was interrupted (see recoverInterruptedSave), then loads.
 // tidy also removes what a save interrupted before its commit point left (the editor's own opens do;
 // a read-only export does not).
-LoadResult openProject(const ProjectFolder& folder, bool tidy = true);
+LoadResult openProject(const ProjectFolder& folder, bool tidy = true, PictureReading reading = PictureReading::Now);
+
+// What reading the pictures of a load found: a file that is no picture, or a picture a PNG save would
+// not keep whole. checkPictures reads every picture of the list not read yet (on all cores; any
+// thread may run it); applyPictureChecks takes its findings in: such a file is never replaced or
+// deleted, and a record that still shows it has no picture (the records cleared are returned).
+struct PictureCheck {
+  std::string fileName;  // inside "img/"
+  std::string problem;   // why it is no picture; empty when it is one
+  std::string loss;
+};
+std::vector<std::pair<std::string, ImageRef>> picturesToCheck(
+    const std::unordered_map<std::string, EditorState::DiskImage>& known);
+std::vector<PictureCheck> checkPictures(const std::vector<std::pair<std::string, ImageRef>>& files);
+std::vector<RecordAt> applyPictureChecks(const std::vector<PictureCheck>& checks, CharacterList& list,
+                                         std::unordered_map<std::string, EditorState::DiskImage>& known,
+                                         std::set<std::string>& unreadable, std::vector<Problem>& problems);
 
 struct SaveReport {
   // Nothing at all was written: the model cannot be saved as it stands (a name that the format cannot
@@ -102,6 +127,9 @@ struct SaveOptions {
   bool replaceDataFileWithoutRecords = false;
   // Files of SaveReport::changedOnDisk the user agreed to replace.
   std::set<std::string> replaceAnyway;
+  // The records are as the last load or save left them (the editor knows): while "img/" looks as the
+  // last save left it too, only "data.txt" is written, and no record is looked at.
+  bool modelUnchanged = false;
   // Called now and then on the saving thread with the pictures done so far and their number.
   std::function<void(size_t done, size_t total)> progress;
 };

@@ -146,15 +146,18 @@ std::optional<unsigned> mayReplace(const std::string& fileName, EditorState& sta
     plan.replaced[path] = std::nullopt;
     return newFileMode();
   }
+  auto known = state.knownImageFiles.find(fileName);
   std::string unreadable = state.unreadableImageFiles.count(fileName) ? "could not be read as a picture" : "";
   if (!info.regular) unreadable = info.reason;
+  // A file opened but not read yet is read now: one that is no picture is never replaced.
+  if (unreadable.empty() && known != state.knownImageFiles.end() && known->second.image)
+    unreadable = known->second.image->readProblem();
   if (!unreadable.empty()) {
     state.unreadableImageFiles.insert(fileName);
     report.problems.push_back({path, notWrittenText(unreadable)});
     return std::nullopt;
   }
   plan.replaced[path] = info.stamp;
-  auto known = state.knownImageFiles.find(fileName);
   if ((known == state.knownImageFiles.end() || !(info.stamp == known->second.stamp)) &&
       !options.replaceAnyway.count(path))
     report.changedOnDisk.push_back(path);
@@ -168,6 +171,7 @@ void planRemoval(const std::string& fileName, const EditorState& state, const Pr
   if (!planned.insert(fileName).second) return;
   auto known = state.knownImageFiles.find(fileName);
   if (known == state.knownImageFiles.end()) return;
+  if (known->second.image && !known->second.image->readProblem().empty()) return;  // no picture: kept
   std::optional<FileStamp> now = folder.stamp(imagePath(fileName));
   if (now && *now == known->second.stamp) plan.removals.push_back({fileName, *now});
 }
@@ -175,11 +179,6 @@ void planRemoval(const std::string& fileName, const EditorState& state, const Pr
 // Decides everything, touching no file. False when the save must not go on (report says why).
 bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, const SaveOptions& options,
           SavePlan& plan, SaveReport& report) {
-  plan.records = recordsInSaveOrder(list);
-  plan.fileNames.resize(plan.records.size());
-  for (size_t i = 0; i < plan.records.size(); ++i)
-    plan.fileNames[i] = imageFileName(*plan.records[i].name, plan.records[i].number);
-  if (!checkNames(list, plan, report)) return false;
   if (FolderWhereabouts where = folder.whereabouts(); where.moved) {
     report.folderMoved = true;
     report.folderNow = where.now;
@@ -193,13 +192,24 @@ bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, 
 
   // Nothing has come into "img/" or left it since the last save when the folder looks as it did.
   const std::optional<FileStamp> folderStamp = folder.stamp(kImageFolder, true);
-  if (folderStamp && state.imageFolderStamp == folderStamp)
+  const bool folderAsLeft = folderStamp && state.imageFolderStamp == folderStamp;
+  if (folderAsLeft)
     plan.present = std::move(state.imageFolderNames);
   else
     plan.present = folder.listFolder(kImageFolder).value_or(std::unordered_set<std::string>{});
   state.imageFolderStamp.reset();
+  // The records as the last save left them, their files as it left them: only "data.txt" is written.
+  if (options.modelUnchanged && folderAsLeft && state.pendingImageDeletions.empty() && !plan.backUp) {
+    for (const std::string& path : report.changedOnDisk) report.problems.push_back({path, kChangedText});
+    return report.changedOnDisk.empty();
+  }
 
   // Removals planned; files that hold records' pictures after this save (written or kept).
+  plan.records = recordsInSaveOrder(list);
+  plan.fileNames.resize(plan.records.size());
+  for (size_t i = 0; i < plan.records.size(); ++i)
+    plan.fileNames[i] = imageFileName(*plan.records[i].name, plan.records[i].number);
+  if (!checkNames(list, plan, report)) return false;
   std::unordered_set<std::string> planned, pictured;
   const std::unordered_set<std::string> queued(state.pendingImageDeletions.begin(), state.pendingImageDeletions.end());
   std::optional<std::unordered_set<std::string>> newNames;  // every record's file name, made when needed
@@ -228,9 +238,11 @@ bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, 
       // A record without a picture has no file: its own old one (or a removed record's) goes, and one
       // another program put there goes only when the user says so, as the next load would make it the
       // record's picture.
-      if (!state.unreadableImageFiles.count(fileName)) {
+      auto known = state.knownImageFiles.find(fileName);
+      const bool noPicture = known != state.knownImageFiles.end() && known->second.image &&
+                             !known->second.image->readProblem().empty();  // kept, as it could not be read
+      if (!state.unreadableImageFiles.count(fileName) && !noPicture) {
         const FileInfo info = folder.inspect(imagePath(fileName));
-        auto known = state.knownImageFiles.find(fileName);
         const bool ours = known != state.knownImageFiles.end() && info.stamp == known->second.stamp;
         if (info.regular && !ours && !options.replaceAnyway.count(imagePath(fileName)))
           report.changedOnDisk.push_back(imagePath(fileName));
@@ -241,7 +253,7 @@ bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, 
       // A file under a name the record has just taken stays: it is the record's picture, as the next
       // load would make it, and the editor shows it from now on.
       FileRead file = folder.read(imagePath(fileName));
-      DecodedImage decoded = file.read() ? decodeImage(file.bytes) : DecodedImage{};
+      DecodedImage decoded = file.read() ? decodeImage(std::move(file.bytes)) : DecodedImage{};
       if (decoded.image) {
         *r.image = decoded.image;
         state.knownImageFiles[fileName] = {decoded.image, file.stamp};
@@ -320,8 +332,11 @@ bool stage(const CharacterList& list, const ProjectFolder& folder, SavePlan& pla
       [&](size_t j) {
         PlannedWrite& w = plan.writes[j];
         const ImageRef& image = *plan.records[w.record].image;
-        std::optional<std::string> png = encodePng(*image);
-        if (!png) {
+        const std::string unread = image->readProblem();
+        std::optional<std::string> png = unread.empty() ? encodePng(*image) : std::nullopt;
+        if (!unread.empty()) {
+          errors[j] = "was not written: the record's picture could not be read from its file (it " + unread + ")";
+        } else if (!png) {
           errors[j] = "could not be encoded as PNG";
         } else {
           const std::string staged = temporaryFileName();

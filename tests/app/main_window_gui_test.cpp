@@ -83,6 +83,7 @@ struct Window : ::testing::Test {
 TEST_F(Window, ClicksKeysAndButtonsSelectInsertAndRemove) {
   folder.write("img/alpha1", "this is not a picture");
   auto w = open();
+  for (int i = 0; i < 200 && !w->status().contains("img/alpha1"); ++i) QTest::qWait(10);  // read on another thread
   EXPECT_TRUE(w->status().contains("img/alpha1")) << w->status().toStdString();
   EXPECT_EQ(std::pair(w->highlighted(0), w->highlighted(1)), std::pair(0, 0));
   w->click(0, 1);

@@ -100,6 +100,8 @@ TEST_F(Projects, AnotherFolderOpensInTheSameWindowFromAFreshStart) {
   EXPECT_EQ(state.selectedCharacterRow, 0);
   EXPECT_FALSE(state.moveCharacter || state.moveLayer);
   EXPECT_TRUE(w->windowTitle().contains(QString::fromStdString(b.path().filename().string())));
+  // The pictures are read on another thread once the window shows the project.
+  for (int i = 0; i < 200 && !w->statusBar()->currentMessage().contains("img/alpha1"); ++i) QTest::qWait(10);
   EXPECT_TRUE(w->statusBar()->currentMessage().contains("img/alpha1"));
 
   // Pictures dropped on the layers table become layers at the selected row; a text file is refused.

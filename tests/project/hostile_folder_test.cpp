@@ -273,10 +273,10 @@ TEST(HostileFolder, BigPicturesOpenAndTooBigOrAnimatedOnesAreReported) {
   EXPECT_TRUE(c.layers.at(1).image);
   std::vector<Problem> problems = e.controller.loadProblems();
   ASSERT_EQ(problems.size(), 2u);
-  EXPECT_EQ(problems[0].file, "img/Huge2");
-  EXPECT_NE(problems[0].reason.find("too large to open: 20000x20000"), std::string::npos) << problems[0].reason;
-  EXPECT_EQ(problems[1].file, "img/Anim3");
-  EXPECT_NE(problems[1].reason.find("2 frames"), std::string::npos) << problems[1].reason;
+  EXPECT_EQ(problems[0].file, "img/Anim3");
+  EXPECT_NE(problems[0].reason.find("2 frames"), std::string::npos) << problems[0].reason;
+  EXPECT_EQ(problems[1].file, "img/Huge2");
+  EXPECT_NE(problems[1].reason.find("too large to open: 20000x20000"), std::string::npos) << problems[1].reason;
 }
 
 }  // namespace
