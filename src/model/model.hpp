@@ -115,9 +115,9 @@ struct EditorState {
     FileStamp stamp;
   };
   std::unordered_map<std::string, DiskImage> knownImageFiles;
-  // The names in "img/" after the last load or save (at least the records' files), and what the
-  // folder looked like then: while it looks the same, no file has come or gone, and the next save
-  // need not list it again.
+  // Every name in "img/" after the last load or save, and what the folder looked like then (none when
+  // the names are not all known): while it looks the same, no file has come or gone, and the next save
+  // need not list it again nor ask the disk about a name not listed.
   std::unordered_set<std::string> imageFolderNames;
   std::optional<FileStamp> imageFolderStamp;
   // What "data.txt" looked like when it was read or written; none when there was none.

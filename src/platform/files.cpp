@@ -351,11 +351,14 @@ std::optional<std::unordered_set<std::string>> ProjectFolder::listFolder(std::st
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return std::nullopt;
   std::unordered_set<std::string> names;
+  errno = 0;
   while (dirent* entry = ::readdir(dir)) {
     std::string_view name = entry->d_name;
     if (name != "." && name != "..") names.emplace(name);
   }
+  const bool complete = errno == 0;  // readdir returns null on an error too
   ::closedir(dir);
+  if (!complete) return std::nullopt;
   return names;
 }
 

@@ -62,11 +62,20 @@ LoadResult loadProject(const ProjectFolder& folder, PictureReading reading) {
 
   // What stands under each record's name; the records keep their order. A picture file is read when
   // first needed, or by checkPictures. The folder's stamp first: while it stays, the names found hold.
+  // The listing names every file, so that a save asks the disk only about names listed; a record
+  // whose name is not there has no file and needs no look.
   result.imageFolderStamp = folder.stamp(kImageFolder, true);
-  parallelFor(jobs.size(), [&](size_t i) { jobs[i].info = folder.inspect(imagePath(jobs[i].fileName)); });
+  std::optional<std::unordered_set<std::string>> listed = folder.listFolder(kImageFolder);
+  const bool noFolder = !listed && !folder.inspect(kImageFolder).exists;
+  if (listed) result.imageFolderNames = std::move(*listed);
+  else result.imageFolderStamp.reset();  // the names are not known: the first save lists again
+  parallelFor(jobs.size(), [&](size_t i) {
+    if (noFolder) return;
+    if (!listed || result.imageFolderNames.count(jobs[i].fileName))
+      jobs[i].info = folder.inspect(imagePath(jobs[i].fileName));
+  });
   for (Job& job : jobs) {
     if (!job.info.exists) continue;
-    result.imageFolderNames.insert(job.fileName);
     if (!job.info.regular) {
       result.unreadableImageFiles.insert(job.fileName);
       result.problems.push_back({imagePath(job.fileName), job.info.reason + "; the record has no picture and the file "

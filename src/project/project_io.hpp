@@ -61,8 +61,8 @@ struct LoadResult {
   bool dataFileForeign = false;
   // An interrupted save was found and completed before the project was read.
   bool interruptedSaveCompleted = false;
-  // The records' files found in "img/", and what the folder looked like before they were looked for
-  // (see EditorState::imageFolderNames).
+  // The names in "img/", and what the folder looked like before it was listed (none when it could not
+  // be listed; see EditorState::imageFolderNames).
   std::unordered_set<std::string> imageFolderNames;
   std::optional<FileStamp> imageFolderStamp;
 };

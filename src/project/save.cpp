@@ -48,6 +48,7 @@ struct SavePlan {
   // enough to know that a record's file still holds its picture. A folder's time stamp may not
   // change for changes close together, so whatever the save replaces or removes is looked at itself.
   std::unordered_set<std::string> present;
+  bool presentListed = false;  // present holds every name in "img/" (else a file may be there unlisted)
   bool writeData = false;
   bool backUp = false;
   std::filesystem::path dataTarget;  // where "data.txt" really is (a link's target)
@@ -193,10 +194,19 @@ bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, 
   // Nothing has come into "img/" or left it since the last save when the folder looks as it did.
   const std::optional<FileStamp> folderStamp = folder.stamp(kImageFolder, true);
   const bool folderAsLeft = folderStamp && state.imageFolderStamp == folderStamp;
-  if (folderAsLeft)
+  if (folderAsLeft) {
     plan.present = std::move(state.imageFolderNames);
-  else
-    plan.present = folder.listFolder(kImageFolder).value_or(std::unordered_set<std::string>{});
+    plan.presentListed = true;
+  } else if (auto names = folder.listFolder(kImageFolder)) {
+    plan.present = std::move(*names);
+    plan.presentListed = true;
+  } else {
+    plan.presentListed = !folder.inspect(kImageFolder).exists;  // no folder: no files
+  }
+  // Whether a file may be in "img/" under the name: asked of the disk only when the listing cannot say.
+  auto mayBeThere = [&](const std::string& fileName) {
+    return !plan.presentListed || plan.present.count(fileName) != 0;
+  };
   state.imageFolderStamp.reset();
   // The records as the last save left them, their files as it left them: only "data.txt" is written.
   if (options.modelUnchanged && folderAsLeft && state.pendingImageDeletions.empty() && !plan.backUp) {
@@ -241,7 +251,7 @@ bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, 
       auto known = state.knownImageFiles.find(fileName);
       const bool noPicture = known != state.knownImageFiles.end() && known->second.image &&
                              !known->second.image->readProblem().empty();  // kept, as it could not be read
-      if (!state.unreadableImageFiles.count(fileName) && !noPicture) {
+      if (!state.unreadableImageFiles.count(fileName) && !noPicture && mayBeThere(fileName)) {
         const FileInfo info = folder.inspect(imagePath(fileName));
         const bool ours = known != state.knownImageFiles.end() && info.stamp == known->second.stamp;
         if (info.regular && !ours && !options.replaceAnyway.count(imagePath(fileName)))
@@ -249,7 +259,7 @@ bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, 
         else if (info.regular && planned.insert(fileName).second)
           plan.removals.push_back({fileName, info.stamp});
       }
-    } else if (folder.inspect(imagePath(fileName)).exists) {
+    } else if (mayBeThere(fileName) && folder.inspect(imagePath(fileName)).exists) {
       // A file under a name the record has just taken stays: it is the record's picture, as the next
       // load would make it, and the editor shows it from now on.
       FileRead file = folder.read(imagePath(fileName));
@@ -422,7 +432,7 @@ void settle(EditorState& state, const ProjectFolder& folder, SavePlan& plan, Sav
   }
   report.backupFile = plan.backupFile;
   state.imageFolderNames = std::move(plan.present);
-  state.imageFolderStamp = folder.stamp(kImageFolder, true);
+  if (plan.presentListed) state.imageFolderStamp = folder.stamp(kImageFolder, true);
 }
 
 }  // namespace
