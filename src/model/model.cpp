@@ -55,6 +55,14 @@ Layer makeNewLayer() {
   return l;
 }
 
+void forgetFiles(RecordSet& records) {
+  for (Character& c : records.characters) {
+    c.savedName.reset();
+    for (Layer& l : c.layers) l.savedName.reset();
+  }
+  for (Layer& l : records.layers) l.savedName.reset();
+}
+
 std::optional<RecordAt> dragTarget(const CharacterList& list, const EditorState& state) {
   const int64_t row = std::max<int64_t>(state.selectedCharacterRow, 0);
   const Character* character = list.characterAtRow(row);

@@ -92,6 +92,17 @@ inline constexpr int64_t kNewLayerValue = 150;
 Character makeNewCharacter();
 Layer makeNewLayer();
 
+// Records on their way elsewhere (the clipboard, a drag, a duplicate): characters with their layers,
+// or layers. Pictures are shared, never copied.
+struct RecordSet {
+  std::vector<Character> characters;
+  std::vector<Layer> layers;
+  bool empty() const { return characters.empty() && layers.empty(); }
+  size_t size() const { return characters.size() + layers.size(); }
+};
+// The records as new ones: no image file of the project is theirs (yet).
+void forgetFiles(RecordSet& records);
+
 struct EditorState {
   int64_t selectedCharacterRow = 0;
   int64_t selectedLayerRow = 0;
