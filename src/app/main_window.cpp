@@ -53,7 +53,7 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
   session_ = std::make_unique<Session>(list, state, folder, *questions);
   buildWidgets(list, state);
   InitLayer& c = controller();
-  c.TV1 = characterTable_, c.AC1 = characterTable_, c.TV2 = layerTable_, c.AC2 = layerTable_;
+  c.TV1 = characterTable_, c.TV2 = layerTable_;
   c.awakeFromNib();
   c.addObserver(this);
   buildMenus();
@@ -155,7 +155,7 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   connect(layerTable_, &MirrorTableView::filesDropped, this, [this](const QStringList& paths) {
     std::vector<std::filesystem::path> files;
     for (const QString& path : paths) files.push_back(toPath(path));
-    tell(session_->addLayersFromFiles(files));
+    tell(session_->addPictureFiles(Table::Layers, files));
   });
 
   problemsList_ = new QTreeWidget;
