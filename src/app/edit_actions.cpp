@@ -40,37 +40,36 @@ RecordActions::RecordActions(Session& session, MirrorTableView& characters, Mirr
       commit_(std::move(commit)),
       tell_(std::move(tell)) {
   const Table both[] = {Table::Characters, Table::Layers};
-  insert_[0] = make(Insert, tr("Insert &Character"), tr("Insert a new character at the selected row"),
+  insert_[0] = make(tr("Insert &Character"), tr("Insert a new character at the selected row"),
                     [this] { run(Insert, Table::Characters); });
-  remove_[0] = make(Remove, tr("Remove C&haracter"),
-                    tr("Remove the selected character with its layers (Delete in the table)"),
-                    [this] { run(Remove, Table::Characters); });
-  insert_[1] = make(Insert, tr("Insert &Layer"),
-                    tr("Insert a new layer at the selected row of the selected character"),
-                    [this] { run(Insert, Table::Layers); });
-  remove_[1] = make(Remove, tr("Remove L&ayer"), tr("Remove the selected layers (Delete in the table)"),
+  remove_[0] =
+      make(tr("Remove C&haracter"), tr("Remove the selected character with its layers (Delete in the table)"),
+           [this] { run(Remove, Table::Characters); });
+  insert_[1] =
+      make(tr("Insert &Layer"), tr("Insert a new layer at the selected row of the selected character"),
+           [this] { run(Insert, Table::Layers); });
+  remove_[1] = make(tr("Remove L&ayer"), tr("Remove the selected layers (Delete in the table)"),
                     [this] { run(Remove, Table::Layers); });
   generic_[Duplicate] = make(
-      Duplicate, tr("&Duplicate"),
-      tr("Put a copy of the selected records right after them; the pictures are shared"),
+      tr("&Duplicate"), tr("Put a copy of the selected records right after them; the pictures are shared"),
       [this] { run(Duplicate, target(Duplicate)); }, QKeySequence(Qt::CTRL | Qt::Key_D));
   generic_[Cut] = make(
-      Cut, tr("Cu&t"), tr("Take the selected records out onto the clipboard"),
-      [this] { run(Cut, target(Cut)); }, QKeySequence::Cut);
+      tr("Cu&t"), tr("Take the selected records out onto the clipboard"), [this] { run(Cut, target(Cut)); },
+      QKeySequence::Cut);
   generic_[Copy] = make(
-      Copy, tr("&Copy"), tr("Copy the selected records to the clipboard"),
-      [this] { run(Copy, target(Copy)); }, QKeySequence::Copy);
+      tr("&Copy"), tr("Copy the selected records to the clipboard"), [this] { run(Copy, target(Copy)); },
+      QKeySequence::Copy);
   generic_[Paste] = make(
-      Paste, tr("&Paste"), tr("Paste records, or an image as a new record, after the selection"),
+      tr("&Paste"), tr("Paste records, or an image as a new record, after the selection"),
       [this] { run(Paste, target(Paste)); }, QKeySequence::Paste);
   generic_[MoveUp] = make(
-      MoveUp, tr("Move &Up"), tr("Move the selected records one row up"),
-      [this] { run(MoveUp, target(MoveUp)); }, QKeySequence(Qt::CTRL | Qt::Key_Up));
+      tr("Move &Up"), tr("Move the selected records one row up"), [this] { run(MoveUp, target(MoveUp)); },
+      QKeySequence(Qt::CTRL | Qt::Key_Up));
   generic_[MoveDown] = make(
-      MoveDown, tr("Move Do&wn"), tr("Move the selected records one row down"),
+      tr("Move Do&wn"), tr("Move the selected records one row down"),
       [this] { run(MoveDown, target(MoveDown)); }, QKeySequence(Qt::CTRL | Qt::Key_Down));
   generic_[ShowHide] =
-      make(ShowHide, tr("&Show Layers"), tr("Show the selected layers, or hide them when all are shown"),
+      make(tr("&Show Layers"), tr("Show the selected layers, or hide them when all are shown"),
            [this] { run(ShowHide, Table::Layers); });
   for (const auto& [name, action] : {std::pair{"insertCharacter", insert_[0]},
                                      {"removeCharacter", remove_[0]},
@@ -107,7 +106,7 @@ RecordActions::RecordActions(Session& session, MirrorTableView& characters, Mirr
   update();
 }
 
-QAction* RecordActions::make(Kind, const QString& text, const QString& tip, std::function<void()> act,
+QAction* RecordActions::make(const QString& text, const QString& tip, std::function<void()> act,
                              const QKeySequence& keys) {
   auto* action = new QAction(text, &window_);
   action->setToolTip(tip);

@@ -41,7 +41,7 @@ class RecordActions : public QObject {
   // The table an action of the Edit menu works on: the table of the open context menu, the focused
   // table, the layers for a paste on the canvas, else the table clicked last.
   Table target(Kind kind) const;
-  QAction* make(Kind kind, const QString& text, const QString& tip, std::function<void()> act,
+  QAction* make(const QString& text, const QString& tip, std::function<void()> act,
                 const QKeySequence& keys = {});
   void run(Kind kind, Table table);
   // Pastes what mime data holds into a table (images into the layers table go to a character when
