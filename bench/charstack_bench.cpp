@@ -3,7 +3,7 @@
 //   charstack_bench [--quick] [--records N] [--rounds R] [--no-idle] [--only NAME]
 //
 // --only runs the benchmarks whose name holds NAME: project, composition, canvas view, tick, many,
-// edit, undo, unchanged, renumbering, export, table, clean up, idle.
+// edit, undo, unchanged, renumbering, export, duplicate, table, clean up, idle.
 // --quick (or CHARSTACK_BENCH_QUICK=1) skips the 50 x 1024x1024 project. Every figure is the median of
 // R rounds; in each round the baseline and the measured code run back to back, and the ratio shown is
 // the median of the rounds' ratios. The idle-window figure comes from charstack_idle_bench beside this
@@ -800,6 +800,48 @@ void benchUndo(std::vector<Row>& rows) {
                   heap <= 50e6});
 }
 
+// ---- 9. Duplicating a character of 50 layers of 2048x2048 -------------------------------------------
+
+void benchDuplicate(int rounds, std::vector<Row>& rows) {
+  constexpr int kLayers = 50, kSize = 2048;
+  TempDir dir("charstack-bench-duplicate");
+  CharacterList list;
+  EditorState state;
+  InitLayer controller(list, state, ProjectFolder(dir.path()));
+  // Pictures as a project holds them after loading: PNG data, decoded when first drawn.
+  std::vector<uint32_t> pixels(static_cast<size_t>(kSize) * kSize);
+  for (size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = 0xFF000000u | static_cast<uint32_t>(i % kSize) << 8 | static_cast<uint32_t>(i / kSize / 8);
+  const std::string png = encodePng(*makeImage(kSize, kSize, pixels)).value();
+  pixels = {};
+  Character hero = makeNewCharacter("hero");
+  for (int m = 0; m < kLayers; ++m) {
+    hero.layers.push_back(makeNewLayer("part"));
+    hero.layers.back().image = decodeImage(png).image;
+  }
+  list.characters.push_back(std::move(hero));
+  state.selectedCharacterRow = 0;
+  controller.showLayersOf(0);
+  const ImageRef first = list.characters[0].layers[0].image;
+  const long users = first.use_count();
+
+  std::vector<double> times, growths;
+  bool shared = true;
+  for (int round = 0; round < rounds; ++round) {
+    const size_t before = ::mallinfo2().uordblks;
+    times.push_back(timeSeconds([&] { controller.duplicate(Table::Characters); }));
+    growths.push_back(static_cast<double>(::mallinfo2().uordblks) - static_cast<double>(before));
+    shared = shared && list.size() == 2 && first.use_count() == users + 1 && !first->impl().pixelsLoaded();
+    controller.history().undo();
+    controller.history().clear();
+  }
+  const double growth = median(growths), copy = 4.0 * kSize * kSize * kLayers;
+  rows.push_back({"duplicate a character with 50 layers of 2048^2",
+                  formatFixed(growth / 1e6, 3) + " MB, " + formatSeconds(median(times)),
+                  "raw pixels of the copies " + formatFixed(copy / 1e6, 1) + " MB",
+                  formatFixed(growth / copy, 5), "< 1 MB, pictures shared", growth < 1e6 && shared});
+}
+
 // ---- 5. Idle window, measured by charstack_idle_bench -------------------------------------------
 
 void benchIdle(std::vector<Row>& rows) {
@@ -874,6 +916,7 @@ int main(int argc, char** argv) {
       benchSaveAgainstDataText("unchanged save, 1000x10", bigProject(1000, 10, true), options.rounds, rows);
     if (run("renumbering")) benchRenumbering(std::max(1, options.rounds - 2), rows);
     if (run("export")) benchExport(std::max(1, options.rounds - 2), rows);
+    if (run("duplicate")) benchDuplicate(options.rounds, rows);
     benchView(options.rounds, run, rows);
     if (run("scale")) benchStartup(options.rounds, rows);
     if (options.idle && run("idle")) benchIdle(rows);

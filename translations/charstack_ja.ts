@@ -106,6 +106,152 @@
         <source>Move Layer</source>
         <translation>レイヤーを移動</translation>
     </message>
+    <message>
+        <source>Remove Layers</source>
+        <translation>レイヤーを削除</translation>
+    </message>
+    <message>
+        <source>Move Character Up</source>
+        <translation>キャラクターを上へ移動</translation>
+    </message>
+    <message>
+        <source>Move Character Down</source>
+        <translation>キャラクターを下へ移動</translation>
+    </message>
+    <message>
+        <source>Move Layer Up</source>
+        <translation>レイヤーを上へ移動</translation>
+    </message>
+    <message>
+        <source>Move Layers Up</source>
+        <translation>レイヤーを上へ移動</translation>
+    </message>
+    <message>
+        <source>Move Layer Down</source>
+        <translation>レイヤーを下へ移動</translation>
+    </message>
+    <message>
+        <source>Move Layers Down</source>
+        <translation>レイヤーを下へ移動</translation>
+    </message>
+    <message>
+        <source>Reorder Characters</source>
+        <translation>キャラクターを並べ替え</translation>
+    </message>
+    <message>
+        <source>Reorder Layers</source>
+        <translation>レイヤーを並べ替え</translation>
+    </message>
+    <message>
+        <source>Duplicate Character</source>
+        <translation>キャラクターを複製</translation>
+    </message>
+    <message>
+        <source>Duplicate Layer</source>
+        <translation>レイヤーを複製</translation>
+    </message>
+    <message>
+        <source>Duplicate Layers</source>
+        <translation>レイヤーを複製</translation>
+    </message>
+    <message>
+        <source>Cut Character</source>
+        <translation>キャラクターを切り取り</translation>
+    </message>
+    <message>
+        <source>Cut Layer</source>
+        <translation>レイヤーを切り取り</translation>
+    </message>
+    <message>
+        <source>Cut Layers</source>
+        <translation>レイヤーを切り取り</translation>
+    </message>
+    <message>
+        <source>Paste Character</source>
+        <translation>キャラクターを貼り付け</translation>
+    </message>
+    <message>
+        <source>Paste Characters</source>
+        <translation>キャラクターを貼り付け</translation>
+    </message>
+    <message>
+        <source>Paste Layer</source>
+        <translation>レイヤーを貼り付け</translation>
+    </message>
+    <message>
+        <source>Paste Layers</source>
+        <translation>レイヤーを貼り付け</translation>
+    </message>
+    <message>
+        <source>Add Character from Picture</source>
+        <translation>画像からキャラクターを追加</translation>
+    </message>
+    <message>
+        <source>Add Characters from Pictures</source>
+        <translation>画像からキャラクターを追加</translation>
+    </message>
+    <message>
+        <source>Add Layer from Picture</source>
+        <translation>画像からレイヤーを追加</translation>
+    </message>
+    <message>
+        <source>Add Layers from Pictures</source>
+        <translation>画像からレイヤーを追加</translation>
+    </message>
+    <message>
+        <source>Show Layers</source>
+        <translation>レイヤーを表示</translation>
+    </message>
+    <message>
+        <source>Hide Layers</source>
+        <translation>レイヤーを非表示</translation>
+    </message>
+</context>
+<context>
+    <name>Edit</name>
+    <message>
+        <source>a name cannot contain &quot;,&quot;, a line break, &quot;####&quot; or &quot;$$$$&quot;, nor start with a byte-order mark</source>
+        <translation>名前には「,」、改行、「####」、「$$$$」を含められず、バイトオーダーマークで始めることもできません</translation>
+    </message>
+    <message>
+        <source>a name cannot contain &quot;/&quot; or a NUL character</source>
+        <translation>名前には「/」や NUL 文字を含められません</translation>
+    </message>
+    <message>
+        <source>there is no such row</source>
+        <translation>その行はありません</translation>
+    </message>
+    <message>
+        <source>a depth is a whole number from 0 to 999</source>
+        <translation>深さは 0 から 999 までの整数です</translation>
+    </message>
+    <message>
+        <source>a character has no visible column</source>
+        <translation>キャラクターには表示の列がありません</translation>
+    </message>
+    <message>
+        <source>a position is a whole number from -2147483648 to 2147483647</source>
+        <translation>位置は -2147483648 から 2147483647 までの整数です</translation>
+    </message>
+    <message>
+        <source>the name is too long for an image file name (at most %1 bytes)</source>
+        <translation>名前が画像ファイル名としては長すぎます（最大 %1 バイト）</translation>
+    </message>
+</context>
+<context>
+    <name>Load</name>
+    <message>
+        <source>character %1 &quot;%2&quot;</source>
+        <translation>キャラクター %1「%2」</translation>
+    </message>
+    <message>
+        <source>layer %1 &quot;%2&quot; of character %3 &quot;%4&quot;</source>
+        <translation>キャラクター %3「%4」のレイヤー %1「%2」</translation>
+    </message>
+    <message>
+        <source>%1: depth %2 is never drawn (only depths from 0 to 999 are)</source>
+        <translation>%1: 深さ %2 は描画されません（描画されるのは深さ 0 から 999 までです）</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -253,6 +399,53 @@ Replace them with the editor&apos;s version?</source>
         <source>Keyboard Shortcuts</source>
         <translation>キーボードショートカット</translation>
     </message>
+    <message>
+        <source>Remove the selected records of the focused table</source>
+        <translation>フォーカスのある表で選択したレコードを削除</translation>
+    </message>
+    <message>
+        <source>Shift+Up, Shift+Down, Ctrl+click, Shift+click</source>
+        <translation>Shift+↑、Shift+↓、Ctrl+クリック、Shift+クリック</translation>
+    </message>
+    <message>
+        <source>Select several layers</source>
+        <translation>複数のレイヤーを選択</translation>
+    </message>
+    <message>
+        <source>Drag rows in a table</source>
+        <translation>表の行をドラッグ</translation>
+    </message>
+    <message>
+        <source>Put the records in another place of the list</source>
+        <translation>レコードを一覧の別の位置へ移動</translation>
+    </message>
+    <message>
+        <source>Right-click in a table</source>
+        <translation>表で右クリック</translation>
+    </message>
+    <message>
+        <source>What can be done with the selected records</source>
+        <translation>選択したレコードに対する操作</translation>
+    </message>
+    <message>
+        <source>Space</source>
+        <translation>Space</translation>
+    </message>
+    <message>
+        <source>Show or hide the layer whose eye is the current cell</source>
+        <translation>現在のセルが目のアイコンのとき、そのレイヤーを表示または非表示</translation>
+    </message>
+</context>
+<context>
+    <name>Record</name>
+    <message>
+        <source>New Character</source>
+        <translation>新キャラ</translation>
+    </message>
+    <message>
+        <source>New Layer</source>
+        <translation>新規レイヤー</translation>
+    </message>
 </context>
 <context>
     <name>Session</name>
@@ -370,14 +563,6 @@ Replace them with the editor&apos;s version?</source>
         <source>%1 is not an image the editor can read</source>
         <translation>%1 はエディターが読める画像ではありません</translation>
     </message>
-    <message>
-        <source>%1 gives no name a layer can hold: the layer is called %2</source>
-        <translation>%1 からはレイヤー名を作れないため、レイヤー名は %2 になります</translation>
-    </message>
-    <message>
-        <source>Select a character first: the layers need one to belong to.</source>
-        <translation>先にキャラクターを選んでください。レイヤーには所属するキャラクターが必要です。</translation>
-    </message>
     <message numerus="yes">
         <source>Added %n layer(s)</source>
         <translation>
@@ -442,6 +627,16 @@ Replace them with the editor&apos;s version?</source>
         <source>; %n left as they were after Cancel</source>
         <translation>
             <numerusform>、取り消しにより %n 件はそのままです</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 gives no name a record can hold: it is called %2</source>
+        <translation>%1 からはレコード名を作れないため、名前は %2 になります</translation>
+    </message>
+    <message numerus="yes">
+        <source>Added %n character(s)</source>
+        <translation>
+            <numerusform>%n 個のキャラクターを追加しました</numerusform>
         </translation>
     </message>
 </context>
@@ -635,10 +830,6 @@ cannot be shown: it %2</source>
         <translation>前回の保存での問題</translation>
     </message>
     <message>
-        <source>Drop image files here to add one layer per file</source>
-        <translation>ここに画像ファイルをドロップすると、ファイルごとにレイヤーを追加します</translation>
-    </message>
-    <message>
         <source>&amp;View</source>
         <translation>表示(&amp;V)</translation>
     </message>
@@ -711,22 +902,6 @@ cannot be shown: it %2</source>
         <translation>終了(&amp;Q)</translation>
     </message>
     <message>
-        <source>Insert &amp;Character</source>
-        <translation>キャラクターを挿入(&amp;C)</translation>
-    </message>
-    <message>
-        <source>Remove C&amp;haracter</source>
-        <translation>キャラクターを削除(&amp;H)</translation>
-    </message>
-    <message>
-        <source>Insert &amp;Layer</source>
-        <translation>レイヤーを挿入(&amp;L)</translation>
-    </message>
-    <message>
-        <source>Remove L&amp;ayer</source>
-        <translation>レイヤーを削除(&amp;A)</translation>
-    </message>
-    <message>
         <source>&amp;Keyboard Shortcuts</source>
         <translation>キーボードショートカット(&amp;K)</translation>
     </message>
@@ -762,6 +937,14 @@ cannot be shown: it %2</source>
         <source>Position %1, %2</source>
         <translation>位置 %1, %2</translation>
     </message>
+    <message>
+        <source>Drag rows to reorder them; drop image files here to add one character per file</source>
+        <translation>行をドラッグして並べ替えます。ここに画像ファイルをドロップすると、ファイルごとにキャラクターを追加します</translation>
+    </message>
+    <message>
+        <source>Drag rows to reorder them; drop image files here to add one layer per file</source>
+        <translation>行をドラッグして並べ替えます。ここに画像ファイルをドロップすると、ファイルごとにレイヤーを追加します</translation>
+    </message>
 </context>
 <context>
     <name>charstack::MirrorTableModel</name>
@@ -779,6 +962,32 @@ cannot be shown: it %2</source>
         <source>depth</source>
         <comment>column title: the draw depth, 0 to 999</comment>
         <translation>深さ</translation>
+    </message>
+    <message>
+        <source>x</source>
+        <comment>column title: the horizontal position</comment>
+        <translation>x</translation>
+    </message>
+    <message>
+        <source>y</source>
+        <comment>column title: the vertical position</comment>
+        <translation>y</translation>
+    </message>
+    <message>
+        <source>Characters go into the characters table.</source>
+        <translation>キャラクターはキャラクターの表に入れてください。</translation>
+    </message>
+    <message>
+        <source>Layers go into the layers table.</source>
+        <translation>レイヤーはレイヤーの表に入れてください。</translation>
+    </message>
+    <message>
+        <source>Select a character first: the layers need one to belong to.</source>
+        <translation>先にキャラクターを選んでください。レイヤーには所属するキャラクターが必要です。</translation>
+    </message>
+    <message>
+        <source>Not an image: nothing was changed.</source>
+        <translation>画像ではありません。何も変更しませんでした。</translation>
     </message>
 </context>
 <context>
@@ -806,6 +1015,125 @@ cannot be shown: it %2</source>
     <message>
         <source>%1 could not be created: %2</source>
         <translation>%1 を作成できませんでした: %2</translation>
+    </message>
+</context>
+<context>
+    <name>charstack::RecordActions</name>
+    <message>
+        <source>Insert &amp;Character</source>
+        <translation>キャラクターを挿入(&amp;C)</translation>
+    </message>
+    <message>
+        <source>Insert a new character at the selected row</source>
+        <translation>選択した行に新しいキャラクターを挿入します</translation>
+    </message>
+    <message>
+        <source>Remove C&amp;haracter</source>
+        <translation>キャラクターを削除(&amp;H)</translation>
+    </message>
+    <message>
+        <source>Remove the selected character with its layers (Delete in the table)</source>
+        <translation>選択したキャラクターをレイヤーごと削除します（表では Delete キー）</translation>
+    </message>
+    <message>
+        <source>Insert &amp;Layer</source>
+        <translation>レイヤーを挿入(&amp;L)</translation>
+    </message>
+    <message>
+        <source>Insert a new layer at the selected row of the selected character</source>
+        <translation>選択したキャラクターの選択した行に新しいレイヤーを挿入します</translation>
+    </message>
+    <message>
+        <source>Remove L&amp;ayer</source>
+        <translation>レイヤーを削除(&amp;A)</translation>
+    </message>
+    <message>
+        <source>Remove the selected layers (Delete in the table)</source>
+        <translation>選択したレイヤーを削除します（表では Delete キー）</translation>
+    </message>
+    <message>
+        <source>&amp;Duplicate</source>
+        <translation>複製(&amp;D)</translation>
+    </message>
+    <message>
+        <source>Put a copy of the selected records right after them; the pictures are shared</source>
+        <translation>選択したレコードの複製をすぐ後ろに置きます。画像は共有されます</translation>
+    </message>
+    <message>
+        <source>Cu&amp;t</source>
+        <translation>切り取り(&amp;T)</translation>
+    </message>
+    <message>
+        <source>Take the selected records out onto the clipboard</source>
+        <translation>選択したレコードを切り取ってクリップボードに置きます</translation>
+    </message>
+    <message>
+        <source>&amp;Copy</source>
+        <translation>コピー(&amp;C)</translation>
+    </message>
+    <message>
+        <source>Copy the selected records to the clipboard</source>
+        <translation>選択したレコードをクリップボードにコピーします</translation>
+    </message>
+    <message>
+        <source>&amp;Paste</source>
+        <translation>貼り付け(&amp;P)</translation>
+    </message>
+    <message>
+        <source>Paste records, or an image as a new record, after the selection</source>
+        <translation>レコード、または新しいレコードとして画像を、選択の後ろに貼り付けます</translation>
+    </message>
+    <message>
+        <source>Move &amp;Up</source>
+        <translation>上へ移動(&amp;U)</translation>
+    </message>
+    <message>
+        <source>Move the selected records one row up</source>
+        <translation>選択したレコードを 1 行上へ移動します</translation>
+    </message>
+    <message>
+        <source>Move Do&amp;wn</source>
+        <translation>下へ移動(&amp;W)</translation>
+    </message>
+    <message>
+        <source>Move the selected records one row down</source>
+        <translation>選択したレコードを 1 行下へ移動します</translation>
+    </message>
+    <message>
+        <source>&amp;Show Layers</source>
+        <translation>レイヤーを表示(&amp;S)</translation>
+    </message>
+    <message>
+        <source>Show the selected layers, or hide them when all are shown</source>
+        <translation>選択したレイヤーを表示します。すべて表示されているときは非表示にします</translation>
+    </message>
+    <message>
+        <source>&amp;Hide Layers</source>
+        <translation>レイヤーを非表示(&amp;H)</translation>
+    </message>
+    <message numerus="yes">
+        <source>Cut %n record(s) to the clipboard</source>
+        <translation>
+            <numerusform>%n 件のレコードを切り取ってクリップボードに置きました</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Copied %n record(s) to the clipboard</source>
+        <translation>
+            <numerusform>%n 件のレコードをクリップボードにコピーしました</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The clipboard holds no records and no image.</source>
+        <translation>クリップボードにはレコードも画像もありません。</translation>
+    </message>
+    <message>
+        <source>Select a character first: the layers need one to belong to.</source>
+        <translation>先にキャラクターを選んでください。レイヤーには所属するキャラクターが必要です。</translation>
+    </message>
+    <message>
+        <source>Not an image: nothing was changed.</source>
+        <translation>画像ではありません。何も変更しませんでした。</translation>
     </message>
 </context>
 </TS>

@@ -20,6 +20,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "app/edit_actions.hpp"
 #include "app/startup.hpp"
 #include "ui/about_dialog.hpp"
 #include "ui/canvas_widget.hpp"
@@ -30,16 +31,6 @@
 #include "ui/window_geometry.hpp"
 
 namespace charstack {
-
-namespace {
-
-QPushButton* makeButton(const QString& text, QWidget* parent) {
-  auto* button = new QPushButton(text, parent);
-  button->setAutoDefault(false);
-  return button;
-}
-
-}  // namespace
 
 MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::filesystem::path& folder,
                        UserQuestions* questions, QWidget* parent)
@@ -53,7 +44,7 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
   session_ = std::make_unique<Session>(list, state, folder, *questions);
   buildWidgets(list, state);
   InitLayer& c = controller();
-  c.TV1 = characterTable_, c.AC1 = characterTable_, c.TV2 = layerTable_, c.AC2 = layerTable_;
+  c.TV1 = characterTable_, c.TV2 = layerTable_;
   c.awakeFromNib();
   c.addObserver(this);
   buildMenus();
@@ -70,6 +61,7 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
 
 MainWindow::~MainWindow() {
   controller().removeObserver(this);
+  actions_.reset();
   // The widgets observe the controller: they go before it does.
   delete takeCentralWidget();
 }
@@ -77,17 +69,22 @@ MainWindow::~MainWindow() {
 void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   auto* central = new QWidget(this);
   InitLayer& c = controller();
-  auto table = [&](Table which, const char* name) {
+  auto table = [&](Table which, const char* name, const QString& tip) {
     auto* view = new MirrorTableView(central);
     view->setObjectName(QLatin1String(name));
+    view->setToolTip(tip);
     auto* model = new MirrorTableModel(c, which, view);
     view->setModel(model);
     connect(model, &MirrorTableModel::editRefused, this, [this](const QString& why) { statusBar()->showMessage(why); });
     connect(view, &MirrorTableView::clickSent, this, &MainWindow::syncHighlights);
     return view;
   };
-  characterTable_ = table(Table::Characters, "characters");
-  layerTable_ = table(Table::Layers, "layers");
+  characterTable_ =
+      table(Table::Characters, "characters",
+            tr("Drag rows to reorder them; drop image files here to add one character per file"));
+  layerTable_ = table(Table::Layers, "layers",
+                      tr("Drag rows to reorder them; drop image files here to add one layer per file"));
+  layerTable_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   characterWell_ = new ImageWellWidget(c, Table::Characters, central);
   layerWell_ = new ImageWellWidget(c, Table::Layers, central);
   characterWell_->setObjectName(QStringLiteral("characterWell"));
@@ -99,15 +96,17 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   connect(canvas_, &CanvasWidget::positionChanged, this,
           [this](int x, int y) { statusBar()->showMessage(tr("Position %1, %2").arg(x).arg(y), 3000); });
   // Thumbnails of the pictures, an eye for a layer's visibility, hidden layers dimmed.
-  installThumbnails(*characterTable_, [&c](const QModelIndex& i) { return c.row(Table::Characters, i.row()).img; }, {},
-                    {MirrorTableModel::NameColumn, -1});
-  installThumbnails(*layerTable_, [&c](const QModelIndex& i) { return c.row(Table::Layers, i.row()).img; },
-                    [&c](const QModelIndex& i) { return c.row(Table::Layers, i.row()).visible != "1"; },
-                    {MirrorTableModel::NameColumn, MirrorTableModel::VisibleColumn});
+  installThumbnails(*characterTable_,
+                    [&c](const QModelIndex& i) { return c.row(Table::Characters, i.row()).img; }, {},
+                    {MirrorTableModel::NameColumn, -1, MirrorTableModel::ValueColumn});
+  installThumbnails(
+      *layerTable_, [&c](const QModelIndex& i) { return c.row(Table::Layers, i.row()).img; },
+      [&c](const QModelIndex& i) { return c.row(Table::Layers, i.row()).visible != "1"; },
+      {MirrorTableModel::NameColumn, MirrorTableModel::VisibleColumn, MirrorTableModel::ValueColumn});
 
-  auto column = [&](const QString& title, QWidget* view, QWidget* well, std::function<void()> insert,
-                    std::function<void()> remove, const QString& insertText, const QString& removeText,
-                    const char* what) {
+  // The buttons under each table: RecordActions gives them their actions.
+  auto column = [&](const QString& title, QWidget* view, QWidget* well, const QString& insertText,
+                    const QString& removeText, const char* what) {
     auto* pane = new QWidget(central);
     auto* box = new QVBoxLayout(pane);
     box->setContentsMargins(0, 0, 0, 0);
@@ -116,10 +115,9 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
     well->setFixedHeight(160);
     box->addWidget(well);
     auto* buttons = new QHBoxLayout;
-    for (auto [text, action, name] : {std::tuple{insertText, insert, "insert"}, {removeText, remove, "remove"}}) {
-      QPushButton* button = makeButton(text, central);
+    for (auto [text, name] : {std::pair{insertText, "insert"}, {removeText, "remove"}}) {
+      auto* button = new QPushButton(text, central);  // no auto default outside a dialog
       button->setObjectName(QLatin1String(name) + QLatin1String(what));
-      connect(button, &QPushButton::clicked, this, [this, action = action] { commitOpenEdits(), action(); });
       buttons->addWidget(button);
     }
     box->addLayout(buttons);
@@ -129,15 +127,15 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   panes_ = new QSplitter(Qt::Horizontal, central);
   panes_->setObjectName(QStringLiteral("panes"));
   panes_->setChildrenCollapsible(false);
-  panes_->addWidget(column(tr("Characters"), characterTable_, characterWell_, [&c] { c.insert1(); },
-                           [&c] { c.remove1(); }, tr("Insert Character"), tr("Remove Character"), "Character"));
-  panes_->addWidget(column(tr("Layers"), layerTable_, layerWell_, [&c] { c.insert2(); }, [&c] { c.remove2(); },
-                           tr("Insert Layer"), tr("Remove Layer"), "Layer"));
+  panes_->addWidget(column(tr("Characters"), characterTable_, characterWell_, tr("Insert Character"),
+                           tr("Remove Character"), "Character"));
+  panes_->addWidget(
+      column(tr("Layers"), layerTable_, layerWell_, tr("Insert Layer"), tr("Remove Layer"), "Layer"));
   panes_->addWidget(canvas_);
   panes_->setStretchFactor(2, 1);
   panes_->setSizes({220, 220, 600});
 
-  save_ = makeButton(tr("Save"), central);
+  save_ = new QPushButton(tr("Save"), central);
   save_->setToolTip(tr("Save the project (%1)").arg(QKeySequence(QKeySequence::Save).toString(QKeySequence::NativeText)));
   connect(save_, &QPushButton::clicked, this, &MainWindow::save);
   auto* bottom = new QHBoxLayout;
@@ -149,14 +147,6 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   setCentralWidget(central);
   setMinimumSize(760, 480);
   resize(1100, 680);
-
-  layerTable_->acceptFileDrops();
-  layerTable_->setToolTip(tr("Drop image files here to add one layer per file"));
-  connect(layerTable_, &MirrorTableView::filesDropped, this, [this](const QStringList& paths) {
-    std::vector<std::filesystem::path> files;
-    for (const QString& path : paths) files.push_back(toPath(path));
-    tell(session_->addLayersFromFiles(files));
-  });
 
   problemsList_ = new QTreeWidget;
   problemsList_->setObjectName(QStringLiteral("problems"));
@@ -232,13 +222,10 @@ void MainWindow::buildMenus() {
   // An open cell editor commits before the history moves.
   connect(undo, &QAction::triggered, this, &MainWindow::commitOpenEdits);
   edit->addActions({undo, redo});
-  edit->addSeparator();
-  InitLayer& c = controller();
-  add(edit, tr("Insert &Character"), [this, &c] { commitOpenEdits(), c.insert1(); });
-  add(edit, tr("Remove C&haracter"), [this, &c] { commitOpenEdits(), c.remove1(); });
-  edit->addSeparator();
-  add(edit, tr("Insert &Layer"), [this, &c] { commitOpenEdits(), c.insert2(); });
-  add(edit, tr("Remove L&ayer"), [this, &c] { commitOpenEdits(), c.remove2(); });
+  actions_ = std::make_unique<RecordActions>(
+      *session_, *characterTable_, *layerTable_, *canvas_, *this, [this] { commitOpenEdits(); },
+      [this](const Feedback& f) { tell(f); });
+  actions_->addTo(*edit);
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   add(help, tr("&Keyboard Shortcuts"), [this] { showKeyboardShortcuts(this, menuBar()); }, QKeySequence::HelpContents);
@@ -260,7 +247,7 @@ void MainWindow::buildViewMenu() {
       &CanvasWidget::zoomIn);
   add(tr("Zoom &Out"), QKeySequence::keyBindings(QKeySequence::ZoomOut), &CanvasWidget::zoomOut);
   add(tr("&Actual Size"), {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { canvas_->setZoom(1.0); });
-  add(tr("&Fit"), {}, &CanvasWidget::fitToView);
+  add(tr("&Fit"), {QKeySequence(Qt::CTRL | Qt::Key_9)}, &CanvasWidget::fitToView);
   view->addSeparator();
   QAction* checkerboard = view->addAction(tr("Transparency &Checkerboard"));
   checkerboard->setCheckable(true);
@@ -380,7 +367,7 @@ void MainWindow::commitOpenEdits() {
 void MainWindow::syncHighlights() {
   const EditorState& state = controller().state();
   characterTable_->setSelectionIndex(state.selectedCharacterRow);
-  layerTable_->setSelectionIndex(state.selectedLayerRow);
+  layerTable_->setSelectionIndexes(controller().selectedLayers(), state.selectedLayerRow);
   updateModifiedMark();
 }
 
@@ -390,6 +377,7 @@ void MainWindow::updateModifiedMark() {
   if (modified && !saveMessage_.isEmpty() && statusBar()->currentMessage() == saveMessage_) statusBar()->clearMessage();
   if (modified) saveMessage_.clear();
   setWindowModified(modified);
+  if (actions_) actions_->update();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -24,6 +24,7 @@ class CanvasWidget;
 class ImageWellWidget;
 class MirrorTableModel;
 class MirrorTableView;
+class RecordActions;
 
 class MainWindow : public QMainWindow, private TableObserver {
   Q_OBJECT
@@ -73,6 +74,7 @@ class MainWindow : public QMainWindow, private TableObserver {
   std::unique_ptr<UserQuestions> ownQuestions_;
   UserQuestions* questions_ = nullptr;
   std::unique_ptr<Session> session_;
+  std::unique_ptr<RecordActions> actions_;  // goes before the session it works on
 
   // Owned by the window's widget tree.
   MirrorTableView* characterTable_ = nullptr;

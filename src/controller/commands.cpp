@@ -33,7 +33,7 @@ void PropertyCommand::redo() {
   }
   restore(false);
   controller_.setProperty(at_, property_, new_);
-  remember(true);
+  settle();
 }
 
 void PropertyCommand::undo() {
@@ -101,7 +101,8 @@ void RecordsCommand::redo() {
     // The layers table lists nothing after its character went.
     if (at_.layerRow < 0) controller_.showLayersOf(-1);
   }
-  if (first) remember(true);
+  if (first)
+    settle();
   else restore(true);
 }
 
@@ -110,13 +111,42 @@ void RecordsCommand::undo() {
     // Records a save has written have files of their own by now.
     bool saved = false;
     forEachRecord(controller_.list(), [&](const auto& r, int64_t, int64_t k, int64_t m) {
-      const bool inside = k == at_.characterRow && (at_.layerRow < 0 || (m >= at_.layerRow && m < at_.layerRow + count_));
+      const bool inside = at_.layerRow < 0
+                              ? k >= at_.characterRow && k < at_.characterRow + count_
+                              : k == at_.characterRow && m >= at_.layerRow && m < at_.layerRow + count_;
       saved = saved || (inside && r.savedName.has_value());
     });
     takeOut(saved);
   } else {
     putIn();
   }
+  restore(false);
+}
+
+// ---- ReorderCommand -----------------------------------------------------------------------------
+
+ReorderCommand::ReorderCommand(InitLayer& controller, const char* text, int64_t characterRow,
+                               std::vector<int64_t> order)
+    : Command(controller, text),
+      characterRow_(characterRow),
+      order_(std::move(order)),
+      inverse_(order_.size()) {
+  for (size_t i = 0; i < order_.size(); ++i)
+    inverse_[static_cast<size_t>(order_[i])] = static_cast<int64_t>(i);
+}
+
+void ReorderCommand::redo() {
+  const bool first = std::exchange(first_, false);
+  if (!first) restore(false);
+  controller_.reorder(characterRow_, order_);
+  if (first)
+    settle();
+  else
+    restore(true);
+}
+
+void ReorderCommand::undo() {
+  controller_.reorder(characterRow_, inverse_);
   restore(false);
 }
 

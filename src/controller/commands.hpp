@@ -19,13 +19,21 @@ QString stepText(const char* text);
 class Command : public QUndoCommand {
  public:
   Command(InitLayer& controller, const char* text);
+  // The selection the step makes (what it put in or moved): its first redo selects it.
+  void selectAfter(InitLayer::Selection selection) { select_ = std::move(selection); }
 
  protected:
   // The selection before the step, and after it (as the step's first redo left it).
   void remember(bool after) { (after ? after_ : before_) = controller_.selection(); }
   void restore(bool after) { controller_.restoreSelection(after ? after_ : before_); }
+  // At the end of the first redo: selects what selectAfter named and remembers the selection.
+  void settle() {
+    if (select_) controller_.restoreSelection(*select_);
+    remember(true);
+  }
   InitLayer& controller_;
   InitLayer::Selection before_, after_;
+  std::optional<InitLayer::Selection> select_;
 };
 
 // One property of one record: a name, a depth, visibility, a picture or a position.
@@ -71,6 +79,20 @@ class RecordsCommand : public Command {
   std::vector<Layer> layers_;
   std::vector<std::string> queued_;  // the files this step queued, and the saves made then
   uint64_t saveCount_ = 0;
+  bool first_ = true;
+};
+
+// The records of one list (the characters, or the layers of one character) put in another order.
+class ReorderCommand : public Command {
+ public:
+  // order[i]: the row of the record that comes to row i; characterRow -1 for the characters.
+  ReorderCommand(InitLayer& controller, const char* text, int64_t characterRow, std::vector<int64_t> order);
+  void redo() override;
+  void undo() override;
+
+ private:
+  int64_t characterRow_;
+  std::vector<int64_t> order_, inverse_;
   bool first_ = true;
 };
 

@@ -1,5 +1,6 @@
 #include "controller/init_layer.hpp"
 
+#include <QCoreApplication>
 #include <algorithm>
 #include <charconv>
 
@@ -11,6 +12,41 @@
 namespace charstack {
 
 namespace {
+
+// Texts for the user made here: refusals of cell edits, load problems, default names.
+std::string translated(const char* context, const char* text) {
+  return QCoreApplication::translate(context, text).toStdString();
+}
+
+std::string refusal(NameProblem problem) {
+  switch (problem) {
+    case NameProblem::None:
+      return {};
+    case NameProblem::BreaksFormat:
+      return translated("Edit", QT_TRANSLATE_NOOP("Edit",
+                                                  "a name cannot contain \",\", a line break, \"####\" or "
+                                                  "\"$$$$\", nor start with a byte-order mark"));
+    case NameProblem::UnsafePath:
+      return translated("Edit", QT_TRANSLATE_NOOP("Edit", "a name cannot contain \"/\" or a NUL character"));
+    case NameProblem::TooLong: {
+      const char* text =
+          QT_TRANSLATE_NOOP("Edit", "the name is too long for an image file name (at most %1 bytes)");
+      return QCoreApplication::translate("Edit", text).arg(kMaxNameBytes).toStdString();
+    }
+  }
+  return {};
+}
+
+// A step's name for one record or for several.
+const char* stepFor(size_t count, const char* one, const char* many) { return count == 1 ? one : many; }
+
+// The rows, sorted, without repeats or rows outside 0..rows-1.
+std::vector<int64_t> validRows(std::vector<int64_t> selected, int64_t rows) {
+  std::sort(selected.begin(), selected.end());
+  selected.erase(std::unique(selected.begin(), selected.end()), selected.end());
+  std::erase_if(selected, [rows](int64_t r) { return r < 0 || r >= rows; });
+  return selected;
+}
 
 // Where an insertion goes, for a table of `rows` rows and a selection row: an empty table takes row 0,
 // no selection appends, otherwise the new record takes the selected row (past the end appends).
@@ -38,14 +74,32 @@ std::optional<int64_t> typedDepth(std::string_view text) {
   return value;
 }
 
+// A position as typed: a signed 32-bit whole number, white space around it allowed.
+std::optional<int32_t> typedPosition(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  int32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
 }  // namespace
 
 RowDictionary characterRow(const Character& character) {
-  return {character.name, text::formatLong(character.value), std::nullopt, character.image};
+  return {character.name,  text::formatLong(character.value), std::nullopt,
+          character.image, text::formatInt(character.x),      text::formatInt(character.y)};
 }
 
 RowDictionary layerRow(const Layer& layer) {
-  return {layer.name, text::formatLong(layer.value), text::formatInt(layer.visible), layer.image};
+  return {layer.name,  text::formatLong(layer.value), text::formatInt(layer.visible),
+          layer.image, text::formatInt(layer.x),      text::formatInt(layer.y)};
+}
+
+std::string InitLayer::newRecordName(Table table) {
+  return table == Table::Characters ? translated("Record", QT_TRANSLATE_NOOP("Record", "New Character"))
+                                    : translated("Record", QT_TRANSLATE_NOOP("Record", "New Layer"));
 }
 
 InitLayer::InitLayer(CharacterList& list, EditorState& state, ProjectFolder folder, TableObserver* observer,
@@ -120,6 +174,27 @@ void InitLayer::loadData() {
   showLayersOf(list_.empty() ? -1 : 0);
   notifySelection();
   takeSnapshot();
+  noteDepthsNeverDrawn();
+}
+
+void InitLayer::noteDepthsNeverDrawn() {
+  forEachRecord(list_, [&](const auto& r, int64_t, int64_t k, int64_t m) {
+    if (r.value >= 0 && r.value <= 999) return;
+    const QString name = QString::fromStdString(r.name);
+    const QString who = m < 0
+                            ? QCoreApplication::translate("Load", "character %1 \"%2\"").arg(k + 1).arg(name)
+                            : QCoreApplication::translate("Load", "layer %1 \"%2\" of character %3 \"%4\"")
+                                  .arg(m + 1)
+                                  .arg(name)
+                                  .arg(k + 1)
+                                  .arg(QString::fromStdString(list_.characters[static_cast<size_t>(k)].name));
+    loadProblems_.push_back(
+        {kDataFileName,
+         QCoreApplication::translate("Load", "%1: depth %2 is never drawn (only depths from 0 to 999 are)")
+             .arg(who)
+             .arg(r.value)
+             .toStdString()});
+  });
 }
 
 std::vector<Problem> InitLayer::takePictureChecks(const std::vector<PictureCheck>& checks) {
@@ -205,15 +280,30 @@ void InitLayer::TV1sgl() {
   state_.selectedLayerRow = TV2 ? TV2->clickedRow() : -1;
   // No character selected: no layer either.
   if (state_.selectedCharacterRow < 0) state_.selectedLayerRow = -1;
+  state_.selectedLayerRows.clear();
   showLayersOf(state_.selectedCharacterRow);
   notifySelection();
 }
 
 void InitLayer::TV2sgl() {
   state_.selectedLayerRow = TV2 ? TV2->clickedRow() : -1;
+  state_.selectedLayerRows =
+      TV2 ? validRows(TV2->selectedRows(), rowCount(Table::Layers)) : std::vector<int64_t>{};
+  // A click that took its row out of the selection (Ctrl) leaves the last selected row current.
+  const auto& rows = state_.selectedLayerRows;
+  if (!rows.empty() && std::find(rows.begin(), rows.end(), state_.selectedLayerRow) == rows.end())
+    state_.selectedLayerRow = rows.back();
   state_.moveLayer = true;
   state_.moveCharacter = false;
   notifySelection();
+}
+
+std::vector<int64_t> InitLayer::selectedLayers() const {
+  const int64_t current = state_.selectedLayerRow, rows = rowCount(Table::Layers);
+  const auto& extended = state_.selectedLayerRows;
+  if (std::find(extended.begin(), extended.end(), current) != extended.end())
+    return validRows(extended, rows);
+  return current >= 0 && current < rows ? std::vector<int64_t>{current} : std::vector<int64_t>{};
 }
 
 int64_t InitLayer::rowCount(Table table) const {
@@ -234,62 +324,318 @@ RowDictionary InitLayer::row(Table table, int64_t r) const {
   return at->layerRow < 0 ? characterRow(c) : layerRow(c.layers[static_cast<size_t>(at->layerRow)]);
 }
 
-void InitLayer::insert1() {
-  const int64_t p = insertionRow(list_.size(), state_.selectedCharacterRow);
-  history_.push(RecordsCommand::inserting(*this, QT_TRANSLATE_NOOP("Command", "Insert Character"), RecordAt{p, -1},
-                                          {makeNewCharacter()}, {}));
-  if (AC1) AC1->setSelectionIndex(NoSelection);
+// ---- Inserting, removing, moving, copying ------------------------------------------------------------
+
+InitLayer::Selection InitLayer::selecting(Table table, int64_t characterRow, int64_t first,
+                                          int64_t count) const {
+  Selection s;
+  if (table == Table::Characters) {
+    s.characterRow = first;
+    s.layerRow = -1;
+    s.moveCharacter = first >= 0;
+    s.layerTable = first;
+    return s;
+  }
+  s.characterRow = s.layerTable = characterRow;
+  s.layerRow = first;
+  for (int64_t r = first; r >= 0 && r < first + count; ++r) s.layerRows.push_back(r);
+  s.moveLayer = true;
+  return s;
 }
 
-void InitLayer::insert2() { insertLayers({makeNewLayer()}); }
+int64_t InitLayer::layerOwner() {
+  const int64_t k = state_.selectedCharacterRow;
+  if (k < 0 || k >= list_.size()) return -1;
+  // The layers table may list another character's layers: it shows the owner's before they change.
+  if (layerTableRow_ != k) showLayersOf(k);
+  return k;
+}
 
-bool InitLayer::insertLayers(std::vector<Layer> layers, std::string stepName) {
-  const int64_t characterRow = state_.selectedCharacterRow;
-  if (list_.empty() || characterRow < 0 || !list_.characterAtRow(characterRow) || layers.empty()) return false;
-  // The layers table may list another character's layers (after a character was inserted or removed):
-  // it shows the target's own layers before the new ones go in among them.
-  if (layerTableRow_ != characterRow) showLayersOf(characterRow);
-  const int64_t p = insertionRow(rowCount(Table::Layers), state_.selectedLayerRow);
-  const char* text = layers.size() == 1 ? QT_TRANSLATE_NOOP("Command", "Insert Layer")
-                                        : QT_TRANSLATE_NOOP("Command", "Insert Layers");
-  auto* command = RecordsCommand::inserting(*this, text, RecordAt{characterRow, p}, {}, std::move(layers));
-  if (!stepName.empty()) command->setText(QString::fromStdString(stepName));
+bool InitLayer::putIn(Table table, RecordSet records, int64_t row, const char* step) {
+  const size_t count = table == Table::Characters ? records.characters.size() : records.layers.size();
+  const int64_t owner = table == Table::Characters ? -1 : layerOwner();
+  if (count == 0 || (table == Table::Layers && owner < 0)) return false;
+  row = std::clamp<int64_t>(row, 0, rowCount(table));
+  auto* command = RecordsCommand::inserting(
+      *this, step, RecordAt{table == Table::Characters ? row : owner, table == Table::Characters ? -1 : row},
+      std::move(records.characters), std::move(records.layers));
+  command->selectAfter(selecting(table, owner, row, static_cast<int64_t>(count)));
   history_.push(command);
-  if (AC2) AC2->setSelectionIndex(NoSelection);
   return true;
+}
+
+bool InitLayer::takeOut(Table table, std::vector<int64_t> rows, const char* step) {
+  const int64_t owner = table == Table::Characters ? -1 : layerOwner();
+  rows = validRows(std::move(rows), rowCount(table));
+  if (rows.empty()) return false;
+  // The record that comes to the first row taken, or the one before it when none comes.
+  const int64_t left = rowCount(table) - static_cast<int64_t>(rows.size());
+  const Selection after = selecting(table, owner, std::min(rows.front(), left - 1), 1);
+  // From the last row up: the rows above keep their numbers.
+  history_.beginMacro(stepText(step));
+  for (auto r = rows.rbegin(); r != rows.rend(); ++r) {
+    auto* command = RecordsCommand::removing(
+        *this, step, table == Table::Characters ? RecordAt{*r, -1} : RecordAt{owner, *r}, 1);
+    if (r + 1 == rows.rend()) command->selectAfter(after);
+    history_.push(command);
+  }
+  history_.endMacro();
+  return true;
+}
+
+void InitLayer::insert1() {
+  putIn(Table::Characters, RecordSet{{newCharacter()}, {}},
+        insertionRow(list_.size(), state_.selectedCharacterRow),
+        QT_TRANSLATE_NOOP("Command", "Insert Character"));
+}
+
+void InitLayer::insert2() { insertLayers({newLayer()}); }
+
+bool InitLayer::insertLayers(std::vector<Layer> layers) {
+  if (layers.empty() || layerOwner() < 0) return false;
+  const char* step = stepFor(layers.size(), QT_TRANSLATE_NOOP("Command", "Insert Layer"),
+                             QT_TRANSLATE_NOOP("Command", "Insert Layers"));
+  return putIn(Table::Layers, RecordSet{{}, std::move(layers)},
+               insertionRow(rowCount(Table::Layers), state_.selectedLayerRow), step);
 }
 
 void InitLayer::remove1() {
   const int64_t k = removalRow(list_.size(), state_.selectedCharacterRow);
-  if (k < 0) return;
-  history_.push(RecordsCommand::removing(*this, QT_TRANSLATE_NOOP("Command", "Remove Character"), RecordAt{k, -1}, 1));
-  if (AC1) AC1->setSelectionIndex(NoSelection);
-  if (AC2) AC2->setSelectionIndex(NoSelection);
+  if (k >= 0) takeOut(Table::Characters, {k}, QT_TRANSLATE_NOOP("Command", "Remove Character"));
 }
 
 void InitLayer::remove2() {
-  if (rowCount(Table::Layers) == 0) return;
-  const int64_t characterRow = std::max<int64_t>(state_.selectedCharacterRow, 0);
-  if (!list_.characterAtRow(characterRow)) return;
-  if (layerTableRow_ != characterRow) {
-    showLayersOf(characterRow);
-    if (rowCount(Table::Layers) == 0) return;
+  if (layerOwner() < 0 || rowCount(Table::Layers) == 0) return;
+  std::vector<int64_t> rows = selectedLayers();
+  if (rows.empty()) rows = {removalRow(rowCount(Table::Layers), state_.selectedLayerRow)};
+  takeOut(Table::Layers, rows,
+          stepFor(rows.size(), QT_TRANSLATE_NOOP("Command", "Remove Layer"),
+                  QT_TRANSLATE_NOOP("Command", "Remove Layers")));
+}
+
+bool InitLayer::canAct(Action action, Table table) const {
+  const bool character = state_.selectedCharacterRow >= 0 && state_.selectedCharacterRow < list_.size();
+  if (table == Table::Characters) {
+    const int64_t k = state_.selectedCharacterRow;
+    switch (action) {
+      case Action::Insert:
+        return true;
+      case Action::Remove:
+        return !list_.empty();
+      case Action::MoveUp:
+        return character && k > 0;
+      case Action::MoveDown:
+        return character && k + 1 < list_.size();
+      case Action::Duplicate:
+      case Action::Copy:
+        return character;
+      case Action::ShowHide:
+        return false;
+    }
+    return false;
   }
-  const int64_t m = removalRow(rowCount(Table::Layers), state_.selectedLayerRow);
-  if (m < 0) return;
-  history_.push(
-      RecordsCommand::removing(*this, QT_TRANSLATE_NOOP("Command", "Remove Layer"), RecordAt{characterRow, m}, 1));
-  if (AC2) AC2->setSelectionIndex(NoSelection);
+  // The layers table lists the selected character's layers; without one, no layer action acts.
+  if (!character) return false;
+  const int64_t layers =
+      static_cast<int64_t>(list_.characters[static_cast<size_t>(state_.selectedCharacterRow)].layers.size());
+  const std::vector<int64_t> rows =
+      layerTableRow_ == state_.selectedCharacterRow ? selectedLayers() : std::vector<int64_t>{};
+  switch (action) {
+    case Action::Insert:
+      return true;
+    case Action::Remove:
+      return layers > 0;
+    case Action::MoveUp:
+      return !rows.empty() && rows.front() > 0;
+    case Action::MoveDown:
+      return !rows.empty() && rows.back() + 1 < layers;
+    case Action::Duplicate:
+    case Action::Copy:
+    case Action::ShowHide:
+      return !rows.empty();
+  }
+  return false;
+}
+
+bool InitLayer::moveSelected(Table table, int direction) {
+  if (!canAct(direction < 0 ? Action::MoveUp : Action::MoveDown, table)) return false;
+  const std::vector<int64_t> rows =
+      table == Table::Characters ? std::vector<int64_t>{state_.selectedCharacterRow} : selectedLayers();
+  std::vector<int64_t> order(static_cast<size_t>(rowCount(table)));
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int64_t>(i);
+  // Each selected record changes places with its neighbour; from the far end, so that a run of
+  // selected records moves together.
+  auto swapWithNeighbour = [&](int64_t r) {
+    std::swap(order[static_cast<size_t>(r)], order[static_cast<size_t>(r + direction)]);
+  };
+  if (direction < 0)
+    std::for_each(rows.begin(), rows.end(), swapWithNeighbour);
+  else
+    std::for_each(rows.rbegin(), rows.rend(), swapWithNeighbour);
+  const bool character = table == Table::Characters;
+  const char* up = character ? QT_TRANSLATE_NOOP("Command", "Move Character Up")
+                             : stepFor(rows.size(), QT_TRANSLATE_NOOP("Command", "Move Layer Up"),
+                                       QT_TRANSLATE_NOOP("Command", "Move Layers Up"));
+  const char* down = character ? QT_TRANSLATE_NOOP("Command", "Move Character Down")
+                               : stepFor(rows.size(), QT_TRANSLATE_NOOP("Command", "Move Layer Down"),
+                                         QT_TRANSLATE_NOOP("Command", "Move Layers Down"));
+  auto* command =
+      new ReorderCommand(*this, direction < 0 ? up : down, character ? -1 : layerTableRow_, std::move(order));
+  // The moved records stay selected.
+  Selection after = selection();
+  if (character) {
+    after.characterRow += direction;
+    after.layerTable = after.characterRow;
+  } else {
+    after.layerRow = state_.selectedLayerRow + direction;
+    after.layerRows.clear();
+    for (int64_t r : rows) after.layerRows.push_back(r + direction);
+  }
+  command->selectAfter(after);
+  history_.push(command);
+  return true;
+}
+
+bool InitLayer::moveRows(Table table, std::vector<int64_t> rows, int64_t destination) {
+  const bool character = table == Table::Characters;
+  if (!character && layerOwner() < 0) return false;
+  const int64_t count = rowCount(table);
+  rows = validRows(std::move(rows), count);
+  if (rows.empty() || (character && rows.size() != 1)) return false;
+  destination = std::clamp<int64_t>(destination, 0, count);
+  // The rows that stay, with the moved ones put in before the row that was at `destination`.
+  std::vector<int64_t> order;
+  const auto moved = [&](int64_t r) { return std::binary_search(rows.begin(), rows.end(), r); };
+  for (int64_t r = 0; r < destination; ++r)
+    if (!moved(r)) order.push_back(r);
+  const int64_t first = static_cast<int64_t>(order.size());
+  order.insert(order.end(), rows.begin(), rows.end());
+  for (int64_t r = destination; r < count; ++r)
+    if (!moved(r)) order.push_back(r);
+  bool same = true;
+  for (size_t i = 0; i < order.size(); ++i) same = same && order[i] == static_cast<int64_t>(i);
+  if (same) return false;
+  auto* command = new ReorderCommand(*this,
+                                     character ? QT_TRANSLATE_NOOP("Command", "Reorder Characters")
+                                               : QT_TRANSLATE_NOOP("Command", "Reorder Layers"),
+                                     character ? -1 : layerTableRow_, std::move(order));
+  command->selectAfter(selecting(table, layerTableRow_, first, static_cast<int64_t>(rows.size())));
+  history_.push(command);
+  return true;
+}
+
+RecordSet InitLayer::copyRecords(Table table) const {
+  RecordSet records;
+  if (!canAct(Action::Copy, table)) return records;
+  const Character& c = list_.characters[static_cast<size_t>(state_.selectedCharacterRow)];
+  if (table == Table::Characters)
+    records.characters.push_back(c);
+  else
+    for (int64_t r : selectedLayers()) records.layers.push_back(c.layers[static_cast<size_t>(r)]);
+  forgetFiles(records);
+  return records;
+}
+
+bool InitLayer::duplicate(Table table) {
+  RecordSet records = copyRecords(table);
+  if (records.empty()) return false;
+  const bool character = table == Table::Characters;
+  const int64_t after = character ? state_.selectedCharacterRow : selectedLayers().back();
+  const char* step = character
+                         ? QT_TRANSLATE_NOOP("Command", "Duplicate Character")
+                         : stepFor(records.layers.size(), QT_TRANSLATE_NOOP("Command", "Duplicate Layer"),
+                                   QT_TRANSLATE_NOOP("Command", "Duplicate Layers"));
+  return putIn(table, std::move(records), after + 1, step);
+}
+
+RecordSet InitLayer::cut(Table table) {
+  RecordSet records = copyRecords(table);
+  if (records.empty()) return records;
+  if (table == Table::Characters)
+    takeOut(table, {state_.selectedCharacterRow}, QT_TRANSLATE_NOOP("Command", "Cut Character"));
+  else
+    takeOut(table, selectedLayers(),
+            stepFor(records.layers.size(), QT_TRANSLATE_NOOP("Command", "Cut Layer"),
+                    QT_TRANSLATE_NOOP("Command", "Cut Layers")));
+  return records;
+}
+
+int64_t InitLayer::pasteRow(Table table, std::optional<int64_t> row) const {
+  if (row && *row >= 0) return *row;
+  if (table == Table::Characters) {
+    const int64_t k = state_.selectedCharacterRow;
+    return k >= 0 && k < list_.size() ? k + 1 : list_.size();
+  }
+  const std::vector<int64_t> rows = selectedLayers();
+  return rows.empty() ? rowCount(Table::Layers) : rows.back() + 1;
+}
+
+bool InitLayer::paste(RecordSet records, std::optional<int64_t> row) {
+  forgetFiles(records);
+  if (!records.characters.empty()) {
+    const char* step = stepFor(records.characters.size(), QT_TRANSLATE_NOOP("Command", "Paste Character"),
+                               QT_TRANSLATE_NOOP("Command", "Paste Characters"));
+    return putIn(Table::Characters, std::move(records), pasteRow(Table::Characters, row), step);
+  }
+  if (layerOwner() < 0) return false;
+  const char* step = stepFor(records.layers.size(), QT_TRANSLATE_NOOP("Command", "Paste Layer"),
+                             QT_TRANSLATE_NOOP("Command", "Paste Layers"));
+  return putIn(Table::Layers, std::move(records), pasteRow(Table::Layers, row), step);
+}
+
+bool InitLayer::insertPictures(Table table, std::vector<NamedPicture> pictures, std::optional<int64_t> row) {
+  if (pictures.empty()) return false;
+  // Layers need a character to belong to; without one, the pictures become characters.
+  if (table == Table::Layers && layerOwner() < 0) table = Table::Characters, row.reset();
+  RecordSet records;
+  for (NamedPicture& p : pictures) {
+    std::string name =
+        !p.name.empty() && checkName(p.name) == NameProblem::None ? std::move(p.name) : newRecordName(table);
+    if (table == Table::Characters) {
+      records.characters.push_back(makeNewCharacter(std::move(name)));
+      records.characters.back().image = std::move(p.image);
+    } else {
+      records.layers.push_back(makeNewLayer(std::move(name)));
+      records.layers.back().visible = 1;
+      records.layers.back().image = std::move(p.image);
+    }
+  }
+  const bool character = table == Table::Characters;
+  return putIn(table, std::move(records), pasteRow(table, row),
+               character
+                   ? stepFor(pictures.size(), QT_TRANSLATE_NOOP("Command", "Add Character from Picture"),
+                             QT_TRANSLATE_NOOP("Command", "Add Characters from Pictures"))
+                   : stepFor(pictures.size(), QT_TRANSLATE_NOOP("Command", "Add Layer from Picture"),
+                             QT_TRANSLATE_NOOP("Command", "Add Layers from Pictures")));
+}
+
+bool InitLayer::showHideSelected() {
+  if (!canAct(Action::ShowHide, Table::Layers)) return false;
+  const std::vector<int64_t> rows = selectedLayers();
+  const Character& c = list_.characters[static_cast<size_t>(layerTableRow_)];
+  const bool show = std::any_of(rows.begin(), rows.end(),
+                                [&](int64_t r) { return c.layers[static_cast<size_t>(r)].visible == 0; });
+  history_.beginMacro(stepText(show ? stepFor(rows.size(), QT_TRANSLATE_NOOP("Command", "Show Layer"),
+                                              QT_TRANSLATE_NOOP("Command", "Show Layers"))
+                                    : stepFor(rows.size(), QT_TRANSLATE_NOOP("Command", "Hide Layer"),
+                                              QT_TRANSLATE_NOOP("Command", "Hide Layers"))));
+  for (int64_t r : rows) {
+    RecordFields value = fieldsOf({layerTableRow_, r});
+    value.visible = show ? 1 : 0;
+    changeProperty({layerTableRow_, r}, Property::Visible, value, QT_TRANSLATE_NOOP("Command", "Show Layer"));
+  }
+  history_.endMacro();
+  return true;
 }
 
 std::optional<std::string> InitLayer::editCell(Table table, int64_t row, Field field, const std::string& text) {
   const std::optional<RecordAt> at = recordOfRow(table, row);
-  if (!at) return std::string("there is no such row");
+  if (!at) return translated("Edit", QT_TRANSLATE_NOOP("Edit", "there is no such row"));
   const bool character = table == Table::Characters;
   RecordFields value = fieldsOf(*at);
   switch (field) {
     case Field::Name:
-      if (NameProblem problem = checkName(text); problem != NameProblem::None) return describeNameProblem(problem);
+      if (NameProblem problem = checkName(text); problem != NameProblem::None) return refusal(problem);
       value.name = text;
       changeProperty(*at, Property::Name, value,
                      character ? QT_TRANSLATE_NOOP("Command", "Rename Character")
@@ -297,7 +643,8 @@ std::optional<std::string> InitLayer::editCell(Table table, int64_t row, Field f
       break;
     case Field::Value: {
       const std::optional<int64_t> depth = typedDepth(text);
-      if (!depth) return std::string("a depth is a whole number from 0 to 999");
+      if (!depth)
+        return translated("Edit", QT_TRANSLATE_NOOP("Edit", "a depth is a whole number from 0 to 999"));
       value.value = *depth;
       changeProperty(*at, Property::Depth, value,
                      character ? QT_TRANSLATE_NOOP("Command", "Change Depth of Character")
@@ -305,11 +652,24 @@ std::optional<std::string> InitLayer::editCell(Table table, int64_t row, Field f
       break;
     }
     case Field::Visible:
-      if (character) return std::string("a character has no visible column");
+      if (character)
+        return translated("Edit", QT_TRANSLATE_NOOP("Edit", "a character has no visible column"));
       value.visible = text::intValue(text) > 0 ? 1 : 0;
       changeProperty(*at, Property::Visible, value,
                      value.visible ? QT_TRANSLATE_NOOP("Command", "Show Layer") : QT_TRANSLATE_NOOP("Command", "Hide Layer"));
       break;
+    case Field::X:
+    case Field::Y: {
+      const std::optional<int32_t> position = typedPosition(text);
+      if (!position)
+        return translated(
+            "Edit", QT_TRANSLATE_NOOP("Edit", "a position is a whole number from -2147483648 to 2147483647"));
+      (field == Field::X ? value.x : value.y) = *position;
+      changeProperty(*at, Property::Position, value,
+                     character ? QT_TRANSLATE_NOOP("Command", "Move Character")
+                               : QT_TRANSLATE_NOOP("Command", "Move Layer"));
+      break;
+    }
   }
   return std::nullopt;
 }
@@ -391,12 +751,14 @@ void InitLayer::changeProperty(const RecordAt& at, Property property, RecordFiel
 // ---- What the commands change ----------------------------------------------------------------------
 
 InitLayer::Selection InitLayer::selection() const {
-  return {state_.selectedCharacterRow, state_.selectedLayerRow, state_.moveCharacter, state_.moveLayer, layerTableRow_};
+  return {state_.selectedCharacterRow, state_.selectedLayerRow, state_.selectedLayerRows,
+          state_.moveCharacter,        state_.moveLayer,        layerTableRow_};
 }
 
 void InitLayer::restoreSelection(const Selection& s) {
   state_.selectedCharacterRow = s.characterRow;
   state_.selectedLayerRow = s.layerRow;
+  state_.selectedLayerRows = s.layerRows;
   state_.moveCharacter = s.moveCharacter;
   state_.moveLayer = s.moveLayer;
   if (s.layerTable != layerTableRow_) showLayersOf(s.layerTable);
@@ -490,6 +852,34 @@ std::vector<std::string> InitLayer::filesOf(const RecordAt& at, int64_t count) c
     if (inside) files.push_back(imageFileName(r.name, number));
   });
   return files;
+}
+
+void InitLayer::reorder(int64_t characterRow, const std::vector<int64_t>& order) {
+  auto permute = [&](auto& records) {
+    auto old = std::move(records);
+    records.clear();
+    for (int64_t r : order) records.push_back(std::move(old[static_cast<size_t>(r)]));
+  };
+  // The rows that show another record now.
+  int64_t first = -1, last = -1;
+  for (size_t i = 0; i < order.size(); ++i)
+    if (order[i] != static_cast<int64_t>(i)) last = static_cast<int64_t>(i), first = first < 0 ? last : first;
+  if (characterRow < 0) {
+    if (order.size() != list_.characters.size()) return;
+    permute(list_.characters);
+    // The layers table goes on listing the same character's layers.
+    for (size_t i = 0; i < order.size() && layerTableRow_ >= 0; ++i)
+      if (order[i] == layerTableRow_) {
+        layerTableRow_ = static_cast<int64_t>(i);
+        break;
+      }
+    if (first >= 0) notifyChanged(Table::Characters, first, last);
+    return;
+  }
+  Character* c = list_.characterAtRow(characterRow);
+  if (!c || order.size() != c->layers.size()) return;
+  permute(c->layers);
+  if (first >= 0 && characterRow == layerTableRow_) notifyChanged(Table::Layers, first, last);
 }
 
 void InitLayer::setDiskPicture(const std::string& fileName, const std::optional<EditorState::DiskImage>& disk) {

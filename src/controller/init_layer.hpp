@@ -30,6 +30,7 @@ struct RowDictionary {
   std::string value;
   std::optional<std::string> visible;  // layer rows only
   ImageRef img;
+  std::string x, y;
   bool operator==(const RowDictionary&) const = default;
 };
 
@@ -38,7 +39,7 @@ inline constexpr int64_t NoSelection = -1;
 
 // The two tables (characters; layers of one character) and what a user edits in their rows.
 enum class Table { Characters, Layers };
-enum class Field { Name, Value, Visible };
+enum class Field { Name, Value, Visible, X, Y };
 
 // What a step of the history changes of a record: one of its fields.
 enum class Property { Name, Depth, Visible, Picture, Position };
@@ -116,11 +117,10 @@ class InitLayer {
   InitLayer(const InitLayer&) = delete;
   InitLayer& operator=(const InitLayer&) = delete;
 
-  // Outlets, connected by the window before awakeFromNib.
+  // Outlets, connected by the window before awakeFromNib. The window highlights what the selection
+  // names when told (TableObserver::selectionChanged).
   TableView* TV1 = nullptr;
-  ArrayController* AC1 = nullptr;
   TableView* TV2 = nullptr;
-  ArrayController* AC2 = nullptr;
 
   // Called once the outlets are connected: makes this object the single-click target of both tables.
   void awakeFromNib();
@@ -134,17 +134,60 @@ class InitLayer {
   // The project folder was moved or renamed: from now on it is at `now` (nothing is read again).
   void relocate(const std::filesystem::path& now) { folder_ = ProjectFolder(now); }
 
-  // A single click in a table (the row its TableView reports).
+  // A single click in a table (the row its TableView reports, and the layers table's extended
+  // selection).
   void TV1sgl();
   void TV2sgl();
-  // Insert a record at the selected row (or at the end), remove the selected one (or the last).
+  // Insert a record at the selected row (or at the end), and select it; remove the selected ones (or
+  // the last), and select the record that takes their place.
   void insert1();
   void insert2();
   void remove1();
   void remove2();
-  // Inserts layers, in their order, where insert2 inserts one, into the character whose layers the
-  // layers table shows: one step. False when no character is selected (then nothing changes).
-  bool insertLayers(std::vector<Layer> layers, std::string stepName = {});
+  // Inserts layers, in their order, where insert2 inserts one, into the selected character: one step
+  // that selects them. False when no character is selected (then nothing changes).
+  bool insertLayers(std::vector<Layer> layers);
+
+  // The default name of a record made in the editor, in the interface language.
+  static std::string newRecordName(Table table);
+  Character newCharacter() const { return makeNewCharacter(newRecordName(Table::Characters)); }
+  Layer newLayer() const { return makeNewLayer(newRecordName(Table::Layers)); }
+
+  // The selected layers (the layers table's extended selection), in order: the current row
+  // (EditorState::selectedLayerRow) among them whenever it names a layer.
+  std::vector<int64_t> selectedLayers() const;
+  // The table the user worked in last: the layers table after a click on a layer row.
+  Table activeTable() const { return state_.moveLayer ? Table::Layers : Table::Characters; }
+
+  // What the menus and buttons can do now in a table, and the actions themselves; each is one step
+  // that leaves what it made or moved selected. A character acts alone, layers as selected.
+  enum class Action { Insert, Remove, MoveUp, MoveDown, Duplicate, Copy, ShowHide };
+  bool canAct(Action action, Table table) const;
+  // Moves the selected records one row up (-1) or down (+1).
+  bool moveSelected(Table table, int direction);
+  // Moves records (rows of a table, as a drag took them) before the row `destination` (the row count:
+  // to the end).
+  bool moveRows(Table table, std::vector<int64_t> rows, int64_t destination);
+  // A copy of the selected records right after the last of them, pictures shared.
+  bool duplicate(Table table);
+  // The selected records as new ones, pictures shared; cut takes them out as one step too.
+  RecordSet copyRecords(Table table) const;
+  RecordSet cut(Table table);
+  // Characters go after the selected character, layers into the selected character after its
+  // selected layers; `row` puts them before that row instead (a drop). False when there is nowhere
+  // to put them (layers without a character).
+  bool paste(RecordSet records, std::optional<int64_t> row = std::nullopt);
+  // Pictures as new visible records named `name` (when the files can hold it; else the default
+  // name), put where paste puts records: characters in the characters table, layers of the
+  // selected character in the layers table, or characters when there is no character.
+  struct NamedPicture {
+    std::string name;
+    ImageRef image;
+  };
+  bool insertPictures(Table table, std::vector<NamedPicture> pictures,
+                      std::optional<int64_t> row = std::nullopt);
+  // Shows or hides the selected layers (all shown unless all are shown already).
+  bool showHideSelected();
 
   // What the tables show: the rows of a table, one row's texts and picture, and the record it is.
   int64_t rowCount(Table table) const;
@@ -157,8 +200,8 @@ class InitLayer {
   void removeObserver(TableObserver* observer);
 
   // A cell edit committed in a table: one step that changes the record of that row at once. A text
-  // the record cannot take (a name the files cannot hold, a depth outside 0..999, no number) is
-  // refused: nothing changes and the reason is returned.
+  // the record cannot take (a name the files cannot hold, a depth outside 0..999, a position that is
+  // no 32-bit whole number) is refused: nothing changes and the reason (translated) is returned.
   std::optional<std::string> editCell(Table table, int64_t row, Field field, const std::string& text);
 
   // The picture of a table's well: that of the selected record (the selected character; the selected
@@ -214,6 +257,7 @@ class InitLayer {
   struct Selection {
     int64_t characterRow = 0;
     int64_t layerRow = 0;
+    std::vector<int64_t> layerRows;
     bool moveCharacter = false;
     bool moveLayer = false;
     int64_t layerTable = -1;  // the character whose layers the layers table shows
@@ -234,12 +278,29 @@ class InitLayer {
   void setDiskPicture(const std::string& fileName, const std::optional<EditorState::DiskImage>& disk);
   // Shows the layers of the character at a row in the layers table (none for -1 or past the end).
   void showLayersOf(int64_t characterRow);
+  // Puts the records of a list (the characters for -1, or the layers of a character) in a new
+  // order: order[i] is the row of the record that comes to row i.
+  void reorder(int64_t characterRow, const std::vector<int64_t>& order);
+  // The selection of `count` records at `first` of a table (of the character at characterRow).
+  Selection selecting(Table table, int64_t characterRow, int64_t first, int64_t count) const;
 
  private:
   std::optional<RecordAt> wellRecord(Table table) const;
   std::optional<RecordAt> dragRecord() const;
   // Pushes a command that changes one property of a record, unless it changes nothing.
   void changeProperty(const RecordAt& at, Property property, RecordFields value, const char* step, bool mergeable = false);
+  // The character whose layers the layer actions work on: the selected one, shown in the layers
+  // table. -1 for none.
+  int64_t layerOwner();
+  // Puts records in at a row of a table (characters, or layers of the selected character) as one
+  // step named `step`, and selects them.
+  bool putIn(Table table, RecordSet records, int64_t row, const char* step);
+  // Takes the rows out (characters: one) as one step, selecting the record that takes their place.
+  bool takeOut(Table table, std::vector<int64_t> rows, const char* step);
+  // Where pasted records go in a table: before `row`, or after the selection.
+  int64_t pasteRow(Table table, std::optional<int64_t> row) const;
+  // Load problems of depths that are never drawn.
+  void noteDepthsNeverDrawn();
   void resetTables();
   void notifyRows(Table table, TableObserver::Change change, int64_t first, int64_t count,
                   const std::function<void()>& apply);

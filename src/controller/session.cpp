@@ -252,8 +252,13 @@ Feedback Session::exportAllCharactersTo(const std::filesystem::path& folder, con
 
 // ---- Layers from files, clean-up ---------------------------------------------------------------------
 
-Feedback Session::addLayersFromFiles(const std::vector<std::filesystem::path>& files) {
-  std::vector<Layer> layers;
+Feedback Session::addPictureFiles(Table table, const std::vector<std::filesystem::path>& files,
+                                  std::optional<int64_t> row) {
+  InitLayer& c = *controller_;
+  // Layers need a character: without one the pictures become characters.
+  const int64_t k = c.state().selectedCharacterRow;
+  if (table == Table::Layers && (k < 0 || k >= c.list().size())) table = Table::Characters, row.reset();
+  std::vector<InitLayer::NamedPicture> pictures;
   QStringList lines;
   for (const std::filesystem::path& file : files) {
     const QString shown = QFile::decodeName(QByteArray::fromStdString(file.filename().string()));
@@ -262,19 +267,17 @@ Feedback Session::addLayersFromFiles(const std::vector<std::filesystem::path>& f
       lines << tr("%1 is not an image the editor can read").arg(shown);
       continue;
     }
-    Layer layer = makeNewLayer();
     const std::string name = QFileInfo(shown).completeBaseName().toStdString();
-    if (!name.empty() && checkName(name) == NameProblem::None)
-      layer.name = name;
-    else
-      lines << tr("%1 gives no name a layer can hold: the layer is called %2").arg(shown, QString::fromUtf8(kNewLayerName));
-    layer.image = std::move(image);
-    layers.push_back(std::move(layer));
+    if (name.empty() || checkName(name) != NameProblem::None)
+      lines << tr("%1 gives no name a record can hold: it is called %2")
+                   .arg(shown, QString::fromStdString(InitLayer::newRecordName(table)));
+    pictures.push_back({name, std::move(image)});
   }
-  if (!layers.empty()) {
-    const int count = static_cast<int>(layers.size());
-    if (!controller_->insertLayers(std::move(layers))) return {tr("Select a character first: the layers need one to belong to."), {}, {}, {}, {}, false};
-    lines.prepend(tr("Added %n layer(s)", nullptr, count));
+  if (!pictures.empty()) {
+    const int count = static_cast<int>(pictures.size());
+    c.insertPictures(table, std::move(pictures), row);
+    lines.prepend(table == Table::Layers ? tr("Added %n layer(s)", nullptr, count)
+                                         : tr("Added %n character(s)", nullptr, count));
   }
   return {lines.join(QStringLiteral("; ")), {}, {}, {}, {}, false};
 }

@@ -97,8 +97,10 @@ class Session {
   Feedback exportPicture();
   Feedback exportAllCharacters(const ExportOptions& options = {});
   Feedback exportAllCharactersTo(const std::filesystem::path& folder, const ExportOptions& options = {});
-  // One new layer per image file, named after the file, in the selected character: one step.
-  Feedback addLayersFromFiles(const std::vector<std::filesystem::path>& files);
+  // One new record per image file, named after the file, as InitLayer::insertPictures puts pictures
+  // in (a table's records, before `row` when given): one step. Files that are no image are named.
+  Feedback addPictureFiles(Table table, const std::vector<std::filesystem::path>& files,
+                           std::optional<int64_t> row = std::nullopt);
   // Lists the unused image files of the saved project (saving first when the user agrees) and moves
   // the ones the user chooses to the trash.
   Feedback cleanUpUnusedImages();

@@ -40,19 +40,27 @@ std::string imageFileName(const std::string& name, int64_t recordNumber) {
   return name + std::to_string(static_cast<int32_t>(recordNumber));
 }
 
-Character makeNewCharacter() {
+Character makeNewCharacter(std::string name) {
   Character c;
-  c.name = kNewCharacterName;
+  c.name = std::move(name);
   c.value = kNewCharacterValue;
   return c;
 }
 
-Layer makeNewLayer() {
+Layer makeNewLayer(std::string name) {
   Layer l;
-  l.name = kNewLayerName;
+  l.name = std::move(name);
   l.value = kNewLayerValue;
   l.visible = 0;
   return l;
+}
+
+void forgetFiles(RecordSet& records) {
+  for (Character& c : records.characters) {
+    c.savedName.reset();
+    for (Layer& l : c.layers) l.savedName.reset();
+  }
+  for (Layer& l : records.layers) l.savedName.reset();
 }
 
 std::optional<RecordAt> dragTarget(const CharacterList& list, const EditorState& state) {

@@ -83,18 +83,31 @@ void forEachRecord(List& list, Visit&& visit) {
 // The record's name immediately followed by its number: the file name of its image inside "img/".
 std::string imageFileName(const std::string& name, int64_t recordNumber);
 
-// Defaults of records made in the editor.
-inline constexpr const char* kNewCharacterName = "新キャラ";
+// Defaults of records made in the editor. The names follow the interface language: the controller
+// gives them (InitLayer::newRecordName).
 inline constexpr int64_t kNewCharacterValue = 100;
-inline constexpr const char* kNewLayerName = "新規レイヤー";
 inline constexpr int64_t kNewLayerValue = 150;
 
-Character makeNewCharacter();
-Layer makeNewLayer();
+Character makeNewCharacter(std::string name);
+Layer makeNewLayer(std::string name);  // hidden
+
+// Records on their way elsewhere (the clipboard, a drag, a duplicate): characters with their layers,
+// or layers. Pictures are shared, never copied.
+struct RecordSet {
+  std::vector<Character> characters;
+  std::vector<Layer> layers;
+  bool empty() const { return characters.empty() && layers.empty(); }
+  size_t size() const { return characters.size() + layers.size(); }
+};
+// The records as new ones: no image file of the project is theirs (yet).
+void forgetFiles(RecordSet& records);
 
 struct EditorState {
   int64_t selectedCharacterRow = 0;
   int64_t selectedLayerRow = 0;
+  // The rows of an extended selection in the layers table, in order. It counts only while it holds
+  // selectedLayerRow (the current row, which the well and the drag follow).
+  std::vector<int64_t> selectedLayerRows;
   int64_t previousCharacterRow = 0;
   bool moveCharacter = false;
   bool moveLayer = false;

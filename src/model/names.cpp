@@ -7,6 +7,7 @@ namespace {
 constexpr size_t kMaxFileNameBytes = 255;
 // Room left for the record number behind the name ("%d" of a 32-bit value).
 constexpr size_t kNumberRoom = 11;
+static_assert(kMaxNameBytes == kMaxFileNameBytes - kNumberRoom);
 
 bool hasUnsafeCharacters(std::string_view text) {
   return text.find('/') != std::string_view::npos || text.find('\0') != std::string_view::npos;

@@ -18,6 +18,9 @@ enum class NameProblem {
   TooLong,        // the image file name would exceed the file system's limit
 };
 
+// The longest name a record can have, in bytes: its image file name adds the record number.
+inline constexpr size_t kMaxNameBytes = 255 - 11;
+
 NameProblem checkName(std::string_view name);
 // A sentence for the user, empty for NameProblem::None.
 std::string describeNameProblem(NameProblem problem);

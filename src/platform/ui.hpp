@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "platform/image.hpp"
 
@@ -20,6 +21,11 @@ class TableView {
   virtual int64_t clickedRow() const = 0;
   // The action the table sends for a single click (target and selector in one).
   virtual void setAction(std::function<void()> action) = 0;
+  // The rows selected when the action runs (a table with an extended selection), in any order; by
+  // default the clicked row alone.
+  virtual std::vector<int64_t> selectedRows() const {
+    return clickedRow() >= 0 ? std::vector<int64_t>{clickedRow()} : std::vector<int64_t>{};
+  }
 };
 
 // The selection of a table.
@@ -28,6 +34,11 @@ class ArrayController {
   virtual ~ArrayController() = default;
   // Highlights the row at index; an index that names no row leaves the table without a highlight.
   virtual void setSelectionIndex(int64_t index) = 0;
+  // Highlights several rows; `current` is the one the keyboard moves from.
+  virtual void setSelectionIndexes(const std::vector<int64_t>& rows, int64_t current) {
+    (void)rows;
+    setSelectionIndex(current);
+  }
 };
 
 // The interval of the editor's two timers (the sync tick and the canvas redraw): the single-precision

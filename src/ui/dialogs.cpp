@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <functional>
 
 #include "app/startup.hpp"
 #include "ui/clean_up_dialog.hpp"
@@ -146,14 +147,24 @@ void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus) {
   auto row = [&rows](const QString& keys, const QString& what) {
     rows += QStringLiteral("<tr><td><b>%1</b>&nbsp;&nbsp;</td><td>%2</td></tr>").arg(keys.toHtmlEscaped(), what.toHtmlEscaped());
   };
-  for (QMenu* menu : menus->findChildren<QMenu*>())
-    for (QAction* action : menu->actions())
+  // The menus of the menu bar in their order, with their submenus.
+  std::function<void(const QList<QAction*>&)> list = [&](const QList<QAction*>& actions) {
+    for (QAction* action : actions) {
+      if (action->menu()) list(action->menu()->actions());
       for (const QKeySequence& keys : action->shortcuts())
         row(keys.toString(QKeySequence::NativeText), action->text().remove(QLatin1Char('&')));
+    }
+  };
+  list(menus->actions());
   row(QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText),
       QObject::tr("Paste an image into the focused image well"));
   row(QObject::tr("Delete, Backspace"), QObject::tr("Empty the focused image well"));
+  row(QObject::tr("Delete, Backspace"), QObject::tr("Remove the selected records of the focused table"));
   row(QObject::tr("Up, Down"), QObject::tr("Select the row above or below"));
+  row(QObject::tr("Shift+Up, Shift+Down, Ctrl+click, Shift+click"), QObject::tr("Select several layers"));
+  row(QObject::tr("Drag rows in a table"), QObject::tr("Put the records in another place of the list"));
+  row(QObject::tr("Right-click in a table"), QObject::tr("What can be done with the selected records"));
+  row(QObject::tr("Space"), QObject::tr("Show or hide the layer whose eye is the current cell"));
   row(QObject::tr("F2, or type"), QObject::tr("Edit the current cell"));
   row(QObject::tr("Arrow keys on the canvas"), QObject::tr("Move the character or layer by one unit (ten with Shift)"));
   row(QObject::tr("Drag on the canvas"), QObject::tr("Move the character, or the layer clicked last"));

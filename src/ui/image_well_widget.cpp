@@ -111,6 +111,19 @@ void ImageWellWidget::dropEvent(QDropEvent* event) {
     event->ignore();
 }
 
+bool ImageWellWidget::event(QEvent* event) {
+  // Paste, Delete and Backspace are the well's own keys, not the window's shortcuts.
+  if (event->type() == QEvent::ShortcutOverride) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->matches(QKeySequence::Paste) || key->key() == Qt::Key_Delete ||
+        key->key() == Qt::Key_Backspace) {
+      event->accept();
+      return true;
+    }
+  }
+  return QFrame::event(event);
+}
+
 void ImageWellWidget::keyPressEvent(QKeyEvent* event) {
   if (event->matches(QKeySequence::Paste)) {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();

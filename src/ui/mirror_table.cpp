@@ -1,7 +1,7 @@
 #include "ui/mirror_table.hpp"
 
-#include <QDragEnterEvent>
-#include <QDropEvent>
+#include <QCoreApplication>
+#include <QDrag>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -10,19 +10,20 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "project/transfer.hpp"
+#include "ui/image_well_widget.hpp"
+#include "ui/record_mime.hpp"
 
 namespace charstack {
 
 namespace {
 
-Field columnField(int column) {
-  switch (column) {
-    case MirrorTableModel::NameColumn: return Field::Name;
-    case MirrorTableModel::ValueColumn: return Field::Value;
-    default: return Field::Visible;
-  }
+QStringList localFiles(const QMimeData& data) {
+  QStringList paths;
+  for (const QUrl& url : data.urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  return paths;
 }
-
 
 }  // namespace
 
@@ -42,23 +43,50 @@ int MirrorTableModel::rowCount(const QModelIndex& parent) const {
 
 int MirrorTableModel::columnCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
-  return table_ == Table::Characters ? 2 : 3;
+  return table_ == Table::Characters ? 4 : 5;
+}
+
+int MirrorTableModel::column(Field field) const {
+  const int xy = table_ == Table::Characters ? 2 : 3;
+  switch (field) {
+    case Field::Name:
+      return NameColumn;
+    case Field::Value:
+      return ValueColumn;
+    case Field::Visible:
+      return table_ == Table::Layers ? VisibleColumn : -1;
+    case Field::X:
+      return xy;
+    case Field::Y:
+      return xy + 1;
+  }
+  return -1;
+}
+
+Field MirrorTableModel::field(int column) const {
+  for (Field f : {Field::Name, Field::Value, Field::Visible, Field::X, Field::Y})
+    if (this->column(f) == column) return f;
+  return Field::Name;
 }
 
 QVariant MirrorTableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
   const RowDictionary row = controller_.row(table_, index.row());
-  switch (index.column()) {
-    case NameColumn:
+  const Field f = field(index.column());
+  const bool text = role == Qt::DisplayRole || role == Qt::EditRole;
+  switch (f) {
+    case Field::Name:
       // Bytes that are not UTF-8 show as U+FFFD; the record keeps them until the name is edited.
-      if (role == Qt::DisplayRole || role == Qt::EditRole) return QString::fromStdString(row.name);
+      if (text) return QString::fromStdString(row.name);
       break;
-    case ValueColumn:
-      if (role == Qt::DisplayRole || role == Qt::EditRole) return QString::fromStdString(row.value);
-      if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
-      break;
-    case VisibleColumn:
+    case Field::Visible:
       if (role == Qt::CheckStateRole) return row.visible == "1" ? Qt::Checked : Qt::Unchecked;
+      break;
+    case Field::Value:
+    case Field::X:
+    case Field::Y:
+      if (text) return QString::fromStdString(f == Field::Value ? row.value : f == Field::X ? row.x : row.y);
+      if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
       break;
   }
   return {};
@@ -72,7 +100,8 @@ bool MirrorTableModel::setData(const QModelIndex& index, const QVariant& value, 
   if (!checkBox && value.toString() == data(index, Qt::EditRole).toString()) return true;
   const std::string text = checkBox ? std::string(static_cast<Qt::CheckState>(value.toInt()) == Qt::Checked ? "1" : "0")
                                     : value.toString().toStdString();
-  if (std::optional<std::string> refusal = controller_.editCell(table_, index.row(), columnField(index.column()), text)) {
+  if (std::optional<std::string> refusal =
+          controller_.editCell(table_, index.row(), field(index.column()), text)) {
     emit editRefused(QString::fromStdString(*refusal));
     return false;
   }
@@ -81,9 +110,11 @@ bool MirrorTableModel::setData(const QModelIndex& index, const QVariant& value, 
 }
 
 Qt::ItemFlags MirrorTableModel::flags(const QModelIndex& index) const {
-  if (!index.isValid()) return Qt::NoItemFlags;
-  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
-  if (index.column() == VisibleColumn)
+  // Drops go between rows (the table itself takes them), never onto a row.
+  if (!index.isValid()) return Qt::ItemIsDropEnabled;
+  Qt::ItemFlags f =
+      Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren | Qt::ItemIsDragEnabled;
+  if (field(index.column()) == Field::Visible)
     f |= Qt::ItemIsUserCheckable;
   else
     f |= Qt::ItemIsEditable;
@@ -93,11 +124,76 @@ Qt::ItemFlags MirrorTableModel::flags(const QModelIndex& index) const {
 QVariant MirrorTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   if (section < 0 || section >= columnCount()) return {};
-  switch (section) {
-    case NameColumn: return tr("name", "column title");
-    case ValueColumn: return tr("depth", "column title: the draw depth, 0 to 999");
-    default: return tr("visible", "column title");
+  switch (field(section)) {
+    case Field::Name:
+      return tr("name", "column title");
+    case Field::Value:
+      return tr("depth", "column title: the draw depth, 0 to 999");
+    case Field::Visible:
+      return tr("visible", "column title");
+    case Field::X:
+      return tr("x", "column title: the horizontal position");
+    case Field::Y:
+      return tr("y", "column title: the vertical position");
   }
+  return {};
+}
+
+QStringList MirrorTableModel::mimeTypes() const {
+  return {QString::fromLatin1(kRowsMimeType), QString::fromLatin1(kRecordsMimeType),
+          QStringLiteral("text/uri-list"), QStringLiteral("application/x-qt-image")};
+}
+
+QMimeData* MirrorTableModel::mimeData(const QModelIndexList& indexes) const {
+  // The selected records, and which rows of which table of which process they are.
+  auto* data = new RecordsMimeData(controller_.copyRecords(table_));
+  QStringList rows;
+  for (const QModelIndex& index : indexes)
+    if (index.column() == 0) rows << QString::number(index.row());
+  const QString origin =
+      QStringLiteral("%1 %2 ").arg(QCoreApplication::applicationPid()).arg(reinterpret_cast<quintptr>(this));
+  data->setData(QString::fromLatin1(kRowsMimeType), (origin + rows.join(QLatin1Char(','))).toUtf8());
+  return data;
+}
+
+bool MirrorTableModel::canDropMimeData(const QMimeData* data, Qt::DropAction, int, int,
+                                       const QModelIndex& parent) const {
+  return data && !parent.isValid() &&
+         (data->hasFormat(QString::fromLatin1(kRowsMimeType)) ||
+          data->hasFormat(QString::fromLatin1(kRecordsMimeType)) || mayHoldImage(*data));
+}
+
+bool MirrorTableModel::dropMimeData(const QMimeData* data, Qt::DropAction, int row, int,
+                                    const QModelIndex& parent) {
+  if (!canDropMimeData(data, Qt::CopyAction, row, 0, parent)) return false;
+  const std::optional<int64_t> at = row >= 0 ? std::optional<int64_t>(row) : std::nullopt;
+  // Rows of this very table move.
+  const QByteArray origin = data->data(QString::fromLatin1(kRowsMimeType));
+  const QList<QByteArray> words = origin.split(' ');
+  if (words.size() == 3 && words[0].toLongLong() == QCoreApplication::applicationPid() &&
+      words[1].toULongLong() == reinterpret_cast<quintptr>(this)) {
+    std::vector<int64_t> rows;
+    for (const QByteArray& r : words[2].split(',')) rows.push_back(r.toLongLong());
+    return controller_.moveRows(table_, rows, row >= 0 ? row : rowCount());
+  }
+  if (std::optional<RecordSet> records = recordsFromMimeData(*data)) {
+    if (records->characters.empty() != (table_ == Table::Layers)) {
+      emit dropRefused(table_ == Table::Layers ? tr("Characters go into the characters table.")
+                                               : tr("Layers go into the layers table."));
+      return false;
+    }
+    if (!controller_.paste(std::move(*records), at))
+      emit dropRefused(tr("Select a character first: the layers need one to belong to."));
+    return true;
+  }
+  if (const QStringList files = localFiles(*data); !files.isEmpty()) {
+    emit filesDropped(files, row);
+    return true;
+  }
+  if (ImageRef image = imageFromMimeData(*data))
+    return controller_.insertPictures(table_, {{"", std::move(image)}}, at);
+  emit dropRefused(tr("Not an image: nothing was changed."));
+  return false;
 }
 
 void MirrorTableModel::beginRows(Table table, Change change, int64_t first, int64_t count) {
@@ -142,6 +238,15 @@ MirrorTableView::MirrorTableView(QWidget* parent) : QTableView(parent) {
   horizontalHeader()->setStretchLastSection(false);
   horizontalHeader()->setHighlightSections(false);
   setMinimumSize(180, 120);
+  // Rows are dragged between the other rows (a move), to other windows and programs (a copy); records,
+  // pictures and image files are dropped between the rows.
+  setDragEnabled(true);
+  setAcceptDrops(true);
+  viewport()->setAcceptDrops(true);
+  setDragDropMode(QAbstractItemView::DragDrop);
+  setDragDropOverwriteMode(false);
+  setDefaultDropAction(Qt::MoveAction);
+  setDropIndicatorShown(true);
 }
 
 void MirrorTableView::setModel(QAbstractItemModel* model) {
@@ -150,20 +255,34 @@ void MirrorTableView::setModel(QAbstractItemModel* model) {
   auto* header = horizontalHeader();
   header->setSectionResizeMode(0, QHeaderView::Stretch);
   for (int c = 1; c < model->columnCount(); ++c) header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
-  // A reset drops the selection; the highlight comes back on the same row.
+  // A reset drops the selection; the highlight comes back on the same rows.
   connect(model, &QAbstractItemModel::modelReset, this, [this] { applyHighlight(); });
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { rememberUserSelection(); });
   applyHighlight();
 }
 
-void MirrorTableView::setSelectionIndex(int64_t index) {
-  const int rows = model() ? model()->rowCount() : 0;
-  highlight_ = (index >= 0 && index < rows) ? index : -1;
+std::vector<int64_t> MirrorTableView::selectedRows() const {
+  std::vector<int64_t> rows;
+  if (selectionModel())
+    for (const QModelIndex& index : selectionModel()->selectedRows()) rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void MirrorTableView::setSelectionIndexes(const std::vector<int64_t>& rows, int64_t current) {
+  const int count = model() ? model()->rowCount() : 0;
+  highlight_.clear();
+  for (int64_t r : rows)
+    if (r >= 0 && r < count) highlight_.push_back(r);
+  current_ = current >= 0 && current < count ? current : -1;
+  if (current_ < 0) highlight_.clear();
   applyHighlight();
 }
 
 int MirrorTableView::highlightedRow() const {
   if (!selectionModel()) return -1;
+  const QModelIndex current = selectionModel()->currentIndex();
+  if (current.isValid() && selectionModel()->isRowSelected(current.row(), {})) return current.row();
   const QModelIndexList rows = selectionModel()->selectedRows();
   return rows.isEmpty() ? -1 : rows.front().row();
 }
@@ -181,10 +300,17 @@ void MirrorTableView::applyHighlight() {
   QItemSelectionModel* selection = selectionModel();
   if (!selection || !model()) return;
   applying_ = true;
-  if (highlight_ >= 0 && highlight_ < model()->rowCount()) {
-    const QModelIndex index = model()->index(static_cast<int>(highlight_), 0);
-    selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    scrollTo(index);
+  const int count = model()->rowCount();
+  if (current_ >= 0 && current_ < count) {
+    QItemSelection rows;
+    for (int64_t r : highlight_)
+      if (r < count)
+        rows.select(model()->index(static_cast<int>(r), 0), model()->index(static_cast<int>(r), 0));
+    const QModelIndex current =
+        model()->index(static_cast<int>(current_), std::max(currentIndex().column(), 0));
+    selection->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+    selection->select(rows, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    scrollTo(current);
   } else {
     selection->clearSelection();  // the current cell stays: typing still edits it
   }
@@ -193,7 +319,8 @@ void MirrorTableView::applyHighlight() {
 
 void MirrorTableView::rememberUserSelection() {
   if (applying_) return;
-  highlight_ = highlightedRow();
+  highlight_ = selectedRows();
+  current_ = highlightedRow();
 }
 
 void MirrorTableView::sendClick(int64_t row) {
@@ -214,51 +341,37 @@ void MirrorTableView::mousePressEvent(QMouseEvent* event) {
   sendClick(row);
 }
 
+void MirrorTableView::mouseReleaseEvent(QMouseEvent* event) {
+  // A press on a row of a selection of several keeps them for a drag; the release without one
+  // selects that row alone.
+  const std::vector<int64_t> before = selectedRows();
+  QTableView::mouseReleaseEvent(event);
+  if (event->button() == Qt::LeftButton && selectedRows() != before) sendClick(currentIndex().row());
+}
+
 void MirrorTableView::keyPressEvent(QKeyEvent* event) {
-  const QModelIndex before = currentIndex();
-  QTableView::keyPressEvent(event);
-  const QModelIndex after = currentIndex();
-  if (after.isValid() && after.row() != before.row()) sendClick(after.row());
-}
-
-namespace {
-QStringList localFiles(const QMimeData* data) {
-  QStringList paths;
-  if (!data || !data->hasUrls()) return paths;
-  for (const QUrl& url : data->urls())
-    if (url.isLocalFile()) paths << url.toLocalFile();
-  return paths;
-}
-}  // namespace
-
-void MirrorTableView::acceptFileDrops() {
-  setAcceptDrops(true);
-  viewport()->setAcceptDrops(true);
-  setDropIndicatorShown(false);
-}
-
-void MirrorTableView::dragEnterEvent(QDragEnterEvent* event) {
-  if (!localFiles(event->mimeData()).isEmpty())
-    event->acceptProposedAction();
-  else
-    event->ignore();
-}
-
-void MirrorTableView::dragMoveEvent(QDragMoveEvent* event) {
-  if (!localFiles(event->mimeData()).isEmpty())
-    event->acceptProposedAction();
-  else
-    event->ignore();
-}
-
-void MirrorTableView::dropEvent(QDropEvent* event) {
-  const QStringList paths = localFiles(event->mimeData());
-  if (paths.isEmpty()) {
-    event->ignore();
+  if ((event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) &&
+      state() != QAbstractItemView::EditingState && event->modifiers() == Qt::NoModifier) {
+    emit removeRequested();
     return;
   }
-  event->acceptProposedAction();
-  emit filesDropped(paths);
+  const QModelIndex before = currentIndex();
+  const std::vector<int64_t> selected = selectedRows();
+  QTableView::keyPressEvent(event);
+  const QModelIndex after = currentIndex();
+  // A keyboard move, or Shift with an arrow key extending the selection.
+  if (after.isValid() && (after.row() != before.row() || selectedRows() != selected)) sendClick(after.row());
+}
+
+void MirrorTableView::startDrag(Qt::DropActions) {
+  const QModelIndexList rows = selectionModel() ? selectionModel()->selectedRows() : QModelIndexList();
+  if (rows.isEmpty()) return;
+  auto* drag = new QDrag(this);
+  drag->setMimeData(model()->mimeData(rows));
+  const QRect first = visualRect(rows.front());
+  drag->setPixmap(viewport()->grab(QRect(0, first.top(), viewport()->width(), first.height())));
+  // A move here or a copy elsewhere; the table itself never takes rows out when the drag ends.
+  drag->exec(Qt::MoveAction | Qt::CopyAction, Qt::MoveAction);
 }
 
 }  // namespace charstack

@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSpinBox>
 #include <QTableView>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
@@ -229,6 +230,36 @@ void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   QWidget* repaint = view ? view->viewport() : const_cast<QWidget*>(widget);
   if (repaint && std::find(waiting_.begin(), waiting_.end(), repaint) == waiting_.end())
     waiting_.emplace_back(repaint);
+}
+
+QWidget* ThumbnailDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                         const QModelIndex& index) const {
+  if (index.column() != columns_.depth) return QStyledItemDelegate::createEditor(parent, option, index);
+  auto* spin = new QSpinBox(parent);
+  spin->setRange(0, 999);
+  spin->setFrame(false);
+  spin->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  return spin;
+}
+
+void ThumbnailDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
+  auto* spin = qobject_cast<QSpinBox*>(editor);
+  if (!spin || index.column() != columns_.depth) return QStyledItemDelegate::setEditorData(editor, index);
+  spin->setValue(index.data(Qt::EditRole).toInt());
+  spin->selectAll();
+}
+
+void ThumbnailDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
+                                     const QModelIndex& index) const {
+  auto* spin = qobject_cast<QSpinBox*>(editor);
+  if (!spin || index.column() != columns_.depth)
+    return QStyledItemDelegate::setModelData(editor, model, index);
+  spin->interpretText();
+  // A depth outside 0..999 read from a file (the spin box shows the nearest one) stays as it is until
+  // the user picks another one.
+  const qlonglong depth = index.data(Qt::EditRole).toLongLong(), nearest = qBound(0LL, depth, 999LL);
+  if (depth == nearest || spin->value() != nearest)
+    model->setData(index, QString::number(spin->value()), Qt::EditRole);
 }
 
 void ThumbnailDelegate::paintEye(QPainter* painter, const QStyleOptionViewItem& option,

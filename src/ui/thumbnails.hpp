@@ -88,6 +88,7 @@ class ThumbnailDelegate : public QStyledItemDelegate {
   struct Columns {
     int picture = 0;  // the column whose cells show the thumbnail
     int eye = -1;     // the column of the visible flag (check state); -1 for none
+    int depth = -1;   // the column of the depth, edited with a spin box from 0 to 999; -1 for none
   };
 
   // hidden may be empty (no row is dimmed); size is the thumbnails' side in logical pixels.
@@ -98,6 +99,10 @@ class ThumbnailDelegate : public QStyledItemDelegate {
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override;
+  void setEditorData(QWidget* editor, const QModelIndex& index) const override;
+  void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
 
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;

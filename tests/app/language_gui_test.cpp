@@ -22,17 +22,26 @@ TEST(Language, TheWindowFollowsTheLocale) {
     window.findChild<QPushButton*>("insertCharacter")->click();  // an undo step, named by the controller
     QMessageBox box;
     box.setStandardButtons(QMessageBox::Cancel);
-    return QStringList{window.menuBar()->actions().at(0)->text(), window.findChild<QPushButton*>("insertCharacter")->text(),
-                       window.findChild<MirrorTableView*>("characters")->model()->headerData(0, Qt::Horizontal).toString(),
-                       window.controller().history().undoText(), box.button(QMessageBox::Cancel)->text().remove('&')}
+    return QStringList{
+        window.menuBar()->actions().at(0)->text(),
+        window.findChild<QPushButton*>("insertCharacter")->text(),
+        window.findChild<MirrorTableView*>("characters")->model()->headerData(0, Qt::Horizontal).toString(),
+        window.controller().history().undoText(),
+        box.button(QMessageBox::Cancel)->text().remove('&'),
+        QString::fromStdString(list.characters.at(0).name),
+        QString::fromStdString(window.controller().editCell(Table::Characters, 0, Field::Value, "x").value())}
         .join('|')
         .toStdString();
   };
   {
     Translations japanese(QLocale(QLocale::Japanese, QLocale::Japan));
-    EXPECT_EQ(texts(), "ファイル(&F)|キャラクターを挿入|名前|キャラクターを挿入|キャンセル");
+    EXPECT_EQ(texts(),
+              "ファイル(&F)|キャラクターを挿入|名前|キャラクターを挿入|キャンセル|新キャラ|"
+              "深さは 0 から 999 までの整数です");
   }
-  EXPECT_EQ(texts(), "&File|Insert Character|name|Insert Character|Cancel");
+  EXPECT_EQ(texts(),
+            "&File|Insert Character|name|Insert Character|Cancel|New Character|a depth is a whole number "
+            "from 0 to 999");
 }
 
 }  // namespace

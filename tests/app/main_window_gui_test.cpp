@@ -1,16 +1,21 @@
 // The editor window driven the way a user drives it, for what only the window shows: clicks, cell
 // edits, pictures dropped and seen on the canvas, dragging, saving, reopening and closing.
+#include <gtest/gtest.h>
+
 #include <QAction>
 #include <QApplication>
-#include <QMenu>
 #include <QClipboard>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
-#include <gtest/gtest.h>
 
 #include "app/main_window.hpp"
 #include "support/fakes.hpp"
@@ -111,13 +116,17 @@ TEST_F(Window, ClicksKeysAndButtonsSelectInsertAndRemove) {
   for (int i = 0; i < 8 && QApplication::focusWidget() != w->canvas(); ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   EXPECT_EQ(QApplication::focusWidget(), w->canvas());
 
+  // What Insert makes is selected and highlighted, and the layers table shows its layers; Remove
+  // selects the record that takes the removed one's place.
   w->press("Insert Character");
-  EXPECT_EQ(std::pair(w->model(0)->rowCount(), w->highlighted(0)), std::pair(3, -1));
+  EXPECT_EQ(std::tuple(w->model(0)->rowCount(), w->highlighted(0), w->model(1)->rowCount()),
+            std::tuple(3, 1, 0));
   w->press("Remove Character");
-  EXPECT_EQ(w->model(0)->rowCount(), 2);
+  EXPECT_EQ(std::tuple(w->model(0)->rowCount(), w->highlighted(0), w->cell(1, 0, 0)),
+            std::tuple(2, 1, QString("only")));
   w->click(0, 0);
   w->press("Insert Layer");
-  EXPECT_EQ(w->model(1)->rowCount(), 3);
+  EXPECT_EQ(std::pair(w->model(1)->rowCount(), w->highlighted(1)), std::pair(3, 2));
   w->press("Remove Layer");
   EXPECT_EQ(list.characters[0].layers.size(), 2u);
 }
@@ -212,29 +221,44 @@ TEST_F(Window, ACommittedCellReachesItsRecordHoweverTheEditEnds) {
   }
 }
 
-// A depth is a whole number from 0 to 999: anything else is refused, the cell shows the record's
-// depth again and the status bar says why.
-TEST_F(Window, ATypedDepthIsTakenOrRefused) {
+// A depth is picked with a spin box from 0 to 999; a position is typed, and refused with the reason
+// when it is no 32-bit whole number; a depth outside 0..999 in the file is shown and listed.
+TEST_F(Window, NumbersAreCheckedWhereTheyAreTypedAndRead) {
+  folder.write("data.txt", "alpha,1500, 0, 0\n####\nfront,200,1, 10, 10\n$$$$\n");
   auto w = open();
-  for (const char* typed : {"99999999999", "1e3", "0x10", "12abc", "-5", "1000", "42"}) {
-    SCOPED_TRACE(typed);
-    QLineEdit* editor = w->edit(0, 0, 1);
+  EXPECT_EQ(w->cell(0, 0, 1), "1500");
+  auto* problems = w->findChild<QTreeWidget*>("problems");
+  ASSERT_EQ(problems->topLevelItemCount(), 1);
+  EXPECT_TRUE(problems->topLevelItem(0)->text(1).contains("depth 1500 is never drawn"))
+      << problems->topLevelItem(0)->text(1).toStdString();
+  for (const char* typed : {"", "42"}) {  // Enter alone keeps the depth the file has
+    w->table(0)->setFocus();
+    w->table(0)->edit(w->model(0)->index(0, 1));
+    auto* spin = qobject_cast<QSpinBox*>(QApplication::focusWidget());
+    ASSERT_TRUE(spin && spin->minimum() == 0 && spin->maximum() == 999);
+    QTest::keyClicks(spin, typed);
+    QTest::keyClick(spin, Qt::Key_Return);
+    settle();
+  }
+  EXPECT_EQ(list.characters[0].value, 42);
+  for (const char* typed : {"2147483648", "-12"}) {
+    QLineEdit* editor = w->edit(1, 0, 3);
     ASSERT_NE(editor, nullptr);
     editor->setText(typed);
     QTest::keyClick(editor, Qt::Key_Return);
     settle();
-    const bool taken = std::string(typed) == "42";
-    EXPECT_EQ(list.characters[0].value, taken ? 42 : 100);
-    EXPECT_EQ(w->cell(0, 0, 1), taken ? "42" : "100");
-    EXPECT_TRUE(taken || w->status().contains("0 to 999")) << w->status().toStdString();
   }
+  EXPECT_EQ(std::pair(list.characters[0].layers[0].x, w->cell(1, 0, 3)), std::pair(-12, QString("-12")));
+  EXPECT_EQ(w->editMenu()->actions().at(0)->text(), "Undo Move Layer");
+  w->editMenu()->actions().at(0)->trigger();
+  EXPECT_TRUE(list.characters[0].layers[0].x == 10 && w->isWindowModified());
 }
 
 // A picture that came in from disk is the file's: undoing earlier steps leaves it, and undoing the
 // picture itself makes the next save ask before it writes over the file.
 TEST_F(Window, UndoNeverPutsAnOlderPictureOverAFileUnasked) {
   auto w = open();
-  QLineEdit* editor = w->edit(1, 0, 1);
+  QLineEdit* editor = w->edit(1, 0, 3);
   editor->setText("300");
   QTest::keyClick(editor, Qt::Key_Return);
   settle();
@@ -246,7 +270,7 @@ TEST_F(Window, UndoNeverPutsAnOlderPictureOverAFileUnasked) {
   EXPECT_TRUE(undo->text().contains("Disk")) << undo->text().toStdString();
   undo->trigger();
   EXPECT_EQ(list.characters[0].layers[0].image->pixel(0, 0), 0xFF0000FFu);
-  EXPECT_EQ(list.characters[0].layers[0].value, 300);  // the depth is its own step
+  EXPECT_EQ(list.characters[0].layers[0].x, 300);  // the position is its own step
   QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier);
   EXPECT_EQ(w->questions.asked, 1);  // asked, and told no
   EXPECT_EQ(folder.read("img/front2"), painted);
@@ -254,15 +278,14 @@ TEST_F(Window, UndoNeverPutsAnOlderPictureOverAFileUnasked) {
   EXPECT_EQ(list.characters[0].layers[0].image->pixel(0, 0), 0xFF123456u);
 }
 
-TEST_F(Window, InsertingIntoAThousandCharactersHighlightsNoRow) {
+TEST_F(Window, InsertingIntoAThousandCharactersHighlightsTheNewOne) {
   std::string text;
   for (int i = 0; i < 1000; ++i) text += "c" + std::to_string(i) + ",100, 0, 0\n####\n$$$$\n";
   folder.write("data.txt", text);
   auto w = open();
   w->click(0, 0);
   w->press("Insert Character");
-  EXPECT_EQ(w->model(0)->rowCount(), 1001);
-  EXPECT_EQ(w->highlighted(0), -1);
+  EXPECT_EQ(std::pair(w->model(0)->rowCount(), w->highlighted(0)), std::pair(1001, 0));
 }
 
 TEST_F(Window, UndoAndRedoFromTheMenuAndTheKeysWithTheModifiedMark) {
@@ -309,11 +332,113 @@ TEST_F(Window, FailedSaveIsShownAndClosingAsksAboutUnsavedWork) {
   EXPECT_TRUE(w->questions.told.front().contains("img") && w->status().startsWith("Not saved"));
   std::filesystem::remove(folder.path() / "img");
   QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier);
-  EXPECT_NE(folder.read("data.txt").find("新キャラ"), std::string::npos);
+  EXPECT_NE(folder.read("data.txt").find("New Character"), std::string::npos);
   w->press("Insert Layer");
   w->questions.unsaved = UserQuestions::Unsaved::Discard;
   EXPECT_TRUE(w->close());
-  EXPECT_EQ(folder.read("data.txt").find("新規レイヤー"), std::string::npos);
+  EXPECT_EQ(folder.read("data.txt").find("New Layer"), std::string::npos);
+}
+
+// The record actions: enabled only when they can act, from their keys, the Edit menu, Delete and
+// the context menus, on one record or on several selected layers; the clipboard carries records and
+// a PNG for other programs; Help lists the keys.
+TEST_F(Window, RecordActionsFromKeysMenusAndTheClipboard) {
+  {
+    testing::TempFolder emptyFolder;
+    CharacterList none;
+    EditorState fresh;
+    TestWindow empty(none, fresh, emptyFolder.path());
+    for (const char* name : {"removeCharacter", "insertLayer", "removeLayer", "insertCharacter"}) {
+      auto* button = empty.findChild<QPushButton*>(name);
+      EXPECT_TRUE(button->isEnabled() == (std::string(name) == "insertCharacter") &&
+                  !button->toolTip().isEmpty())
+          << name;
+    }
+  }
+  auto w = open();
+  auto names = [&](int k) {
+    std::string out;
+    for (const Layer& l : list.characters[size_t(k)].layers) out += l.name + " ";
+    return out;
+  };
+  w->click(1, 0);
+  QTest::keyClick(w->table(1), Qt::Key_Down, Qt::ControlModifier);
+  EXPECT_EQ(std::pair(names(0), w->highlighted(1)), std::pair(std::string("hidden front "), 1));
+  QTest::keyClick(w->table(1), Qt::Key_D, Qt::ControlModifier);
+  EXPECT_EQ(std::pair(names(0), w->highlighted(1)), std::pair(std::string("hidden front front "), 2));
+  EXPECT_EQ(list.characters[0].layers[2].image, list.characters[0].layers[1].image);  // shared, not copied
+  QTest::keyClick(w->table(1), Qt::Key_C, Qt::ControlModifier);
+  const QMimeData* copied = QApplication::clipboard()->mimeData();
+  ASSERT_TRUE(copied && copied->hasFormat("application/x-charstack-records"));
+  EXPECT_EQ(QImage::fromData(copied->data("image/png")).pixel(3, 3), 0xFF0000FFu);
+  w->click(0, 1);
+  QTest::keyClick(w->table(0), Qt::Key_V, Qt::ControlModifier);  // layers go into the selected character
+  EXPECT_EQ(std::pair(names(1), w->highlighted(1)), std::pair(std::string("only front "), 1));
+  // Ctrl+click selects a second layer; Delete removes both, one step.
+  QTest::mouseClick(w->table(1)->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                    w->table(1)->visualRect(w->model(1)->index(0, 0)).center());
+  EXPECT_EQ(std::pair(w->controller().selectedLayers(), w->table(1)->selectedRows()),
+            std::pair(std::vector<int64_t>{0, 1}, std::vector<int64_t>{0, 1}));
+  QTest::keyClick(w->table(1), Qt::Key_Delete);
+  EXPECT_EQ(names(1), "");
+  QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(names(1), "only front ");
+
+  QStringList menu, help;
+  auto read = [&](QStringList& into) {
+    QTimer::singleShot(0, [&into] {
+      if (auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        for (QAction* a : popup->actions()) into << a->text();
+        popup->close();
+      }
+      for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible())
+          into << box->text(), box->close();
+    });
+  };
+  read(help);
+  QTest::keyClick(w.get(), Qt::Key_F1);
+  for (const char* keys : {"Ctrl+D", "Ctrl+Up", "Ctrl+V", "Ctrl+9", "Delete, Backspace", "Ctrl+click"})
+    EXPECT_TRUE(help.join("").contains(keys)) << keys;
+  read(menu);
+  emit w->table(1)->customContextMenuRequested(w->table(1)->visualRect(w->model(1)->index(1, 0)).center());
+  EXPECT_EQ(menu.join('|').remove('&').toStdString(),
+            "Insert Layer|Duplicate||Cut|Copy|Paste||Move Up|Move Down||Remove Layer|Hide Layers");
+}
+
+// Rows dragged between other rows move there; image files and image data dropped on a table or the
+// canvas become new records, selected.
+TEST_F(Window, RowsDraggedMoveAndDroppedPicturesBecomeRecords) {
+  folder.write("drop/knight.png", solidPng(0xFFFF0000));
+  auto w = open();
+  auto drop = [](QWidget* target, const QMimeData* mime, QPoint at) {
+    for (QEvent::Type type : {QEvent::DragEnter, QEvent::DragMove}) {
+      QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, {}, type);
+      QApplication::sendEvent(target, &move);
+    }
+    QDropEvent dropped(at, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, {});
+    QApplication::sendEvent(target, &dropped);
+    settle();
+    return dropped.isAccepted();
+  };
+  w->click(1, 0);
+  // What the table's own drag carries, dropped below the last row.
+  std::unique_ptr<QMimeData> rows(w->model(1)->mimeData({w->model(1)->index(0, 0)}));
+  ASSERT_TRUE(drop(w->table(1)->viewport(), rows.get(),
+                   {20, w->table(1)->visualRect(w->model(1)->index(1, 0)).bottom() + 20}));
+  EXPECT_EQ(std::pair(list.characters[0].layers[1].name, w->highlighted(1)),
+            std::pair(std::string("front"), 1));
+  QMimeData files;
+  files.setUrls({QUrl::fromLocalFile(QString::fromStdString((folder.path() / "drop/knight.png").string()))});
+  ASSERT_TRUE(drop(w->table(0)->viewport(), &files,
+                   w->table(0)->visualRect(w->model(0)->index(0, 0)).topLeft() + QPoint(20, 2)));
+  EXPECT_EQ(std::pair(list.characters[0].name, w->highlighted(0)), std::pair(std::string("knight"), 0));
+  QMimeData image;
+  image.setImageData(QImage::fromData(QByteArray::fromStdString(solidPng(0xFF00FF00))));
+  ASSERT_TRUE(drop(w->canvas(), &image, w->canvas()->rect().center()));
+  ASSERT_EQ(list.characters[0].layers.size(), 1u);
+  EXPECT_TRUE(list.characters[0].layers[0].visible && w->highlighted(1) == 0);
+  EXPECT_EQ(w->editMenu()->actions().at(0)->text(), "Undo Add Layer from Picture");
 }
 
 }  // namespace

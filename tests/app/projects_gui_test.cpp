@@ -104,17 +104,22 @@ TEST_F(Projects, AnotherFolderOpensInTheSameWindowFromAFreshStart) {
   for (int i = 0; i < 200 && !w->statusBar()->currentMessage().contains("img/alpha1"); ++i) QTest::qWait(10);
   EXPECT_TRUE(w->statusBar()->currentMessage().contains("img/alpha1"));
 
-  // Pictures dropped on the layers table become layers at the selected row; a text file is refused.
+  // Image files dropped on the layers table become visible layers after the selected row, selected; a
+  // text file is refused.
   b.write("drop/red.png", testing::testPng(5, 3, 1));
   b.write("drop/two.dots.png", testing::testPng(2, 2, 2));
   b.write("drop/notes.txt", "hello");
   clickRow(w->findChild<MirrorTableView*>("layers"), 1);
-  w->statusBar()->showMessage(w->session().addLayersFromFiles(
-      {b.path() / "drop/red.png", b.path() / "drop/notes.txt", b.path() / "drop/two.dots.png"}).status);
+  w->statusBar()->showMessage(
+      w->session()
+          .addPictureFiles(Table::Layers, {b.path() / "drop/red.png", b.path() / "drop/notes.txt",
+                                           b.path() / "drop/two.dots.png"})
+          .status);
   const std::vector<Layer>& layers = list.characters[0].layers;
   ASSERT_EQ(layers.size(), 4u);
-  EXPECT_EQ(layers[1].name + layers[2].name + layers[3].name, "redtwo.dotsy");
-  EXPECT_EQ(layers[1].image->pixelWidth(), 5);
+  EXPECT_EQ(layers[1].name + layers[2].name + layers[3].name, "yredtwo.dots");
+  EXPECT_TRUE(layers[2].image->pixelWidth() == 5 && layers[2].visible && layers[3].visible);
+  EXPECT_EQ(w->controller().selectedLayers(), (std::vector<int64_t>{2, 3}));
   EXPECT_EQ(w->findChild<MirrorTableView*>("layers")->model()->rowCount(), 4);
   EXPECT_TRUE(w->statusBar()->currentMessage().contains("notes.txt"));
 

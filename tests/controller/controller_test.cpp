@@ -1,7 +1,10 @@
-// The controller: loading into the table mirrors, clicks, the sync tick, cell edits, and insert and
-// remove with the image files they queue for deletion (under the numbers they have when removed).
+// The controller: loading into the tables, clicks and selections of several layers, cell edits, and
+// the record actions (insert, remove, reorder, duplicate, cut, copy, paste, pictures, show or hide)
+// with the selection each leaves, the image files a removal queues for deletion (under the numbers
+// the records have when removed), their undo and redo, and a save that loads back as the model.
 #include <sstream>
 
+#include "project/transfer.hpp"
 #include "support/fakes.hpp"
 
 namespace charstack {
@@ -12,85 +15,201 @@ using testing::kThreeCharacters;
 
 struct Row {
   const char* data;
-  const char* steps;      // c<row>/l<row>: click a character/layer row; i1 i2 r1 r2; s: save
-  const char* tree;       // the records afterwards, "*" for a picture
+  // c<row>, l<row>[:<rows selected>]: click a character or layer row; i1 i2 r1 r2: insert, remove;
+  // u1 u2 d1 d2: move up, down; m1:<rows>><row>, m2:...: drag rows before a row; D1 D2: duplicate;
+  // x1 x2 y1 y2: cut, copy; p: paste; P: paste the copied records' bytes; e1=<name> e2=<name>: rename
+  // the selected character or layer; a1 a2: a picture dropped on a table; h: show or hide; z Z: undo,
+  // redo; s: save
+  const char* steps;
+  const char* tree;       // the records afterwards
+  const char* selected;   // the selected character and layers afterwards
+  const char* undo;       // the name of the step Undo takes back
   const char* deletions;  // image files queued for deletion, in order (saved ones included)
-  const char* notices;    // what the tables were told of the steps (RecordingObserver); none: not checked
-  const char* images;     // "img/" afterwards; none: not checked
 };
 void PrintTo(const Row& row, std::ostream* out) { *out << row.steps; }
 
 const char* kFiveLayers = "Hero,1, 0, 0\n####\nA,1,1, 0, 0\nB,1,1, 0, 0\n$$$$\nMage,1, 0, 0\n####\nC,1,1, 0, 0\n"
                           "D,1,1, 0, 0\nE,1,1, 0, 0\n$$$$\n";
+const char* kFourLayers = "K,1, 0, 0\n####\nA,1,1, 0, 0\nB,2,0, 1, 1\nC,3,1, 2, 2\nD,4,1, 3, 3\n$$$$\n";
 const Row kRows[] = {
-    {"", "i2", "", "", "", nullptr},
-    {"", "i1 i2", "新キャラ[新規レイヤー]", "", "C+0x1 L! L+0x1", nullptr},
-    {kThreeCharacters, "c-1 i1 i1 c2 i1 i1",
-     "Hero*[Arm*,Leg*] Mage*[Hat*] 新キャラ[] 新キャラ[] Wolf*[] 新キャラ[] 新キャラ[]", "", nullptr, nullptr},
-    {kThreeCharacters, "c0 i1", "新キャラ[] Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "", nullptr, nullptr},
-    {kThreeCharacters, "c0 l0 i2", "Hero*[新規レイヤー,Arm*,Leg*] Mage*[Hat*] Wolf*[]", "", "L! L+0x1", nullptr},
-    // The layers table still lists Mage's layers after a character was inserted above Mage.
-    {kThreeCharacters, "c1 l0 i1 i2", "Hero*[Arm*,Leg*] 新キャラ[新規レイヤー] Mage*[Hat*] Wolf*[]", "", nullptr, nullptr},
-    {kThreeCharacters, "c0 l1 r1 i2", "Mage*[Hat*,新規レイヤー] Wolf*[]", "Hero1 Arm2 Leg3", nullptr, nullptr},
-    {"A,1, 0, 0\n####\n$$$$\nB,1, 0, 0\n####\n$$$$\nC,1, 0, 0\n####\n$$$$\n", "c1 r1 r1 r1", "A*[]", "B2 C2",
-     "L! C-1x1 L! C-1x1 L!", nullptr},
-    {kThreeCharacters, "c-1 r1 c0 r1 s", "Mage*[Hat*]", "Wolf6 Hero1 Arm2 Leg3", nullptr, "Hat2 Hat5 Mage1 Mage4"},
-    {kFiveLayers, "c1 l2 r2 l-1 r2 r2 r2 r1 r2", "Hero*[A*,B*]", "E7 D6 C5 Mage4", nullptr, nullptr},
-    {kThreeCharacters, "c2 r2", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "", "L!", nullptr},
+    {"", "i2", "", "c0 l", "", ""},
+    {"", "i1 i2", "New Character[New Layer-]", "c0 l0", "Insert Layer", ""},
+    {"", "a2", "pic*[]", "c0 l", "Add Character from Picture", ""},
+    {kThreeCharacters, "c0 i1", "New Character[] Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c0 l",
+     "Insert Character", ""},
+    // Every edit after an insert goes to the new record, which the tables show selected.
+    {kThreeCharacters, "c0 i1 e1=Knight i2 e2=Sword", "Knight[Sword-] Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]",
+     "c0 l0", "Rename Layer", ""},
+    {kThreeCharacters, "c0 l0 i2", "Hero*[New Layer-,Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c0 l0", "Insert Layer",
+     ""},
+    {kThreeCharacters, "c0 i1 c2 z Z", "New Character[] Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c0 l",
+     "Insert Character", ""},
+    {kThreeCharacters, "c2 a2", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[pic*]", "c2 l0", "Add Layer from Picture",
+     ""},
+    // A removal selects the record that takes the place of the removed one.
+    {kThreeCharacters, "c0 l1 r1 i2", "Mage*[Hat*,New Layer-] Wolf*[]", "c0 l1", "Insert Layer",
+     "Hero1 Arm2 Leg3"},
+    {"A,1, 0, 0\n####\n$$$$\nB,1, 0, 0\n####\n$$$$\nC,1, 0, 0\n####\n$$$$\n", "c1 r1 r1 r1", "", "c-1 l",
+     "Remove Character", "B2 C2 A1"},
+    {kThreeCharacters, "c-1 r1 c0 r1 s", "Mage*[Hat*]", "c0 l", "Remove Character", "Wolf6 Hero1 Arm2 Leg3"},
+    {kFiveLayers, "c1 l2 r2 l-1 r2 r2 r2 r1 r2", "Hero*[A*]", "c0 l0", "Remove Layer", "E7 D6 C5 Mage4 B3"},
+    {kFiveLayers, "c1 l0:0,2 r2", "Hero*[A*,B*] Mage*[D*]", "c1 l0", "Remove Layers", "E7 C5"},
+    {kThreeCharacters, "c2 r2", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c2 l", "", ""},
+    // Reordering: the moved records stay selected, and the layers table goes on showing its character.
+    {kThreeCharacters, "c2 u1 u1 u1", "Wolf*[] Hero*[Arm*,Leg*] Mage*[Hat*]", "c0 l", "Move Character Up",
+     ""},
+    {kThreeCharacters, "c0 d1", "Mage*[Hat*] Hero*[Arm*,Leg*] Wolf*[]", "c1 l", "Move Character Down", ""},
+    {kFourLayers, "c0 l3:1,3 u2", "K*[B*-,A*,D*,C*]", "c0 l0,2", "Move Layers Up", ""},
+    {kFourLayers, "c0 l2:1,2 d2 d2", "K*[A*,D*,B*-,C*]", "c0 l2,3", "Move Layers Down", ""},
+    {kFourLayers, "c0 m2:0,1>4", "K*[C*,D*,A*,B*-]", "c0 l2,3", "Reorder Layers", ""},
+    {kFourLayers, "c0 m2:3>3 m2:2>3", "K*[A*,B*-,C*,D*]", "c0 l", "", ""},
+    {kThreeCharacters, "m1:0>3", "Mage*[Hat*] Wolf*[] Hero*[Arm*,Leg*]", "c2 l", "Reorder Characters", ""},
+    // Copies share their pictures and come right after the originals.
+    {kThreeCharacters, "c0 D1", "Hero*[Arm*,Leg*] Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c1 l",
+     "Duplicate Character", ""},
+    {kFourLayers, "c0 l1:1,3 D2", "K*[A*,B*-,C*,D*,B*-,D*]", "c0 l4,5", "Duplicate Layers", ""},
+    {kThreeCharacters, "c0 l0 x2 c1 p", "Hero*[Leg*] Mage*[Hat*,Arm*] Wolf*[]", "c1 l1", "Paste Layer",
+     "Arm2"},
+    {kThreeCharacters, "c0 y1 c2 P", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[] Hero*[Arm*,Leg*]", "c3 l",
+     "Paste Character", ""},
+    {kFourLayers, "c0 l0:0,3 y2 l1 P", "K*[A*,B*-,A*,D*,C*,D*]", "c0 l2,3", "Paste Layers", ""},
+    {kThreeCharacters, "c1 x1 z", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c1 l", "", ""},
+    {kFourLayers, "c0 l1:0,1 h l0:0,1 h", "K*[A*-,B*-,C*,D*]", "c0 l0,1", "Hide Layers", ""},
 };
 
-std::string join(const std::vector<std::string>& words) {
-  std::string out;
-  for (const std::string& w : words) out += (out.empty() ? "" : " ") + w;
-  return out;
+// Every record's picture is the one its name had when the project was opened: shared, never lost.
+void expectPicturesKept(const CharacterList& opened, const CharacterList& now, bool shared) {
+  std::map<std::string, ImageRef> pictures;
+  forEachRecord(opened, [&](const auto& r, auto...) { pictures[r.name] = r.image; });
+  forEachRecord(now, [&](const auto& r, auto...) {
+    const auto known = pictures.find(r.name);
+    if (known == pictures.end()) return;
+    if (shared)
+      EXPECT_EQ(r.image, known->second) << r.name;
+    else
+      EXPECT_TRUE(r.image && r.image->samePixels(*known->second)) << r.name;
+  });
 }
 
-struct InsertRemove : ControllerTest, ::testing::WithParamInterface<Row> {};
+struct Actions : ControllerTest, ::testing::WithParamInterface<Row> {};
 
-TEST_P(InsertRemove, Steps) {
+TEST_P(Actions, LeaveTheRecordsSelectionAndHistoryThatUndoRedoSaveAndLoadKeep) {
   const Row& row = GetParam();
   open(row.data);
-  notices.log.clear();
+  const CharacterList opened = list;
+  RecordSet clipboard;
   std::vector<std::string> deleted;
   std::istringstream steps(row.steps);
   for (std::string s; steps >> s;) {
+    const Table table = s.size() > 1 && s[1] == '2' ? Table::Layers : Table::Characters;
+    auto rows = [](const std::string& text) {
+      std::vector<int64_t> out;
+      std::istringstream in(text);
+      for (std::string r; std::getline(in, r, ',');) out.push_back(std::stoll(r));
+      return out;
+    };
+    const size_t colon = s.find(':'), to = s.find('>');
     if (s[0] == 'c') clickCharacter(std::stoll(s.substr(1)));
-    if (s[0] == 'l') clickLayer(std::stoll(s.substr(1)));
-    if (s == "i1" || s == "i2") s == "i1" ? controller->insert1() : controller->insert2();
-    if (s == "r1" || s == "r2") s == "r1" ? controller->remove1() : controller->remove2();
+    if (s[0] == 'l')
+      clickLayer(std::stoll(s.substr(1)),
+                 colon == std::string::npos ? std::nullopt : std::optional(rows(s.substr(colon + 1))));
+    if (s[0] == 'i') table == Table::Characters ? controller->insert1() : controller->insert2();
+    if (s[0] == 'r') table == Table::Characters ? controller->remove1() : controller->remove2();
+    if (s[0] == 'u' || s[0] == 'd') controller->moveSelected(table, s[0] == 'u' ? -1 : 1);
+    if (s[0] == 'm') controller->moveRows(table, rows(s.substr(3, to - 3)), std::stoll(s.substr(to + 1)));
+    if (s[0] == 'D') controller->duplicate(table);
+    if (s[0] == 'x') clipboard = controller->cut(table);
+    if (s[0] == 'y') clipboard = controller->copyRecords(table);
+    if (s == "p") controller->paste(clipboard);
+    if (s == "P") controller->paste(parseRecords(*serializeRecords(clipboard)).value());
+    if (s[0] == 'e') {
+      const int64_t selected =
+          table == Table::Characters ? state.selectedCharacterRow : state.selectedLayerRow;
+      EXPECT_FALSE(controller->editCell(table, selected, Field::Name, s.substr(3)));
+    }
+    if (s[0] == 'a') controller->insertPictures(table, {{"pic", testing::testImage(3, 3, 99)}});
+    if (s == "h") controller->showHideSelected();
+    if (s == "z" || s == "Z") s == "z" ? controller->history().undo() : controller->history().redo();
     if (s == "s") deleted = state.pendingImageDeletions, controller->saveBtn();
   }
   deleted.insert(deleted.end(), state.pendingImageDeletions.begin(), state.pendingImageDeletions.end());
   EXPECT_EQ(tree(), row.tree);
-  EXPECT_EQ(join(deleted), row.deletions);
-  EXPECT_EQ(row.notices ? notices.log : "", row.notices ? row.notices : "");
-  EXPECT_EQ(row.images ? join(dir.list("img")) : "", row.images ? row.images : "");
+  std::string selected = "c" + std::to_string(state.selectedCharacterRow) + " l";
+  for (int64_t r : controller->selectedLayers()) selected += std::to_string(r) + ",";
+  EXPECT_EQ(selected.substr(0, selected.size() - (selected.back() == ',')), row.selected);
+  // The layers table shows the selected character's layers.
+  const int64_t k = state.selectedCharacterRow;
+  EXPECT_EQ(controller->layerTableCharacter(), k >= 0 && k < list.size() ? k : -1);
+  EXPECT_EQ(controller->history().undoText().toStdString(), row.undo);
+  std::string queued;
+  for (const std::string& file : deleted) queued += (queued.empty() ? "" : " ") + file;
+  EXPECT_EQ(queued, row.deletions);
+  expectPicturesKept(opened, list, std::string(row.steps).find('P') == std::string::npos);
+
+  // Back to the start and forward again; then the folder holds the model: names, numbers, pixels.
+  const CharacterList done = list;
+  QUndoStack& history = controller->history();
+  const int here = history.index();
+  history.setIndex(0);
+  EXPECT_TRUE(testing::sameModel(list, opened)) << buildDataText(list);
+  history.setIndex(here);
+  EXPECT_TRUE(testing::sameModel(list, done)) << buildDataText(list);
+  ASSERT_TRUE(controller->saveData().ok());
+  testing::expectLoadsAs(dir, list);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, InsertRemove, ::testing::ValuesIn(kRows));
+INSTANTIATE_TEST_SUITE_P(Rows, Actions, ::testing::ValuesIn(kRows));
 
-TEST_F(ControllerTest, LoadShowsTheFirstCharacterSelectedAndItsLayers) {
-  open(kThreeCharacters);
+// What the menus and buttons offer: nothing that cannot act.
+TEST_F(ControllerTest, ActionsAreOfferedOnlyWhenTheyCanAct) {
+  struct Case {
+    const char* data;
+    int64_t click;  // a character row, before the layers
+    const char* enabled;
+  } cases[] = {
+      {"", 0, "C:I L:"},
+      {kThreeCharacters, 0, "C:I R d D c L:I R d D c h"},
+      {kThreeCharacters, -1, "C:I R L:"},
+      {kThreeCharacters, 2, "C:I R u D c L:I"},
+  };
+  using A = InitLayer::Action;
+  const std::pair<A, const char*> actions[] = {{A::Insert, "I"},   {A::Remove, "R"},    {A::MoveUp, "u"},
+                                               {A::MoveDown, "d"}, {A::Duplicate, "D"}, {A::Copy, "c"},
+                                               {A::ShowHide, "h"}};
+  for (const Case& c : cases) {
+    open(c.data);
+    clickCharacter(c.click);
+    if (c.click >= 0 && controller->rowCount(Table::Layers) > 0) clickLayer(0);
+    std::string enabled;
+    for (Table table : {Table::Characters, Table::Layers}) {
+      enabled += table == Table::Characters ? "C:" : " L:";
+      for (auto [action, letter] : actions)
+        if (controller->canAct(action, table))
+          enabled += std::string(enabled.back() == ':' ? "" : " ") + letter;
+    }
+    EXPECT_EQ(enabled, c.enabled) << c.data << " " << c.click;
+  }
+}
+
+TEST_F(ControllerTest, LoadShowsTheFirstCharacterSelectedAndItsLayersAndDepthsNeverDrawn) {
+  open(std::string(kThreeCharacters) + "Ghost,1500, 0, 0\n####\nFog,-5,1, 0, 0\n$$$$\n");
   EXPECT_EQ(notices.log, "C! L!");
-  EXPECT_EQ(controller->row(Table::Characters, 2), (RowDictionary{"Wolf", "50", std::nullopt, list.characters[2].image}));
-  EXPECT_EQ(controller->row(Table::Layers, 1), (RowDictionary{"Leg", "120", "1", list.characters[0].layers[1].image}));
+  EXPECT_EQ(controller->row(Table::Characters, 2),
+            (RowDictionary{"Wolf", "50", std::nullopt, list.characters[2].image, "7", "7"}));
+  EXPECT_EQ(controller->row(Table::Layers, 1),
+            (RowDictionary{"Leg", "120", "1", list.characters[0].layers[1].image, "-3", "12"}));
   EXPECT_EQ(controller->rowCount(Table::Layers), 2);
   EXPECT_TRUE(controller->wellPicture(Table::Layers) == list.characters[0].layers[0].image &&
               controller->wellPicture(Table::Characters));
   EXPECT_TRUE(state.selectedCharacterRow == 0 && state.selectedLayerRow == 0 && !controller->hasUnsavedChanges());
-}
-
-TEST_F(ControllerTest, EmptyProjectClicksAndNewRecords) {
-  open("");
-  state.selectedCharacterRow = 5;
-  clickCharacter(0);  // only remembers the previous row
-  EXPECT_TRUE(state.previousCharacterRow == 5 && state.selectedCharacterRow == 5 && !state.moveCharacter);
-  state.selectedCharacterRow = 0;
-  controller->insert1();
-  controller->insert2();
-  EXPECT_EQ(buildDataText(list), "新キャラ,100, 0, 0\n####\n新規レイヤー,150,0, 0, 0\n$$$$\n");
-  EXPECT_FALSE(list.characters[0].savedName || list.characters[0].layers[0].savedName);
-  EXPECT_EQ(controller->row(Table::Layers, 0), (RowDictionary{"新規レイヤー", "150", "0", nullptr}));
+  // Depths outside 0..999 are shown and listed, never silently left out.
+  ASSERT_EQ(controller->loadProblems().size(), 2u);
+  EXPECT_EQ(controller->loadProblems()[0].reason,
+            "character 4 \"Ghost\": depth 1500 is never drawn (only depths from 0 to 999 are)");
+  EXPECT_EQ(
+      controller->loadProblems()[1].reason,
+      "layer 1 \"Fog\" of character 4 \"Ghost\": depth -5 is never drawn (only depths from 0 to 999 are)");
+  EXPECT_EQ(controller->row(Table::Characters, 3).value, "1500");
 }
 
 TEST_F(ControllerTest, ClicksShowTheClickedCharactersLayersAndStoreTheReportedRows) {
@@ -99,6 +218,12 @@ TEST_F(ControllerTest, ClicksShowTheClickedCharactersLayersAndStoreTheReportedRo
   clickCharacter(0);
   EXPECT_EQ(notices.log, "L!");
   EXPECT_TRUE(state.moveCharacter && !state.moveLayer && state.selectedLayerRow == -1);
+  clickLayer(1, {{0, 1}});  // an extended selection; the clicked row is the current one
+  EXPECT_EQ(controller->selectedLayers(), (std::vector<int64_t>{0, 1}));
+  EXPECT_EQ(controller->wellPicture(Table::Layers), list.characters[0].layers[1].image);
+  clickLayer(1, {{0}});  // Ctrl+click took the row out: the last selected one is current
+  EXPECT_EQ(std::pair(state.selectedLayerRow, controller->selectedLayers()),
+            std::pair(int64_t{0}, std::vector<int64_t>{0}));
   clickCharacter(2);  // Wolf has no layers
   EXPECT_TRUE(controller->rowCount(Table::Layers) == 0 && state.previousCharacterRow == 0);
   tv2.clicked = 1;  // the layers table's reported row is stored as it is
@@ -111,6 +236,10 @@ TEST_F(ControllerTest, ClicksShowTheClickedCharactersLayersAndStoreTheReportedRo
   EXPECT_FALSE(controller->wellPicture(Table::Characters) || controller->setPicture(Table::Characters, nullptr));
   clickLayer(-1);
   EXPECT_TRUE(state.selectedLayerRow == -1 && state.moveLayer && !state.moveCharacter);
+  open("");
+  state.selectedCharacterRow = 5;
+  clickCharacter(0);  // an empty project: only remembers the previous row
+  EXPECT_TRUE(state.previousCharacterRow == 5 && state.selectedCharacterRow == 5 && !state.moveCharacter);
 }
 
 // A committed cell changes the record of its row at once, selected or not, as one step that takes
@@ -140,6 +269,11 @@ TEST_F(ControllerTest, CellEditsGoToTheirRowsRecordAtOnceOrAreRefused) {
       {Table::Characters, 2, Field::Value, "1000", nullptr},
       {Table::Characters, 2, Field::Value, "-5", nullptr},
       {Table::Characters, 2, Field::Value, "", nullptr},
+      {Table::Characters, 2, Field::X, " -2147483648", "Wolf,0, -2147483648, 7"},
+      {Table::Layers, 1, Field::Y, "2147483647 ", "Leg,999,1, -3, 2147483647"},
+      {Table::Layers, 1, Field::X, "2147483648", nullptr},
+      {Table::Layers, 1, Field::Y, "1.5", nullptr},
+      {Table::Characters, 0, Field::X, "", nullptr},
       {Table::Layers, 0, Field::Visible, "0", "Arm,150,0, 5, 0"},
       {Table::Characters, 0, Field::Visible, "0", nullptr},
       {Table::Characters, 7, Field::Value, "1", nullptr},

@@ -1,6 +1,8 @@
 // Seeded random sequences of what a user does in the window, against a model of what each action
-// must do: clicks, cell edits (some refused), pictures, inserts and removes, drags and nudges, undo
-// and redo, saves, and other programs' changes on disk. After every step the tables show the model
+// must do: clicks (several layers selected too), cell edits (some refused), pictures, inserts and
+// removes, moves up and down, rows dragged, duplicates, cut, copy and paste, pictures dropped as new
+// records, show or hide, drags and nudges on the canvas, undo and redo, saves, and other programs'
+// changes on disk. After every step the tables show the model
 // and the model is what the actions made it; after every save the folder loads as the model; undoing
 // to any earlier point and redoing back gives the models of those points. CHARSTACK_MODEL_STEPS and
 // CHARSTACK_MODEL_SEED vary a run.
@@ -9,6 +11,7 @@
 #include <random>
 
 #include "canvas/init_layer_view.hpp"
+#include "project/transfer.hpp"
 #include "support/fakes.hpp"
 
 namespace charstack {
@@ -23,6 +26,7 @@ uint64_t fromEnvironment(const char* name, uint64_t fallback) {
 
 const char* const kNames[] = {"A", "B", "1", "hero", "新キャラ", "a,b", "x####", "", "😀", "a/b"};
 const char* const kDepths[] = {"0", "5", "999", "-3", "abc", "", " 7", "+12", "99999999999", "1000", "1e3"};
+const char* const kPositions[] = {"0", "-5", "2147483647", "-2147483648", "2147483648", "x", " 12 "};
 
 struct Model : testing::ControllerTest {
   int below(int n) { return std::uniform_int_distribution<int>(0, std::max(n, 1) - 1)(rng); }
@@ -37,17 +41,18 @@ struct Model : testing::ControllerTest {
   void step() {
     const int kind = below(100);
     const int64_t characters = list.size(), layers = c().rowCount(Table::Layers);
-    if (kind < 12) {
+    if (kind < 10) {
       clickCharacter(row(characters));
-    } else if (kind < 20) {
-      clickLayer(row(layers));
-    } else if (kind < 40) {
+    } else if (kind < 18) {
+      clickLayer(row(layers), below(2) ? std::optional(someRows(layers)) : std::nullopt);
+    } else if (kind < 34) {
       const Table table = below(2) ? Table::Characters : Table::Layers;
       const int64_t r = row(c().rowCount(table));
-      const Field field = Field(below(table == Table::Layers ? 3 : 2));
-      const std::string text = field == Field::Name    ? kNames[below(int(std::size(kNames)))]
-                               : field == Field::Value ? kDepths[below(int(std::size(kDepths)))]
-                                                       : std::to_string(below(2));
+      const Field field = Field(below(5));
+      const std::string text = field == Field::Name      ? kNames[below(int(std::size(kNames)))]
+                               : field == Field::Value   ? kDepths[below(int(std::size(kDepths)))]
+                               : field == Field::Visible ? std::to_string(below(2))
+                                                         : kPositions[below(int(std::size(kPositions)))];
       const bool done = !c().editCell(table, r, field, text);
       if (!done) return;
       RecordAt at = *c().recordOfRow(table, r);
@@ -55,11 +60,13 @@ struct Model : testing::ControllerTest {
       auto apply = [&](auto& rec) {
         if (field == Field::Name) rec.name = text;
         if (field == Field::Value) rec.value = std::stoll(text);
+        if (field == Field::X || field == Field::Y)
+          (field == Field::X ? rec.x : rec.y) = int32_t(std::stoll(text));
         if constexpr (std::is_same_v<std::decay_t<decltype(rec)>, Layer>)
           if (field == Field::Visible) rec.visible = uint8_t(text == "1");
       };
       at.layerRow < 0 ? apply(ch) : apply(ch.layers[size_t(at.layerRow)]);
-    } else if (kind < 50) {
+    } else if (kind < 42) {
       const Table table = below(2) ? Table::Characters : Table::Layers;
       ImageRef picture = below(4) ? testImage(1 + below(4), 1 + below(4), next++) : nullptr;
       const int64_t selected = table == Table::Characters ? state.selectedCharacterRow : state.selectedLayerRow;
@@ -68,34 +75,38 @@ struct Model : testing::ControllerTest {
         Character& ch = expected.characters[size_t(at->characterRow)];
         (at->layerRow < 0 ? ch.image : ch.layers[size_t(at->layerRow)].image) = picture;
       }
-    } else if (kind < 60) {
-      // Where the selection rows put a new record, or which one goes.
+    } else if (kind < 52) {
+      // Where the selection rows put a new record, or which ones go.
       const bool character = below(2);
       const int64_t selected = character ? state.selectedCharacterRow : state.selectedLayerRow;
       if (below(2)) {
         if (character) {
           const int64_t p = characters == 0 ? 0 : selected < 0 ? characters : std::min(selected, characters);
           c().insert1();
-          expected.characters.insert(expected.characters.begin() + p, makeNewCharacter());
+          expected.characters.insert(expected.characters.begin() + p, c().newCharacter());
         } else if (state.selectedCharacterRow >= 0 && state.selectedCharacterRow < characters) {
           Character& target = expected.characters[size_t(state.selectedCharacterRow)];
           const int64_t n = int64_t(target.layers.size());
           const int64_t p = n == 0 ? 0 : selected < 0 ? n : std::min(selected, n);
           const Layer dropped = testing::layer("drop", 150, testImage(2, 2, next++));
-          c().insertLayers({makeNewLayer(), dropped});
-          target.layers.insert(target.layers.begin() + p, {makeNewLayer(), dropped});
+          c().insertLayers({c().newLayer(), dropped});
+          target.layers.insert(target.layers.begin() + p, {c().newLayer(), dropped});
         }
       } else if (character) {
         const int64_t k = selected < 0 ? characters - 1 : selected;
         c().remove1();
         if (k >= 0 && k < characters) expected.characters.erase(expected.characters.begin() + k);
-      } else if (layers > 0) {
-        const int64_t target = std::max<int64_t>(state.selectedCharacterRow, 0);
-        const int64_t n = target < characters ? int64_t(expected.characters[size_t(target)].layers.size()) : 0;
-        const int64_t m = selected < 0 ? n - 1 : selected;
+      } else if (Character* target = selectedCharacter()) {
+        // The selected layers go, or the last one when none is selected.
+        const int64_t n = int64_t(target->layers.size());
+        std::vector<int64_t> gone = c().selectedLayers();
+        if (gone.empty() && (selected < 0 ? n - 1 : selected) < n && n > 0)
+          gone = {selected < 0 ? n - 1 : selected};
         c().remove2();
-        if (m >= 0 && m < n) expected.characters[size_t(target)].layers.erase(expected.characters[size_t(target)].layers.begin() + m);
+        for (auto m = gone.rbegin(); m != gone.rend(); ++m) target->layers.erase(target->layers.begin() + *m);
       }
+    } else if (kind < 62) {
+      recordAction();
     } else if (kind < 70) {
       // A drag or a nudge moves the drag target and nothing else.
       const std::optional<RecordAt> at = dragTarget(list, state);
@@ -151,6 +162,137 @@ struct Model : testing::ControllerTest {
     expectModel();
   }
 
+  Character* selectedCharacter() {
+    const int64_t k = state.selectedCharacterRow;
+    return k >= 0 && k < int64_t(expected.characters.size()) ? &expected.characters[size_t(k)] : nullptr;
+  }
+  // Some rows of a table of n rows, in order.
+  std::vector<int64_t> someRows(int64_t n) {
+    std::vector<int64_t> rows;
+    for (int64_t r = 0; r < n; ++r)
+      if (below(3) == 0) rows.push_back(r);
+    return rows;
+  }
+
+  // Moves, duplicates, cut, copy, paste, pictures as records, show or hide: of the selected character
+  // or of the selected layers.
+  void recordAction() {
+    const Table table = below(2) ? Table::Characters : Table::Layers;
+    const bool characters = table == Table::Characters;
+    Character* owner = selectedCharacter();
+    const int64_t k = state.selectedCharacterRow;
+    const std::vector<int64_t> rows =
+        characters ? (owner ? std::vector<int64_t>{k} : std::vector<int64_t>{}) : c().selectedLayers();
+    if (below(8) == 0) {
+      // Pictures dropped: new visible records after the selection; layers need a character.
+      const bool asLayers = !characters && owner;
+      const int count = 1 + below(2);
+      const ImageRef picture = testImage(2, 2, next++);
+      c().insertPictures(table, std::vector<InitLayer::NamedPicture>(size_t(count), {"pic", picture}));
+      Character made = makeNewCharacter("pic");
+      Layer layer = makeNewLayer("pic");
+      made.image = layer.image = picture;
+      layer.visible = 1;
+      for (int i = 0; i < count; ++i) {
+        if (asLayers)
+          owner->layers.insert(
+              owner->layers.begin() + (rows.empty() ? int64_t(owner->layers.size()) : rows.back() + 1),
+              layer);
+        else
+          expected.characters.insert(
+              expected.characters.begin() + (owner ? k + 1 : int64_t(expected.characters.size())), made);
+      }
+      return;
+    }
+    auto act = [&](auto& records) {
+      const int64_t n = int64_t(records.size());
+      std::decay_t<decltype(records)> copies;
+      for (int64_t r : rows) copies.push_back(records[size_t(r)]);
+      switch (below(6)) {
+        case 0: {
+          const int direction = below(2) ? 1 : -1;
+          c().moveSelected(table, direction);
+          if (rows.empty() || (direction < 0 ? rows.front() == 0 : rows.back() == n - 1)) return;
+          if (direction < 0)
+            for (int64_t r : rows) std::swap(records[size_t(r - 1)], records[size_t(r)]);
+          else
+            for (auto r = rows.rbegin(); r != rows.rend(); ++r)
+              std::swap(records[size_t(*r)], records[size_t(*r + 1)]);
+          return;
+        }
+        case 1: {
+          const std::vector<int64_t> dragged = characters ? std::vector<int64_t>{below(int(n))} : someRows(n);
+          const int64_t destination = below(int(n) + 1);
+          c().moveRows(table, dragged, destination);
+          if (dragged.empty() || n == 0) return;
+          std::decay_t<decltype(records)> taken, rest;
+          int64_t before = 0;
+          for (int64_t r = 0; r < n; ++r) {
+            const bool moved = std::find(dragged.begin(), dragged.end(), r) != dragged.end();
+            (moved ? taken : rest).push_back(records[size_t(r)]);
+            before += moved && r < destination;
+          }
+          rest.insert(rest.begin() + (destination - before), taken.begin(), taken.end());
+          records = rest;
+          return;
+        }
+        case 2:
+          c().duplicate(table);
+          if (!rows.empty()) records.insert(records.begin() + rows.back() + 1, copies.begin(), copies.end());
+          return;
+        case 3:
+        case 4: {
+          const bool cutting = below(2);
+          const RecordSet got = cutting ? c().cut(table) : c().copyRecords(table);
+          EXPECT_EQ(got.empty(), rows.empty());
+          if (rows.empty()) return;
+          clipboard = {};
+          if constexpr (std::is_same_v<std::decay_t<decltype(copies)>, std::vector<Layer>>)
+            clipboard.layers = copies;
+          else
+            clipboard.characters = copies;
+          EXPECT_EQ(serializeRecords(got), serializeRecords(clipboard));
+          if (cutting)
+            for (auto r = rows.rbegin(); r != rows.rend(); ++r) records.erase(records.begin() + *r);
+          return;
+        }
+        default:
+          if constexpr (std::is_same_v<std::decay_t<decltype(copies)>, std::vector<Layer>>) {
+            c().showHideSelected();
+            bool hidden = false;
+            for (const Layer& l : copies) hidden = hidden || !l.visible;
+            for (int64_t r : rows) records[size_t(r)].visible = hidden;
+          }
+          return;
+      }
+    };
+    if (characters)
+      act(expected.characters);
+    else if (owner)
+      act(owner->layers);
+    record();
+    if (below(3) == 0) paste();
+  }
+
+  // The clipboard (or its bytes) after the selected character, or into it after its selected layers.
+  void paste() {
+    if (clipboard.empty()) return;
+    Character* owner = selectedCharacter();
+    const std::vector<int64_t> layers = c().selectedLayers();
+    const int64_t k = state.selectedCharacterRow;
+    const bool bytes = below(2);
+    const bool pasted = c().paste(bytes ? parseRecords(*serializeRecords(clipboard)).value() : clipboard);
+    EXPECT_EQ(pasted, !clipboard.characters.empty() || owner != nullptr);
+    if (!clipboard.characters.empty())
+      expected.characters.insert(
+          expected.characters.begin() + (owner ? k + 1 : int64_t(expected.characters.size())),
+          clipboard.characters.begin(), clipboard.characters.end());
+    else if (owner)
+      owner->layers.insert(
+          owner->layers.begin() + (layers.empty() ? int64_t(owner->layers.size()) : layers.back() + 1),
+          clipboard.layers.begin(), clipboard.layers.end());
+  }
+
   // The model after the history's present step. A new step drops the steps that could be redone.
   void record() {
     models.resize(size_t(c().history().count()) + 1);
@@ -161,6 +303,9 @@ struct Model : testing::ControllerTest {
   void expectModel() {
     EXPECT_TRUE(testing::sameModel(list, expected)) << buildDataText(list) << "\nexpected\n" << buildDataText(expected);
     ASSERT_EQ(c().rowCount(Table::Characters), list.size());
+    // The layers table shows the selected character's layers.
+    const int64_t selected = state.selectedCharacterRow;
+    EXPECT_EQ(c().layerTableCharacter(), selected >= 0 && selected < list.size() ? selected : -1);
     for (int64_t r = 0; r < list.size(); ++r)
       EXPECT_EQ(c().row(Table::Characters, r), characterRow(list.characters[size_t(r)]));
     if (const int64_t k = c().layerTableCharacter(); k >= 0) {
@@ -172,6 +317,7 @@ struct Model : testing::ControllerTest {
 
   std::mt19937_64 rng;
   uint32_t next = 1000;
+  RecordSet clipboard;
   int saves = 0;
   CharacterList expected;
   std::vector<CharacterList> models;  // the model after each point of the history

@@ -187,7 +187,7 @@ TEST(HostileFolder, ADataFileTheEditorCannotReadIsNeverReplaced) {
     EXPECT_EQ(dir.read("data.txt.bak"), "an older copy");
     if (c.withoutRecords) {
       EXPECT_EQ(dir.read("data.txt.bak2"), "Hero,100, 0, 0");
-      EXPECT_EQ(dir.read("data.txt"), "新キャラ,100, 0, 0\n####\n$$$$\n");
+      EXPECT_EQ(dir.read("data.txt"), "New Character,100, 0, 0\n####\n$$$$\n");
     } else {
       EXPECT_EQ(entry(dir, "data.txt"), before);
     }

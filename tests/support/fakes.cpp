@@ -123,14 +123,17 @@ void ControllerTest::open(const std::string& dataText) {
     dir.write("img/" + imageFileName(r.name, number), testPng(4, 4, uint32_t(number)));
   });
   controller = std::make_unique<InitLayer>(list, state, ProjectFolder(dir.path()), &notices);
-  controller->TV1 = &tv1, controller->TV2 = &tv2, controller->AC1 = &ac, controller->AC2 = &ac;
+  controller->TV1 = &tv1, controller->TV2 = &tv2;
   controller->awakeFromNib();
 }
 
 std::string ControllerTest::tree() const {
   std::string out;
   forEachRecord(list, [&](const auto& r, int64_t, int64_t k, int64_t m) {
-    out += (m < 0 ? (k > 0 ? "] " : "") : (m > 0 ? "," : "")) + r.name + (r.image ? "*" : "") + (m < 0 ? "[" : "");
+    bool hidden = false;
+    if constexpr (std::is_same_v<std::decay_t<decltype(r)>, Layer>) hidden = !r.visible;
+    out += (m < 0 ? (k > 0 ? "] " : "") : (m > 0 ? "," : "")) + r.name + (r.image ? "*" : "") +
+           (hidden ? "-" : "") + (m < 0 ? "[" : "");
   });
   return out.empty() ? out : out + "]";
 }

@@ -16,14 +16,17 @@ namespace charstack::testing {
 
 struct FakeTableView : TableView {
   int64_t clickedRow() const override { return clicked; }
+  std::vector<int64_t> selectedRows() const override {
+    return selected ? *selected : TableView::selectedRows();
+  }
   void setAction(std::function<void()> a) override { action = std::move(a); }
-  void click(int64_t row) { clicked = row, action(); }  // a single click on a row (-1: not on a row)
+  // A single click on a row (-1: not on a row); with rows, a click that leaves them selected.
+  void click(int64_t row, std::optional<std::vector<int64_t>> rows = std::nullopt) {
+    clicked = row, selected = std::move(rows), action();
+  }
   int64_t clicked = -1;
+  std::optional<std::vector<int64_t>> selected;
   std::function<void()> action;
-};
-
-struct FakeArrayController : ArrayController {
-  void setSelectionIndex(int64_t) override {}
 };
 
 // Timers that fire when the test says; no test fires one after its owner is gone.
@@ -133,15 +136,17 @@ struct ControllerTest : ::testing::Test {
   // Writes data.txt with a distinct picture for every record (seeded by its number) and starts.
   void open(const std::string& dataText);
   void clickCharacter(int64_t row) { tv2.clicked = -1, tv1.click(row); }  // no layer row clicked
-  void clickLayer(int64_t row) { tv2.click(row); }
-  std::string tree() const;  // "Hero*[Arm*,Leg] Wolf[]": names in order, "*" for a picture
+  void clickLayer(int64_t row, std::optional<std::vector<int64_t>> rows = std::nullopt) {
+    tv2.click(row, std::move(rows));
+  }
+  // "Hero*[Arm*,Leg-] Wolf[]": names in order, "*" for a picture, "-" for a hidden layer.
+  std::string tree() const;
 
   TempFolder dir;
   CharacterList list;
   EditorState state;
   RecordingObserver notices;
   FakeTableView tv1, tv2;
-  FakeArrayController ac;
   std::unique_ptr<InitLayer> controller;
 };
 
