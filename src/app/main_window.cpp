@@ -133,7 +133,7 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
       column(tr("Layers"), layerTable_, layerWell_, tr("Insert Layer"), tr("Remove Layer"), "Layer"));
   panes_->addWidget(canvas_);
   panes_->setStretchFactor(2, 1);
-  panes_->setSizes({220, 220, 600});
+  panes_->setSizes({250, 310, 540});
 
   save_ = new QPushButton(tr("Save"), central);
   save_->setToolTip(tr("Save the project (%1)").arg(QKeySequence(QKeySequence::Save).toString(QKeySequence::NativeText)));
