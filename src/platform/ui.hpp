@@ -41,8 +41,7 @@ class ArrayController {
   }
 };
 
-// The interval of the editor's two timers (the sync tick and the canvas redraw): the single-precision
-// hundredth of a second, widened.
+// The interval of the canvas's redraw timer: the single-precision hundredth of a second, widened.
 inline constexpr double kTickInterval = static_cast<double>(0.01f);
 
 // A repeating timer; destroying it stops it.

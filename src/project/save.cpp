@@ -49,12 +49,16 @@ struct SavePlan {
   // change for changes close together, so whatever the save replaces or removes is looked at itself.
   std::unordered_set<std::string> present;
   bool presentListed = false;  // present holds every name in "img/" (else a file may be there unlisted)
+  std::unordered_set<std::string> planned;  // files whose removal was decided (or refused) already
   bool writeData = false;
   bool backUp = false;
   std::filesystem::path dataTarget;  // where "data.txt" really is (a link's target)
   std::string stagedData;
   FileStamp stagedDataStamp;
   std::string backupFile;
+
+  // Whether a file may be in "img/" under the name: asked of the disk only when the listing cannot say.
+  bool mayBeThere(const std::string& fileName) const { return !presentListed || present.count(fileName) != 0; }
 };
 
 constexpr const char* kChangedText =
@@ -168,8 +172,8 @@ std::optional<unsigned> mayReplace(const std::string& fileName, EditorState& sta
 // Removes a file the new "data.txt" no longer refers to, when the editor knows it and it is unchanged.
 // A file the editor never read, or that another program changed, stays (Clean Up lists it).
 void planRemoval(const std::string& fileName, const EditorState& state, const ProjectFolder& folder,
-                 SavePlan& plan, std::unordered_set<std::string>& planned) {
-  if (!planned.insert(fileName).second) return;
+                 SavePlan& plan) {
+  if (!plan.planned.insert(fileName).second) return;
   auto known = state.knownImageFiles.find(fileName);
   if (known == state.knownImageFiles.end()) return;
   if (known->second.image && !known->second.image->readProblem().empty()) return;  // no picture: kept
@@ -177,24 +181,12 @@ void planRemoval(const std::string& fileName, const EditorState& state, const Pr
   if (now && *now == known->second.stamp) plan.removals.push_back({fileName, *now});
 }
 
-// Decides everything, touching no file. False when the save must not go on (report says why).
-bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, const SaveOptions& options,
-          SavePlan& plan, SaveReport& report) {
-  if (FolderWhereabouts where = folder.whereabouts(); where.moved) {
-    report.folderMoved = true;
-    report.folderNow = where.now;
-    report.problems.push_back({"", where.now.empty() ? "the project folder was deleted since it was opened; nothing "
-                                                       "was saved"
-                                                     : "the project folder was moved to " + where.now.string() +
-                                                           " since it was opened; nothing was saved"});
-    return false;
-  }
-  if (!planDataFile(list, state, folder, plan, options, report)) return false;
-
-  // Nothing has come into "img/" or left it since the last save when the folder looks as it did.
+// The names in "img/": those the last save left while the folder looks as it did, else a listing.
+// True when the folder looks as the last save left it.
+bool listImageFolder(EditorState& state, const ProjectFolder& folder, SavePlan& plan) {
   const std::optional<FileStamp> folderStamp = folder.stamp(kImageFolder, true);
-  const bool folderAsLeft = folderStamp && state.imageFolderStamp == folderStamp;
-  if (folderAsLeft) {
+  const bool asLeft = folderStamp && state.imageFolderStamp == folderStamp;
+  if (asLeft) {
     plan.present = std::move(state.imageFolderNames);
     plan.presentListed = true;
   } else if (auto names = folder.listFolder(kImageFolder)) {
@@ -203,24 +195,52 @@ bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, 
   } else {
     plan.presentListed = !folder.inspect(kImageFolder).exists;  // no folder: no files
   }
-  // Whether a file may be in "img/" under the name: asked of the disk only when the listing cannot say.
-  auto mayBeThere = [&](const std::string& fileName) {
-    return !plan.presentListed || plan.present.count(fileName) != 0;
-  };
   state.imageFolderStamp.reset();
-  // The records as the last save left them, their files as it left them: only "data.txt" is written.
-  if (options.modelUnchanged && folderAsLeft && state.pendingImageDeletions.empty() && !plan.backUp) {
-    for (const std::string& path : report.changedOnDisk) report.problems.push_back({path, kChangedText});
-    return report.changedOnDisk.empty();
-  }
+  return asLeft;
+}
 
-  // Removals planned; files that hold records' pictures after this save (written or kept).
+// A record without a picture has no file: its own old one (or a removed record's) goes, and one
+// another program put there goes only when the user says so, as the next load would make it the
+// record's picture.
+void planNoPicture(const std::string& fileName, const EditorState& state, const ProjectFolder& folder,
+                   const SaveOptions& options, SavePlan& plan, SaveReport& report) {
+  auto known = state.knownImageFiles.find(fileName);
+  const bool noPicture = known != state.knownImageFiles.end() && known->second.image &&
+                         !known->second.image->readProblem().empty();  // kept, as it could not be read
+  if (state.unreadableImageFiles.count(fileName) || noPicture || !plan.mayBeThere(fileName)) return;
+  const FileInfo info = folder.inspect(imagePath(fileName));
+  const bool ours = known != state.knownImageFiles.end() && info.stamp == known->second.stamp;
+  if (info.regular && !ours && !options.replaceAnyway.count(imagePath(fileName)))
+    report.changedOnDisk.push_back(imagePath(fileName));
+  else if (info.regular && plan.planned.insert(fileName).second)
+    plan.removals.push_back({fileName, info.stamp});
+}
+
+// A file under a name the record has just taken stays: it is the record's picture, as the next load
+// would make it, and the editor shows it from now on.
+void takeFileUnderNewName(const RecordRef& r, const std::string& fileName, EditorState& state,
+                          const ProjectFolder& folder, const SavePlan& plan, SaveReport& report) {
+  if (!plan.mayBeThere(fileName) || !folder.inspect(imagePath(fileName)).exists) return;
+  FileRead file = folder.read(imagePath(fileName));
+  DecodedImage decoded = file.read() ? decodeImage(std::move(file.bytes)) : DecodedImage{};
+  if (decoded.image) {
+    *r.image = decoded.image;
+    state.knownImageFiles[fileName] = {decoded.image, file.stamp};
+    report.picturesTaken.push_back(imagePath(fileName));
+  } else if (file.outcome != FileRead::Outcome::Missing) {
+    state.unreadableImageFiles.insert(fileName);
+  }
+}
+
+// What each record's file must hold, and which files go: those of renamed and removed records.
+bool planRecords(CharacterList& list, EditorState& state, const ProjectFolder& folder, const SaveOptions& options,
+                 SavePlan& plan, SaveReport& report) {
   plan.records = recordsInSaveOrder(list);
   plan.fileNames.resize(plan.records.size());
   for (size_t i = 0; i < plan.records.size(); ++i)
     plan.fileNames[i] = imageFileName(*plan.records[i].name, plan.records[i].number);
   if (!checkNames(list, plan, report)) return false;
-  std::unordered_set<std::string> planned, pictured;
+  std::unordered_set<std::string> pictured;  // files that hold records' pictures after this save
   const std::unordered_set<std::string> queued(state.pendingImageDeletions.begin(), state.pendingImageDeletions.end());
   std::optional<std::unordered_set<std::string>> newNames;  // every record's file name, made when needed
   auto isNewName = [&](const std::string& name) {
@@ -245,49 +265,44 @@ bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, 
         plan.writes.push_back({i, fileName, *mode, {}, {}});
       pictured.insert(fileName);
     } else if ((*r.savedName && !renamed) || queued.count(fileName)) {
-      // A record without a picture has no file: its own old one (or a removed record's) goes, and one
-      // another program put there goes only when the user says so, as the next load would make it the
-      // record's picture.
-      auto known = state.knownImageFiles.find(fileName);
-      const bool noPicture = known != state.knownImageFiles.end() && known->second.image &&
-                             !known->second.image->readProblem().empty();  // kept, as it could not be read
-      if (!state.unreadableImageFiles.count(fileName) && !noPicture && mayBeThere(fileName)) {
-        const FileInfo info = folder.inspect(imagePath(fileName));
-        const bool ours = known != state.knownImageFiles.end() && info.stamp == known->second.stamp;
-        if (info.regular && !ours && !options.replaceAnyway.count(imagePath(fileName)))
-          report.changedOnDisk.push_back(imagePath(fileName));
-        else if (info.regular && planned.insert(fileName).second)
-          plan.removals.push_back({fileName, info.stamp});
-      }
-    } else if (mayBeThere(fileName) && folder.inspect(imagePath(fileName)).exists) {
-      // A file under a name the record has just taken stays: it is the record's picture, as the next
-      // load would make it, and the editor shows it from now on.
-      FileRead file = folder.read(imagePath(fileName));
-      DecodedImage decoded = file.read() ? decodeImage(std::move(file.bytes)) : DecodedImage{};
-      if (decoded.image) {
-        *r.image = decoded.image;
-        state.knownImageFiles[fileName] = {decoded.image, file.stamp};
-        report.picturesTaken.push_back(imagePath(fileName));
-      } else if (file.outcome != FileRead::Outcome::Missing) {
-        state.unreadableImageFiles.insert(fileName);
-      }
+      planNoPicture(fileName, state, folder, options, plan, report);
+    } else {
+      takeFileUnderNewName(r, fileName, state, folder, plan, report);
     }
     if (renamed) {
       std::string old = imageFileName(**r.savedName, r.number);
-      if (!isNewName(old)) planRemoval(old, state, folder, plan, planned);
+      if (!isNewName(old)) planRemoval(old, state, folder, plan);
     }
   }
   for (const std::string& name : state.pendingImageDeletions) {
     if (!isSafeImageFileName(name))
       report.problems.push_back({imagePath(name), "was not deleted: the name is not a plain file name"});
     else if (!pictured.count(name))
-      planRemoval(name, state, folder, plan, planned);
-  }
-  if (!report.changedOnDisk.empty()) {
-    for (const std::string& path : report.changedOnDisk) report.problems.push_back({path, kChangedText});
-    return false;
+      planRemoval(name, state, folder, plan);
   }
   return true;
+}
+
+// Decides everything, touching no file. False when the save must not go on (report says why).
+bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, const SaveOptions& options,
+          SavePlan& plan, SaveReport& report) {
+  if (FolderWhereabouts where = folder.whereabouts(); where.moved) {
+    report.folderMoved = true;
+    report.folderNow = where.now;
+    report.problems.push_back({"", where.now.empty() ? "the project folder was deleted since it was opened; nothing "
+                                                       "was saved"
+                                                     : "the project folder was moved to " + where.now.string() +
+                                                           " since it was opened; nothing was saved"});
+    return false;
+  }
+  if (!planDataFile(list, state, folder, plan, options, report)) return false;
+  const bool folderAsLeft = listImageFolder(state, folder, plan);
+  // The records as the last save left them, their files as it left them: only "data.txt" is written.
+  const bool onlyDataFile =
+      options.modelUnchanged && folderAsLeft && state.pendingImageDeletions.empty() && !plan.backUp;
+  if (!onlyDataFile && !planRecords(list, state, folder, options, plan, report)) return false;
+  for (const std::string& path : report.changedOnDisk) report.problems.push_back({path, kChangedText});
+  return report.changedOnDisk.empty();
 }
 
 // Keeps the text of the "data.txt" about to be replaced under a new name beside it: "data.txt.bak",
