@@ -945,6 +945,10 @@ cannot be shown: it %2</source>
         <source>Drag rows to reorder them; drop image files here to add one layer per file</source>
         <translation>行をドラッグして並べ替えます。ここに画像ファイルをドロップすると、ファイルごとにレイヤーを追加します</translation>
     </message>
+    <message>
+        <source> (pointer at %1, %2)</source>
+        <translation>（ポインター %1, %2）</translation>
+    </message>
 </context>
 <context>
     <name>charstack::MirrorTableModel</name>

@@ -20,6 +20,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 #include "app/edit_actions.hpp"
 #include "app/startup.hpp"
 #include "ui/about_dialog.hpp"
@@ -93,8 +95,12 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
     connect(well, &ImageWellWidget::message, this, [this](const QString& text) { statusBar()->showMessage(text); });
   canvas_ = new CanvasWidget(list, state, timers_, central);
   canvas_->setController(&c);
-  connect(canvas_, &CanvasWidget::positionChanged, this,
-          [this](int x, int y) { statusBar()->showMessage(tr("Position %1, %2").arg(x).arg(y), 3000); });
+  // While dragging, the pointer's place on the canvas too.
+  connect(canvas_, &CanvasWidget::pointerMoved, this,
+          [this](int x, int y) { pointerText_ = tr(" (pointer at %1, %2)").arg(x).arg(y); });
+  connect(canvas_, &CanvasWidget::positionChanged, this, [this](int x, int y) {
+    statusBar()->showMessage(tr("Position %1, %2").arg(x).arg(y) + std::exchange(pointerText_, {}), 3000);
+  });
   // Thumbnails of the pictures, an eye for a layer's visibility, hidden layers dimmed.
   installThumbnails(*characterTable_,
                     [&c](const QModelIndex& i) { return c.row(Table::Characters, i.row()).img; }, {},

@@ -90,6 +90,7 @@ class MainWindow : public QMainWindow, private TableObserver {
   QTreeWidget* problemsList_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QString saveMessage_;  // the status bar's message about the last save, while it shows
+  QString pointerText_;  // where the pointer is on the canvas during a drag step
   bool remembersSettings_ = false;
 };
 

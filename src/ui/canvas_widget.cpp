@@ -493,6 +493,7 @@ void CanvasWidget::mouseMoveEvent(QMouseEvent* event) {
   const QPointF p = canvasPoint(event->position());
   view_->mouseDragged(p.x(), p.y());
   emit dragged();
+  emit pointerMoved(static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y())));
   reportPosition();
 }
 

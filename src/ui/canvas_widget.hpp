@@ -65,6 +65,9 @@ class CanvasWidget : public QWidget, public CanvasHost {
   // Where the record that a drag or the arrow keys move now stands, in canvas units (its x and y):
   // at every drag step, when the drag ends, and after every nudge.
   void positionChanged(int x, int y);
+  // Where the pointer is on the canvas, in canvas units, at every drag step (just before
+  // positionChanged).
+  void pointerMoved(int x, int y);
 
  public:
   // How many image buffers the canvas keeps between paints (tests and benchmarks check the bound).

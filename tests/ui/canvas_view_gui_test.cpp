@@ -9,6 +9,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cmath>
+
 #include "platform/image_impl.hpp"
 #include "support/fakes.hpp"
 #include "ui/at_scale.hpp"
@@ -78,7 +80,7 @@ TEST_F(CanvasView, DragsMoveByThePointersTravelInCanvasUnits) {
       {2, 300, -40, {{{110, 51}, 35, 20}}},  // the half unit truncates
   };
   state.moveCharacter = true;
-  QSignalSpy reported(&canvas, &CanvasWidget::positionChanged);
+  QSignalSpy reported(&canvas, &CanvasWidget::positionChanged), pointer(&canvas, &CanvasWidget::pointerMoved);
   for (const auto& c : cases) {
     list.characters[0].x = 30, list.characters[0].y = 20;
     canvas.setZoom(c.zoom);
@@ -88,8 +90,12 @@ TEST_F(CanvasView, DragsMoveByThePointersTravelInCanvasUnits) {
       mouse(QEvent::MouseMove, at);
       EXPECT_EQ(std::make_pair(list.characters[0].x, list.characters[0].y), std::make_pair(x, y)) << c.zoom;
       EXPECT_EQ(reported.takeFirst(), (QList<QVariant>{x, y}));
+      // Screen point plus scroll, in canvas units, rounded down.
+      EXPECT_EQ(pointer.takeFirst(), (QList<QVariant>{static_cast<int>(std::floor((at.x() + c.scrollX) / c.zoom)),
+                                                      static_cast<int>(std::floor((at.y() + c.scrollY) / c.zoom))}));
     }
     mouse(QEvent::MouseButtonRelease, {}, Qt::NoButton);
+    EXPECT_TRUE(pointer.isEmpty());
     EXPECT_EQ(reported.takeFirst(),
               (QList<QVariant>{std::get<1>(c.moves.back()), std::get<2>(c.moves.back())}));
   }
