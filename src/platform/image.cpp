@@ -222,6 +222,13 @@ std::string readPngLayout(std::string_view png, PngLayout& layout, bool checkCrc
   if (got < 2 || (header[0] & 0x0f) != 8 || (header[0] >> 4) > 7 || (header[0] << 8 | header[1]) % 31 != 0 ||
       (header[1] & 0x20) != 0)
     return fail(kDamaged);
+  // Deflate makes at most 1032 bytes of each byte it reads: data far too short for the pixels its
+  // header announces is refused before anything allocates them.
+  static constexpr int kChannels[] = {1, 0, 3, 1, 2, 0, 4};
+  const uint64_t rowBits = uint64_t{layout.width} * static_cast<uint64_t>(layout.depth * kChannels[layout.colourType]);
+  uint64_t stored = 0;
+  for (std::string_view d : layout.data) stored += d.size();
+  if (layout.height * ((rowBits + 7) / 8) / 1032 > stored) return fail(kCutShort);
   return {};
 }
 

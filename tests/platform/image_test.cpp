@@ -142,6 +142,8 @@ TEST(Image, PngDataIsCheckedWithoutDecodingAndBrokenDataIsNoPicture) {
     EXPECT_FALSE(decoded.image);
     EXPECT_EQ(decoded.problem.rfind("is not an image the editor can read", 0), 0u) << decoded.problem;
   }
+  // A small file that announces a huge picture (2,031,656 x 30): refused before any pixel is allocated.
+  EXPECT_NE(decodeImage(withChunkByte(png, "IHDR", 1, 0x1f)).problem.find("ends too early"), std::string::npos);
   DecodedImage trailing = decodeImage(png + "trailing bytes");  // after IEND, as other readers allow
   ASSERT_TRUE(trailing.image);
   EXPECT_TRUE(trailing.image->samePixels(*testImage(40, 30, 3)));
