@@ -80,13 +80,15 @@ class Reader {
   std::string_view rest_;
 };
 
+// Depths and positions are 32-bit numbers in "data.txt": a record with a larger one could not be
+// saved as it is.
 bool fitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
 bool readLayer(Reader& reader, Layer& layer) {
   char kind = 0;
   std::vector<int64_t> n;
   if (!reader.header(kind, n) || kind != 'L' || n.size() != 6) return false;
-  if ((n[1] != 0 && n[1] != 1) || !fitsInt32(n[2]) || !fitsInt32(n[3])) return false;
+  if (!fitsInt32(n[0]) || (n[1] != 0 && n[1] != 1) || !fitsInt32(n[2]) || !fitsInt32(n[3])) return false;
   layer.value = n[0];
   layer.visible = static_cast<uint8_t>(n[1]);
   layer.x = static_cast<int32_t>(n[2]);
@@ -132,8 +134,8 @@ std::optional<RecordSet> parseRecords(std::string_view bytes) {
     }
     char kind = 0;
     std::vector<int64_t> n;
-    if (!reader.header(kind, n) || kind != 'C' || n.size() != 6 || !fitsInt32(n[1]) || !fitsInt32(n[2]) ||
-        n[3] < 0)
+    if (!reader.header(kind, n) || kind != 'C' || n.size() != 6 || !fitsInt32(n[0]) || !fitsInt32(n[1]) ||
+        !fitsInt32(n[2]) || n[3] < 0)
       return std::nullopt;
     Character& c = records.characters.emplace_back();
     c.value = n[0];

@@ -37,6 +37,8 @@ TEST(Transfer, RecordsComeBackWholeAndDamagedBytesAreRefused) {
                                  changed("records 1 2", "records 1 3"),
                                  changed("Arm", "A,m"),
                                  changed("L -5 1", "L -5 2"),
+                                 changed("L -5 1", "L 99999999999 1"),  // no depth "data.txt" can hold
+                                 changed("C 1500", "C -2147483649"),
                                  changed("IDAT", "IDAx"),
                                  changed("C 0 0 0 0", "L 0 0 0 0"),
                                  bytes + "L 0 1 0 0 0 0\n",
