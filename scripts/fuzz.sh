@@ -3,9 +3,10 @@
 #   data_text_fuzz  the "data.txt" reader (Qt-free sources only)
 #   png_fuzz        the PNG check and decoder of pictures, against Qt's own PNG reader
 #   records_fuzz    records pasted or dropped from other windows and programs
+#   journal_fuzz    the journal of an interrupted save, which every open carries out
 # Usage: scripts/fuzz.sh [seconds]   (each fuzzer's time, default 30)
 # Everything is built in build-fuzz/. New inputs the fuzzers find go to build-fuzz/<name>-corpus/;
-# fuzz/corpus/, fuzz/png_corpus/ and fuzz/records_corpus/ hold the seeds and are only read. A failing input is written as
+# fuzz/corpus/ and fuzz/*_corpus/ hold the seeds and are only read. A failing input is written as
 # build-fuzz/crash-* (or leak-*, timeout-*) and the script exits non-zero.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -49,9 +50,13 @@ build png_fuzz fuzz/png_fuzz.cpp src/platform/image.cpp src/platform/files.cpp -
 build records_fuzz fuzz/records_fuzz.cpp src/project/transfer.cpp src/project/data_text.cpp src/platform/text.cpp \
   src/model/model.cpp src/model/names.cpp src/platform/image.cpp src/platform/files.cpp -- \
   -fPIC $(pkg-config --cflags --libs Qt6Gui) -ldeflate -lz
+# shellcheck disable=SC2046
+build journal_fuzz fuzz/journal_fuzz.cpp src/project/journal.cpp src/project/records.cpp src/platform/files.cpp \
+  src/platform/text.cpp src/model/names.cpp src/model/model.cpp -- -fPIC $(pkg-config --cflags --libs Qt6Core)
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 run data_text_fuzz fuzz/corpus -dict=fuzz/data_text.dict
 run png_fuzz fuzz/png_corpus
 run records_fuzz fuzz/records_corpus
+run journal_fuzz fuzz/journal_corpus
