@@ -747,12 +747,12 @@ cannot be shown: it %2</source>
         <translation>先に行を選択してください。画像を受け取る行がありません。</translation>
     </message>
     <message>
-        <source>Not an image: nothing was changed.</source>
-        <translation>画像ではありません。何も変更しませんでした。</translation>
-    </message>
-    <message>
         <source>The clipboard holds no image.</source>
         <translation>クリップボードに画像がありません。</translation>
+    </message>
+    <message>
+        <source>Not an image, or one larger than 8192 x 8192 pixels: nothing was changed.</source>
+        <translation>画像ではないか、8192 x 8192 ピクセルより大きい画像です。何も変更していません。</translation>
     </message>
 </context>
 <context>
@@ -990,8 +990,8 @@ cannot be shown: it %2</source>
         <translation>先にキャラクターを選んでください。レイヤーには所属するキャラクターが必要です。</translation>
     </message>
     <message>
-        <source>Not an image: nothing was changed.</source>
-        <translation>画像ではありません。何も変更しませんでした。</translation>
+        <source>Not an image, or one larger than 8192 x 8192 pixels: nothing was changed.</source>
+        <translation>画像ではないか、8192 x 8192 ピクセルより大きい画像です。何も変更していません。</translation>
     </message>
 </context>
 <context>
@@ -1136,8 +1136,8 @@ cannot be shown: it %2</source>
         <translation>先にキャラクターを選んでください。レイヤーには所属するキャラクターが必要です。</translation>
     </message>
     <message>
-        <source>Not an image: nothing was changed.</source>
-        <translation>画像ではありません。何も変更しませんでした。</translation>
+        <source>Not an image, or one larger than 8192 x 8192 pixels: nothing was changed.</source>
+        <translation>画像ではないか、8192 x 8192 ピクセルより大きい画像です。何も変更していません。</translation>
     </message>
 </context>
 </TS>

@@ -239,7 +239,7 @@ void RecordActions::paste(const QMimeData* data, Table table, std::optional<int6
   if (ImageRef image = imageFromMimeData(*data))
     c.insertPictures(table, {{"", std::move(image)}}, row);
   else
-    tell_({tr("Not an image: nothing was changed."), {}, {}, {}, {}, false});
+    tell_({tr("Not an image, or one larger than 8192 x 8192 pixels: nothing was changed."), {}, {}, {}, {}, false});
 }
 
 void RecordActions::contextMenu(MirrorTableView& view, Table table, const QPoint& at) {

@@ -752,7 +752,8 @@ bool Image::samePixels(const Image& other) const {
 }
 
 ImageRef imageFromQImage(QImage image) {
-  if (image.isNull()) return nullptr;
+  // A picture larger than the editor opens would be saved into a file that no open could read back.
+  if (image.isNull() || int64_t{image.width()} * image.height() > kMaxImagePixels) return nullptr;
   return std::make_shared<const Image>(std::make_unique<Image::Impl>(toStoredFormat(std::move(image))));
 }
 

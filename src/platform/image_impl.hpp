@@ -87,7 +87,7 @@ struct Image::Impl {
 };
 
 // An Image from a toolkit image (a drop or a paste), converted without loss to a non-premultiplied
-// format. None when the image is null.
+// format. None when the image is null or larger than kMaxImagePixels.
 ImageRef imageFromQImage(QImage image);
 
 }  // namespace charstack

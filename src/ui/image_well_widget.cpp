@@ -75,7 +75,7 @@ bool ImageWellWidget::store(ImageRef image) {
 bool ImageWellWidget::takeImage(const QMimeData& data) {
   ImageRef image = imageFromMimeData(data);
   if (!image) {
-    emit message(tr("Not an image: nothing was changed."));
+    emit message(tr("Not an image, or one larger than 8192 x 8192 pixels: nothing was changed."));
     return false;
   }
   return store(std::move(image));

@@ -192,7 +192,7 @@ bool MirrorTableModel::dropMimeData(const QMimeData* data, Qt::DropAction, int r
   }
   if (ImageRef image = imageFromMimeData(*data))
     return controller_.insertPictures(table_, {{"", std::move(image)}}, at);
-  emit dropRefused(tr("Not an image: nothing was changed."));
+  emit dropRefused(tr("Not an image, or one larger than 8192 x 8192 pixels: nothing was changed."));
   return false;
 }
 
