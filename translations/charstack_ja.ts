@@ -435,6 +435,10 @@ Replace them with the editor&apos;s version?</source>
         <source>Show or hide the layer whose eye is the current cell</source>
         <translation>現在のセルが目のアイコンのとき、そのレイヤーを表示または非表示</translation>
     </message>
+    <message>
+        <source>Cancel</source>
+        <translation>キャンセル</translation>
+    </message>
 </context>
 <context>
     <name>Record</name>
@@ -928,10 +932,6 @@ cannot be shown: it %2</source>
     <message>
         <source>The project is open in another window too: saves there and here can undo each other</source>
         <translation>このプロジェクトは別のウィンドウでも開かれています: 両方で保存すると互いの作業を打ち消すことがあります</translation>
-    </message>
-    <message>
-        <source>Cancel</source>
-        <translation>キャンセル</translation>
     </message>
     <message>
         <source>Position %1, %2</source>

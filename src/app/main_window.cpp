@@ -11,7 +11,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
@@ -196,24 +195,11 @@ void MainWindow::buildMenus() {
   file->addSeparator();
   add(file, tr("&Export Picture…"), [this] { commitOpenEdits(), tell(session_->exportPicture()); },
       QKeySequence(tr("Ctrl+E")));
-  add(
-      file, tr("Export &All Characters…"),
-      [this] {
-        commitOpenEdits();
-        // A progress dialog with Cancel after half a second; the pictures are made on other threads.
-        QProgressDialog progress(tr("Export All Characters"), tr("Cancel"), 0, 1000, this);
-        progress.setWindowModality(Qt::WindowModal);
-        progress.setMinimumDuration(500);
-        std::atomic<bool> cancel{false};
-        ExportOptions options;
-        options.cancel = &cancel;
-        options.progress = [&](size_t done, size_t total) {
-          progress.setValue(total ? static_cast<int>(done * 1000 / total) : 0);
-          cancel = progress.wasCanceled();
-        };
-        tell(session_->exportAllCharacters(options));
-      },
-      QKeySequence(tr("Ctrl+Shift+E")));
+  add(file, tr("Export &All Characters…"), [this] {
+    commitOpenEdits();
+    tell(exportWithProgress(this, tr("Export All Characters"),
+                            [this](const ExportOptions& options) { return session_->exportAllCharacters(options); }));
+  }, QKeySequence(tr("Ctrl+Shift+E")));
   add(file, tr("&Clean Up Unused Images…"), [this] { commitOpenEdits(), tell(session_->cleanUpUnusedImages()); });
   file->addSeparator();
   add(file, tr("&Quit"), [this] { close(); }, QKeySequence::Quit)->setMenuRole(QAction::QuitRole);

@@ -6,7 +6,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <atomic>
 #include <functional>
 
 #include "app/startup.hpp"
@@ -171,6 +173,22 @@ void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus) {
   QMessageBox box(QMessageBox::NoIcon, QObject::tr("Keyboard Shortcuts"), QStringLiteral("<table>%1</table>").arg(rows),
                   QMessageBox::Close, parent);
   box.exec();
+}
+
+Feedback exportWithProgress(QWidget* parent, const QString& title,
+                            const std::function<Feedback(const ExportOptions&)>& run) {
+  // The pictures are made on other threads; this one keeps the dialog up to date.
+  QProgressDialog progress(title, QObject::tr("Cancel"), 0, 1000, parent);
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(500);
+  std::atomic<bool> cancel{false};
+  ExportOptions options;
+  options.cancel = &cancel;
+  options.progress = [&](size_t done, size_t total) {
+    progress.setValue(total ? static_cast<int>(done * 1000 / total) : 0);
+    cancel = progress.wasCanceled();
+  };
+  return run(options);
 }
 
 }  // namespace charstack

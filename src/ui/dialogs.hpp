@@ -42,4 +42,8 @@ class DialogQuestions : public UserQuestions {
 // Lists every shortcut of the menus and the keys the widgets take.
 void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus);
 
+// Runs an export with a progress dialog that shows after half a second; its Cancel stops the export.
+Feedback exportWithProgress(QWidget* parent, const QString& title,
+                            const std::function<Feedback(const ExportOptions&)>& run);
+
 }  // namespace charstack
