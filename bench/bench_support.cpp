@@ -125,17 +125,6 @@ void writeProject(CharacterList list, const std::filesystem::path& folder) {
   if (!report.ok()) throw std::runtime_error("cannot write the synthetic project in " + folder.string());
 }
 
-EditorState stateAfterLoad(LoadResult& loaded) {
-  EditorState state;
-  state.unreadableImageFiles = std::move(loaded.unreadableImageFiles);
-  state.knownImageFiles = std::move(loaded.knownImageFiles);
-  state.dataFileStamp = loaded.dataFileStamp;
-  state.dataFileUnreadable = loaded.dataFileUnreadable;
-  state.dataFileWithoutRecords = loaded.dataFileWithoutRecords;
-  state.dataFileForeign = loaded.dataFileForeign;
-  return state;
-}
-
 void copyFolder(const std::filesystem::path& from, const std::filesystem::path& to) {
   std::filesystem::copy(from, to, std::filesystem::copy_options::recursive);
 }

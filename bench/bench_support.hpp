@@ -44,10 +44,6 @@ CharacterList layeredCharacter(int layers, int size, int canvasWidth, int canvas
 // Writes the project as the editor saves it (data.txt and img/).
 void writeProject(CharacterList list, const std::filesystem::path& folder);
 
-// The editor's state after opening a project, as the controller makes it from what loadProject read:
-// the files it read and could not read, and the data.txt it read. loaded keeps its list.
-EditorState stateAfterLoad(LoadResult& loaded);
-
 // Copies a folder with everything in it (to must not exist yet).
 void copyFolder(const std::filesystem::path& from, const std::filesystem::path& to);
 

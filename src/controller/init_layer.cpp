@@ -62,28 +62,27 @@ int64_t removalRow(int64_t rows, int64_t selection) {
   return row < rows ? row : -1;
 }
 
-// A depth as typed: a whole number from 0 to 999, white space around it allowed.
-std::optional<int64_t> typedDepth(std::string_view text) {
+// A whole number as typed, white space and a plus sign before it allowed; none when the text is
+// anything else or the number does not fit T.
+template <typename T>
+std::optional<T> typedNumber(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  int64_t value = 0;
+  T value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  if (value < 0 || value >= 1000) return std::nullopt;
   return value;
 }
 
-// A position as typed: a signed 32-bit whole number, white space around it allowed.
-std::optional<int32_t> typedPosition(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  int32_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
+// A depth as typed: a whole number from 0 to 999.
+std::optional<int64_t> typedDepth(std::string_view text) {
+  const std::optional<int64_t> value = typedNumber<int64_t>(text);
+  return value && *value >= 0 && *value < 1000 ? value : std::nullopt;
 }
+
+// A position as typed: a signed 32-bit whole number.
+std::optional<int32_t> typedPosition(std::string_view text) { return typedNumber<int32_t>(text); }
 
 }  // namespace
 
@@ -161,14 +160,7 @@ void InitLayer::loadData() {
   LoadResult loaded = openProject(folder_, true, reading_);
   interruptedSaveCompleted_ = loaded.interruptedSaveCompleted;
   loadProblems_ = std::move(loaded.problems);
-  state_.unreadableImageFiles = std::move(loaded.unreadableImageFiles);
-  state_.knownImageFiles = std::move(loaded.knownImageFiles);
-  state_.dataFileStamp = loaded.dataFileStamp;
-  state_.dataFileUnreadable = loaded.dataFileUnreadable;
-  state_.dataFileWithoutRecords = loaded.dataFileWithoutRecords;
-  state_.dataFileForeign = loaded.dataFileForeign;
-  state_.imageFolderNames = std::move(loaded.imageFolderNames);
-  state_.imageFolderStamp = loaded.imageFolderStamp;
+  adoptLoadedFiles(loaded, state_);
   notifyRows(Table::Characters, TableObserver::Change::Reset, 0, 0, [&] { list_ = std::move(loaded.list); });
   // The layers table shows the first character's layers, the character selection row 0 names.
   showLayersOf(list_.empty() ? -1 : 0);

@@ -92,6 +92,23 @@ LoadResult loadProject(const ProjectFolder& folder, PictureReading reading) {
   return result;
 }
 
+void adoptLoadedFiles(LoadResult& loaded, EditorState& state) {
+  state.unreadableImageFiles = std::move(loaded.unreadableImageFiles);
+  state.knownImageFiles = std::move(loaded.knownImageFiles);
+  state.dataFileStamp = loaded.dataFileStamp;
+  state.dataFileUnreadable = loaded.dataFileUnreadable;
+  state.dataFileWithoutRecords = loaded.dataFileWithoutRecords;
+  state.dataFileForeign = loaded.dataFileForeign;
+  state.imageFolderNames = std::move(loaded.imageFolderNames);
+  state.imageFolderStamp = loaded.imageFolderStamp;
+}
+
+EditorState stateAfterLoad(LoadResult& loaded) {
+  EditorState state;
+  adoptLoadedFiles(loaded, state);
+  return state;
+}
+
 std::vector<PictureCheck> checkPictures(const std::vector<std::pair<std::string, ImageRef>>& files) {
   std::vector<PictureCheck> checks(files.size());
   parallelFor(files.size(), [&](size_t i) {

@@ -73,6 +73,12 @@ enum class PictureReading { Now, WhenNeeded };
 
 // Reads "data.txt" and every record's image from the project folder.
 LoadResult loadProject(const ProjectFolder& folder, PictureReading reading = PictureReading::Now);
+// What a load found on disk becomes the editor's knowledge of its files: the files it read and could
+// not read, the "data.txt" it read and the names found in "img/" (taken out of loaded). The rest of
+// state (the selection, the drag) is left as it is.
+void adoptLoadedFiles(LoadResult& loaded, EditorState& state);
+// A fresh editor state after a load.
+EditorState stateAfterLoad(LoadResult& loaded);
 // What every open does: finishes a save that was interrupted (see recoverInterruptedSave), then loads.
 // tidy also removes what a save interrupted before its commit point left (the editor's own opens do;
 // a read-only export does not).

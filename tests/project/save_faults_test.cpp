@@ -132,7 +132,7 @@ TEST(SaveFaults, StoppedOrFailingAtAnyOperationTheProjectIsOldOrNew) {
         ASSERT_TRUE(testing::saveInto(old, dir).ok());
         LoadResult loaded = loadProject(ProjectFolder(dir.path()));
         CharacterList list = loaded.list;
-        EditorState state = testing::stateAfterLoad(loaded);
+        EditorState state = stateAfterLoad(loaded);
         scenario.edit(list, state);
         const CharacterList wanted = list;
 
@@ -176,7 +176,7 @@ TEST(SaveFaults, AChangeDuringTheSaveIsFoundAtTheCommit) {
   CharacterList list = repeatedNames(2, 2, 1);
   ASSERT_TRUE(testing::saveInto(list, dir).ok());
   LoadResult loaded = loadProject(ProjectFolder(dir.path()));
-  EditorState state = testing::stateAfterLoad(loaded);
+  EditorState state = stateAfterLoad(loaded);
   loaded.list.characters[0].image = testImage(6, 6, 9);
   auto before = filesOf(dir);
   ops.meanwhile = [&] { dir.write("data.txt", before["data.txt"] = "Other,1, 0, 0\n####\n$$$$\n"); };
@@ -229,7 +229,7 @@ TEST(SaveFaults, FullAndReadOnlyDisksKeepEveryByte) {
     CharacterList old = repeatedNames(2, 2, 1, 8);
     ASSERT_TRUE(testing::saveInto(old, dir).ok());
     LoadResult loaded = loadProject(ProjectFolder(dir.path()));
-    EditorState state = testing::stateAfterLoad(loaded);
+    EditorState state = stateAfterLoad(loaded);
     CharacterList list = loaded.list;
     list.characters[0].name = "Knight";
     forEachRecord(list, [](auto& r, int64_t n, auto...) { r.image = testImage(8, 8, uint32_t(30 + n)), ++r.value; });
@@ -283,7 +283,7 @@ TEST(SaveFaults, KilledAtRandomMomentsABigRenumberingSaveLosesNoPicture) {
     pid_t child = fork();
     if (child == 0) {
       LoadResult loaded = openProject(ProjectFolder(dir.path()));
-      EditorState state = testing::stateAfterLoad(loaded);
+      EditorState state = stateAfterLoad(loaded);
       loaded.list.characters.insert(loaded.list.characters.begin(), wanted.characters[0]);
       if (::write(ready[1], "s", 1) != 1) _exit(2);
       _exit(saveProject(loaded.list, state, ProjectFolder(dir.path())).ok() ? 0 : 1);

@@ -215,7 +215,7 @@ TEST(Save, Cases) {
       EXPECT_TRUE(!r.image || seed == seeds.end() || r.image->samePixels(*testImage(3, 3, seed->second))) << r.name;
     });
     CharacterList list = loaded.list;
-    EditorState state = testing::stateAfterLoad(loaded);
+    EditorState state = stateAfterLoad(loaded);
     if (c.edit) c.edit(list, state, dir);
     const CharacterList edited = list;
     const auto filesBefore = testing::filesOf(dir);

@@ -19,7 +19,7 @@ TEST(UnusedImages, AfterARenameAndARemovalTheSavedProjectListsWhatNoRecordUses) 
   dir.write("img/junk", "not a picture");
   const ProjectFolder folder(dir.path());
   LoadResult loaded = loadProject(folder);
-  EditorState state = testing::stateAfterLoad(loaded);
+  EditorState state = stateAfterLoad(loaded);
   CharacterList& list = loaded.list;
 
   // "a" becomes "z"; its layer "l" goes, so "b" and "m" move up to records 2 and 3.

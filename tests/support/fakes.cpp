@@ -78,17 +78,6 @@ std::map<std::string, std::string> filesOf(const TempFolder& dir, int* temporari
   return files;
 }
 
-EditorState stateAfterLoad(const LoadResult& loaded) {
-  EditorState state;
-  state.unreadableImageFiles = loaded.unreadableImageFiles;
-  state.knownImageFiles = loaded.knownImageFiles;
-  state.dataFileStamp = loaded.dataFileStamp;
-  state.dataFileUnreadable = loaded.dataFileUnreadable;
-  state.dataFileWithoutRecords = loaded.dataFileWithoutRecords;
-  state.dataFileForeign = loaded.dataFileForeign;
-  return state;
-}
-
 bool sameModel(const CharacterList& a, const CharacterList& b) {
   if (buildDataText(a) != buildDataText(b)) return false;
   std::vector<ImageRef> pictures[2];

@@ -122,8 +122,6 @@ Layer layer(std::string name, int64_t value = 0, ImageRef image = nullptr);
 // The bytes of every file of the folder and of its "img/", by path (the lock file left out). With
 // temporaries given, the temporary files and the journal of saves are counted there instead of listed.
 std::map<std::string, std::string> filesOf(const TempFolder& dir, int* temporaries = nullptr);
-// The editor's state after loading a folder, as the controller keeps it.
-EditorState stateAfterLoad(const LoadResult& loaded);
 // The same records in order (names, depths, positions, visibility) with the same pixels.
 bool sameModel(const CharacterList& a, const CharacterList& b);
 SaveReport saveInto(CharacterList& list, const TempFolder& dir);  // with a fresh editor state
