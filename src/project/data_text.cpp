@@ -133,11 +133,12 @@ std::vector<Problem> describeTextChanges(std::string_view bytes) {
       note(i, "is a layer line before any character; it is not read, and the save leaves it out");
       continue;
     }
-    // The line as the save writes the record it holds.
+    // The line as the save writes the record it holds. The line is not read as the file's first one,
+    // where a byte-order mark would be skipped.
     const ParsedProject one =
-        parseDataText(inside ? "x\n####\n" + std::string(line) + "\n" : std::string(line) + "\n");
+        parseDataText(inside ? "x\n####\n" + std::string(line) + "\n" : "\n" + std::string(line) + "\n");
     if (one.list.empty() || (inside && one.list.characters.front().layers.empty())) {
-      note(i, "is not read as a record; the save leaves it out");  // a byte-order mark alone, say
+      note(i, "is not read as a record; the save leaves it out");
       continue;
     }
     const std::string written = inside ? layerLine(one.list.characters.front().layers.front())

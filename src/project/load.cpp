@@ -51,6 +51,10 @@ LoadResult loadProject(const ProjectFolder& folder, PictureReading reading) {
   std::vector<Job> jobs;
   for (const RecordRef& r : recordsInSaveOrder(result.list)) {
     *r.savedName = *r.name;
+    if (checkName(*r.name) == NameProblem::BreaksFormat)  // a byte-order mark at its start
+      result.problems.push_back({describeRecord(result.list, r), "cannot be saved: " +
+                                                                     describeNameProblem(NameProblem::BreaksFormat) +
+                                                                     "; rename it"});
     std::string fileName = imageFileName(*r.name, r.number);
     if (!isSafeImageFileName(fileName)) {
       result.problems.push_back({describeRecord(result.list, r),
