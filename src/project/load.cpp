@@ -51,10 +51,11 @@ LoadResult loadProject(const ProjectFolder& folder, PictureReading reading) {
   std::vector<Job> jobs;
   for (const RecordRef& r : recordsInSaveOrder(result.list)) {
     *r.savedName = *r.name;
-    if (checkName(*r.name) == NameProblem::BreaksFormat)  // a byte-order mark at its start
-      result.problems.push_back({describeRecord(result.list, r), "cannot be saved: " +
-                                                                     describeNameProblem(NameProblem::BreaksFormat) +
-                                                                     "; rename it"});
+    // A name read from the file can break the format only by starting with a byte-order mark.
+    if (checkName(*r.name) == NameProblem::BreaksFormat)
+      result.problems.push_back({describeRecord(result.list, r),
+                                 "its name starts with an invisible byte-order mark, which the project cannot be "
+                                 "saved with; rename it"});
     std::string fileName = imageFileName(*r.name, r.number);
     if (!isSafeImageFileName(fileName)) {
       result.problems.push_back({describeRecord(result.list, r),
