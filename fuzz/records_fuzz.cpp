@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // fuzzer's time limit, and the writer is not what is tried here: such records stop at the checks above.
   bool large = false;
   auto measure = [&large](const charstack::ImageRef& image) {
-    large = large || (image && int64_t{image->pixelWidth()} * image->pixelHeight() > (int64_t{1} << 20));
+    large = large || (image && int64_t{image->pixelWidth()} * image->pixelHeight() > (int64_t{1} << 18));
   };
   for (const Character& c : records->characters) {
     measure(c.image);
