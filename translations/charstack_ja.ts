@@ -439,6 +439,26 @@ Replace them with the editor&apos;s version?</source>
         <source>Cancel</source>
         <translation>キャンセル</translation>
     </message>
+    <message>
+        <source>Links out of the project</source>
+        <translation>プロジェクト外へのリンク</translation>
+    </message>
+    <message>
+        <source>These are links that lead out of the project folder:
+%1
+Save the project through them, writing and removing files outside the project folder?</source>
+        <translation>次の項目はプロジェクトフォルダの外を指すリンクです:
+%1
+これらを通して保存し、プロジェクトフォルダの外のファイルを書き込み・削除しますか?</translation>
+    </message>
+    <message>
+        <source>%1 cannot be locked: %2. Nothing keeps another window from saving it at the same time. Open it read-only, or open it anyway?</source>
+        <translation>%1 をロックできません: %2。別のウィンドウが同時に保存するのを防げません。読み取り専用で開きますか、それともこのまま開きますか?</translation>
+    </message>
+    <message>
+        <source>Project cannot be locked</source>
+        <translation>プロジェクトをロックできません</translation>
+    </message>
 </context>
 <context>
     <name>Record</name>
@@ -642,6 +662,18 @@ Replace them with the editor&apos;s version?</source>
         <translation>
             <numerusform>%n 個のキャラクターを追加しました</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Opened read-only: the last save was interrupted and cannot be finished safely</source>
+        <translation>読み取り専用で開きました: 前回の保存が中断され、安全に完了できません</translation>
+    </message>
+    <message>
+        <source>Interrupted save</source>
+        <translation>中断された保存</translation>
+    </message>
+    <message>
+        <source>The last save of this project was interrupted, and the files it left are not as it left them, so it was not finished. Nothing was removed; the project is open read-only. The Problems panel names each file.</source>
+        <translation>このプロジェクトの前回の保存は中断され、残されたファイルがその時の状態ではないため、完了しませんでした。何も削除していません。プロジェクトは読み取り専用で開いています。各ファイルは「問題」パネルに表示されます。</translation>
     </message>
 </context>
 <context>
@@ -948,6 +980,18 @@ cannot be shown: it %2</source>
     <message>
         <source> (pointer at %1, %2)</source>
         <translation>（ポインター %1, %2）</translation>
+    </message>
+    <message>
+        <source>Opened read-only: the project cannot be locked</source>
+        <translation>読み取り専用で開きました: プロジェクトをロックできません</translation>
+    </message>
+    <message>
+        <source>The project cannot be locked: nothing keeps another window from saving it too</source>
+        <translation>プロジェクトをロックできません: 別のウィンドウも保存できてしまいます</translation>
+    </message>
+    <message>
+        <source>Opened read-only: the last save was interrupted and cannot be finished safely</source>
+        <translation>読み取り専用で開きました: 前回の保存が中断され、安全に完了できません</translation>
     </message>
 </context>
 <context>

@@ -56,7 +56,7 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
   });
   showProject(session_->loaded());
   // Another window owns the project: once this window stands, the user chooses how to go on.
-  if (c.ownership() == ProjectLock::Ownership::OwnedByAnother)
+  if (c.ownership() != ProjectLock::Ownership::Owned)
     QTimer::singleShot(0, this, [this] { session_->settleOwnership() ? showProject(std::nullopt) : void(close()); });
 }
 
@@ -325,6 +325,12 @@ void MainWindow::showProject(const std::optional<Feedback>& opened) {
     statusBar()->showMessage(c.readOnly() ? tr("Opened read-only: the project is open in another window")
                                           : tr("The project is open in another window too: saves there and here "
                                                "can undo each other"));
+  else if (c.ownership() == ProjectLock::Ownership::NoLockFile)
+    statusBar()->showMessage(c.readOnly() ? tr("Opened read-only: the project cannot be locked")
+                                          : tr("The project cannot be locked: nothing keeps another window from "
+                                               "saving it too"));
+  else if (c.recoveryStopped())
+    statusBar()->showMessage(tr("Opened read-only: the last save was interrupted and cannot be finished safely"));
 }
 
 void MainWindow::save() {

@@ -155,10 +155,13 @@ void InitLayer::loadData() {
   // The window that opens a project first owns it; another one may still read it.
   lock_ = std::make_unique<ProjectLock>(folder_.path());
   ownership_ = lock_->own();
-  readOnly_ = false;
+  lockProblem_ = lock_->unusable();
+  withoutLock_ = false;
   // An interrupted save is finished, and what a killed save left is removed, before anything is read.
   LoadResult loaded = openProject(folder_, true, reading_);
   interruptedSaveCompleted_ = loaded.interruptedSaveCompleted;
+  recoveryStopped_ = loaded.recoveryStopped;
+  readOnly_ = recoveryStopped_;
   loadProblems_ = std::move(loaded.problems);
   adoptLoadedFiles(loaded, state_);
   notifyRows(Table::Characters, TableObserver::Change::Reset, 0, 0, [&] { list_ = std::move(loaded.list); });
@@ -230,6 +233,7 @@ SaveReport InitLayer::saveData(const SaveOptions& options) {
   }
   // The records whose pictures the save takes from files under their new names: steps of the history.
   SaveOptions saving = options;
+  saving.withoutLock = withoutLock_;
   saving.modelUnchanged = !hasUnsavedChanges() && !filesChangedSinceSave_;
   std::vector<ImageRef> before;
   if (!saving.modelUnchanged) forEachRecord(list_, [&](const auto& r, auto...) { before.push_back(r.image); });

@@ -243,7 +243,12 @@ class InitLayer {
   // Whether this editor owns the project, or another window (of any process) did when it was opened.
   ProjectLock::Ownership ownership() const { return ownership_; }
   // A read-only project is never saved (exports still work).
-  void setReadOnly(bool readOnly) { readOnly_ = readOnly; }
+  // Read-only is kept while an interrupted save could not be finished (the project on disk is mixed).
+  void setReadOnly(bool readOnly) { readOnly_ = readOnly || recoveryStopped_; }
+  bool recoveryStopped() const { return recoveryStopped_; }
+  // The project cannot be locked and the user chose to work on it anyway: saves go on without the lock.
+  void setWithoutLock(bool without) { withoutLock_ = without; }
+  const std::string& lockProblem() const { return lockProblem_; }
   bool readOnly() const { return readOnly_; }
   // True when the next save would write something else than the last load or save left on disk.
   bool hasUnsavedChanges() const;
@@ -339,6 +344,9 @@ class InitLayer {
   std::unique_ptr<ProjectLock> lock_;
   ProjectLock::Ownership ownership_ = ProjectLock::Ownership::NoLockFile;
   bool readOnly_ = false;
+  bool recoveryStopped_ = false;
+  bool withoutLock_ = false;
+  std::string lockProblem_;  // why the project cannot be locked; empty when it can
   bool interruptedSaveCompleted_ = false;
   PictureReading reading_;
   // What the editor knows of the files changed since the last load or save (another program's

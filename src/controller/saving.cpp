@@ -7,12 +7,14 @@ namespace charstack {
 SaveReport saveAsking(InitLayer& controller, SaveQuestions& questions, SaveOptions options) {
   SaveReport report = controller.saveBtn(options);
   // Each answer allows one more thing; a question is asked at most once a save.
-  for (int round = 0; round < 3 && report.refused; ++round) {
+  for (int round = 0; round < 4 && report.refused; ++round) {
     if (report.folderMoved && !report.folderNow.empty() && questions.saveIntoMovedFolder(report.folderNow)) {
       controller.relocate(report.folderNow);
     } else if (report.needsConfirmation && !options.replaceDataFileWithoutRecords &&
                questions.replaceDataFileWithoutRecords()) {
       options.replaceDataFileWithoutRecords = true;
+    } else if (!report.outside.empty() && !options.writeOutside && questions.writeThroughLinks(report.outside)) {
+      options.writeOutside = true;
     } else if (!report.changedOnDisk.empty() && questions.replaceChangedFiles(report.changedOnDisk)) {
       options.replaceAnyway.insert(report.changedOnDisk.begin(), report.changedOnDisk.end());
     } else {

@@ -20,6 +20,8 @@ class SaveQuestions {
   virtual bool replaceChangedFiles(const std::vector<std::string>& files) = 0;
   // The project folder was moved or renamed to `now` since it was opened: save it there?
   virtual bool saveIntoMovedFolder(const std::filesystem::path& now) = 0;
+  // "data.txt" or "img/" leads out of the project folder through a link: write there?
+  virtual bool writeThroughLinks(const std::vector<std::string>& paths) = 0;
 };
 
 // Saves the project, and when the save needs the user's word, asks and saves again with it.

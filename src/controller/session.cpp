@@ -93,13 +93,24 @@ Feedback Session::loaded() const {
     feedback.problems = problems;
   }
   if (controller_->interruptedSaveCompleted()) feedback.status = tr("The last save was interrupted; it has been completed");
+  if (controller_->recoveryStopped()) {
+    feedback.status = tr("Opened read-only: the last save was interrupted and cannot be finished safely");
+    feedback.messageTitle = tr("Interrupted save");
+    feedback.message = tr("The last save of this project was interrupted, and the files it left are not as it left "
+                          "them, so it was not finished. Nothing was removed; the project is open read-only. The "
+                          "Problems panel names each file.");
+    feedback.warning = true;
+  }
   return feedback;
 }
 
 bool Session::settleOwnership() {
-  if (controller_->ownership() != ProjectLock::Ownership::OwnedByAnother) return true;
-  const UserQuestions::InUse choice = questions_.projectInUse(controller_->folder().path());
+  const ProjectLock::Ownership ownership = controller_->ownership();
+  if (ownership == ProjectLock::Ownership::Owned) return true;
+  const std::string why = ownership == ProjectLock::Ownership::NoLockFile ? controller_->lockProblem() : std::string();
+  const UserQuestions::InUse choice = questions_.projectInUse(controller_->folder().path(), why);
   controller_->setReadOnly(choice == UserQuestions::InUse::ReadOnly);
+  controller_->setWithoutLock(choice == UserQuestions::InUse::OpenAnyway && !why.empty());
   return choice != UserQuestions::InUse::Cancel;
 }
 
@@ -162,9 +173,11 @@ std::optional<Feedback> Session::openProject(const std::filesystem::path& folder
   std::error_code ec;
   UserQuestions::InUse choice = UserQuestions::InUse::OpenAnyway;
   if (!std::filesystem::equivalent(folder, controller_->folder().path(), ec) && projectInUse(folder))
-    if ((choice = questions_.projectInUse(folder)) == UserQuestions::InUse::Cancel) return std::nullopt;
+    if ((choice = questions_.projectInUse(folder, {})) == UserQuestions::InUse::Cancel) return std::nullopt;
   controller_->openFolder(ProjectFolder(folder));
   controller_->setReadOnly(choice == UserQuestions::InUse::ReadOnly);
+  // Nobody can lock it: the user chooses, as for a project open elsewhere.
+  if (controller_->ownership() == ProjectLock::Ownership::NoLockFile && !settleOwnership()) controller_->setReadOnly(true);
   changedFiles_.clear(), changedAnything_ = false;
   watchProject();
   checkPictures();

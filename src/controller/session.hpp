@@ -45,8 +45,9 @@ class UserQuestions : public SaveQuestions {
   enum class InUse { ReadOnly, OpenAnyway, Cancel };
   // The project has unsaved changes and is about to close.
   virtual Unsaved unsavedChanges() = 0;
-  // Another window has the project in `folder` open.
-  virtual InUse projectInUse(const std::filesystem::path& folder) = 0;
+  // Another window has the project in `folder` open (lockProblem empty), or nobody can lock it
+  // (lockProblem says why: then nothing guards against a second window).
+  virtual InUse projectInUse(const std::filesystem::path& folder, const std::string& lockProblem) = 0;
   // A picture changed on disk and in the editor: keep the file's (true) or the editor's?
   virtual bool takeChangedFile(const DiskChange& change) = 0;
   // "data.txt" changed on disk: open the project again?

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <libdeflate.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -86,7 +88,33 @@ bool writeAll(int fd, std::string_view data) {
 ProjectFolder::ProjectFolder(std::filesystem::path folder, FileOps* ops)
     : folder_(std::move(folder)), ops_(ops ? ops : &systemFileOps()) {
   const int fd = ::open(folder_.empty() ? "." : folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) handle_ = std::shared_ptr<const int>(new int(fd), [](const int* p) { closeRetrying(*p), delete p; });
+  if (fd < 0) return;
+  handle_ = std::shared_ptr<const int>(new int(fd), [](const int* p) { closeRetrying(*p), delete p; });
+  // The folder's identity, in eight letters and digits: the same for every spelling of its path.
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return;
+  uint64_t h = 1469598103934665603ull;
+  for (uint64_t part : {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)})
+    for (int i = 0; i < 8; ++i) h = (h ^ ((part >> (8 * i)) & 0xff)) * 1099511628211ull;
+  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  for (int i = 0; i < 8; ++i, h /= 36) token_ += kDigits[h % 36];
+}
+
+std::filesystem::path ProjectFolder::anchored(std::string_view relative) const {
+  if (!handle_) return resolve(relative);
+  std::filesystem::path base = "/proc/self/fd/" + std::to_string(*handle_);
+  return relative.empty() ? base : base / std::filesystem::path(std::string(relative));
+}
+
+std::string ProjectFolder::temporaryName() const { return temporaryFileName(token_); }
+
+std::optional<std::filesystem::path> ProjectFolder::leadsOutside(std::string_view relative) const {
+  char here[PATH_MAX], there[PATH_MAX];
+  if (!::realpath(anchored("").c_str(), here) || !::realpath(anchored(relative).c_str(), there)) return std::nullopt;
+  const std::string_view inside(here), target(there);
+  if (target.size() > inside.size() && target.substr(0, inside.size()) == inside && target[inside.size()] == '/')
+    return std::nullopt;
+  return std::filesystem::path(there);
 }
 
 FolderWhereabouts ProjectFolder::whereabouts() const {
@@ -299,22 +327,61 @@ FileOps& systemFileOps() {
 
 // ---- Temporary files ------------------------------------------------------------------------
 
-std::string temporaryFileName() {
+std::string temporaryFileName(std::string_view token) {
   static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   thread_local std::mt19937_64 random{std::random_device{}() ^
                                       std::hash<std::thread::id>{}(std::this_thread::get_id())};
   std::string name(kTempPrefix);
+  if (!token.empty()) name.append(token).push_back('-');
   for (size_t i = 0; i < kTempRandom; ++i) name += kAlphabet[random() % (sizeof kAlphabet - 1)];
   name += kTempSuffix;
   return name;
 }
 
-bool isTemporaryFileName(std::string_view name) {
-  if (name.size() != kTempPrefix.size() + kTempRandom + kTempSuffix.size()) return false;
-  if (name.substr(0, kTempPrefix.size()) != kTempPrefix || name.substr(name.size() - kTempSuffix.size()) != kTempSuffix)
-    return false;
-  const std::string_view random = name.substr(kTempPrefix.size(), kTempRandom);
-  return std::all_of(random.begin(), random.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+namespace {
+bool allAlnum(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+// The token of a temporary file name ("" for one without); none when the name has not that form.
+std::optional<std::string_view> temporaryToken(std::string_view name) {
+  const size_t fixed = kTempPrefix.size() + kTempRandom + kTempSuffix.size();
+  if (name.size() < fixed || name.substr(0, kTempPrefix.size()) != kTempPrefix ||
+      name.substr(name.size() - kTempSuffix.size()) != kTempSuffix)
+    return std::nullopt;
+  const std::string_view random = name.substr(name.size() - kTempSuffix.size() - kTempRandom, kTempRandom);
+  if (!allAlnum(random)) return std::nullopt;
+  if (name.size() == fixed) return std::string_view{};
+  const std::string_view token = name.substr(kTempPrefix.size(), name.size() - fixed - 1);
+  if (token.empty() || token.size() > 16 || !allAlnum(token) || name[kTempPrefix.size() + token.size()] != '-')
+    return std::nullopt;
+  return token;
+}
+}  // namespace
+
+bool isTemporaryFileName(std::string_view name) { return temporaryToken(name).has_value(); }
+
+bool isTemporaryFileNameOf(std::string_view name, std::string_view token) {
+  std::optional<std::string_view> found = temporaryToken(name);
+  return found && !token.empty() && *found == token;
+}
+
+ContentCheck contentCheckOf(std::string_view bytes) {
+  // Two independent 32-bit checks of the whole data, both computed at several GB/s.
+  const uint64_t crc = libdeflate_crc32(0, bytes.data(), bytes.size());
+  const uint64_t adler = libdeflate_adler32(1, bytes.data(), bytes.size());
+  return {bytes.size(), crc << 32 | adler};
+}
+
+std::optional<ContentCheck> contentCheckOfFile(const std::filesystem::path& path) {
+  FileRead read = readFileAt(path, kMaxFileBytes);
+  if (!read.read()) return std::nullopt;
+  return contentCheckOf(read.bytes);
+}
+
+std::optional<FileStamp> ownStamp(const std::filesystem::path& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return stampOf(st);
 }
 
 unsigned newFileMode() { return 0666 & ~currentUmask(); }
@@ -326,7 +393,7 @@ unsigned modeFor(const std::filesystem::path& target) {
 
 Status ProjectFolder::writeFileAtomically(std::string_view relative, std::string_view data) const {
   const auto target = resolve(relative);
-  const auto temp = target.parent_path() / temporaryFileName();
+  const auto temp = target.parent_path() / temporaryName();
   if (Status s = ops_->createFile(temp, data, modeFor(target), nullptr); !s.ok()) return s;
   if (Status s = ops_->rename(temp, target); !s.ok()) {
     ops_->remove(temp);
@@ -337,7 +404,7 @@ Status ProjectFolder::writeFileAtomically(std::string_view relative, std::string
 
 Status ProjectFolder::writeNewFile(std::string_view relative, std::string_view data) const {
   const auto target = resolve(relative);
-  const auto temp = target.parent_path() / temporaryFileName();
+  const auto temp = target.parent_path() / temporaryName();
   if (Status s = ops_->createFile(temp, data, modeFor(target), nullptr); !s.ok()) return s;
   // A hard link puts the complete file in place and fails when the name is taken.
   Status linked = ops_->link(temp, target);
@@ -363,15 +430,29 @@ std::optional<std::unordered_set<std::string>> ProjectFolder::listFolder(std::st
 }
 
 int ProjectFolder::removeLeftoverTemporaryFiles(std::string_view relative) const {
-  const auto folder = relative.empty() ? folder_ : resolve(relative);
+  // Never through a link that leaves the project ("img" linked to another project's pictures).
+  if (!relative.empty() && leadsOutside(relative)) return 0;
+  const auto folder = anchored(relative);
   std::optional<std::unordered_set<std::string>> names = listFolder(relative);
   if (!names) return 0;
   int removed = 0;
   for (const std::string& name : *names) {
-    if (!isTemporaryFileName(name)) continue;
+    if (!isTemporaryFileNameOf(name, token_)) continue;
     const auto path = folder / name;
     struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ops_->remove(path).ok()) ++removed;
+    if (::lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISREG(st.st_mode)) {
+      removed += ops_->remove(path).ok();
+    } else if (S_ISDIR(st.st_mode)) {
+      // A save's staging folder: its files, then the folder, unless it holds anything else.
+      std::optional<std::unordered_set<std::string>> inside = listFolder(std::string(relative) + "/" + name);
+      if (!inside) continue;
+      for (const std::string& file : *inside) {
+        struct stat f;
+        if (::lstat((path / file).c_str(), &f) == 0 && S_ISREG(f.st_mode)) removed += ops_->remove(path / file).ok();
+      }
+      ::rmdir(path.c_str());
+    }
   }
   return removed;
 }

@@ -100,6 +100,19 @@ class ProjectFolder {
 
   const std::filesystem::path& path() const { return folder_; }
   std::filesystem::path resolve(std::string_view relative) const;
+  // The same file reached through the folder as it was opened (its descriptor), whatever the path
+  // now names: what the save and the recovery of a save change goes through this, so that a folder
+  // moved, renamed or reached by another spelling meanwhile is still the one they work in. Only for
+  // operations that end before the folder object does.
+  std::filesystem::path anchored(std::string_view relative) const;
+  // A short name of this project folder (from its identity on disk) that the temporary files of its
+  // saves carry, so that a save or an open of another project never takes them for its own.
+  const std::string& token() const { return token_; }
+  // A fresh temporary file name of this folder's saves (see temporaryFileName).
+  std::string temporaryName() const;
+  // Where a path inside the folder really leads when a link on the way ("img", "data.txt") takes it
+  // out of the project folder; none when it stays inside (or does not exist).
+  std::optional<std::filesystem::path> leadsOutside(std::string_view relative) const;
   FileOps& ops() const { return *ops_; }
 
   // Reads a whole regular file of at most maxBytes bytes (see FileRead).
@@ -121,9 +134,11 @@ class ProjectFolder {
   // Writes a new file that must not exist yet: fails (File exists) rather than replace anything.
   Status writeNewFile(std::string_view relative, std::string_view data) const;
 
-  // Removes the temporary files that writes killed mid-way left in a folder (relative, "" for the
-  // project folder): regular files with the exact names the writes above give them (never a link).
-  // Only safe while no write of this project runs (see ProjectLock). Returns how many were removed.
+  // Removes the temporary files that writes and saves of this project killed mid-way left in a folder
+  // (relative, "" for the project folder): regular files named with this folder's token, and folders
+  // so named that hold nothing but such files (never through a link). Only while this process holds
+  // the project's saving lock (see ProjectLock): another window's save may be writing them. Returns
+  // how many files were removed.
   int removeLeftoverTemporaryFiles(std::string_view relative) const;
 
   // Removes a file. A file that does not exist is no failure.
@@ -148,6 +163,7 @@ class ProjectFolder {
   std::filesystem::path folder_;
   FileOps* ops_;
   std::shared_ptr<const int> handle_;  // the folder as opened (a descriptor), to find it after a move
+  std::string token_;
 };
 
 // The mode a file written at target gets: that of the file it replaces, or what a plain open would
@@ -155,11 +171,26 @@ class ProjectFolder {
 unsigned modeFor(const std::filesystem::path& target);
 unsigned newFileMode();
 
-// A fresh name for a temporary file: ".charstack-" followed by ten random letters and digits and
-// ".tmp". It ends in a letter, so it is never the image file of a record, whose name always ends in
-// the digits of its number.
-std::string temporaryFileName();
-// Whether a file name has exactly that form.
+// A fresh name for a temporary file: ".charstack-", the token of a project folder and "-" when given,
+// ten random letters and digits, and ".tmp". It ends in a letter, so it is never the image file of a
+// record, whose name always ends in the digits of its number.
+std::string temporaryFileName(std::string_view token = {});
+// Whether a file name has exactly that form (with any token, or none).
 bool isTemporaryFileName(std::string_view name);
+// Whether it has that form with this token.
+bool isTemporaryFileNameOf(std::string_view name, std::string_view token);
+
+// What a file must hold: its size and a 64-bit hash of its bytes. A recovery compares a file with it
+// before it takes a step of a save as done.
+struct ContentCheck {
+  uint64_t size = 0;
+  uint64_t hash = 0;
+  bool operator==(const ContentCheck&) const = default;
+};
+ContentCheck contentCheckOf(std::string_view bytes);
+// Of a regular file (read within the usual bound); none when it cannot be read.
+std::optional<ContentCheck> contentCheckOfFile(const std::filesystem::path& path);
+// The stamp of what is at a path itself (a link is not followed); none when nothing or no regular file.
+std::optional<FileStamp> ownStamp(const std::filesystem::path& path);
 
 }  // namespace charstack

@@ -5,16 +5,27 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <thread>
 
 namespace charstack {
+
+namespace {
+std::string lockFileText() { return std::string("the lock file ") + kLockFileName + " "; }
+}  // namespace
 
 ProjectLock::ProjectLock(const std::filesystem::path& folder) {
   const auto path = folder / kLockFileName;
   // Never through a link, never blocking on something that is no file.
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+  const int error = errno;
   struct stat st;
-  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+  if (fd_ < 0) {
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unusable_ = lockFileText() + "is a link";
+    else if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) unusable_ = lockFileText() + "is a folder, not a file";
+    else unusable_ = lockFileText() + "cannot be made or opened (" + std::strerror(error) + ")";
+  } else if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    unusable_ = lockFileText() + "is not a regular file";
     ::close(fd_);
     fd_ = -1;
   }
@@ -33,19 +44,25 @@ bool ProjectLock::lockByte(int byte, bool take) {
   int rc;
   do rc = ::fcntl(fd_, F_OFD_SETLK, &lock);
   while (rc != 0 && errno == EINTR);
+  // Held by another: EAGAIN or EACCES. Anything else: the file system cannot lock.
+  if (rc != 0 && errno != EAGAIN && errno != EACCES)
+    unusable_ = std::string("the project's file system cannot lock files (") + std::strerror(errno) + ")";
   return rc == 0;
 }
 
 ProjectLock::Ownership ProjectLock::own() {
   if (fd_ < 0) return Ownership::NoLockFile;
   if (!owned_) owned_ = lockByte(0, true);
+  if (!unusable_.empty()) return Ownership::NoLockFile;
   return owned_ ? Ownership::Owned : Ownership::OwnedByAnother;
 }
 
 bool ProjectLock::lockSaving(std::chrono::milliseconds wait) {
-  if (fd_ < 0 || saving_) return true;
+  if (fd_ < 0) return false;
+  if (saving_) return true;
   const auto until = std::chrono::steady_clock::now() + wait;
   while (!(saving_ = lockByte(1, true))) {
+    if (!unusable_.empty()) return false;
     if (std::chrono::steady_clock::now() >= until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <string>
 
 namespace charstack {
 
@@ -22,14 +23,17 @@ class ProjectLock {
   enum class Ownership {
     Owned,           // this lock holds it now
     OwnedByAnother,  // another window (of this program or another process) holds it
-    NoLockFile,      // the lock file cannot be made or used (a read-only folder): nobody can lock
+    NoLockFile,      // the lock cannot be taken at all (see unusable()): nobody can lock
   };
   Ownership own();
   bool owns() const { return owned_; }
+  // Why the project cannot be locked ("the lock file .charstack-lock is a folder, not a file"); empty
+  // when it can.
+  const std::string& unusable() const { return unusable_; }
 
   // The lock held while a save writes into the folder, or an interrupted save is completed: one at a
-  // time. Tries for up to `wait`; false when another one still holds it then. Without a lock file it
-  // succeeds (there is nothing to lock with).
+  // time. Tries for up to `wait`; false when another one still holds it then, or when the project
+  // cannot be locked at all (unusable()).
   bool lockSaving(std::chrono::milliseconds wait = std::chrono::seconds(5));
   void unlockSaving();
 
@@ -38,6 +42,7 @@ class ProjectLock {
   int fd_ = -1;
   bool owned_ = false;
   bool saving_ = false;
+  std::string unusable_;
 };
 
 // Holds the saving lock for a scope; check held().
@@ -47,6 +52,8 @@ class SavingLock {
                       std::chrono::milliseconds wait = std::chrono::seconds(5))
       : lock_(folder), held_(lock_.lockSaving(wait)) {}
   bool held() const { return held_; }
+  // Why it could not be taken when the project cannot be locked at all; empty otherwise.
+  const std::string& unusable() const { return lock_.unusable(); }
 
  private:
   ProjectLock lock_;

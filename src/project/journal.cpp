@@ -1,24 +1,25 @@
 #include "project/journal.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 
 #include "model/names.hpp"
-#include "platform/text.hpp"
 #include "project/records.hpp"
 
 namespace charstack {
 
 namespace {
 
-constexpr std::string_view kHeader = "charstack journal 1";
+constexpr std::string_view kHeader = "charstack journal 2";
 constexpr std::string_view kEnd = "end";
 
 // Names may hold any byte but "/" and NUL; spaces, line breaks, "%" and anything outside printable
 // ASCII are written as %XX.
-std::string encode(std::string_view bytes) {
-  std::string out;
+void encodeInto(std::string& out, std::string_view bytes) {
   for (unsigned char c : bytes) {
     if (c > 0x20 && c < 0x7f && c != '%') {
       out += static_cast<char>(c);
@@ -28,11 +29,11 @@ std::string encode(std::string_view bytes) {
       out += hex;
     }
   }
-  return out;
 }
 
 std::optional<std::string> decode(std::string_view text) {
   std::string out;
+  out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '%') {
       out += text[i];
@@ -49,8 +50,102 @@ std::optional<std::string> decode(std::string_view text) {
 }
 
 template <typename T>
-bool number(std::string_view text, T& value) {
-  return !text.empty() && std::from_chars(text.data(), text.data() + text.size(), value).ptr == text.data() + text.size();
+bool number(std::string_view text, T& value, int base = 10) {
+  return !text.empty() && text[0] != '-' && text[0] != '+' &&
+         std::from_chars(text.data(), text.data() + text.size(), value, base).ptr == text.data() + text.size();
+}
+
+std::string stampText(const FileStamp& s) {
+  return std::to_string(s.device) + ":" + std::to_string(s.inode) + ":" + std::to_string(s.size) + ":" +
+         std::to_string(s.modifiedNs);
+}
+
+std::string wasText(const std::optional<FileStamp>& s) { return s ? stampText(*s) : "-"; }
+
+bool parseStamp(std::string_view text, FileStamp& s) {
+  std::string_view parts[4];
+  for (int i = 0; i < 4; ++i) {
+    const size_t colon = i < 3 ? text.find(':') : text.size();
+    if (colon == std::string_view::npos) return false;
+    parts[i] = text.substr(0, colon);
+    text.remove_prefix(i < 3 ? colon + 1 : colon);
+  }
+  return number(parts[0], s.device) && number(parts[1], s.inode) && number(parts[2], s.size) &&
+         number(parts[3], s.modifiedNs);
+}
+
+bool parseWas(std::string_view text, std::optional<FileStamp>& was) {
+  if (text == "-") return was.reset(), true;
+  FileStamp s;
+  if (!parseStamp(text, s)) return false;
+  was = s;
+  return true;
+}
+
+std::string contentText(const ContentCheck& c) {
+  char hash[17];
+  std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(c.hash));
+  return std::to_string(c.size) + " " + hash;
+}
+
+bool parseContent(std::string_view size, std::string_view hash, ContentCheck& c) {
+  return hash.size() == 16 && number(size, c.size) && number(hash, c.hash, 16);
+}
+
+// A path relative to the project folder that a save may stage "data.txt" at: folders without "." or
+// ".." steps, and a temporary file name last.
+bool isStagedDataPath(std::string_view path) {
+  if (path.empty() || path.front() == '/') return false;
+  size_t start = 0;
+  for (;;) {
+    const size_t slash = path.find('/', start);
+    const std::string_view part = path.substr(start, slash == std::string_view::npos ? path.npos : slash - start);
+    if (slash == std::string_view::npos) return isTemporaryFileName(part);
+    if (part.empty() || part == "." || part == "..") return false;
+    start = slash + 1;
+  }
+}
+
+std::vector<std::string_view> fields(std::string_view line) {
+  std::vector<std::string_view> out;
+  size_t start = 0;
+  for (;;) {
+    const size_t space = line.find(' ', start);
+    out.push_back(line.substr(start, space == std::string_view::npos ? line.npos : space - start));
+    if (space == std::string_view::npos) return out;
+    start = space + 1;
+  }
+}
+
+std::optional<FileStamp> stampAt(const std::filesystem::path& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileStamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                   static_cast<uint64_t>(st.st_size), int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+// Whether the regular file at a path holds exactly that content (its size is looked at first).
+bool holds(const std::filesystem::path& path, const ContentCheck& content) {
+  const std::optional<FileStamp> now = stampAt(path);
+  if (!now || now->size != content.size) return false;
+  const std::optional<ContentCheck> there = contentCheckOfFile(path);
+  return there && *there == content;
+}
+
+// A free name beside a file for the version the save wrote, which no record's file can have (those
+// end in a digit): "Hero1 (saved by the editor).png", "data.txt (saved by the editor)".
+std::string besideName(const ProjectFolder& folder, const std::string& relative, bool picture) {
+  const std::string base = relative + " (saved by the editor";
+  const std::string end = picture ? ").png" : ")";
+  std::string name = base + end;
+  for (int n = 2; folder.inspect(name).exists || ownStamp(folder.anchored(name)); ++n)
+    name = base + " " + std::to_string(n) + end;
+  return name;
+}
+
+std::string parentOf(const std::string& relative) {
+  const size_t slash = relative.rfind('/');
+  return slash == std::string::npos ? std::string() : relative.substr(0, slash);
 }
 
 }  // namespace
@@ -58,46 +153,67 @@ bool number(std::string_view text, T& value) {
 std::string journalText(const Journal& journal) {
   std::string out(kHeader);
   out += '\n';
-  for (const Journal::Rename& r : journal.renames) out += "rename " + encode(r.staged) + " " + encode(r.target) + "\n";
-  if (!journal.stagedData.empty()) out += "data " + encode(journal.stagedData) + "\n";
-  for (const Journal::Removal& r : journal.removals)
-    out += "remove " + encode(r.fileName) + " " + std::to_string(r.stamp.device) + " " + std::to_string(r.stamp.inode) +
-           " " + std::to_string(r.stamp.size) + " " + std::to_string(r.stamp.modifiedNs) + "\n";
+  if (!journal.staging.empty()) {
+    out += "stage ";
+    encodeInto(out, journal.staging);
+    out += '\n';
+  }
+  for (const Journal::Put& p : journal.puts) {
+    out += "put ";
+    encodeInto(out, p.target);
+    out += " " + contentText(p.content) + " " + wasText(p.was) + "\n";
+  }
+  if (!journal.stagedData.empty()) {
+    out += "data ";
+    encodeInto(out, journal.stagedData);
+    out += " " + contentText(journal.dataContent) + " " + wasText(journal.dataWas) + "\n";
+  }
+  for (const Journal::Removal& r : journal.removals) {
+    out += "remove ";
+    encodeInto(out, r.fileName);
+    out += " " + stampText(r.stamp) + "\n";
+  }
   out += kEnd;
   out += '\n';
   return out;
 }
 
 std::optional<Journal> parseJournal(std::string_view text) {
-  std::vector<std::string_view> lines = text::split(text, "\n");
   // The header, the operations, "end", and nothing after the last line feed.
-  if (lines.size() < 3 || lines.front() != kHeader || lines[lines.size() - 2] != kEnd || !lines.back().empty())
+  if (text.size() < kHeader.size() + kEnd.size() + 2 || text.substr(0, kHeader.size()) != kHeader ||
+      text[kHeader.size()] != '\n' || text.substr(text.size() - kEnd.size() - 2) != "\n" + std::string(kEnd) + "\n")
     return std::nullopt;
   Journal journal;
-  for (size_t i = 1; i + 2 < lines.size(); ++i) {
-    std::vector<std::string_view> f = text::split(lines[i], " ");
-    std::vector<std::string> names;
-    for (size_t k = 1; k < f.size() && k < 3; ++k) {
-      std::optional<std::string> name = decode(f[k]);
-      if (!name) return std::nullopt;
-      names.push_back(std::move(*name));
-    }
-    // Only what a save writes: its own temporary files renamed onto image file names in "img/", its
-    // own temporary "data.txt", and image files removed.
-    if (f[0] == "rename" && f.size() == 3 && isTemporaryFileName(names[0]) && isSafeImageFileName(names[1])) {
-      journal.renames.push_back({names[0], names[1]});
-    } else if (f[0] == "data" && f.size() == 2 && journal.stagedData.empty() &&
-               isTemporaryFileName(std::filesystem::path(names[0]).filename().string())) {
-      journal.stagedData = names[0];
-    } else if (f[0] == "remove" && f.size() == 6 && isSafeImageFileName(names[0])) {
+  bool data = false;
+  size_t start = kHeader.size() + 1;
+  const size_t stop = text.size() - kEnd.size() - 1;
+  while (start < stop) {
+    const size_t end = text.find('\n', start);
+    const std::vector<std::string_view> f = fields(text.substr(start, end - start));
+    start = end + 1;
+    std::optional<std::string> name = f.size() >= 2 ? decode(f[1]) : std::nullopt;
+    if (!name) return std::nullopt;
+    // Only what a save writes: its own staging folder and "data.txt" under temporary names, files
+    // put into "img/" under image file names, and image files removed.
+    if (f[0] == "stage" && f.size() == 2 && journal.staging.empty() && journal.puts.empty() && isTemporaryFileName(*name)) {
+      journal.staging = std::move(*name);
+    } else if (f[0] == "put" && f.size() == 5 && !journal.staging.empty() && isSafeImageFileName(*name)) {
+      Journal::Put put{std::move(*name), {}, {}};
+      if (!parseContent(f[2], f[3], put.content) || !parseWas(f[4], put.was)) return std::nullopt;
+      journal.puts.push_back(std::move(put));
+    } else if (f[0] == "data" && f.size() == 5 && !data && isStagedDataPath(*name)) {
+      data = true;
+      journal.stagedData = std::move(*name);
+      if (!parseContent(f[2], f[3], journal.dataContent) || !parseWas(f[4], journal.dataWas)) return std::nullopt;
+    } else if (f[0] == "remove" && f.size() == 3 && isSafeImageFileName(*name)) {
       FileStamp s;
-      if (!number(f[2], s.device) || !number(f[3], s.inode) || !number(f[4], s.size) || !number(f[5], s.modifiedNs))
-        return std::nullopt;
-      journal.removals.push_back({names[0], s});
+      if (!parseStamp(f[2], s)) return std::nullopt;
+      journal.removals.push_back({std::move(*name), s});
     } else {
       return std::nullopt;
     }
   }
+  if (!journal.staging.empty() && journal.puts.empty()) return std::nullopt;
   return journal;
 }
 
@@ -109,12 +225,24 @@ std::filesystem::path dataFileTarget(const ProjectFolder& folder) {
   return ec ? path : target;
 }
 
+std::optional<std::string> dataFileTargetInside(const ProjectFolder& folder) {
+  std::error_code ec;
+  if (!std::filesystem::is_symlink(folder.anchored(kDataFileName), ec)) return std::string(kDataFileName);
+  if (folder.leadsOutside(kDataFileName)) return std::nullopt;
+  const std::filesystem::path here = std::filesystem::canonical(folder.anchored(""), ec);
+  const std::filesystem::path target = std::filesystem::weakly_canonical(folder.anchored(kDataFileName), ec);
+  if (ec) return std::nullopt;
+  std::filesystem::path relative = target.lexically_relative(here);
+  if (relative.empty() || *relative.begin() == "..") return std::nullopt;
+  return relative.string();
+}
+
 bool writeJournal(const ProjectFolder& folder, const Journal& journal, std::vector<Problem>& problems) {
   FileOps& ops = folder.ops();
-  const std::filesystem::path temp = folder.resolve(temporaryFileName());
+  const std::filesystem::path temp = folder.anchored(folder.temporaryName());
   Status s = ops.createFile(temp, journalText(journal), 0644, nullptr);
   if (s.ok()) {
-    s = ops.rename(temp, folder.resolve(kJournalFileName));
+    s = ops.rename(temp, folder.anchored(kJournalFileName));
     if (!s.ok()) ops.remove(temp);
   }
   if (!s.ok()) {
@@ -122,51 +250,112 @@ bool writeJournal(const ProjectFolder& folder, const Journal& journal, std::vect
     return false;
   }
   // Renamed into place, it is committed: a failing sync is reported, and the save goes on.
-  if (Status sync = ops.syncFolder(folder.path()); !sync.ok())
+  if (Status sync = ops.syncFolder(folder.anchored("")); !sync.ok())
     problems.push_back({"", "the project folder could not be synced: " + sync.error});
   return true;
 }
 
-bool applyJournal(const ProjectFolder& folder, const Journal& journal, std::vector<Problem>& problems) {
+JournalOutcome applyJournal(const ProjectFolder& folder, const Journal& journal, std::vector<Problem>& problems,
+                            bool outside) {
+  JournalOutcome outcome;
   FileOps& ops = folder.ops();
   const size_t before = problems.size();
-  // A staged file that is gone was renamed into place already.
-  for (const Journal::Rename& r : journal.renames) {
-    Status s = ops.rename(folder.resolve(imagePath(r.staged)), folder.resolve(imagePath(r.target)));
-    if (!s.ok() && s.code != ENOENT) problems.push_back({imagePath(r.target), "could not be put in place: " + s.error});
-  }
-  const std::filesystem::path dataTarget = dataFileTarget(folder);
+  auto stop = [&](std::string file, std::string reason) {
+    problems.push_back({std::move(file), std::move(reason)});
+    outcome.stopped = true;
+    return outcome;
+  };
+  const std::string staging = std::string(kImageFolder) + "/" + journal.staging;
+  if (!outside && (!journal.puts.empty() || !journal.removals.empty()))
+    if (std::optional<std::filesystem::path> out = folder.leadsOutside(kImageFolder))
+      return stop(std::string(kImageFolder) + "/", "leads out of the project folder (to " + out->string() +
+                                                       "); the interrupted save was not finished through it");
+  std::string dataTarget;
   if (!journal.stagedData.empty()) {
-    if (std::filesystem::path(journal.stagedData).parent_path() != dataTarget.parent_path()) {
-      problems.push_back({kDataFileName, "was not replaced: it is no longer where the save wrote its new text"});
-    } else if (Status s = ops.rename(journal.stagedData, dataTarget); !s.ok() && s.code != ENOENT) {
-      problems.push_back({kDataFileName, "could not be put in place: " + s.error});
+    std::optional<std::string> inside = dataFileTargetInside(folder);
+    if (!inside && outside) inside = dataFileTarget(folder).string();  // allowed: the staged text is beside it
+    if (!inside || parentOf(*inside) != parentOf(journal.stagedData))
+      return stop(kDataFileName, "no longer leads where the interrupted save wrote its new text (" +
+                                     journal.stagedData + "); the save was not finished");
+    dataTarget = *inside;
+  }
+
+  // Every step proven first: its staged file is there, or its target holds what it held.
+  std::vector<char> staged(journal.puts.size(), 0);
+  for (size_t i = 0; i < journal.puts.size(); ++i) {
+    const Journal::Put& put = journal.puts[i];
+    staged[i] = ownStamp(folder.anchored(staging + "/" + put.target)).has_value();
+    if (!staged[i] && !holds(folder.anchored(imagePath(put.target)), put.content))
+      problems.push_back({imagePath(put.target), "the interrupted save's new picture for it is missing, and the file "
+                                                 "there is not that picture"});
+  }
+  const bool dataStaged = !journal.stagedData.empty() && ownStamp(folder.anchored(journal.stagedData)).has_value();
+  if (!journal.stagedData.empty() && !dataStaged && !holds(folder.anchored(dataTarget), journal.dataContent))
+    problems.push_back({kDataFileName, "the interrupted save's new text for it is missing, and the file there is not "
+                                       "that text"});
+  if (problems.size() != before)
+    return stop(kJournalFileName, "the interrupted save cannot be finished: the files above are not as it left them; "
+                                  "its journal and files were left as they are, and nothing was removed");
+
+  // A file changed since the commit is another program's work: it stays, the save's version goes beside.
+  auto putInPlace = [&](const std::string& from, const std::string& to, const ContentCheck& content,
+                        const std::optional<FileStamp>& was, bool picture) {
+    const std::filesystem::path target = folder.anchored(to);
+    struct stat st;
+    const bool there = ::lstat(target.c_str(), &st) == 0;
+    if (there && !(stampAt(target) == was) && !holds(target, content)) {
+      const std::string beside = besideName(folder, to, picture);
+      if (Status s = ops.rename(folder.anchored(from), folder.anchored(beside)); !s.ok())
+        return problems.push_back({to, "changed since the save began, and the saved version could not be kept beside it: " +
+                                           s.error});
+      outcome.keptBeside.emplace_back(to, beside);
+      problems.push_back({to, "was changed by another program while the save was being finished; it was kept as it "
+                              "is, and the saved version is " + beside});
+      return;
+    }
+    if (Status s = ops.rename(folder.anchored(from), target); !s.ok() && !(s.code == ENOENT && holds(target, content)))
+      problems.push_back({to, "could not be put in place: " + s.error});
+  };
+  for (size_t i = 0; i < journal.puts.size(); ++i)
+    if (staged[i])
+      putInPlace(staging + "/" + journal.puts[i].target, imagePath(journal.puts[i].target), journal.puts[i].content,
+                 journal.puts[i].was, true);
+  if (dataStaged) putInPlace(journal.stagedData, dataTarget, journal.dataContent, journal.dataWas, false);
+  size_t failures = 0;
+  for (size_t i = before; i < problems.size(); ++i) failures += problems[i].reason.find("could not") != std::string::npos;
+  // The renames are durable before the files the old "data.txt" used go.
+  for (const std::string& f : {std::string(kImageFolder), parentOf(dataTarget)})
+    if (Status s = ops.syncFolder(folder.anchored(f)); !s.ok() && (f == kImageFolder ? !journal.puts.empty() : true))
+      problems.push_back({f.empty() ? "" : f + "/", "could not be synced: " + s.error}), ++failures;
+  if (failures) return outcome;
+  for (const Journal::Removal& r : journal.removals) {
+    const std::filesystem::path path = folder.anchored(imagePath(r.fileName));
+    if (!(stampAt(path) == r.stamp)) continue;  // gone already, or not the same file
+    if (Status s = ops.remove(path); !s.ok()) {
+      problems.push_back({imagePath(r.fileName), "could not be deleted: " + s.error});
+      return outcome;
     }
   }
-  // The renames are durable before the files the old "data.txt" used go.
-  for (const auto& f : {folder.resolve(kImageFolder), dataTarget.parent_path()})
-    if (Status s = ops.syncFolder(f); !s.ok()) problems.push_back({f.filename().string(), "could not be synced: " + s.error});
-  for (const Journal::Removal& r : journal.removals) {
-    if (!(folder.stamp(imagePath(r.fileName)) == r.stamp)) continue;  // gone already, or not the same file
-    if (Status s = ops.remove(folder.resolve(imagePath(r.fileName))); !s.ok())
-      problems.push_back({imagePath(r.fileName), "could not be deleted: " + s.error});
-  }
-  if (problems.size() != before) return false;
-  if (Status s = ops.syncFolder(folder.resolve(kImageFolder)); !s.ok())
+  if (!journal.staging.empty()) ::rmdir(folder.anchored(staging).c_str());
+  if (Status s = ops.syncFolder(folder.anchored(kImageFolder)); !s.ok() && !journal.removals.empty()) {
     problems.push_back({std::string(kImageFolder) + "/", "could not be synced: " + s.error});
-  if (Status s = ops.remove(folder.resolve(kJournalFileName)); !s.ok()) {
-    problems.push_back({kJournalFileName, "could not be deleted: " + s.error});
-    return false;
+    return outcome;
   }
-  ops.syncFolder(folder.path());
-  return true;
+  if (Status s = ops.remove(folder.anchored(kJournalFileName)); !s.ok()) {
+    problems.push_back({kJournalFileName, "could not be deleted: " + s.error});
+    return outcome;
+  }
+  ops.syncFolder(folder.anchored(""));
+  outcome.done = true;
+  return outcome;
 }
 
 RecoveryReport recoverInterruptedSave(const ProjectFolder& folder, bool removeLeftovers) {
   RecoveryReport report;
-  FileRead journal = folder.read(kJournalFileName);
+  FileRead journal = readFileAt(folder.anchored(kJournalFileName), kMaxFileBytes);
   if (journal.outcome == FileRead::Outcome::Refused) {
     report.problems.push_back({kJournalFileName, journal.reason + "; an interrupted save may not be complete"});
+    report.stopped = true;
     return report;
   }
   if (journal.read()) {
@@ -175,13 +364,16 @@ RecoveryReport recoverInterruptedSave(const ProjectFolder& folder, bool removeLe
       // Not a journal this editor wrote: nothing is touched, not even the temporary files it may name.
       report.problems.push_back({kJournalFileName, "is not a complete save journal; it was left as it is, and so "
                                                    "were the temporary files of the save"});
+      report.stopped = true;
       return report;
     }
-    report.completed = applyJournal(folder, *parsed, report.problems);
-    if (!report.completed) return report;
+    JournalOutcome outcome = applyJournal(folder, *parsed, report.problems);
+    report.completed = outcome.done;
+    report.stopped = !outcome.done;
+    report.keptBeside = std::move(outcome.keptBeside);
+    if (!outcome.done) return report;
   }
-  if (removeLeftovers)
-    report.leftoversRemoved = folder.removeLeftoverTemporaryFiles("") + folder.removeLeftoverTemporaryFiles(kImageFolder);
+  if (removeLeftovers) folder.removeLeftoverTemporaryFiles(""), folder.removeLeftoverTemporaryFiles(kImageFolder);
   return report;
 }
 

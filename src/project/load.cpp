@@ -160,18 +160,39 @@ std::vector<RecordAt> applyPictureChecks(const std::vector<PictureCheck>& checks
   return cleared;
 }
 
+// "img" and "data.txt" that lead out of the project through a link: saves ask before they write there.
+std::vector<Problem> linksOutside(const ProjectFolder& folder) {
+  std::vector<Problem> problems;
+  for (const char* name : {kImageFolder, kDataFileName})
+    if (std::optional<std::filesystem::path> out = folder.leadsOutside(name))
+      problems.push_back({name == kImageFolder ? std::string(kImageFolder) + "/" : std::string(kDataFileName),
+                          "is a link that leads out of the project folder, to " + out->string() +
+                              "; a save asks before it writes there"});
+  return problems;
+}
+
 LoadResult openProject(const ProjectFolder& folder, bool tidy, PictureReading reading) {
   // The saving lock: a save of another window is not read half done, nor its files taken away.
   std::optional<SavingLock> lock;
-  if (tidy || folder.inspect(kJournalFileName).exists) lock.emplace(folder.path());
+  const bool journal = folder.inspect(kJournalFileName).exists;
+  if (tidy || journal) lock.emplace(folder.anchored(""));
   RecoveryReport recovery;
   if (lock && lock->held()) recovery = recoverInterruptedSave(folder, tidy);
   LoadResult result = loadProject(folder, reading);
   result.interruptedSaveCompleted = recovery.completed;
-  if (lock && !lock->held())
-    result.problems.insert(result.problems.begin(), {"", "another window was saving this project while it was "
-                                                         "opened; open it again to see the saved state"});
-  result.problems.insert(result.problems.begin(), recovery.problems.begin(), recovery.problems.end());
+  result.recoveryStopped = recovery.stopped;
+  std::vector<Problem> first = std::move(recovery.problems);
+  if (lock && !lock->held() && !lock->unusable().empty() && journal) {
+    // Nobody can lock the project: a save of another window may be under way, so the journal waits.
+    result.recoveryStopped = true;
+    first.push_back({kJournalFileName, "an interrupted save was not finished, as the project cannot be locked (" +
+                                           lock->unusable() + ")"});
+  } else if (lock && !lock->held() && lock->unusable().empty()) {
+    first.push_back({"", "another window was saving this project while it was opened; open it again to see the "
+                         "saved state"});
+  }
+  for (Problem& p : linksOutside(folder)) first.push_back(std::move(p));
+  result.problems.insert(result.problems.begin(), first.begin(), first.end());
   return result;
 }
 

@@ -61,6 +61,9 @@ struct LoadResult {
   bool dataFileForeign = false;
   // An interrupted save was found and completed before the project was read.
   bool interruptedSaveCompleted = false;
+  // An interrupted save was found and could not be finished (problems say why): the project on disk
+  // may be part old, part new; the editor opens it read-only.
+  bool recoveryStopped = false;
   // The names in "img/", and what the folder looked like before it was listed (none when it could not
   // be listed; see EditorState::imageFolderNames).
   std::unordered_set<std::string> imageFolderNames;
@@ -115,6 +118,9 @@ struct SaveReport {
   // changed them, or put them where the editor had read none), as "img/Hero1" or "data.txt". Nothing
   // was written; SaveOptions::replaceAnyway can allow them.
   std::vector<std::string> changedOnDisk;
+  // "data.txt" or "img/" leads out of the project folder through a link, and the save would write
+  // through it: nothing was written; SaveOptions::writeOutside allows it.
+  std::vector<std::string> outside;
   // The project folder was moved, renamed or deleted since it was opened: nothing was written. Where
   // it is now (empty when it is gone).
   bool folderMoved = false;
@@ -133,6 +139,11 @@ struct SaveOptions {
   bool replaceDataFileWithoutRecords = false;
   // Files of SaveReport::changedOnDisk the user agreed to replace.
   std::set<std::string> replaceAnyway;
+  // The user agreed to write through links that lead out of the project (SaveReport::outside).
+  bool writeOutside = false;
+  // The project cannot be locked at all (see ProjectLock::unusable) and the user chose to work on it
+  // anyway: the save goes on without the lock (and removes no leftovers of other saves).
+  bool withoutLock = false;
   // The records are as the last load or save left them (the editor knows): while "img/" looks as the
   // last save left it too, only "data.txt" is written, and no record is looked at.
   bool modelUnchanged = false;
@@ -150,12 +161,16 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
 
 struct RecoveryReport {
   bool completed = false;  // an interrupted save was found and completed
-  int leftoversRemoved = 0;
+  // An interrupted save could not be finished (problems say why): its journal stays, the project on
+  // disk may be part old, part new, and is to be opened read-only.
+  bool stopped = false;
+  // Files another program changed after the save's commit: kept, and the save's version beside them.
+  std::vector<std::pair<std::string, std::string>> keptBeside;
   std::vector<Problem> problems;
 };
 // Finishes a save that was interrupted after its commit point, and (when asked) removes the temporary
 // files of one interrupted before. Run it before reading a project, holding its saving lock
-// (ProjectLock).
+// (ProjectLock); leftovers are removed only then.
 RecoveryReport recoverInterruptedSave(const ProjectFolder& folder, bool removeLeftovers = true);
 
 }  // namespace charstack

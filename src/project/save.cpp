@@ -2,17 +2,25 @@
 //   plan    decides, touching nothing, what each record's file must hold and which files are
 //           replaced or removed, and whether each may be: only files the editor read as pictures or
 //           wrote itself, unchanged since;
-//   stage   writes every new picture and the new "data.txt" under temporary names and flushes them;
-//           a failure removes what was staged and leaves every other file as it was;
+//   stage   writes every new picture under its final name into a staging folder inside "img/" (a
+//           picture the editor already holds in a file of "img/" is linked there, not encoded again,
+//           so that a renumbering moves files instead of copying them) and the new "data.txt" under
+//           a temporary name, and flushes them; a failure removes what was staged and leaves every
+//           other file as it was;
 //   commit  looks at every file to be replaced once more, then writes the journal of the renames and
-//           removals (the commit point) and carries it out;
+//           removals (the commit point), carries it out and checks that every record's file is there;
 //   settle  brings the editor's knowledge of the files up to date.
 // Whatever happens after the commit point, the next open finishes the journal (see journal.cpp).
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <functional>
 #include <map>
 #include <optional>
+#include <unordered_map>
 #include <thread>
 #include <unordered_set>
 #include <utility>
@@ -32,9 +40,11 @@ namespace {
 struct PlannedWrite {
   size_t record;
   std::string fileName;
-  unsigned mode;       // that of the file it replaces, or a new file's
-  std::string staged;  // the temporary file inside "img/", once written
-  FileStamp stamp;     // what the staged file looks like (a rename keeps it)
+  unsigned mode;         // that of the file it replaces, or a new file's
+  std::string linkFrom;  // a file of "img/" that holds the picture already, as the editor last saw it
+  bool staged = false;   // in the staging folder under fileName
+  FileStamp stamp;       // what the staged file looks like (a rename keeps it)
+  ContentCheck content;  // what it holds
 };
 
 struct SavePlan {
@@ -50,11 +60,16 @@ struct SavePlan {
   std::unordered_set<std::string> present;
   bool presentListed = false;  // present holds every name in "img/" (else a file may be there unlisted)
   std::unordered_set<std::string> planned;  // files whose removal was decided (or refused) already
+  // Each record's file after the save and its size, checked once the journal is carried out.
+  std::vector<std::pair<std::string, uint64_t>> expected;
+  std::string staging;  // the staging folder inside "img/", once made
   bool writeData = false;
   bool backUp = false;
   std::filesystem::path dataTarget;  // where "data.txt" really is (a link's target)
-  std::string stagedData;
+  std::string dataRelative;  // where "data.txt" really is, relative to the folder (when inside it)
+  std::string stagedData;    // relative to the folder, or absolute when "data.txt" leads outside
   FileStamp stagedDataStamp;
+  ContentCheck dataContent;
   std::string backupFile;
 
   // Whether a file may be in "img/" under the name: asked of the disk only when the listing cannot say.
@@ -133,6 +148,11 @@ bool planDataFile(const CharacterList& list, const EditorState& state, const Pro
   if (state.dataFileForeign && info.exists && plan.writeData) plan.backUp = true;
   if (!plan.writeData) return true;
   plan.dataTarget = dataFileTarget(folder);
+  if (std::optional<std::string> inside = dataFileTargetInside(folder)) {
+    plan.dataRelative = *inside;
+  } else if (!options.writeOutside) {
+    report.outside.push_back(kDataFileName);
+  }
   // A data file that appeared since the load (none then) counts as changed too.
   plan.replaced[kDataFileName] = state.dataFileStamp;
   if (!(folder.stamp(kDataFileName) == state.dataFileStamp) && !options.replaceAnyway.count(kDataFileName))
@@ -242,11 +262,12 @@ bool planRecords(CharacterList& list, EditorState& state, const ProjectFolder& f
   if (!checkNames(list, plan, report)) return false;
   std::unordered_set<std::string> pictured;  // files that hold records' pictures after this save
   const std::unordered_set<std::string> queued(state.pendingImageDeletions.begin(), state.pendingImageDeletions.end());
-  std::optional<std::unordered_set<std::string>> newNames;  // every record's file name, made when needed
-  auto isNewName = [&](const std::string& name) {
-    if (!newNames) newNames.emplace(plan.fileNames.begin(), plan.fileNames.end());
-    return newNames->count(name) != 0;
-  };
+  const std::unordered_set<std::string> newNames(plan.fileNames.begin(), plan.fileNames.end());
+  auto isNewName = [&](const std::string& name) { return newNames.count(name) != 0; };
+  // The files of "img/" that hold each picture, as the editor last read or wrote them.
+  std::unordered_map<const Image*, std::string> heldIn;
+  for (const auto& [name, disk] : state.knownImageFiles)
+    if (disk.image && plan.mayBeThere(name)) heldIn.emplace(disk.image.get(), name);
   for (size_t i = 0; i < plan.records.size(); ++i) {
     const RecordRef& r = plan.records[i];
     const std::string& fileName = plan.fileNames[i];
@@ -261,10 +282,15 @@ bool planRecords(CharacterList& list, EditorState& state, const ProjectFolder& f
       const bool holdsIt = known != state.knownImageFiles.end() && known->second.image == image &&
                            plan.present.count(fileName);
       std::optional<unsigned> mode;
-      if (!holdsIt && (mode = mayReplace(fileName, state, folder, plan, options, report)))
-        plan.writes.push_back({i, fileName, *mode, {}, {}});
+      if (holdsIt) {
+        plan.expected.emplace_back(fileName, known->second.stamp.size);
+      } else if ((mode = mayReplace(fileName, state, folder, plan, options, report))) {
+        auto held = heldIn.find(image.get());
+        plan.writes.push_back({i, fileName, *mode, held == heldIn.end() ? std::string() : held->second, false, {}, {}});
+      }
       pictured.insert(fileName);
-    } else if ((*r.savedName && !renamed) || queued.count(fileName)) {
+    } else if ((*r.savedName && !renamed) || queued.count(fileName) || state.knownImageFiles.count(fileName)) {
+      // A file the editor knows held another record's picture is never taken by a record without one.
       planNoPicture(fileName, state, folder, options, plan, report);
     } else {
       takeFileUnderNewName(r, fileName, state, folder, plan, report);
@@ -280,6 +306,10 @@ bool planRecords(CharacterList& list, EditorState& state, const ProjectFolder& f
     else if (!pictured.count(name))
       planRemoval(name, state, folder, plan);
   }
+  // A file the editor read or wrote for a record that now has another number or name has moved with
+  // it: no copy stays behind under the old name.
+  for (const auto& [name, disk] : state.knownImageFiles)
+    if (!isNewName(name) && disk.image) planRemoval(name, state, folder, plan);
   return true;
 }
 
@@ -301,8 +331,16 @@ bool plan(CharacterList& list, EditorState& state, const ProjectFolder& folder, 
   const bool onlyDataFile =
       options.modelUnchanged && folderAsLeft && state.pendingImageDeletions.empty() && !plan.backUp;
   if (!onlyDataFile && !planRecords(list, state, folder, options, plan, report)) return false;
+  if ((!plan.writes.empty() || !plan.removals.empty()) && !options.writeOutside)
+    if (folder.leadsOutside(kImageFolder)) report.outside.push_back(std::string(kImageFolder) + "/");
+  for (const std::string& path : report.outside)
+    report.problems.push_back({path, "leads out of the project folder (to " +
+                                         (folder.leadsOutside(path == kDataFileName ? kDataFileName : kImageFolder)
+                                              .value_or(std::filesystem::path())
+                                              .string()) +
+                                         "); saving through it needs your confirmation"});
   for (const std::string& path : report.changedOnDisk) report.problems.push_back({path, kChangedText});
-  return report.changedOnDisk.empty();
+  return report.changedOnDisk.empty() && report.outside.empty();
 }
 
 // Keeps the text of the "data.txt" about to be replaced under a new name beside it: "data.txt.bak",
@@ -328,23 +366,90 @@ bool backUpDataFile(const ProjectFolder& folder, SavePlan& plan, SaveReport& rep
 // Removes every staged file (and a backup made for this save).
 void discard(const ProjectFolder& folder, const SavePlan& plan) {
   FileOps& ops = folder.ops();
+  const std::string staging = std::string(kImageFolder) + "/" + plan.staging;
   for (const PlannedWrite& w : plan.writes)
-    if (!w.staged.empty()) ops.remove(folder.resolve(imagePath(w.staged)));
-  if (!plan.stagedData.empty()) ops.remove(plan.stagedData);
-  if (!plan.backupFile.empty()) ops.remove(folder.resolve(plan.backupFile));
+    if (w.staged) ops.remove(folder.anchored(staging + "/" + w.fileName));
+  if (!plan.staging.empty()) ::rmdir(folder.anchored(staging).c_str());
+  if (!plan.stagedData.empty()) ops.remove(folder.anchored(plan.stagedData));
+  if (!plan.backupFile.empty()) ops.remove(folder.anchored(plan.backupFile));
 }
 
-// Writes every new picture and "data.txt" under temporary names, flushed to the disk.
-bool stage(const CharacterList& list, const ProjectFolder& folder, SavePlan& plan, const SaveOptions& options,
-           SaveReport& report) {
+// Why a file could not be staged under its final name, for the user.
+std::string stagingError(const Status& s) {
+  if (s.code == EINVAL || s.code == ENAMETOOLONG || s.code == EILSEQ)
+    return "could not be written: the project's file system does not accept this file name (" + s.error +
+           "); rename the record";
+  return "could not be written: " + s.error;
+}
+
+// Stages one picture: a second name for the file that holds it already, when that file is still as
+// the editor saw it, else a fresh PNG. Returns the error; empty when staged.
+std::string stagePicture(const ProjectFolder& folder, const std::string& staging, PlannedWrite& w, const Image& image,
+                         const EditorState& state, bool many) {
+  FileOps& ops = folder.ops();
+  const std::filesystem::path path = folder.anchored(staging + "/" + w.fileName);
+  if (!w.linkFrom.empty()) {
+    auto known = state.knownImageFiles.find(w.linkFrom);
+    if (ops.link(folder.anchored(imagePath(w.linkFrom)), path).ok()) {
+      const std::optional<FileStamp> linked = ownStamp(path);
+      std::optional<ContentCheck> content = linked ? contentCheckOfFile(path) : std::nullopt;
+      if (linked && known != state.knownImageFiles.end() && *linked == known->second.stamp && content) {
+        w.stamp = *linked, w.content = *content, w.staged = true;
+        return {};
+      }
+      ops.remove(path);  // changed since: encoded afresh below
+    }
+  }
+  const std::string unread = image.readProblem();
+  if (!unread.empty()) return "was not written: the record's picture could not be read from its file (it " + unread + ")";
+  std::optional<std::string> png = encodePng(image);
+  if (!png) return "could not be encoded as PNG";
+  Status s = ops.createFile(path, *png, w.mode, &w.stamp, !many);
+  if (!s.ok()) return stagingError(s);
+  w.content = contentCheckOf(*png);
+  w.staged = true;
+  return {};
+}
+
+// Problems of many files for one reason (a full or read-only disk) are told once, with a few names.
+void reportStagingErrors(const SavePlan& plan, const std::vector<std::string>& errors, SaveReport& report) {
+  std::map<std::string, std::vector<size_t>> byReason;
+  for (size_t j = 0; j < errors.size(); ++j)
+    if (!errors[j].empty()) byReason[errors[j]].push_back(j);
+  for (size_t j = 0; j < errors.size(); ++j) {
+    auto found = byReason.find(errors[j]);
+    if (found == byReason.end() || found->second.front() != j) continue;
+    const std::vector<size_t>& all = found->second;
+    if (all.size() <= 3) {
+      for (size_t k : all) report.problems.push_back({imagePath(plan.writes[k].fileName), errors[k]});
+      continue;
+    }
+    std::string names;
+    for (size_t k = 0; k < 3; ++k) names += imagePath(plan.writes[all[k]].fileName) + ", ";
+    report.problems.push_back({std::string(kImageFolder) + "/", std::to_string(all.size()) + " files (" + names +
+                                                                    "and " + std::to_string(all.size() - 3) +
+                                                                    " more) " + errors[j]});
+  }
+}
+
+// Writes every new picture into the staging folder and "data.txt" under a temporary name, flushed.
+bool stage(const CharacterList& list, const EditorState& state, const ProjectFolder& folder, SavePlan& plan,
+           const SaveOptions& options, SaveReport& report) {
   FileOps& ops = folder.ops();
   const size_t known = report.problems.size();  // problems of the plan that do not stop the save
   auto fine = [&] { return report.problems.size() == known; };
+  // "img/" is made by every save, also one without pictures.
+  if (Status s = folder.createFolder(kImageFolder); !s.ok() && !plan.writes.empty()) {
+    report.problems.push_back({std::string(kImageFolder) + "/", "could not be created: " + s.error});
+    return false;
+  }
+  const std::string staging = std::string(kImageFolder) + "/" + folder.temporaryName();
   if (!plan.writes.empty()) {
-    if (Status s = folder.createFolder(kImageFolder); !s.ok()) {
-      report.problems.push_back({std::string(kImageFolder) + "/", "could not be created: " + s.error});
+    if (Status s = ops.createFolder(folder.anchored(staging)); !s.ok()) {
+      report.problems.push_back({std::string(kImageFolder) + "/", "could not be written into: " + s.error});
       return false;
     }
+    plan.staging = staging.substr(std::string(kImageFolder).size() + 1);
   }
   // Encoding and writing are spread over the cores. Many files are made durable together, with one
   // flush of the file system, rather than one by one. Progress is told on the calling thread only.
@@ -352,41 +457,32 @@ bool stage(const CharacterList& list, const ProjectFolder& folder, SavePlan& pla
   std::vector<std::string> errors(plan.writes.size());
   std::atomic<size_t> done{0};
   const std::thread::id caller = std::this_thread::get_id();
-  parallelFor(
-      plan.writes.size(),
-      [&](size_t j) {
-        PlannedWrite& w = plan.writes[j];
-        const ImageRef& image = *plan.records[w.record].image;
-        const std::string unread = image->readProblem();
-        std::optional<std::string> png = unread.empty() ? encodePng(*image) : std::nullopt;
-        if (!unread.empty()) {
-          errors[j] = "was not written: the record's picture could not be read from its file (it " + unread + ")";
-        } else if (!png) {
-          errors[j] = "could not be encoded as PNG";
-        } else {
-          const std::string staged = temporaryFileName();
-          Status s = ops.createFile(folder.resolve(imagePath(staged)), *png, w.mode, &w.stamp, !many);
-          if (s.ok()) w.staged = staged;
-          else errors[j] = "could not be written: " + s.error;
-        }
-        ++done;
-        if (options.progress && std::this_thread::get_id() == caller) options.progress(done, plan.writes.size());
-      });
-  for (size_t j = 0; j < errors.size(); ++j)
-    if (!errors[j].empty()) report.problems.push_back({imagePath(plan.writes[j].fileName), errors[j]});
+  parallelFor(plan.writes.size(), [&](size_t j) {
+    PlannedWrite& w = plan.writes[j];
+    errors[j] = stagePicture(folder, staging, w, **plan.records[w.record].image, state, many);
+    ++done;
+    if (options.progress && std::this_thread::get_id() == caller) options.progress(done, plan.writes.size());
+  });
+  reportStagingErrors(plan, errors, report);
 
   if (fine() && plan.writeData) {
-    const std::string staged = (plan.dataTarget.parent_path() / temporaryFileName()).string();
-    if (Status s = ops.createFile(staged, buildDataText(list), modeFor(plan.dataTarget), &plan.stagedDataStamp); s.ok())
-      plan.stagedData = staged;
+    const std::string text = buildDataText(list);
+    const std::string parent = plan.dataRelative.empty() ? plan.dataTarget.parent_path().string()
+                                                         : std::filesystem::path(plan.dataRelative).parent_path().string();
+    const std::string staged = (parent.empty() ? "" : parent + "/") + folder.temporaryName();
+    const std::filesystem::path at = plan.dataRelative.empty() ? std::filesystem::path(staged) : folder.anchored(staged);
+    if (Status s = ops.createFile(at, text, modeFor(plan.dataTarget), &plan.stagedDataStamp); s.ok())
+      plan.stagedData = staged, plan.dataContent = contentCheckOf(text);
     else
       report.problems.push_back({kDataFileName, "could not be written: " + s.error});
   }
   if (fine() && plan.backUp) backUpDataFile(folder, plan, report);
   // The staged files and their names are durable before the journal names them.
-  if (fine() && !plan.writes.empty())
-    if (Status s = many ? ops.syncFileSystem(folder.resolve(kImageFolder)) : folder.syncFolder(kImageFolder); !s.ok())
-      report.problems.push_back({std::string(kImageFolder) + "/", "could not be synced: " + s.error});
+  if (fine() && !plan.writes.empty()) {
+    Status s = many ? ops.syncFileSystem(folder.anchored(staging)) : ops.syncFolder(folder.anchored(staging));
+    if (s.ok()) s = ops.syncFolder(folder.anchored(kImageFolder));
+    if (!s.ok()) report.problems.push_back({std::string(kImageFolder) + "/", "could not be synced: " + s.error});
+  }
   if (fine() && plan.writeData)
     if (Status s = ops.syncFolder(plan.dataTarget.parent_path()); !s.ok())
       report.problems.push_back({kDataFileName, "could not be synced: " + s.error});
@@ -395,12 +491,39 @@ bool stage(const CharacterList& list, const ProjectFolder& folder, SavePlan& pla
   return false;
 }
 
+// After the journal: every record's file is there with the size the save gave it, and so is
+// "data.txt"; anything else is the failure it is, never "Saved".
+void checkResult(const ProjectFolder& folder, const SavePlan& plan, SaveReport& report) {
+  std::vector<std::string> wrong;
+  for (const auto& [fileName, size] : plan.expected) {
+    const std::optional<FileStamp> now = folder.stamp(imagePath(fileName));
+    if (!now || now->size != size) wrong.push_back(imagePath(fileName));
+  }
+  for (const PlannedWrite& w : plan.writes) {
+    const std::optional<FileStamp> now = folder.stamp(imagePath(w.fileName));
+    if (!now || now->size != w.content.size) wrong.push_back(imagePath(w.fileName));
+  }
+  for (const std::string& path : wrong)
+    report.problems.push_back({path, "is not what the save wrote there: it is missing or another program changed it"});
+  if (plan.writeData && !plan.stagedData.empty()) {
+    const std::optional<FileStamp> now = folder.stamp(kDataFileName);
+    if (!now || now->size != plan.dataContent.size)
+      report.problems.push_back({kDataFileName, "is not what the save wrote there: it is missing or another program "
+                                                "changed it"});
+  }
+}
+
 // Looks at every file to be replaced once more, then commits and carries out the renames and
 // removals. False when nothing was changed.
-bool commit(const ProjectFolder& folder, SavePlan& plan, const SaveOptions& options, SaveReport& report) {
-  for (const auto& [path, expected] : plan.replaced) {
+bool commit(const ProjectFolder& folder, SavePlan& plan, const SaveOptions& options, SaveReport& report,
+            JournalOutcome& outcome) {
+  // What each file looks like now goes into the journal: a change after this moment is another
+  // program's, and is kept.
+  for (auto& [path, expected] : plan.replaced) {
     const std::optional<FileStamp> now = folder.stamp(path);
-    if (!(now == expected) && !options.replaceAnyway.count(path)) report.changedOnDisk.push_back(path);
+    if (now == expected) continue;
+    if (options.replaceAnyway.count(path)) expected = now;
+    else report.changedOnDisk.push_back(path);
   }
   const size_t known = report.problems.size();
   if (folder.whereabouts().moved) report.problems.push_back({"", "the project folder was moved while it was saved"});
@@ -408,30 +531,45 @@ bool commit(const ProjectFolder& folder, SavePlan& plan, const SaveOptions& opti
   if (report.problems.size() != known) return false;
 
   Journal journal;
-  for (const PlannedWrite& w : plan.writes) journal.renames.push_back({w.staged, w.fileName});
+  journal.staging = plan.staging;
+  for (const PlannedWrite& w : plan.writes) {
+    auto was = plan.replaced.find(imagePath(w.fileName));
+    journal.puts.push_back({w.fileName, w.content, was == plan.replaced.end() ? std::nullopt : was->second});
+  }
   journal.stagedData = plan.stagedData;
+  journal.dataContent = plan.dataContent;
+  if (auto was = plan.replaced.find(kDataFileName); was != plan.replaced.end()) journal.dataWas = was->second;
   journal.removals = plan.removals;
-  if (journal.renames.empty() && journal.removals.empty()) {
+  if (journal.puts.empty() && journal.removals.empty() && plan.dataRelative == kDataFileName) {
     // A single rename is atomic by itself.
     if (!plan.stagedData.empty()) {
-      if (Status s = folder.ops().rename(plan.stagedData, plan.dataTarget); !s.ok()) {
+      if (Status s = folder.ops().rename(folder.anchored(plan.stagedData), folder.anchored(kDataFileName)); !s.ok()) {
         report.problems.push_back({kDataFileName, "could not be replaced: " + s.error});
         return false;
       }
-      folder.ops().syncFolder(plan.dataTarget.parent_path());
+      folder.ops().syncFolder(folder.anchored(""));
     }
+    outcome.done = true;
     return true;
   }
   if (!writeJournal(folder, journal, report.problems)) return false;
-  if (!applyJournal(folder, journal, report.problems)) report.unfinished = true;
+  outcome = applyJournal(folder, journal, report.problems, options.writeOutside);
+  if (!outcome.done) report.unfinished = true;
   return true;
 }
 
 // The editor's knowledge after a committed save: which files hold which pictures, the records' saved
 // names, the folder's names.
-void settle(EditorState& state, const ProjectFolder& folder, SavePlan& plan, SaveReport& report) {
+void settle(EditorState& state, const ProjectFolder& folder, SavePlan& plan, const JournalOutcome& outcome,
+            SaveReport& report) {
+  std::unordered_set<std::string> keptBeside;
+  for (const auto& [file, beside] : outcome.keptBeside) keptBeside.insert(file);
   for (const PlannedWrite& w : plan.writes) {
-    state.knownImageFiles[w.fileName] = {*plan.records[w.record].image, w.stamp};
+    if (keptBeside.count(imagePath(w.fileName))) {
+      state.knownImageFiles.erase(w.fileName);  // another program's file: the next save asks
+    } else {
+      state.knownImageFiles[w.fileName] = {*plan.records[w.record].image, w.stamp};
+    }
     plan.present.insert(w.fileName);
   }
   for (const Journal::Removal& r : plan.removals) {
@@ -442,12 +580,12 @@ void settle(EditorState& state, const ProjectFolder& folder, SavePlan& plan, Sav
   state.pendingImageDeletions = {};
   if (plan.writeData) {
     report.dataFileWritten = true;
-    state.dataFileStamp = plan.stagedDataStamp;
+    state.dataFileStamp = keptBeside.count(plan.dataRelative) ? folder.stamp(kDataFileName) : plan.stagedDataStamp;
     state.dataFileWithoutRecords = state.dataFileForeign = false;
   }
   report.backupFile = plan.backupFile;
   state.imageFolderNames = std::move(plan.present);
-  if (plan.presentListed) state.imageFolderStamp = folder.stamp(kImageFolder, true);
+  if (plan.presentListed && outcome.keptBeside.empty()) state.imageFolderStamp = folder.stamp(kImageFolder, true);
 }
 
 }  // namespace
@@ -456,33 +594,42 @@ SaveReport saveProject(CharacterList& list, EditorState& state, const ProjectFol
                        const SaveOptions& options) {
   SaveReport report;
   report.refused = true;
-  // One save at a time, and none while another window finishes one.
-  SavingLock lock(folder.path());
-  if (!lock.held()) {
-    report.problems.push_back({"", "another window is saving this project; try again in a moment"});
+  // One save at a time, and none while another window finishes one. A project that cannot be locked
+  // at all is saved only when the user chose to work on it so.
+  SavingLock lock(folder.anchored(""));
+  if (!lock.held() && (lock.unusable().empty() || !options.withoutLock)) {
+    report.problems.push_back({"", lock.unusable().empty() ? "another window is saving this project; try again in a moment"
+                                                          : "the project cannot be locked: " + lock.unusable()});
     return report;
   }
   // A save that could not finish is finished first: its journal must not be written over.
   if (folder.inspect(kJournalFileName).exists) {
-    RecoveryReport recovered = recoverInterruptedSave(folder);
+    RecoveryReport recovered = recoverInterruptedSave(folder, lock.held());
     if (!recovered.completed) {
       report.problems = std::move(recovered.problems);
       return report;
     }
   }
   SavePlan saving;
-  if (!plan(list, state, folder, options, saving, report) || !stage(list, folder, saving, options, report)) {
+  if (!plan(list, state, folder, options, saving, report) || !stage(list, state, folder, saving, options, report)) {
     state.imageFolderNames = std::move(saving.present);
     return report;
   }
-  if (!commit(folder, saving, options, report)) {
+  JournalOutcome outcome;
+  if (!commit(folder, saving, options, report, outcome)) {
     discard(folder, saving);
     return report;
   }
   report.refused = false;
-  settle(state, folder, saving, report);
-  if (report.unfinished)
-    report.problems.push_back({"", "the save could not be finished; the next time the project is opened, it is"});
+  settle(state, folder, saving, outcome, report);
+  if (report.unfinished) {
+    report.problems.push_back({"", outcome.stopped ? "the save could not be finished, and the files above are not as "
+                                                     "it left them; the project is left as it is"
+                                                   : "the save could not be finished; the next time the project is "
+                                                     "opened, it is"});
+  } else {
+    checkResult(folder, saving, report);
+  }
   return report;
 }
 

@@ -53,6 +53,16 @@ bool DialogQuestions::saveIntoMovedFolder(const std::filesystem::path& now) {
              QMessageBox::Save | QMessageBox::Cancel, QMessageBox::Save, QMessageBox::Save);
 }
 
+bool DialogQuestions::writeThroughLinks(const std::vector<std::string>& paths) {
+  QStringList names;
+  for (const std::string& p : paths) names << QString::fromStdString(p);
+  return yes(parent_, QObject::tr("Links out of the project"),
+             QObject::tr("These are links that lead out of the project folder:\n%1\nSave the project through them, "
+                         "writing and removing files outside the project folder?")
+                 .arg(names.join(QLatin1Char('\n'))),
+             QMessageBox::Save | QMessageBox::Cancel, QMessageBox::Save, QMessageBox::Cancel);
+}
+
 UserQuestions::Unsaved DialogQuestions::unsavedChanges() {
   const auto answer = QMessageBox::question(parent_, QObject::tr("Unsaved changes"),
                                             QObject::tr("Save the changes to the project before closing it?"),
@@ -63,12 +73,18 @@ UserQuestions::Unsaved DialogQuestions::unsavedChanges() {
   return Unsaved::Cancel;
 }
 
-UserQuestions::InUse DialogQuestions::projectInUse(const std::filesystem::path& folder) {
-  QMessageBox box(QMessageBox::Warning, QObject::tr("Project already open"),
-                  QObject::tr("%1 is open in another window. Open it read-only here, or open it anyway (two windows "
-                              "saving one project can undo each other's work)?")
-                      .arg(folderText(folder)),
-                  QMessageBox::NoButton, parent_);
+UserQuestions::InUse DialogQuestions::projectInUse(const std::filesystem::path& folder, const std::string& lockProblem) {
+  const QString text =
+      lockProblem.empty()
+          ? QObject::tr("%1 is open in another window. Open it read-only here, or open it anyway (two windows "
+                        "saving one project can undo each other's work)?")
+                .arg(folderText(folder))
+          : QObject::tr("%1 cannot be locked: %2. Nothing keeps another window from saving it at the same time. "
+                        "Open it read-only, or open it anyway?")
+                .arg(folderText(folder), QString::fromStdString(lockProblem));
+  QMessageBox box(QMessageBox::Warning,
+                  lockProblem.empty() ? QObject::tr("Project already open") : QObject::tr("Project cannot be locked"),
+                  text, QMessageBox::NoButton, parent_);
   QPushButton* readOnly = box.addButton(QObject::tr("Open Read-Only"), QMessageBox::AcceptRole);
   QPushButton* anyway = box.addButton(QObject::tr("Open Anyway"), QMessageBox::DestructiveRole);
   box.addButton(QMessageBox::Cancel);

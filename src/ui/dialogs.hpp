@@ -19,8 +19,9 @@ class DialogQuestions : public UserQuestions {
   bool replaceDataFileWithoutRecords() override;
   bool replaceChangedFiles(const std::vector<std::string>& files) override;
   bool saveIntoMovedFolder(const std::filesystem::path& now) override;
+  bool writeThroughLinks(const std::vector<std::string>& paths) override;
   Unsaved unsavedChanges() override;
-  InUse projectInUse(const std::filesystem::path& folder) override;
+  InUse projectInUse(const std::filesystem::path& folder, const std::string& lockProblem) override;
   bool takeChangedFile(const DiskChange& change) override;
   bool reloadChangedProject() override;
   bool saveBeforeCleanUp() override;

@@ -127,6 +127,7 @@ TEST_F(Disk, AMovedFolderIsSavedWhereItIsNowOnlyWhenTheUserSaysSo) {
     bool replaceDataFileWithoutRecords() override { return false; }
     bool replaceChangedFiles(const std::vector<std::string>&) override { return false; }
     bool saveIntoMovedFolder(const std::filesystem::path&) override { return yes; }
+    bool writeThroughLinks(const std::vector<std::string>&) override { return false; }
   } answers;
   const std::filesystem::path moved = dir.path().string() + "-moved";
   std::filesystem::rename(dir.path(), moved);

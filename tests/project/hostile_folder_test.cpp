@@ -215,14 +215,20 @@ TEST(HostileFolder, AStartRemovesOnlyItsOwnLeftoverTemporaryFiles) {
   // A record whose file looks like another program's temporary file keeps it.
   dir.write("data.txt", ".x.tmp-abcde,1, 0, 0\n####\n$$$$\n");
   dir.write("img/.x.tmp-abcde1", testPng(3, 3, 1));
-  const std::vector<std::string> leftovers = {".charstack-a1B2c3d4e5.tmp", "img/.charstack-ZZ9x0qWERT.tmp"};
+  // Only those of this project's saves (its token in the name): not another project's, reached
+  // through a link, nor those of a version without tokens.
+  const std::string own = ".charstack-" + ProjectFolder(dir.path()).token() + "-";
+  const std::vector<std::string> leftovers = {own + "a1B2c3d4e5.tmp", "img/" + own + "ZZ9x0qWERT.tmp",
+                                              "img/" + own + "Stage12345.tmp/Hero1"};
   const std::vector<std::string> others = {".data.txt.tmp-a1B2c3", "img/.charstack-short.tmp",
-                                           "img/.charstack-a1B2c3d4e5.tmp.x", ".charstack-0123456789.tmp/x"};
+                                           "img/.charstack-a1B2c3d4e5.tmp.x", ".charstack-0123456789.tmp/x",
+                                           ".charstack-a1B2c3d4e5.tmp", "img/.charstack-another1-ZZ9x0qWERT.tmp"};
   for (const std::string& f : leftovers) dir.write(f, "x");
   for (const std::string& f : others) dir.write(f, "mine");
   std::filesystem::create_symlink("data.txt", path(dir, ".charstack-linklinkli.tmp"));
   Editor e(dir);
   for (const std::string& f : leftovers) EXPECT_EQ(entry(dir, f), "absent") << f;
+  EXPECT_EQ(entry(dir, "img/" + own + "Stage12345.tmp"), "absent");
   for (const std::string& f : others) EXPECT_EQ(dir.read(f), "mine") << f;
   EXPECT_EQ(entry(dir, ".charstack-linklinkli.tmp"), "link to data.txt");
   EXPECT_EQ(dir.read("img/.x.tmp-abcde1"), testPng(3, 3, 1));

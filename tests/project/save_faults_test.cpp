@@ -187,7 +187,8 @@ TEST(SaveFaults, AChangeDuringTheSaveIsFoundAtTheCommit) {
   // With the user's leave, it goes through.
   SaveOptions options;
   options.replaceAnyway = {"data.txt"};
-  EXPECT_TRUE(saveProject(loaded.list, state, ProjectFolder(dir.path()), options).ok());
+  SaveReport again = saveProject(loaded.list, state, ProjectFolder(dir.path()), options);
+  for (const Problem& p : again.problems) ADD_FAILURE() << p.file << ": " << p.reason;
   testing::expectLoadsAs(dir, loaded.list);
 }
 

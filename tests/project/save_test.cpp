@@ -90,9 +90,23 @@ const SaveCase kCases[] = {
      false, {"Arm2", "Arm3", "Hero1", "Slime4"}, kWorkedExample},
     {"a renamed record's file moves", {kAB, "img/A1", "img/B2"}, rename("Z"), {}, {}, false, {"B2", "Z1"},
      "Z,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n"},
-    {"a record inserted in front renumbers the others; files under former numbers stay", {kAB, "img/A1", "img/B2"},
+    {"a record inserted in front renumbers the others, and their files move with them", {kAB, "img/A1", "img/B2"},
      [](auto& l, auto&, auto&) { l.characters.insert(l.characters.begin(), character("N", 0, testImage(2, 2, 9))); },
-     {}, {}, false, {"A1", "A2", "B2", "B3", "N1"}, "N,0, 0, 0\n####\n$$$$\nA,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n"},
+     {}, {}, false, {"A2", "B3", "N1"}, "N,0, 0, 0\n####\n$$$$\nA,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n"},
+    {"moves, an insert at the top and a removal leave one file per picture, plus the files never read",
+     {"data.txt=X,1, 0, 0\n####\nArm,1,1, 0, 0\nLeg,1,1, 0, 0\n$$$$\nX,2, 0, 0\n####\n$$$$\nY,3, 0, 0\n####\n$$$$\n",
+      "img/X1", "img/Arm2", "img/Leg3", "img/X4", "img/Y5", "img/Stray9"},
+     [](auto& l, auto& s, auto&) {
+       std::swap(l.characters[0], l.characters[1]);                            // Move Up of the second X
+       std::swap(l.characters[1].layers[0], l.characters[1].layers[1]);        // Move Down of Arm
+       s.pendingImageDeletions = {"Y5"}, l.characters.pop_back();               // Y removed
+       l.characters.insert(l.characters.begin(), character("X", 0, testImage(2, 2, 9)));  // a new X on top
+     },
+     {}, {}, false, {"Arm5", "Leg4", "Stray9", "X1", "X2", "X3"}, nullptr},
+    {"a new record without a picture never takes the file of the record it pushed along",
+     {"data.txt=Hero,1, 0, 0\n####\nArm,1,1, 0, 0\n$$$$\n", "img/Hero1", "img/Arm2"},
+     [](auto& l, auto&, auto&) { l.characters[0].layers.insert(l.characters[0].layers.begin(), layer("Arm")); }, {}, {},
+     false, {"Arm3", "Hero1"}, "Hero,1, 0, 0\n####\nArm,0,1, 0, 0\nArm,1,1, 0, 0\n$$$$\n"},
     {"pending deletions remove the files the editor read, never one it did not",
      {kAB, "img/A1", "img/B2", "img/Stray9"},
      [](auto& l, auto& s, auto&) { l.characters.pop_back(), s.pendingImageDeletions = {"B2", "Stray9", "Missing7"}; },
@@ -162,7 +176,18 @@ const SaveCase kCases[] = {
     {"a name as long as a file name allows is saved", {},
      queue({}, {character(std::string(244, 'n'), 0, testImage(2, 2, 3))}), {}, {}, false,
      {std::string(244, 'n') + "1"}, nullptr},
-    {"an empty project without data.txt writes none", {}, nullptr, {}, {}, false, {}, kNoFile},
+    {"an empty project without data.txt writes none, and has an img/ folder", {}, nullptr, {}, {}, false, {}, kNoFile, {},
+     [](const TempFolder& dir) { EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "img")); }},
+    {"an img/ that leads out of the project is written through only when the user says so",
+     {kAB, "img/A1", "img/B2"},
+     [](auto& l, auto&, auto& dir) {
+       const std::filesystem::path outside = dir.path().string() + "-outside";
+       std::filesystem::rename(dir.path() / "img", outside);
+       std::filesystem::create_symlink(outside, dir.path() / "img");
+       std::swap(l.characters[0], l.characters[1]);
+     },
+     {}, {"img/"}, true, {"A1", "B2"}, "A,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n", {},
+     [](const TempFolder& dir) { std::filesystem::remove_all(dir.path().string() + "-outside"); }},
     {"an empty data.txt stays empty", {"data.txt="}, nullptr, {}, {}, false, {}, ""},
     {"removing every record empties data.txt and deletes the files",
      {std::string("data.txt=Old,1, 0, 0") + kBlocks, "img/Old1"},

@@ -79,8 +79,9 @@ struct FakeQuestions : UserQuestions {
   bool replaceDataFileWithoutRecords() override { return answer(); }
   bool replaceChangedFiles(const std::vector<std::string>&) override { return answer(); }
   bool saveIntoMovedFolder(const std::filesystem::path&) override { return answer(); }
+  bool writeThroughLinks(const std::vector<std::string>&) override { return answer(); }
   Unsaved unsavedChanges() override { return ++asked, unsaved; }
-  InUse projectInUse(const std::filesystem::path&) override { return ++asked, inUse; }
+  InUse projectInUse(const std::filesystem::path&, const std::string&) override { return ++asked, inUse; }
   bool takeChangedFile(const DiskChange&) override { return answer(); }
   bool reloadChangedProject() override { return answer(); }
   bool saveBeforeCleanUp() override { return answer(); }
