@@ -1,7 +1,7 @@
 // libFuzzer target for the journal that every open carries out: whatever the bytes, reading must not
-// crash, and a journal it accepts names only what a save writes (its own temporary files renamed onto
-// image file names, its own temporary "data.txt", image files removed) and reads back the same when
-// written again.
+// crash, and a journal it accepts names only what a save writes (its own staging folder, whose files
+// go onto image file names, its own temporary "data.txt" inside the project, image files removed) and
+// reads back the same when written again.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,10 +20,12 @@ namespace {
 }
 
 bool same(const charstack::Journal& a, const charstack::Journal& b) {
-  if (a.renames.size() != b.renames.size() || a.removals.size() != b.removals.size() || a.stagedData != b.stagedData)
+  if (a.staging != b.staging || a.puts.size() != b.puts.size() || a.removals.size() != b.removals.size() ||
+      a.stagedData != b.stagedData || !(a.dataContent == b.dataContent) || a.dataWas != b.dataWas)
     return false;
-  for (size_t i = 0; i < a.renames.size(); ++i)
-    if (a.renames[i].staged != b.renames[i].staged || a.renames[i].target != b.renames[i].target) return false;
+  for (size_t i = 0; i < a.puts.size(); ++i)
+    if (a.puts[i].target != b.puts[i].target || !(a.puts[i].content == b.puts[i].content) || a.puts[i].was != b.puts[i].was)
+      return false;
   for (size_t i = 0; i < a.removals.size(); ++i)
     if (a.removals[i].fileName != b.removals[i].fileName || !(a.removals[i].stamp == b.removals[i].stamp)) return false;
   return true;
@@ -35,12 +37,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::optional<charstack::Journal> journal =
       charstack::parseJournal(std::string_view(reinterpret_cast<const char*>(data), size));
   if (!journal) return 0;
-  for (const charstack::Journal::Rename& r : journal->renames)
-    if (!charstack::isTemporaryFileName(r.staged) || !charstack::isSafeImageFileName(r.target))
-      fail("a rename of something a save does not write");
-  if (!journal->stagedData.empty() &&
-      !charstack::isTemporaryFileName(std::filesystem::path(journal->stagedData).filename().string()))
-    fail("a data file that is not a temporary file of a save");
+  if (!journal->puts.empty() && !charstack::isTemporaryFileName(journal->staging))
+    fail("pictures put from something that is no staging folder of a save");
+  for (const charstack::Journal::Put& p : journal->puts)
+    if (!charstack::isSafeImageFileName(p.target)) fail("a picture put onto something that is no image file name");
+  if (!journal->stagedData.empty()) {
+    const std::filesystem::path staged(journal->stagedData);
+    if (staged.is_absolute() || !charstack::isTemporaryFileName(staged.filename().string()))
+      fail("a data file that is not a temporary file of a save inside the project");
+    for (const auto& part : staged)
+      if (part == "..") fail("a data file that leads out of the project");
+  }
   for (const charstack::Journal::Removal& r : journal->removals)
     if (!charstack::isSafeImageFileName(r.fileName)) fail("a removal of something that is no image file name");
   const std::optional<charstack::Journal> again = charstack::parseJournal(charstack::journalText(*journal));

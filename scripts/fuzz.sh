@@ -52,7 +52,7 @@ build records_fuzz fuzz/records_fuzz.cpp src/project/transfer.cpp src/project/da
   -fPIC $(pkg-config --cflags --libs Qt6Gui) -ldeflate -lz
 # shellcheck disable=SC2046
 build journal_fuzz fuzz/journal_fuzz.cpp src/project/journal.cpp src/project/records.cpp src/platform/files.cpp \
-  src/platform/text.cpp src/model/names.cpp src/model/model.cpp -- -fPIC $(pkg-config --cflags --libs Qt6Core)
+  src/platform/text.cpp src/model/names.cpp src/model/model.cpp -- -fPIC $(pkg-config --cflags --libs Qt6Core) -ldeflate
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
