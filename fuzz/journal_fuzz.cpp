@@ -20,7 +20,7 @@ namespace {
 }
 
 bool same(const charstack::Journal& a, const charstack::Journal& b) {
-  if (a.staging != b.staging || a.puts.size() != b.puts.size() || a.removals.size() != b.removals.size() ||
+  if (a.folderDevice != b.folderDevice || a.folderInode != b.folderInode || a.staging != b.staging || a.puts.size() != b.puts.size() || a.removals.size() != b.removals.size() ||
       a.stagedData != b.stagedData || !(a.dataContent == b.dataContent) || a.dataWas != b.dataWas)
     return false;
   for (size_t i = 0; i < a.puts.size(); ++i)

@@ -1,5 +1,7 @@
 #include "platform/files.hpp"
 
+#include "platform/project_lock.hpp"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -97,7 +99,14 @@ ProjectFolder::ProjectFolder(std::filesystem::path folder, FileOps* ops)
   for (uint64_t part : {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)})
     for (int i = 0; i < 8; ++i) h = (h ^ ((part >> (8 * i)) & 0xff)) * 1099511628211ull;
   static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  for (int i = 0; i < 8; ++i, h /= 36) token_ += kDigits[h % 36];
+  for (int i = 0; i < 8; ++i, h /= 36) identity_ += kDigits[h % 36];
+}
+
+std::string ProjectFolder::token() const {
+  FileRead lock = readFileAt(anchored(kLockFileName), 64);
+  const bool valid = lock.read() && lock.bytes.size() >= 4 && lock.bytes.size() <= 16 &&
+                     std::all_of(lock.bytes.begin(), lock.bytes.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+  return valid ? lock.bytes : identity_;
 }
 
 std::filesystem::path ProjectFolder::anchored(std::string_view relative) const {
@@ -106,7 +115,7 @@ std::filesystem::path ProjectFolder::anchored(std::string_view relative) const {
   return relative.empty() ? base : base / std::filesystem::path(std::string(relative));
 }
 
-std::string ProjectFolder::temporaryName() const { return temporaryFileName(token_); }
+std::string ProjectFolder::temporaryName() const { return temporaryFileName(token()); }
 
 std::optional<std::filesystem::path> ProjectFolder::leadsOutside(std::string_view relative) const {
   char here[PATH_MAX], there[PATH_MAX];
@@ -436,8 +445,9 @@ int ProjectFolder::removeLeftoverTemporaryFiles(std::string_view relative) const
   std::optional<std::unordered_set<std::string>> names = listFolder(relative);
   if (!names) return 0;
   int removed = 0;
+  const std::string own = token();
   for (const std::string& name : *names) {
-    if (!isTemporaryFileNameOf(name, token_)) continue;
+    if (!isTemporaryFileNameOf(name, own)) continue;
     const auto path = folder / name;
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) continue;

@@ -105,9 +105,10 @@ class ProjectFolder {
   // moved, renamed or reached by another spelling meanwhile is still the one they work in. Only for
   // operations that end before the folder object does.
   std::filesystem::path anchored(std::string_view relative) const;
-  // A short name of this project folder (from its identity on disk) that the temporary files of its
-  // saves carry, so that a save or an open of another project never takes them for its own.
-  const std::string& token() const { return token_; }
+  // A short name of this project that the temporary files of its saves carry, so that a save or an
+  // open of another project never takes them for its own: the one its lock file holds (made with the
+  // first lock, and copied with the folder), else one from the folder's identity on disk.
+  std::string token() const;
   // A fresh temporary file name of this folder's saves (see temporaryFileName).
   std::string temporaryName() const;
   // Where a path inside the folder really leads when a link on the way ("img", "data.txt") takes it
@@ -163,7 +164,7 @@ class ProjectFolder {
   std::filesystem::path folder_;
   FileOps* ops_;
   std::shared_ptr<const int> handle_;  // the folder as opened (a descriptor), to find it after a move
-  std::string token_;
+  std::string identity_;  // the token from the folder's identity
 };
 
 // The mode a file written at target gets: that of the file it replaces, or what a plain open would

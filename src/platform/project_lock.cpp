@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <random>
+#include <string>
 #include <cstring>
 #include <thread>
 
@@ -65,6 +67,15 @@ bool ProjectLock::lockSaving(std::chrono::milliseconds wait) {
     if (!unusable_.empty()) return false;
     if (std::chrono::steady_clock::now() >= until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  // The project's token, once: the temporary files of its saves carry it (see ProjectFolder::token).
+  struct stat st;
+  if (::fstat(fd_, &st) == 0 && st.st_size == 0) {
+    std::mt19937_64 random{std::random_device{}()};
+    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string token;
+    for (int i = 0; i < 12; ++i) token += kAlphabet[random() % (sizeof kAlphabet - 1)];
+    if (::pwrite(fd_, token.data(), token.size(), 0) == static_cast<ssize_t>(token.size())) ::fdatasync(fd_);
   }
   return true;
 }

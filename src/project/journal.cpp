@@ -152,7 +152,7 @@ std::string parentOf(const std::string& relative) {
 
 std::string journalText(const Journal& journal) {
   std::string out(kHeader);
-  out += '\n';
+  out += "\nfolder " + std::to_string(journal.folderDevice) + ":" + std::to_string(journal.folderInode) + "\n";
   if (!journal.staging.empty()) {
     out += "stage ";
     encodeInto(out, journal.staging);
@@ -185,12 +185,19 @@ std::optional<Journal> parseJournal(std::string_view text) {
     return std::nullopt;
   Journal journal;
   bool data = false;
+  int folder = 0;
   size_t start = kHeader.size() + 1;
   const size_t stop = text.size() - kEnd.size() - 1;
   while (start < stop) {
     const size_t end = text.find('\n', start);
     const std::vector<std::string_view> f = fields(text.substr(start, end - start));
     start = end + 1;
+    if (folder == 0) {  // the folder's identity comes first
+      FileStamp s;
+      if (f.size() != 2 || f[0] != "folder" || !parseStamp(std::string(f[1]) + ":0:0", s)) return std::nullopt;
+      journal.folderDevice = s.device, journal.folderInode = s.inode, folder = 1;
+      continue;
+    }
     std::optional<std::string> name = f.size() >= 2 ? decode(f[1]) : std::nullopt;
     if (!name) return std::nullopt;
     // Only what a save writes: its own staging folder and "data.txt" under temporary names, files
@@ -213,7 +220,7 @@ std::optional<Journal> parseJournal(std::string_view text) {
       return std::nullopt;
     }
   }
-  if (!journal.staging.empty() && journal.puts.empty()) return std::nullopt;
+  if (!folder || (!journal.staging.empty() && journal.puts.empty())) return std::nullopt;
   return journal;
 }
 
@@ -298,12 +305,18 @@ JournalOutcome applyJournal(const ProjectFolder& folder, const Journal& journal,
                                   "its journal and files were left as they are, and nothing was removed");
 
   // A file changed since the commit is another program's work: it stays, the save's version goes beside.
+  // In a copy of the folder the stamps tell nothing; a file that was not there at the commit still does.
+  struct stat self;
+  const bool sameFolder = ::stat(folder.anchored("").c_str(), &self) == 0 &&
+                          static_cast<uint64_t>(self.st_dev) == journal.folderDevice &&
+                          static_cast<uint64_t>(self.st_ino) == journal.folderInode;
   auto putInPlace = [&](const std::string& from, const std::string& to, const ContentCheck& content,
                         const std::optional<FileStamp>& was, bool picture) {
     const std::filesystem::path target = folder.anchored(to);
     struct stat st;
     const bool there = ::lstat(target.c_str(), &st) == 0;
-    if (there && !(stampAt(target) == was) && !holds(target, content)) {
+    const bool changed = sameFolder ? !(stampAt(target) == was) : !was;
+    if (there && changed && !holds(target, content)) {
       const std::string beside = besideName(folder, to, picture);
       if (Status s = ops.rename(folder.anchored(from), folder.anchored(beside)); !s.ok())
         return problems.push_back({to, "changed since the save began, and the saved version could not be kept beside it: " +
@@ -330,7 +343,7 @@ JournalOutcome applyJournal(const ProjectFolder& folder, const Journal& journal,
   if (failures) return outcome;
   for (const Journal::Removal& r : journal.removals) {
     const std::filesystem::path path = folder.anchored(imagePath(r.fileName));
-    if (!(stampAt(path) == r.stamp)) continue;  // gone already, or not the same file
+    if (!sameFolder || !(stampAt(path) == r.stamp)) continue;  // gone already, not the same file, or unprovable
     if (Status s = ops.remove(path); !s.ok()) {
       problems.push_back({imagePath(r.fileName), "could not be deleted: " + s.error});
       return outcome;

@@ -28,6 +28,9 @@ struct Journal {
     std::string fileName;  // inside "img/"
     FileStamp stamp;       // removed only while the file still looks like this
   };
+  // The project folder the save wrote in (its device and inode): in a copy made since, the stamps of
+  // its files say nothing, and only what content proves is taken as done.
+  uint64_t folderDevice = 0, folderInode = 0;
   // The staging folder inside "img/" (a temporary name); empty when no picture is put.
   std::string staging;
   std::vector<Put> puts;

@@ -531,6 +531,9 @@ bool commit(const ProjectFolder& folder, SavePlan& plan, const SaveOptions& opti
   if (report.problems.size() != known) return false;
 
   Journal journal;
+  struct stat self;
+  if (::stat(folder.anchored("").c_str(), &self) == 0)
+    journal.folderDevice = static_cast<uint64_t>(self.st_dev), journal.folderInode = static_cast<uint64_t>(self.st_ino);
   journal.staging = plan.staging;
   for (const PlannedWrite& w : plan.writes) {
     auto was = plan.replaced.find(imagePath(w.fileName));

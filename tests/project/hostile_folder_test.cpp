@@ -217,7 +217,8 @@ TEST(HostileFolder, AStartRemovesOnlyItsOwnLeftoverTemporaryFiles) {
   dir.write("img/.x.tmp-abcde1", testPng(3, 3, 1));
   // Only those of this project's saves (its token in the name): not another project's, reached
   // through a link, nor those of a version without tokens.
-  const std::string own = ".charstack-" + ProjectFolder(dir.path()).token() + "-";
+  dir.write(".charstack-lock", "tok4test");  // the project's token, made by its first lock
+  const std::string own = ".charstack-tok4test-";
   const std::vector<std::string> leftovers = {own + "a1B2c3d4e5.tmp", "img/" + own + "ZZ9x0qWERT.tmp",
                                               "img/" + own + "Stage12345.tmp/Hero1"};
   const std::vector<std::string> others = {".data.txt.tmp-a1B2c3", "img/.charstack-short.tmp",
