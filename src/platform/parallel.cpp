@@ -1,6 +1,5 @@
 #include "platform/parallel.hpp"
 
-#include <QGlobalStatic>
 #include <QRunnable>
 #include <QThreadPool>
 #include <exception>
@@ -12,7 +11,11 @@ namespace {
 
 // The pool of the editor's parallel work, apart from Qt's global one, which QtConcurrent fills with
 // longer work (thumbnails, a clean-up) that must not hold back a save.
-Q_GLOBAL_STATIC(QThreadPool, workPool)
+// (A function's static rather than Q_GLOBAL_STATIC, whose fences ThreadSanitizer cannot follow.)
+QThreadPool* workPool() {
+  static QThreadPool pool;
+  return &pool;
+}
 
 // What one runWithHelpers call shares with its helpers. The helpers that have not started when the
 // caller's part is done are closed out: they find `closed` set and return at once.
