@@ -1,19 +1,43 @@
 #!/usr/bin/env bash
 # Installs what is missing, configures, builds and runs every test.
-# Usage: scripts/test.sh            normal build in build/
-#        scripts/test.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+# Usage: scripts/test.sh [--ci] [--sanitize | --tsan]
+#   (none)      normal build in build/
+#   --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+#   --tsan      ThreadSanitizer build in build-tsan/ of the tests of work on several threads only
+#               (ThreadSanitizer must report nothing: halt_on_error)
+#   --ci        as CI builds: headers precompiled; without a sanitizer a Release build (whose
+#               optimiser warns of other things than the usual one's) in build-ci/, with the
+#               benchmarks, so that scripts/bench.sh builds too
 set -euo pipefail
 cd "$(dirname "$0")/.."
 "scripts/install-deps.sh"
 dir=build
 flags=(-DCHARSTACK_WERROR=ON)
-if [ "${1:-}" = "--sanitize" ]; then
+targets=()
+ci=0 sanitizer=""
+for arg in "$@"; do
+  case "$arg" in
+    --ci) ci=1 ;;
+    --sanitize | --tsan) sanitizer=$arg ;;
+    *) echo "usage: scripts/test.sh [--ci] [--sanitize | --tsan]" >&2; exit 2 ;;
+  esac
+done
+if [ "$ci" = 1 ]; then
+  flags+=(-DCHARSTACK_PCH=ON)
+  [ -z "$sanitizer" ] && dir=build-ci && flags+=(-DCMAKE_BUILD_TYPE=Release -DCHARSTACK_BENCH=ON)
+fi
+if [ "$sanitizer" = "--sanitize" ]; then
   dir=build-asan
   flags+=(-DCHARSTACK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
+elif [ "$sanitizer" = "--tsan" ]; then
+  dir=build-tsan
+  flags+=(-DCHARSTACK_TSAN=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+  targets=(--target charstack_thread_tests)
+  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp:${TSAN_OPTIONS:-}"
 fi
 cmake -S . -B "$dir" "${flags[@]}" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+nice -n 5 cmake --build "$dir" -j"$(nproc)" "${targets[@]}"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"

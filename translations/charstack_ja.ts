@@ -731,6 +731,18 @@ Save the project through them, writing and removing files outside the project fo
         <translation>%1: %2 には描くものがないため、スキップしました</translation>
     </message>
     <message>
+        <source>%1 cannot be read: %2</source>
+        <translation>%1 を読み込めません: %2</translation>
+    </message>
+    <message>
+        <source>waiting for another export into %1 to finish</source>
+        <translation>%1 への別の書き出しが終わるのを待っています</translation>
+    </message>
+    <message>
+        <source>removed %1 temporary file(s) that an earlier export stopped mid-way left in %2</source>
+        <translation>途中で止まった以前の書き出しが %2 に残した一時ファイルを %1 個削除しました</translation>
+    </message>
+    <message>
         <source>%1: the last save was interrupted; it has been completed</source>
         <translation>%1: 前回の保存は中断されていましたが、完了させました</translation>
     </message>

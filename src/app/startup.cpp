@@ -6,8 +6,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
+#include <string_view>
 
 #include "canvas/export.hpp"
 #include "platform/files.hpp"
@@ -19,10 +27,61 @@ namespace {
 
 const QString kRecentKey = QStringLiteral("recentProjects");
 
-void printLine(FILE* stream, const QString& line) {
-  const QByteArray bytes = line.toLocal8Bit();
-  std::fprintf(stream, "%s\n", bytes.constData());
+// Prints a line: the text with %1, %2… replaced by the bytes of args as they are, so that names that
+// are not UTF-8 (of files, of records) reach the terminal and scripts unchanged.
+void printLine(FILE* stream, const QString& text, std::initializer_list<std::string_view> args = {}) {
+  const QByteArray format = text.toLocal8Bit();
+  std::string line;
+  for (qsizetype i = 0; i < format.size(); ++i) {
+    const char c = format[i];
+    const size_t n = i + 1 < format.size() ? static_cast<size_t>(format[i + 1] - '0') : 0;
+    if (c == '%' && n >= 1 && n <= args.size()) {
+      line += *(args.begin() + (n - 1));
+      ++i;
+    } else {
+      line += c;
+    }
+  }
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stream);
 }
+
+// Why the project's img/ cannot be read, when it cannot: something there that is no folder, or a
+// folder that cannot be listed. Empty when it can, or when there is none.
+std::string whyImageFolderCannotBeRead(const ProjectFolder& folder) {
+  const std::filesystem::path img = folder.resolve(kImageFolder);
+  struct stat st;
+  if (::stat(img.c_str(), &st) != 0) return errno == ENOENT ? std::string() : std::strerror(errno);
+  if (S_ISFIFO(st.st_mode)) return "it is a named pipe (FIFO), not a folder";
+  if (S_ISREG(st.st_mode)) return "it is a file, not a folder";
+  if (!S_ISDIR(st.st_mode)) return "it is no folder";
+  std::error_code error;
+  std::filesystem::directory_iterator list(img, error);
+  return error ? error.message() : std::string();
+}
+
+// Holds an export folder for one export at a time: a second --export into the same folder waits, so
+// that the leftovers of a killed one can be removed without touching the files of a running one.
+class ExportFolderLock {
+ public:
+  explicit ExportFolderLock(const std::filesystem::path& folder)
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  ~ExportFolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ExportFolderLock(const ExportFolderLock&) = delete;
+  ExportFolderLock& operator=(const ExportFolderLock&) = delete;
+  bool tryLock() { return fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0; }
+  bool lock() {
+    int rc;
+    do rc = fd_ >= 0 ? ::flock(fd_, LOCK_EX) : -1;
+    while (rc != 0 && errno == EINTR);
+    return rc == 0;
+  }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
@@ -99,55 +158,77 @@ Invocation parseCommandLine(const QStringList& arguments) {
 }
 
 int runExport(const Invocation& invocation) {
-  const QString name = QCoreApplication::applicationName();
-  auto fail = [&](int status, const QString& text) {
-    printLine(stderr, QStringLiteral("%1: %2").arg(name, text));
+  const std::string name = QCoreApplication::applicationName().toStdString();
+  // A line for standard error, after the program's name.
+  const auto tell = [&](const QString& text, std::initializer_list<std::string_view> args = {}) {
+    std::fwrite(name.data(), 1, name.size(), stderr);
+    std::fputs(": ", stderr);
+    printLine(stderr, text, args);
+  };
+  const auto fail = [&](int status, const QString& text, std::initializer_list<std::string_view> args = {}) {
+    tell(text, args);
     return status;
   };
   std::optional<std::filesystem::path> project = invocation.project;
   if (!project) project = startupFolder(ProjectFolder::executableFolder(), recentProjects());
   if (!project)
     return fail(kExitFailed, QCoreApplication::translate("charstack", "no project folder: name one"));
-  const QString projectText = QDir::toNativeSeparators(fromPath(*project));
+  const std::string projectText = project->string();
   if (isInsideProject(invocation.exportFolder, *project))
-    return fail(kExitUsage, QCoreApplication::translate("charstack",
-                                                        "the pictures cannot go into the project "
-                                                        "folder or its img/ folder: name another folder"));
+    return fail(
+        kExitUsage,
+        QCoreApplication::translate(
+            "charstack",
+            "the pictures cannot go into the project folder or its img/ folder: name another folder"));
 
   const ProjectFolder folder(*project);
   const FileInfo data = folder.inspect(kDataFileName);
   if (!data.exists)
-    return fail(kExitFailed, QCoreApplication::translate("charstack", "%1 holds no %2: it is not a project")
-                                 .arg(projectText, QString::fromLatin1(kDataFileName)));
+    return fail(kExitFailed, QCoreApplication::translate("charstack", "%1 holds no %2: it is not a project"),
+                {projectText, kDataFileName});
   // Reading changes nothing in the project, but for finishing a save that was interrupted.
   LoadResult loaded = openProject(folder, false);
   if (loaded.interruptedSaveCompleted)
-    printLine(stderr, QCoreApplication::translate("charstack", "%1: the last save was interrupted; it has been completed")
-                          .arg(name));
+    printLine(
+        stderr,
+        QCoreApplication::translate("charstack", "%1: the last save was interrupted; it has been completed"),
+        {name});
   int status = kExitOk;
-  for (const Problem& p : loaded.problems)
-    printLine(stderr, QStringLiteral("%1: %2: %3")
-                          .arg(name, QString::fromStdString(p.file), QString::fromStdString(p.reason)));
+  for (const Problem& p : loaded.problems) tell(QStringLiteral("%1: %2"), {p.file, p.reason});
   if (loaded.dataFileUnreadable || loaded.dataFileWithoutRecords || !loaded.unreadableImageFiles.empty())
     status = kExitFailed;  // a picture without one of its images is no picture to ship
   if (loaded.dataFileUnreadable || loaded.dataFileWithoutRecords)
-    return fail(kExitFailed,
-                QCoreApplication::translate("charstack", "%1 could not be read").arg(projectText));
+    return fail(kExitFailed, QCoreApplication::translate("charstack", "%1 could not be read"), {projectText});
+  // Without its img/ every character would seem to have nothing to draw.
+  if (const std::string why = whyImageFolderCannotBeRead(folder); !why.empty())
+    return fail(kExitFailed, QCoreApplication::translate("charstack", "%1 cannot be read: %2"),
+                {folder.resolve(kImageFolder).string(), why});
 
   const ProjectFolder target(invocation.exportFolder);
+  const std::string targetText = invocation.exportFolder.string();
   if (Status s = target.createFolder(""); !s.ok())
-    return fail(kExitFailed, QCoreApplication::translate("charstack", "%1 could not be created: %2")
-                                 .arg(fromPath(invocation.exportFolder), QString::fromStdString(s.error)));
+    return fail(kExitFailed, QCoreApplication::translate("charstack", "%1 could not be created: %2"),
+                {targetText, s.error});
+  ExportFolderLock lock(invocation.exportFolder);
+  if (!lock.tryLock()) {
+    tell(QCoreApplication::translate("charstack", "waiting for another export into %1 to finish"),
+         {targetText});
+    lock.lock();
+  }
+  // The files an export killed mid-way left there (only regular files with exactly the names its
+  // temporary files have, never through a link).
+  if (const int removed = target.removeLeftoverTemporaryFiles(""); removed > 0)
+    tell(QCoreApplication::translate(
+             "charstack", "removed %1 temporary file(s) that an earlier export stopped mid-way left in %2"),
+         {std::to_string(removed), targetText});
   const ExportReport report = exportAllCharacters(loaded.list, target, [&](const std::string& fileName) {
-    printLine(stdout, QDir::toNativeSeparators(fromPath(invocation.exportFolder / fileName)));
+    printLine(stdout, QStringLiteral("%1"), {(invocation.exportFolder / fileName).string()});
   });
   for (const std::string& who : report.skipped)
-    printLine(stderr, QCoreApplication::translate("charstack", "%1: %2 has nothing to draw; skipped")
-                          .arg(name, QString::fromStdString(who)));
+    printLine(stderr, QCoreApplication::translate("charstack", "%1: %2 has nothing to draw; skipped"),
+              {name, who});
   for (const Problem& p : report.problems)
-    printLine(stderr,
-              QStringLiteral("%1: %2: %3")
-                  .arg(name, fromPath(invocation.exportFolder / p.file), QString::fromStdString(p.reason)));
+    tell(QStringLiteral("%1: %2"), {(invocation.exportFolder / p.file).string(), p.reason});
   std::fflush(stdout);
   return report.ok() ? status : kExitFailed;
 }

@@ -1,17 +1,31 @@
 // Runs independent jobs on all cores.
+//
+// The jobs run on threads of a QThreadPool, never on threads of their own: Qt keeps per-thread state
+// for what runs on a thread (image plugins that QImageReader creates there, for one) and tears it
+// down safely only for threads it made itself.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <exception>
-#include <mutex>
 #include <cstddef>
+#include <functional>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
 namespace charstack {
+
+namespace detail {
+
+// Runs caller() on the calling thread while up to `helpers` threads of the pool run helper() once
+// each. Returns when caller() has returned and every helper() that started has returned; a helper()
+// that has not started by then never starts, so caller() must be able to finish the work alone (the
+// pool may be busy). An exception of caller() or of a helper() is thrown again here, after the wait.
+void runWithHelpers(size_t helpers, const std::function<void()>& helper, const std::function<void()>& caller);
+
+}  // namespace detail
 
 // Calls job(i) for every i in [0, count) on up to `threads` threads. job must be safe to call from
 // several threads at once for different i. Returns when every call has returned.
@@ -23,14 +37,10 @@ void parallelFor(size_t count, Job&& job, size_t threads) {
     return;
   }
   std::atomic<size_t> next{0};
-  auto worker = [&] {
+  const std::function<void()> worker = [&] {
     for (size_t i = next.fetch_add(1); i < count; i = next.fetch_add(1)) job(i);
   };
-  std::vector<std::thread> pool;
-  pool.reserve(threads - 1);
-  for (size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
-  worker();
-  for (auto& t : pool) t.join();
+  detail::runWithHelpers(threads - 1, worker, worker);
 }
 
 // The same spread over the machine's cores.
@@ -56,51 +66,71 @@ void orderedPipeline(size_t count, size_t threads, size_t ahead, Prepare&& prepa
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<char> prepared(count, 0);
-  size_t next = 0;      // the next item a worker takes
+  size_t next = 0;      // the next item to prepare
   size_t consumed = 0;  // items below this one have been consumed
-  bool stop = false;
-  auto worker = [&] {
+  bool stop = false;    // no item is to be prepared any more
+  bool failed = false;  // a worker's prepare threw: its item will never be ready
+  const std::function<void()> worker = [&] {
     std::unique_lock lock(mutex);
     for (;;) {
       changed.wait(lock, [&] { return stop || next >= count || next < consumed + ahead; });
       if (stop || next >= count) return;
       const size_t i = next++;
       lock.unlock();
-      prepare(i);
+      try {
+        prepare(i);
+      } catch (...) {
+        lock.lock();
+        stop = failed = true;
+        changed.notify_all();
+        throw;
+      }
       lock.lock();
       prepared[i] = 1;
       changed.notify_all();
     }
   };
-  std::vector<std::thread> pool;
-  pool.reserve(threads);
-  for (size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
-  auto finish = [&] {
-    {
-      std::lock_guard lock(mutex);
-      stop = true;
-    }
-    changed.notify_all();
-    for (auto& t : pool) t.join();
-  };
-  try {
-    for (size_t i = 0; i < count; ++i) {
-      {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return prepared[i] != 0; });
-      }
-      consume(i);
+  // The calling thread consumes in order, and prepares the item it waits for itself when no worker
+  // has taken it yet (the pool's threads may all be busy elsewhere).
+  const std::function<void()> consumer = [&] {
+    const auto finish = [&] {
       {
         std::lock_guard lock(mutex);
-        consumed = i + 1;
+        stop = true;
       }
       changed.notify_all();
+    };
+    try {
+      for (size_t i = 0; i < count; ++i) {
+        {
+          std::unique_lock lock(mutex);
+          while (!prepared[i]) {
+            if (failed) return;  // runWithHelpers throws the worker's exception
+            if (next == i) {
+              ++next;
+              lock.unlock();
+              prepare(i);
+              lock.lock();
+              prepared[i] = 1;
+            } else {
+              changed.wait(lock);
+            }
+          }
+        }
+        consume(i);
+        {
+          std::lock_guard lock(mutex);
+          consumed = i + 1;
+        }
+        changed.notify_all();
+      }
+    } catch (...) {
+      finish();
+      throw;
     }
-  } catch (...) {
     finish();
-    throw;
-  }
-  finish();
+  };
+  detail::runWithHelpers(threads, worker, consumer);
 }
 
 }  // namespace charstack

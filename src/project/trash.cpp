@@ -1,6 +1,14 @@
 #include "project/trash.hpp"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <system_error>
@@ -10,26 +18,137 @@ namespace charstack {
 
 namespace {
 
+namespace fs = std::filesystem;
+
+constexpr std::string_view kBundlePrefix = "unused images ";
+
+std::string errorText(int error) { return std::generic_category().message(error); }
+
+// The local time as "2024-05-01 10.22.33" (format given).
+std::string now(const char* format) {
+  const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[32];
+  std::strftime(text, sizeof text, format, &local);
+  return text;
+}
+
+// Whether name is one trashBundleName gives: the prefix, "YYYY-MM-DD HH.MM.SS", maybe " (N)".
+bool isBundleName(std::string_view name) {
+  if (name.substr(0, kBundlePrefix.size()) != kBundlePrefix) return false;
+  name.remove_prefix(kBundlePrefix.size());
+  constexpr std::string_view shape = "dddd-dd-dd dd.dd.dd";
+  if (name.size() < shape.size()) return false;
+  for (size_t i = 0; i < shape.size(); ++i)
+    if (shape[i] == 'd' ? (name[i] < '0' || name[i] > '9') : name[i] != shape[i]) return false;
+  name.remove_prefix(shape.size());
+  if (name.empty()) return true;
+  if (name.size() < 4 || name.substr(0, 2) != " (" || name.back() != ')') return false;
+  for (char c : name.substr(2, name.size() - 3))
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// A path as the trash's notes hold it: URL-escaped bytes, "/" kept.
+std::string urlEscape(const std::string& path) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : path) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' || c == '-' ||
+        c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+// Renames without replacing anything at `to`: a file another program put there stays.
+int renameNoReplace(const fs::path& from, const fs::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  struct stat st;  // a file system without the flag: look first
+  if (::lstat(to.c_str(), &st) == 0) return EEXIST;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// A folder only this user may enter, made when missing; an error text when that fails or something
+// else (a link, another user's folder) stands there.
+std::string privateFolder(const fs::path& path) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+    return path.string() + " could not be made (" + errorText(errno) + ")";
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return path.string() + " cannot be used (" + errorText(errno) + ")";
+  if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid()) return path.string() + " is not a folder of this user";
+  return {};
+}
+
+// Where the trash's entries and notes go for files of a folder: never on another disk.
+struct TrashPlace {
+  fs::path files, info;
+  fs::path top;       // the disk's top folder, for a trash there; empty for the home trash
+  std::string error;  // why there is none
+};
+
+TrashPlace trashFor(const fs::path& project) {
+  struct stat at;
+  if (::stat(project.c_str(), &at) != 0)
+    return {{}, {}, {}, "the project folder cannot be found (" + errorText(errno) + ")"};
+  // The home trash, when it (or the nearest folder above where it goes) is on the project's disk.
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  fs::path data = dataHome && *dataHome == '/' ? fs::path(dataHome)
+                  : home && *home == '/'       ? fs::path(home) / ".local/share"
+                                               : fs::path();
+  if (!data.empty()) {
+    const fs::path trash = data / "Trash";
+    fs::path p = trash;
+    struct stat st;
+    while (::stat(p.c_str(), &st) != 0 && p.has_relative_path()) p = p.parent_path();
+    if (st.st_dev == at.st_dev) {
+      std::error_code error;
+      fs::create_directories(data, error);
+      std::string why = privateFolder(trash);
+      if (why.empty()) why = privateFolder(trash / "files");
+      if (why.empty()) why = privateFolder(trash / "info");
+      if (!why.empty()) return {{}, {}, {}, "the trash " + why};
+      return {trash / "files", trash / "info", {}, {}};
+    }
+  }
+  // The trash of the disk itself, in its top folder.
+  std::error_code error;
+  fs::path top = fs::canonical(project, error);
+  if (error) return {{}, {}, {}, "the project folder cannot be found (" + error.message() + ")"};
+  for (struct stat st; top.has_relative_path(); top = top.parent_path())
+    if (::stat(top.parent_path().c_str(), &st) != 0 || st.st_dev != at.st_dev) break;
+  const fs::path trash = top / (".Trash-" + std::to_string(::getuid()));
+  std::string why = privateFolder(trash);
+  if (why.empty()) why = privateFolder(trash / "files");
+  if (why.empty()) why = privateFolder(trash / "info");
+  if (!why.empty())
+    return {{}, {}, {}, "the home trash is on another disk, and the trash of the project's disk " + why};
+  return {trash / "files", trash / "info", top, {}};
+}
+
 // Removes a folder of empty folders; leaves any folder that still holds a file.
-bool removeEmptyFolders(const std::filesystem::path& dir) {
+bool removeEmptyFolders(const fs::path& dir) {
   std::error_code error;
   bool empty = true;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+  for (const auto& entry : fs::directory_iterator(dir, error)) {
     const bool folder = entry.is_directory(error) && !entry.is_symlink(error);
     empty = (folder && removeEmptyFolders(entry.path())) && empty;
   }
-  return !error && empty && std::filesystem::remove(dir, error);
+  return !error && empty && fs::remove(dir, error);
 }
 
 }  // namespace
 
 std::string trashBundleName(const ProjectFolder& folder) {
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm local{};
-  localtime_r(&now, &local);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H.%M.%S", &local);
-  const std::string base = std::string("unused images ") + stamp;
+  const std::string base = std::string(kBundlePrefix) + now("%Y-%m-%d %H.%M.%S");
   std::string name = base;
   for (int n = 2; folder.inspect(name).exists; ++n) name = base + " (" + std::to_string(n) + ")";
   return name;
@@ -39,56 +158,135 @@ TrashReport trashFiles(const ProjectFolder& folder, const std::vector<std::strin
                        const std::function<void(size_t done)>& progress, const std::atomic<bool>& cancelled) {
   TrashReport report;
   if (files.empty()) return report;
+  FileOps& ops = folder.ops();
   const std::string bundle = trashBundleName(folder);
-  const Status made = folder.createFolder(bundle);
-  const std::filesystem::path into = folder.resolve(bundle);
-
-  // Into the bundle, one rename each. A reason for each file that stays; none for one moved.
+  const fs::path into = folder.resolve(bundle);
+  // A reason for each file that stays; none for one moved.
   std::vector<std::optional<std::string>> reasons(files.size());
-  std::unordered_set<std::string> seen, folders;  // files moved, folders made in the bundle
   size_t tried = 0;
+  const auto finish = [&] {
+    for (size_t i = 0; i < tried; ++i) {
+      if (reasons[i])
+        report.problems.push_back({files[i], "was not moved to the trash: " + *reasons[i]});
+      else
+        report.moved.push_back(files[i]);
+    }
+    report.notTried = files.size() - tried;
+    if (!report.moved.empty()) report.bundle = bundle;
+    return report;
+  };
+  const auto failAll = [&](const std::string& reason) {
+    tried = files.size();
+    for (auto& r : reasons) r = reason;
+    return finish();
+  };
+
+  // The note first, flushed: an entry of the trash is never without the note that brings it back.
+  const TrashPlace place = trashFor(folder.path());
+  if (!place.error.empty()) return failAll(place.error);
+  std::error_code error;
+  const fs::path absolute = fs::weakly_canonical(folder.path(), error) / bundle;
+  const std::string note =
+      "[Trash Info]\nPath=" +
+      urlEscape(place.top.empty() ? absolute.string() : absolute.lexically_relative(place.top).string()) +
+      "\nDeletionDate=" + now("%Y-%m-%dT%H:%M:%S") + "\n";
+  std::string entry;
+  fs::path notePath;
+  for (int n = 1;; ++n) {
+    entry = n == 1 ? bundle : bundle + " " + std::to_string(n);
+    notePath = place.info / (entry + ".trashinfo");
+    struct stat st;
+    if (::lstat((place.files / entry).c_str(), &st) == 0) continue;
+    Status written = ops.createFile(notePath, note, 0600, nullptr, true);
+    if (written.ok() && !(written = ops.syncFolder(place.info)).ok()) ops.remove(notePath);
+    if (written.ok()) break;
+    if (written.code != EEXIST || n >= 1000)
+      return failAll("the trash's note " + notePath.string() + " could not be written (" + written.error +
+                     ")");
+  }
+  const auto dropNote = [&] { ops.remove(notePath); };
+  if (const Status made = ops.createFolder(into); !made.ok()) {
+    dropNote();
+    return failAll("the folder " + bundle + " to take it could not be made (" + made.error + ")");
+  }
+
+  // Into the bundle, one rename each. A full disk (a folder that needs room to grow) stops it all.
+  std::unordered_set<std::string> seen, folders;  // files moved, folders made in the bundle
+  std::string full;
   for (; tried < files.size() && !cancelled.load(std::memory_order_relaxed); ++tried) {
     const std::string& file = files[tried];
-    std::error_code error;
-    if (!made.ok()) {
-      reasons[tried] = "the folder " + bundle + " to take it could not be made (" + made.error + ")";
-    } else if (!seen.insert(file).second) {
-      error = std::make_error_code(std::errc::file_exists);  // named twice: it has gone already
-    } else {
-      const std::filesystem::path target = into / file;
-      if (!folders.count(target.parent_path().string())) {
-        std::filesystem::create_directories(target.parent_path(), error);
-        if (!error) folders.insert(target.parent_path().string());
-      }
-      if (!error) std::filesystem::rename(folder.resolve(file), target, error);
+    const fs::path target = into / file;
+    Status s;
+    if (!seen.insert(file).second) {
+      s = Status::failure(errorText(EEXIST), EEXIST);  // named twice: it has gone already
+    } else if (!folders.count(target.parent_path().string())) {
+      s = ops.createFolder(target.parent_path());
+      if (s.ok()) folders.insert(target.parent_path().string());
     }
-    if (error) reasons[tried] = error.message();
+    if (s.ok()) s = ops.rename(folder.resolve(file), target);
+    if (!s.ok()) reasons[tried] = s.error;
+    if (s.code == ENOSPC || s.code == EDQUOT) {
+      full = "the disk is full: " + file + " could not be moved into the folder " + bundle + " (" + s.error +
+             "); nothing was moved";
+      ++tried;
+      break;
+    }
     if (progress) progress(tried + 1);
   }
-  report.notTried = files.size() - tried;
 
   // The bundle goes to the trash; when it cannot, its files go back where they were.
   bool anyMoved = false;
   for (size_t i = 0; i < tried; ++i) anyMoved = anyMoved || !reasons[i];
-  const Status trashed = anyMoved ? folder.moveToTrash(bundle) : Status::failure("nothing to move");
-  if (anyMoved && !trashed.ok()) {
+  std::string failed = full;
+  if (anyMoved && failed.empty()) {
+    if (const int e = renameNoReplace(into, place.files / entry); e != 0)
+      failed = "the folder " + bundle + " could not go to the trash as " + (place.files / entry).string() +
+               " (" + errorText(e) + ")";
+  }
+  if (!anyMoved || !failed.empty()) {
+    std::vector<char> stuck(files.size(), 0);
     for (size_t i = 0; i < tried; ++i) {
       if (reasons[i]) continue;
-      std::error_code error;
-      std::filesystem::rename(into / files[i], folder.resolve(files[i]), error);
-      reasons[i] = trashed.error + (error ? "; it is now in " + bundle + "/" + files[i] : std::string());
+      stuck[i] = renameNoReplace(into / files[i], folder.resolve(files[i])) != 0;
+      reasons[i] = failed;
     }
+    removeEmptyFolders(into);  // a file that could not go back stays
+    dropNote();
+    if (!full.empty()) {  // the file that met the full disk and those not tried yet stay too
+      for (size_t i = tried - 1; i < files.size(); ++i) reasons[i] = full;
+      tried = files.size();
+    }
+    for (size_t i = 0; i < tried; ++i)
+      if (stuck[i]) *reasons[i] += "; it is now in " + bundle + "/" + files[i];
+    return finish();
   }
-  if (!trashed.ok() && made.ok()) removeEmptyFolders(into);  // a file that could not go back stays
+  ops.syncFolder(place.files);
+  ops.syncFolder(folder.path());
+  return finish();
+}
 
-  for (size_t i = 0; i < tried; ++i) {
-    if (reasons[i])
-      report.problems.push_back({files[i], "was not moved to the trash: " + *reasons[i]});
-    else
-      report.moved.push_back(files[i]);
+std::vector<Problem> findCleanUpLeftovers(const ProjectFolder& folder) {
+  std::vector<Problem> found;
+  std::optional<std::unordered_set<std::string>> names = folder.listFolder("");
+  if (!names) return found;
+  std::vector<std::string> sorted(names->begin(), names->end());
+  std::sort(sorted.begin(), sorted.end());
+  for (const std::string& name : sorted) {
+    struct stat st;
+    if (!isBundleName(name) || ::lstat(folder.resolve(name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+      continue;
+    size_t count = 0;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder.resolve(name), error); !error && it != fs::end(it);
+         it.increment(error))
+      count += it->is_symlink(error) || !it->is_directory(error);
+    found.push_back(
+        {name + "/", "was left by a Clean Up Unused Images that was stopped before it finished; it holds " +
+                         std::to_string(count) +
+                         " file(s) taken out of the project: move them back where they were, or the "
+                         "folder to the trash"});
   }
-  if (!report.moved.empty()) report.bundle = bundle;
-  return report;
+  return found;
 }
 
 }  // namespace charstack

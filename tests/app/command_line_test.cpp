@@ -3,6 +3,9 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <sys/stat.h>
+
+#include <functional>
 
 #include "support/fakes.hpp"
 
@@ -31,12 +34,12 @@ Outcome charstack(const QStringList& arguments) {
   process.start(QString::fromStdString(program.string()), arguments);
   EXPECT_TRUE(process.waitForFinished(20000)) << program;
   return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          QString::fromLocal8Bit(process.readAllStandardOutput()),
-          QString::fromLocal8Bit(process.readAllStandardError())};
+          QString::fromLatin1(process.readAllStandardOutput()),  // byte for byte
+          QString::fromLatin1(process.readAllStandardError())};
 }
 
 QString path(const TempFolder& dir, const char* sub = "") {
-  return QString::fromStdString((dir.path() / sub).string());
+  return QString::fromLatin1((dir.path() / sub).string());
 }
 
 struct CommandLine : ::testing::Test {
@@ -108,6 +111,39 @@ TEST_F(CommandLine, ExitStatusesTellWhatWentWrong) {
   const Outcome run = charstack({"--export", path(out, "pictures"), path(project)});
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(run.err.contains("img/over3")) << run.err.toStdString();
+}
+
+// What a killed export left is removed by the next one into the same folder (only regular files of
+// exactly that name form, never through a link); an img/ that is no folder fails the export; names
+// that are not UTF-8 are printed as their bytes.
+TEST_F(CommandLine, CleansUpAfterAKilledExportRefusesAnUnreadableImgAndPrintsNamesAsBytes) {
+  out.write("pictures/.charstack-abcde12345.tmp", "left by a killed export");
+  out.write("pictures/.charstack-abcde1234.tmp", "not that form");
+  out.write("elsewhere", "kept");
+  std::filesystem::create_symlink(out.path() / "elsewhere", out.path() / "pictures/.charstack-linkto1234.tmp");
+  project.write("data.txt", "caf\xE9,100, 0, 0\n");
+  project.write("img/caf\xE9" "1", solid(2, 2, 0xFF0000FF));
+  const Outcome run = charstack({"--export", path(out, "pictures"), path(project)});
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_EQ(run.out, path(out, "pictures/caf\xE9" "1.png") + "\n");
+  EXPECT_TRUE(run.err.contains("removed 1 temporary file(s)")) << run.err.toStdString();
+  EXPECT_EQ(out.list("pictures"), (std::vector<std::string>{".charstack-abcde1234.tmp", ".charstack-linkto1234.tmp",
+                                                            "caf\xE9" "1.png"}));
+  EXPECT_EQ(out.read("elsewhere"), "kept");
+
+  const struct {
+    const char* what;
+    std::function<void()> make;
+  } broken[] = {{"a named pipe (FIFO)", [&] { ::mkfifo((project.path() / "img").c_str(), 0600); }},
+                {"a file", [&] { project.write("img", "not a folder"); }}};
+  for (const auto& b : broken) {
+    std::filesystem::remove_all(project.path() / "img");
+    b.make();
+    const Outcome refused = charstack({"--export", path(out, "again"), path(project)});
+    EXPECT_EQ(refused.status, 1) << b.what;
+    EXPECT_TRUE(refused.err.contains(path(project, "img") + " cannot be read: it is " + b.what))
+        << refused.err.toStdString();
+  }
 }
 
 }  // namespace
