@@ -1,32 +1,28 @@
 #!/usr/bin/env bash
 # Installs what is missing, configures, builds and runs every test.
-# Usage: scripts/test.sh [--ci] [--sanitize | --tsan]
-#   (none)      normal build in build/
+# Usage: scripts/test.sh [--sanitize | --tsan]
+#   (none)      a Release build in build/ (whose optimiser warns of other things than the usual one's)
+#               with the benchmarks, so that scripts/bench.sh builds too
 #   --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
 #   --tsan      ThreadSanitizer build in build-tsan/ of the tests of work on several threads only
 #               (ThreadSanitizer must report nothing: halt_on_error)
-#   --ci        as CI builds: headers precompiled; without a sanitizer a Release build (whose
-#               optimiser warns of other things than the usual one's) in build-ci/, with the
-#               benchmarks, so that scripts/bench.sh builds too
+# Every build precompiles the common headers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 "scripts/install-deps.sh"
 dir=build
-flags=(-DCHARSTACK_WERROR=ON)
+flags=(-DCHARSTACK_WERROR=ON -DCHARSTACK_PCH=ON)
 targets=()
-ci=0 sanitizer=""
+sanitizer=""
 for arg in "$@"; do
   case "$arg" in
-    --ci) ci=1 ;;
     --sanitize | --tsan) sanitizer=$arg ;;
-    *) echo "usage: scripts/test.sh [--ci] [--sanitize | --tsan]" >&2; exit 2 ;;
+    *) echo "usage: scripts/test.sh [--sanitize | --tsan]" >&2; exit 2 ;;
   esac
 done
-if [ "$ci" = 1 ]; then
-  flags+=(-DCHARSTACK_PCH=ON)
-  [ -z "$sanitizer" ] && dir=build-ci && flags+=(-DCMAKE_BUILD_TYPE=Release -DCHARSTACK_BENCH=ON)
-fi
-if [ "$sanitizer" = "--sanitize" ]; then
+if [ -z "$sanitizer" ]; then
+  flags+=(-DCMAKE_BUILD_TYPE=Release -DCHARSTACK_TESTS=ON -DCHARSTACK_BENCH=ON)
+elif [ "$sanitizer" = "--sanitize" ]; then
   dir=build-asan
   flags+=(-DCHARSTACK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"

@@ -232,6 +232,8 @@ void RecordActions::paste(const QMimeData* data, Table table, std::optional<int6
       tell_({tr("Select a character first: the layers need one to belong to."), {}, {}, {}, {}, false});
     return;
   }
+  if (data->hasFormat(QString::fromLatin1(kRecordsMimeType)))
+    return tell_({tr("The records on the clipboard are damaged or cut short: nothing was changed."), {}, {}, {}, {}, false});
   std::vector<std::filesystem::path> files;
   for (const QUrl& url : data->urls())
     if (url.isLocalFile()) files.push_back(QFile::encodeName(url.toLocalFile()).toStdString());

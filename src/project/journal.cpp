@@ -152,7 +152,8 @@ std::string parentOf(const std::string& relative) {
 
 std::string journalText(const Journal& journal) {
   std::string out(kHeader);
-  out += "\nfolder " + std::to_string(journal.folderDevice) + ":" + std::to_string(journal.folderInode) + "\n";
+  out.append("\nfolder ").append(std::to_string(journal.folderDevice)).append(":");
+  out.append(std::to_string(journal.folderInode)).append("\n");
   if (!journal.staging.empty()) {
     out += "stage ";
     encodeInto(out, journal.staging);
@@ -161,17 +162,17 @@ std::string journalText(const Journal& journal) {
   for (const Journal::Put& p : journal.puts) {
     out += "put ";
     encodeInto(out, p.target);
-    out += " " + contentText(p.content) + " " + wasText(p.was) + "\n";
+    out.append(" ").append(contentText(p.content)).append(" ").append(wasText(p.was)).append("\n");
   }
   if (!journal.stagedData.empty()) {
     out += "data ";
     encodeInto(out, journal.stagedData);
-    out += " " + contentText(journal.dataContent) + " " + wasText(journal.dataWas) + "\n";
+    out.append(" ").append(contentText(journal.dataContent)).append(" ").append(wasText(journal.dataWas)).append("\n");
   }
   for (const Journal::Removal& r : journal.removals) {
     out += "remove ";
     encodeInto(out, r.fileName);
-    out += " " + stampText(r.stamp) + "\n";
+    out.append(" ").append(stampText(r.stamp)).append("\n");
   }
   out += kEnd;
   out += '\n';
@@ -181,7 +182,8 @@ std::string journalText(const Journal& journal) {
 std::optional<Journal> parseJournal(std::string_view text) {
   // The header, the operations, "end", and nothing after the last line feed.
   if (text.size() < kHeader.size() + kEnd.size() + 2 || text.substr(0, kHeader.size()) != kHeader ||
-      text[kHeader.size()] != '\n' || text.substr(text.size() - kEnd.size() - 2) != "\n" + std::string(kEnd) + "\n")
+      text[kHeader.size()] != '\n' || text[text.size() - kEnd.size() - 2] != '\n' ||
+      text.substr(text.size() - kEnd.size() - 1, kEnd.size()) != kEnd || text.back() != '\n')
     return std::nullopt;
   Journal journal;
   bool data = false;

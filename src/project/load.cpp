@@ -11,6 +11,7 @@
 #include "platform/text.hpp"
 #include "project/project_io.hpp"
 #include "project/records.hpp"
+#include "project/trash.hpp"
 
 namespace charstack {
 
@@ -192,6 +193,7 @@ LoadResult openProject(const ProjectFolder& folder, bool tidy, PictureReading re
                          "saved state"});
   }
   for (Problem& p : linksOutside(folder)) first.push_back(std::move(p));
+  for (Problem& p : findCleanUpLeftovers(folder)) first.push_back(std::move(p));
   result.problems.insert(result.problems.begin(), first.begin(), first.end());
   return result;
 }

@@ -11,6 +11,9 @@ namespace charstack {
 
 std::string whyUnusedImagesCannotBeTold(const CharacterList& list, const ProjectFolder& folder) {
   if (folder.inspect(kJournalFileName).exists) return "a save of this project is not finished yet";
+  if (std::optional<std::filesystem::path> out = folder.leadsOutside(kImageFolder))
+    return std::string(kImageFolder) + "/ is a link that leads out of the project folder (to " + out->string() +
+           "), and Clean Up moves no file out of another folder";
   FileRead data = folder.read(kDataFileName);
   if (data.outcome == FileRead::Outcome::Refused) return std::string(kDataFileName) + " " + data.reason;
   const CharacterList onDisk = data.read() ? parseDataText(data.bytes).list : CharacterList{};

@@ -186,6 +186,10 @@ bool MirrorTableModel::dropMimeData(const QMimeData* data, Qt::DropAction, int r
       emit dropRefused(tr("Select a character first: the layers need one to belong to."));
     return true;
   }
+  if (data->hasFormat(QString::fromLatin1(kRecordsMimeType))) {
+    emit dropRefused(tr("The dropped records are damaged or cut short: nothing was changed."));
+    return false;
+  }
   if (const QStringList files = localFiles(*data); !files.isEmpty()) {
     emit filesDropped(files, row);
     return true;

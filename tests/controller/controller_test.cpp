@@ -134,7 +134,8 @@ TEST_P(Actions, LeaveTheRecordsSelectionAndHistoryThatUndoRedoSaveAndLoadKeep) {
   }
   deleted.insert(deleted.end(), state.pendingImageDeletions.begin(), state.pendingImageDeletions.end());
   EXPECT_EQ(tree(), row.tree);
-  std::string selected = "c" + std::to_string(state.selectedCharacterRow) + " l";
+  std::string selected("c");
+  selected.append(std::to_string(state.selectedCharacterRow)).append(" l");
   for (int64_t r : controller->selectedLayers()) selected += std::to_string(r) + ",";
   EXPECT_EQ(selected.substr(0, selected.size() - (selected.back() == ',')), row.selected);
   // The layers table shows the selected character's layers.

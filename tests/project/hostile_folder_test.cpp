@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "controller/init_layer.hpp"
+#include "platform/project_lock.hpp"
 #include "support/fakes.hpp"
 
 namespace charstack {
@@ -234,6 +235,33 @@ TEST(HostileFolder, AStartRemovesOnlyItsOwnLeftoverTemporaryFiles) {
   EXPECT_EQ(entry(dir, ".charstack-linklinkli.tmp"), "link to data.txt");
   EXPECT_EQ(dir.read("img/.x.tmp-abcde1"), testPng(3, 3, 1));
   EXPECT_TRUE(e.list.characters.at(0).image);
+}
+
+// A lock file nobody can lock: the window is told why, no open removes what a save may be staging,
+// and a save goes on only when the user chose to work without the lock.
+TEST(HostileFolder, ALockFileThatCannotBeLockedIsToldAndGuardsTheStagedFiles) {
+  const std::pair<const char*, std::function<void(const TempFolder&)>> kLocks[] = {
+      {"a folder", [](const TempFolder& d) { std::filesystem::create_directory(d.path() / kLockFileName); }},
+      {"a link", [](const TempFolder& d) { std::filesystem::create_symlink("nowhere", d.path() / kLockFileName); }},
+      {"a pipe", [](const TempFolder& d) { ::mkfifo(path(d, kLockFileName).c_str(), 0644); }},
+  };
+  for (const auto& [what, make] : kLocks) {
+    SCOPED_TRACE(what);
+    TempFolder dir;
+    dir.write("data.txt", "A,1, 0, 0\n####\n$$$$\n");
+    make(dir);
+    // What another window's save is staging right now.
+    const std::string staged = "img/.charstack-" + ProjectFolder(dir.path()).token() + "-a1B2c3d4e5.tmp";
+    dir.write(staged, "being saved");
+    Editor e(dir);
+    EXPECT_EQ(e.controller.ownership(), ProjectLock::Ownership::NoLockFile);
+    EXPECT_NE(e.controller.lockProblem().find(kLockFileName), std::string::npos) << e.controller.lockProblem();
+    EXPECT_EQ(dir.read(staged), "being saved");
+    EXPECT_FALSE(e.controller.saveData().ok());
+    e.controller.setWithoutLock(true);
+    EXPECT_TRUE(e.controller.saveData().ok());
+    EXPECT_EQ(dir.read(staged), "being saved");
+  }
 }
 
 // A PNG that only claims its size: the header of a width x height picture, one byte of pixel data.

@@ -44,6 +44,14 @@ TEST(UnusedImages, AfterARenameAndARemovalTheSavedProjectListsWhatNoRecordUses) 
   EXPECT_EQ(whyUnusedImagesCannotBeTold(list, folder), "");
   dir.write("data.txt", buildDataText(list) + "stray,9, 0, 0\n####\n$$$$\n");
   EXPECT_NE(whyUnusedImagesCannotBeTold(list, folder), "");
+
+  // An img/ that leads to another folder: nothing there is this project's to clean up.
+  dir.write("data.txt", buildDataText(list));
+  const std::filesystem::path outside = dir.path().string() + "-pictures";
+  std::filesystem::rename(dir.path() / "img", outside);
+  std::filesystem::create_directory_symlink(outside, dir.path() / "img");
+  EXPECT_NE(whyUnusedImagesCannotBeTold(list, folder).find("leads out of the project"), std::string::npos);
+  std::filesystem::remove_all(outside);
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ struct RecordingObserver : TableObserver {
   void beginRows(Table t, Change c, int64_t first, int64_t count) override {
     log += std::string(log.empty() ? "" : " ") + (t == Table::Characters ? "C" : "L");
     if (c == Change::Reset) log += "!";
-    else log += (c == Change::Insert ? "+" : "-") + std::to_string(first) + "x" + std::to_string(count);
+    else log.append(c == Change::Insert ? "+" : "-").append(std::to_string(first)).append("x").append(std::to_string(count));
   }
   void endRows(Table) override {}
   void rowsChanged(Table t, int64_t first, int64_t) override {
