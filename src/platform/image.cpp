@@ -393,7 +393,9 @@ class RowConverter {
         palette_[i] = uint32_t{i < layout.transparent.size() ? t[i] : 255u} << 24 | uint32_t{p[3 * i]} << 16 |
                       uint32_t{p[3 * i + 1]} << 8 | p[3 * i + 2];
     } else if (layout.transparency) {
-      for (size_t i = 0; i < layout.transparent.size() / 2; ++i) key_[i] = uint32_t{t[2 * i]} << 8 | t[2 * i + 1];
+      // Only the bits of the picture's depth count, as other readers take them.
+      const uint32_t mask = (1u << layout.depth) - 1;
+      for (size_t i = 0; i < layout.transparent.size() / 2; ++i) key_[i] = (uint32_t{t[2 * i]} << 8 | t[2 * i + 1]) & mask;
     }
   }
 
@@ -1014,71 +1016,50 @@ std::optional<std::string> encodePng(const Image& image) {
   return png;
 }
 
-ComposedImage composeImages(const std::vector<PlacedImage>& images) {
-  ComposedImage composed;
-  // The bounds in doubles: positions far apart must not overflow the picture's int sizes.
-  double left = 0, top = 0, right = 0, bottom = 0;
-  bool any = false;
-  for (const PlacedImage& p : images) {
-    if (!p.image || p.image->width() <= 0 || p.image->height() <= 0) continue;
-    const double r = p.x + p.image->width(), b = p.y + p.image->height();
-    left = any ? std::min(left, p.x) : p.x;
-    top = any ? std::min(top, p.y) : p.y;
-    right = any ? std::max(right, r) : r;
-    bottom = any ? std::max(bottom, b) : b;
-    any = true;
-  }
-  if (!any) return composed;
-  left = std::floor(left), top = std::floor(top), right = std::ceil(right), bottom = std::ceil(bottom);
-  const double width = right - left, height = bottom - top;
-  if (width * height > static_cast<double>(kMaxImagePixels)) {
-    composed.problem = "would be " + std::to_string(static_cast<int64_t>(width)) + "x" +
-                       std::to_string(static_cast<int64_t>(height)) +
-                       " pixels, more than the editor makes (8192x8192): its pictures lie too far apart";
-    return composed;
-  }
-  QImage picture(static_cast<int>(width), static_cast<int>(height), QImage::Format_ARGB32);
-  if (picture.isNull()) {
-    composed.problem = "could not be made: not enough memory";
-    return composed;
-  }
+namespace {
 
-  // The straight pixels of each image at its place, at its natural size (a high-resolution picture is
-  // scaled to it as the canvas draws it, nearest pixel).
+// Draws the images source-over onto picture (ARGB32, straight), whose top-left pixel lies at (left, top)
+// among them: in premultiplied floats (0..255) row by row, exact to far below what 8 bits show where
+// 8-bit premultiplied pixels lose the colour of faint ones, then divided back into straight 8-bit
+// RGBA rounded to the nearest; what no image covers, or covers with alpha 0, is 0,0,0,0. Images
+// outside the picture are not decoded. Why it failed when a picture's data no longer decodes (its
+// pixels are then transparent), with damaged set; empty otherwise.
+std::string composeInto(QImage& picture, double left, double top, const std::vector<PlacedImage>& images, bool damaged) {
+  // The straight pixels of each image that reaches the picture, at its natural size (a high-resolution
+  // picture is scaled to it as the canvas draws it, nearest pixel).
   struct Layer {
     QImage pixels;
     int x, y;
   };
   std::vector<Layer> layers;
+  const int W = picture.width(), H = picture.height();
   for (const PlacedImage& p : images) {
     if (!p.image || p.image->width() <= 0 || p.image->height() <= 0) continue;
+    const double x = std::floor(p.x) - left, y = std::floor(p.y) - top;
+    const int w = static_cast<int>(std::lround(p.image->width())), h = static_cast<int>(std::lround(p.image->height()));
+    if (x >= W || y >= H || x + w <= 0 || y + h <= 0) continue;
     const Image::Impl& impl = p.image->impl();
     QImage pixels = p.keepDecoded ? impl.qimage() : impl.pixelsForOneUse();
     if (impl.decodeFailed()) {
-      composed.problem = "could not be made: one of its pictures no longer decodes from its file's data";
-      return composed;
+      if (damaged) return "could not be made: one of its pictures no longer decodes from its file's data";
+      continue;
     }
-    const int w = static_cast<int>(std::lround(p.image->width())), h = static_cast<int>(std::lround(p.image->height()));
     if (pixels.size() != QSize(w, h)) pixels = pixels.scaled(w, h, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     if (pixels.format() != QImage::Format_ARGB32 && pixels.format() != QImage::Format_RGB32)
       pixels = pixels.convertToFormat(QImage::Format_ARGB32);
-    layers.push_back({std::move(pixels), static_cast<int>(std::floor(p.x) - left), static_cast<int>(std::floor(p.y) - top)});
+    layers.push_back({std::move(pixels), static_cast<int>(x), static_cast<int>(y)});
   }
 
-  // Source-over, row by row, in premultiplied floats (0..255): exact to far below what 8 bits show,
-  // where 8-bit premultiplied pixels lose the colour of faint ones. Each row is then divided back
-  // into straight 8-bit RGBA, rounded to the nearest; what no image covers, or covers with alpha 0,
-  // stays 0,0,0,0.
-  const int W = picture.width();
   std::vector<float> row(static_cast<size_t>(W) * 4);
-  for (int y = 0; y < picture.height(); ++y) {
+  for (int y = 0; y < H; ++y) {
     std::fill(row.begin(), row.end(), 0.0f);
     for (const Layer& l : layers) {
       if (y < l.y || y >= l.y + l.pixels.height()) continue;
       const auto* in = reinterpret_cast<const uint32_t*>(l.pixels.constScanLine(y - l.y));
       const bool opaque = l.pixels.format() == QImage::Format_RGB32;
-      float* out = row.data() + static_cast<size_t>(l.x) * 4;
-      for (int x = 0, n = l.pixels.width(); x < n; ++x, out += 4) {
+      const int from = std::max(0, -l.x), to = std::min(l.pixels.width(), W - l.x);
+      float* out = row.data() + static_cast<ptrdiff_t>(l.x + from) * 4;
+      for (int x = from; x < to; ++x, out += 4) {
         const uint32_t p = in[x];
         const uint32_t a = opaque ? 255 : p >> 24;
         if (a == 0) continue;
@@ -1108,6 +1089,41 @@ ComposedImage composeImages(const std::vector<PlacedImage>& images) {
       out[x] = static_cast<uint32_t>(a + 0.5f) << 24 | channel(p[0]) << 16 | channel(p[1]) << 8 | channel(p[2]);
     }
   }
+  return {};
+}
+
+}  // namespace
+
+ComposedImage composeImages(const std::vector<PlacedImage>& images) {
+  ComposedImage composed;
+  // The bounds in doubles: positions far apart must not overflow the picture's int sizes.
+  double left = 0, top = 0, right = 0, bottom = 0;
+  bool any = false;
+  for (const PlacedImage& p : images) {
+    if (!p.image || p.image->width() <= 0 || p.image->height() <= 0) continue;
+    const double r = p.x + p.image->width(), b = p.y + p.image->height();
+    left = any ? std::min(left, p.x) : p.x;
+    top = any ? std::min(top, p.y) : p.y;
+    right = any ? std::max(right, r) : r;
+    bottom = any ? std::max(bottom, b) : b;
+    any = true;
+  }
+  if (!any) return composed;
+  left = std::floor(left), top = std::floor(top), right = std::ceil(right), bottom = std::ceil(bottom);
+  const double width = right - left, height = bottom - top;
+  if (width * height > static_cast<double>(kMaxImagePixels)) {
+    composed.problem = "would be " + std::to_string(static_cast<int64_t>(width)) + "x" +
+                       std::to_string(static_cast<int64_t>(height)) +
+                       " pixels, more than the editor makes (8192x8192): its pictures lie too far apart";
+    return composed;
+  }
+  QImage picture(static_cast<int>(width), static_cast<int>(height), QImage::Format_ARGB32);
+  if (picture.isNull()) {
+    composed.problem = "could not be made: not enough memory";
+    return composed;
+  }
+  composed.problem = composeInto(picture, left, top, images, true);
+  if (!composed.problem.empty()) return composed;
   constexpr int kDotsPerMetre = 2835;  // 72 dpi
   picture.setDotsPerMeterX(kDotsPerMetre);
   picture.setDotsPerMeterY(kDotsPerMetre);
@@ -1115,6 +1131,14 @@ ComposedImage composeImages(const std::vector<PlacedImage>& images) {
   composed.left = static_cast<int64_t>(left);
   composed.top = static_cast<int64_t>(top);
   return composed;
+}
+
+ImageRef composeRegion(const std::vector<PlacedImage>& images, int64_t left, int64_t top, int width, int height) {
+  if (width <= 0 || height <= 0 || int64_t{width} * height > kMaxImagePixels) return nullptr;
+  QImage picture(width, height, QImage::Format_ARGB32);
+  if (picture.isNull()) return nullptr;
+  composeInto(picture, static_cast<double>(left), static_cast<double>(top), images, false);
+  return std::make_shared<const Image>(std::make_unique<Image::Impl>(std::move(picture)));
 }
 
 ImageRef makeImage(int width, int height, const std::vector<uint32_t>& argb) {

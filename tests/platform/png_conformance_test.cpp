@@ -6,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "platform/image.hpp"
+#include "platform/png_reference.hpp"
 
 namespace charstack {
 namespace {
@@ -79,40 +79,6 @@ std::string writePng(const Kind& k, uint32_t seed, bool outOfRange = false) {
   return out;
 }
 
-// What libpng reads: every picture expanded to RGBA with 16 bits kept, then rounded to 8.
-std::vector<uint32_t> readWithLibpng(const std::string& data) {
-  std::vector<uint32_t> argb;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  struct Reader {
-    const std::string* data;
-    size_t at;
-  } reader{&data, 0};
-  png_set_read_fn(png, &reader, [](png_structp p, png_bytep out, size_t size) {
-    auto* r = static_cast<Reader*>(png_get_io_ptr(p));
-    std::memcpy(out, r->data->data() + r->at, size);
-    r->at += size;
-  });
-  png_read_info(png, info);
-  png_set_expand(png);
-  png_set_expand_16(png);
-  png_set_gray_to_rgb(png);
-  png_set_filler(png, 0xffff, PNG_FILLER_AFTER);
-  png_set_interlace_handling(png);
-  png_read_update_info(png, info);
-  const size_t width = png_get_image_width(png, info), height = png_get_image_height(png, info);
-  std::vector<std::vector<png_byte>> rows(height, std::vector<png_byte>(width * 8));
-  std::vector<png_bytep> pointers;
-  for (auto& r : rows) pointers.push_back(r.data());
-  png_read_image(png, pointers.data());
-  png_destroy_read_struct(&png, &info, nullptr);
-  const auto to8 = [](const png_byte* s) { return uint32_t((unsigned(s[0]) << 8 | s[1]) * 255u + 32767u) / 65535u; };
-  for (const auto& r : rows)
-    for (size_t x = 0; x < width; ++x)
-      argb.push_back(to8(&r[8 * x + 6]) << 24 | to8(&r[8 * x]) << 16 | to8(&r[8 * x + 2]) << 8 | to8(&r[8 * x + 4]));
-  return argb;
-}
-
 std::vector<Kind> everyKind() {
   std::vector<Kind> kinds;
   const std::vector<std::pair<int, std::vector<int>>> depths = {
@@ -131,7 +97,7 @@ TEST(PngConformance, EveryKindDecodesToTheReferenceReadersPixels) {
   uint32_t seed = 1;
   for (const Kind& k : everyKind()) {
     const std::string png = writePng(k, seed++);
-    const std::vector<uint32_t> expected = readWithLibpng(png);
+    const std::vector<uint32_t> expected = testing::readWithLibpng(png);
     DecodedImage decoded = decodeImage(png);
     const std::string what = "type " + std::to_string(k.colourType) + ", " + std::to_string(k.depth) + " bits" +
                              (k.transparent ? ", tRNS" : "") + (k.interlaced ? ", interlaced" : "") + ", " +
