@@ -69,7 +69,24 @@ std::vector<uint32_t> syntheticPixels(int width, int height, uint32_t seed) {
   return pixels;
 }
 
-CharacterList syntheticProject(int records, int recordsPerCharacter, int size) {
+std::vector<uint32_t> patternedPixels(int width, int height, uint32_t seed) {
+  std::vector<uint32_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+  uint32_t state = seed * 7919u + 3, colours[6];
+  for (uint32_t& c : colours) c = nextRandom(state) & 0xffffff;
+  const int half = (8 + static_cast<int>(seed % 9)) / 2;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const double dx = (x - width / 2.0) / (0.45 * width), dy = (y - height / 2.0) / (0.45 * height);
+      const double d = dx * dx + dy * dy;
+      const uint32_t a = d < 0.8 ? 255 : d < 1.0 ? 128 : 0;
+      const uint32_t c = std::abs(d - 0.8) < 0.03 ? 0x101010 : colours[((x / half + y / half) % 3 + (x * y / (2 * half)) % 2 * 3) % 6];
+      pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = a << 24 | c;
+    }
+  }
+  return pixels;
+}
+
+CharacterList syntheticProject(int records, int recordsPerCharacter, int size, bool patterned) {
   CharacterList list;
   std::vector<ImageRef*> slots;
   for (int made = 0; made < records;) {
@@ -95,7 +112,8 @@ CharacterList syntheticProject(int records, int recordsPerCharacter, int size) {
     for (Layer& l : c.layers) slots.push_back(&l.image);
   }
   parallelFor(slots.size(), [&](size_t i) {
-    *slots[i] = makeImage(size, size, syntheticPixels(size, size, static_cast<uint32_t>(i + 1)));
+    const auto seed = static_cast<uint32_t>(i + 1);
+    *slots[i] = makeImage(size, size, patterned && i % 2 ? patternedPixels(size, size, seed) : syntheticPixels(size, size, seed));
   });
   return list;
 }

@@ -34,8 +34,12 @@ class TempDir {
 std::vector<uint32_t> syntheticPixels(int width, int height, uint32_t seed);
 
 // A project of `records` records (characters of up to `recordsPerCharacter` records: the character
-// and its layers), every record with its own size x size picture, in save order.
-CharacterList syntheticProject(int records, int recordsPerCharacter, int size);
+// and its layers), every record with its own size x size picture, in save order; with patterned, every
+// other picture is patterned art (patternedPixels).
+CharacterList syntheticProject(int records, int recordsPerCharacter, int size, bool patterned = false);
+// Drawn art: a few flat colours in a repeating pattern of a period that depends on seed, outlined,
+// opaque inside an ellipse, half transparent at its rim and transparent outside.
+std::vector<uint32_t> patternedPixels(int width, int height, uint32_t seed);
 
 // One character with `layers` visible layers of size x size pictures spread over a canvas of
 // canvasWidth x canvasHeight, at depths in list order.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzzers with clang's libFuzzer, AddressSanitizer and UBSan, and runs each in turn:
 #   data_text_fuzz  the "data.txt" reader (Qt-free sources only)
-#   png_fuzz        the PNG check and decoder of pictures, against Qt's own PNG reader
+#   png_fuzz        the PNG check and decoder of pictures, against libpng and Qt's own PNG reader
 #   records_fuzz    records pasted or dropped from other windows and programs
 #   journal_fuzz    the journal of an interrupted save, which every open carries out
 # Usage: scripts/fuzz.sh [seconds]   (each fuzzer's time, default 30)
@@ -45,7 +45,7 @@ build data_text_fuzz fuzz/data_text_fuzz.cpp src/project/data_text.cpp src/platf
   src/model/names.cpp
 # shellcheck disable=SC2046 # pkg-config gives several words on purpose
 build png_fuzz fuzz/png_fuzz.cpp src/platform/image.cpp src/platform/files.cpp -- \
-  -fPIC $(pkg-config --cflags --libs Qt6Gui) -ldeflate -lz
+  -Itests -fPIC $(pkg-config --cflags --libs Qt6Gui) -ldeflate -lz -lpng
 # shellcheck disable=SC2046
 build records_fuzz fuzz/records_fuzz.cpp src/project/transfer.cpp src/project/data_text.cpp src/platform/text.cpp \
   src/model/model.cpp src/model/names.cpp src/platform/image.cpp src/platform/files.cpp -- \

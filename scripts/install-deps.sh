@@ -8,7 +8,7 @@ set -euo pipefail
 # libdeflate-dev inflates, deflates and checks the PNG data of pictures faster than zlib.
 packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev
   libbenchmark-dev xvfb xauth qt6-tools-dev qt6-l10n-tools qt6-translations-l10n qt6-image-formats-plugins
-  librsvg2-bin file desktop-file-utils appstream "$@")
+  librsvg2-bin file desktop-file-utils appstream libpng-dev valgrind "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -106,11 +106,18 @@ struct ComposedImage {
 
 // Draws the images in order, source-over at full opacity and at their natural sizes, onto a
 // transparent picture just large enough to hold them all: the same pixels a canvas at 100% shows
-// where they lie, transparent elsewhere, kept non-premultiplied. The picture always has the same
+// where they lie, transparent elsewhere, kept non-premultiplied. The drawing is exact to rounding:
+// an image alone keeps every pixel's RGBA (a pixel of alpha 0 becomes 0,0,0,0), and layers come
+// within 1 of exact source-over on every channel. The picture always has the same
 // resolution (72 dpi), so that the same images give the same PNG data anywhere. An image whose kept
 // data no longer decodes gives no picture (a problem) rather than one with a transparent hole. Safe
 // to call from several threads at once, also with the same images.
 ComposedImage composeImages(const std::vector<PlacedImage>& images);
+
+// The same drawing on the part of the canvas from (left, top), width x height units: what the canvas
+// shows there at 100%. A picture whose data no longer decodes is left out (transparent). None when
+// the part is empty or larger than kMaxImagePixels.
+ImageRef composeRegion(const std::vector<PlacedImage>& images, int64_t left, int64_t top, int width, int height);
 
 // An image from non-premultiplied 0xAARRGGBB pixels, row by row (width * height values).
 ImageRef makeImage(int width, int height, const std::vector<uint32_t>& argb);

@@ -30,6 +30,9 @@ struct Image::Impl {
   // them on the first call, once, whichever thread asks first.
   const QImage& qimage() const;
 
+  // The same pixels for one use: the kept ones when they are decoded, else decoded now and not kept.
+  QImage pixelsForOneUse() const;
+
   // A premultiplied copy for fast drawing, made on first use and kept. Never saved: premultiplying
   // loses the colour of transparent pixels. An image whose pixels are not decoded yet makes it
   // straight from its PNG data and still does not keep the pixels themselves.

@@ -141,7 +141,7 @@ bool CanvasWidget::sameAsLastPaint() {
 }
 
 int CanvasWidget::cachedBuffers() const {
-  return int{!below_.image.isNull()} + int{!above_.image.isNull()} + int{!units_.isNull()};
+  return int{!below_.image.isNull()} + int{!above_.image.isNull()} + int{!units_.isNull()} + int{!exact_.image.isNull()};
 }
 
 // ---- Painting -------------------------------------------------------------------------------------
@@ -191,6 +191,31 @@ void CanvasWidget::drawCalls(QPainter& painter, const Surface& surface, size_t f
   painter.restore();
 }
 
+// One canvas unit a device pixel or more, the composition drawn afresh: the exact composition of the
+// surface's part of the canvas (the export's pixels), kept until the drawing or the surface changes.
+bool CanvasWidget::drawsExactly(const Surface& surface) const {
+  return surface.units || (surface.zoom == 1 && surface.ratio == 1);
+}
+
+void CanvasWidget::drawExact(QPainter& painter, const Surface& surface) {
+  std::vector<PaintedCall> calls;
+  for (const DrawCall& c : current_) calls.push_back({c.image->serial(), c.x, c.y});
+  if (exact_.image.isNull() || !(exact_.surface == surface) || exact_.calls != calls) {
+    std::vector<PlacedImage> placed;
+    for (const DrawCall& c : current_) placed.push_back({c.image, c.x, c.y});
+    const ImageRef composed =
+        composeRegion(placed, surface.originX, surface.originY, surface.size.width(), surface.size.height());
+    exact_.image = composed ? composed->impl().qimage() : QImage();
+    exact_.surface = surface;
+    exact_.calls = std::move(calls);
+  }
+  painter.save();
+  painter.resetTransform();
+  painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  painter.drawImage(QPointF(0, 0), exact_.image);
+  painter.restore();
+}
+
 void CanvasWidget::refresh(Layered& layer, const Surface& surface, size_t from, size_t to, bool withBackground) {
   std::vector<PaintedCall> calls;
   for (size_t i = from; i < to; ++i) calls.push_back({current_[i].image->serial(), current_[i].x, current_[i].y});
@@ -212,7 +237,8 @@ void CanvasWidget::refresh(Layered& layer, const Surface& surface, size_t from, 
 void CanvasWidget::compose(QPainter& painter, const Surface& surface, std::optional<size_t> moving) {
   if (!moving) {
     paintBackground(painter, rect());
-    drawCalls(painter, surface, 0, current_.size());
+    if (drawsExactly(surface)) drawExact(painter, surface);
+    else drawCalls(painter, surface, 0, current_.size());
     return;
   }
   refresh(below_, surface, 0, *moving, true);
@@ -244,15 +270,17 @@ void CanvasWidget::compose(QImage& target, const Surface& surface, std::optional
     paintBackground(painter, target.rect());
   }
   if (!moving) {
-    drawCalls(painter, surface, 0, current_.size());
+    drawExact(painter, surface);
     return;
   }
   drawCalls(painter, surface, *moving, *moving + 1);
   if (!above_.image.isNull()) painter.drawImage(QPointF(0, 0), above_.image);
 }
 
+// Only while a drag runs: then the layers around the moving record are kept as 8-bit premultiplied
+// buffers, fast enough for every step; the canvas at rest shows the exact composition.
 std::optional<size_t> CanvasWidget::movingIndex() const {
-  if (!cacheTarget_ || dragTarget(list_, state_) != cacheTarget_) return std::nullopt;
+  if (gesture_ != Gesture::Drag || !cacheTarget_ || dragTarget(list_, state_) != cacheTarget_) return std::nullopt;
   return view_->drawIndexOf(*cacheTarget_);
 }
 
@@ -276,6 +304,7 @@ void CanvasWidget::paintEvent(QPaintEvent* event) {
   const Look look = currentLook();
   const std::optional<size_t> moving = movingIndex();
   if (!moving) below_ = above_ = Layered{};
+  else exact_ = Layered{};
   const Surface surface = surfaceFor(devicePixelRatioF());
 
   QPainter painter(this);
@@ -323,7 +352,7 @@ void CanvasWidget::paintEvent(QPaintEvent* event) {
 
 void CanvasWidget::dropCaches() {
   cacheTarget_.reset();
-  below_ = above_ = Layered{};
+  below_ = above_ = exact_ = Layered{};
   units_ = QImage();
 }
 

@@ -137,6 +137,10 @@ class CanvasWidget : public QWidget, public CanvasHost {
   // The composition onto the surface's target: plain, or from the kept layers around `moving`.
   void compose(QPainter& painter, const Surface& surface, std::optional<size_t> moving);
   void compose(QImage& target, const Surface& surface, std::optional<size_t> moving);
+  bool drawsExactly(const Surface& surface) const;
+  // Draws the exact composition of current_ on the surface's part of the canvas, made anew when the
+  // drawing or the surface changed.
+  void drawExact(QPainter& painter, const Surface& surface);
   // Draws calls [from, to) into the kept layer unless it already holds them on this surface.
   void refresh(Layered& layer, const Surface& surface, size_t from, size_t to, bool withBackground);
   void dropCaches();
@@ -176,6 +180,8 @@ class CanvasWidget : public QWidget, public CanvasHost {
   std::optional<RecordAt> cacheTarget_;
   Layered below_, above_;
   QImage units_;
+  // The exact composition shown at rest (straight ARGB32) and what it was made of.
+  Layered exact_;
 
   // What the canvas drew when it last looked for something new to bring into view: the selected row
   // and the images, in drawing order. No row before the canvas was first shown.

@@ -55,13 +55,16 @@ struct CanvasView : ::testing::Test {
     for (auto& t : timers.ticks) t();
   }
   QImage shown() { return canvas.grab().toImage().convertToFormat(QImage::Format_RGB32); }
-  // The composition painted afresh over the window background, as the canvas showed it before zoom.
+  // The exported picture of the composition drawn over the window background: what the canvas at rest
+  // shows at 100%.
   QImage fresh() {
     QImage image(canvas.size(), QImage::Format_RGB32);
     QPainter painter(&image);
     painter.fillRect(image.rect(), canvas.palette().window());
-    for (const DrawCall& c : canvas.view().composition())
-      painter.drawImage(QRectF(c.x, c.y, c.image->width(), c.image->height()), c.image->impl().premultiplied());
+    std::vector<PlacedImage> placed;
+    for (const DrawCall& c : canvas.view().composition()) placed.push_back({c.image, c.x, c.y});
+    const ComposedImage composed = composeImages(placed);
+    painter.drawImage(QPointF(double(composed.left), double(composed.top)), composed.image->impl().qimage());
     return image;
   }
 
@@ -143,8 +146,8 @@ TEST_F(CanvasView, TheKeptLayersOfADragGiveTheFreshComposition) {
   mouse(QEvent::MouseButtonRelease, {95, 62}, Qt::NoButton);
   EXPECT_EQ(list.characters[0].layers[1].x, 85);
   EXPECT_EQ(shown(), fresh());
-  EXPECT_EQ(canvas.cachedBuffers(), 2);
-  state.selectedLayerRow = 0;  // another selection drops them
+  EXPECT_EQ(canvas.cachedBuffers(), 1);  // at rest: the exact composition, not the layers of the drag
+  state.selectedLayerRow = 0;  // another selection drops it
   for (auto& tick : timers.ticks) tick();
   EXPECT_EQ(canvas.cachedBuffers(), 0);
 }
