@@ -1049,6 +1049,10 @@ cannot be shown: it %2</source>
         <source>Not an image, or one larger than 8192 x 8192 pixels: nothing was changed.</source>
         <translation>画像ではないか、8192 x 8192 ピクセルより大きい画像です。何も変更していません。</translation>
     </message>
+    <message>
+        <source>The dropped records are damaged or cut short: nothing was changed.</source>
+        <translation>ドロップされたレコードは壊れているか途中で切れています。何も変更していません。</translation>
+    </message>
 </context>
 <context>
     <name>charstack::ProjectFolderDialog</name>
@@ -1194,6 +1198,10 @@ cannot be shown: it %2</source>
     <message>
         <source>Not an image, or one larger than 8192 x 8192 pixels: nothing was changed.</source>
         <translation>画像ではないか、8192 x 8192 ピクセルより大きい画像です。何も変更していません。</translation>
+    </message>
+    <message>
+        <source>The records on the clipboard are damaged or cut short: nothing was changed.</source>
+        <translation>クリップボードのレコードは壊れているか途中で切れています。何も変更していません。</translation>
     </message>
 </context>
 </TS>

@@ -67,6 +67,8 @@ ExportReport exportAllCharacters(const CharacterList& list, const ProjectFolder&
     fileNames[i] = exportFileName(list.characters[i].name, list.characterRecordNumber(static_cast<int64_t>(i)));
 
   // On the worker threads: compose, encode and write the temporary file (fsynced) beside the target.
+  // The folder's token marks the temporary files: the next export into it removes what a killed one left.
+  const std::string token = target.token();
   auto prepare = [&](size_t i) {
     if (cancelled()) return;
     std::vector<PlacedImage> placed;
@@ -75,7 +77,7 @@ ExportReport exportAllCharacters(const CharacterList& list, const ProjectFolder&
     work[i].picture = pictureOf(placed);
     if (work[i].picture.png && !cancelled()) {
       const std::filesystem::path file = target.resolve(fileNames[i]);
-      work[i].temp = file.parent_path() / temporaryFileName();
+      work[i].temp = file.parent_path() / temporaryFileName(token);
       work[i].written = target.ops().createFile(work[i].temp, *work[i].picture.png, modeFor(file), nullptr);
       if (!work[i].written.ok()) work[i].temp.clear();
       work[i].picture.png->clear();

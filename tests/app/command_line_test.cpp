@@ -117,8 +117,9 @@ TEST_F(CommandLine, ExitStatusesTellWhatWentWrong) {
 // exactly that name form, never through a link); an img/ that is no folder fails the export; names
 // that are not UTF-8 are printed as their bytes.
 TEST_F(CommandLine, CleansUpAfterAKilledExportRefusesAnUnreadableImgAndPrintsNamesAsBytes) {
-  out.write("pictures/.charstack-abcde12345.tmp", "left by a killed export");
   out.write("pictures/.charstack-abcde1234.tmp", "not that form");
+  const std::string leftover = ".charstack-" + ProjectFolder(out.path() / "pictures").token() + "-abcde12345.tmp";
+  out.write("pictures/" + leftover, "left by a killed export");
   out.write("elsewhere", "kept");
   std::filesystem::create_symlink(out.path() / "elsewhere", out.path() / "pictures/.charstack-linkto1234.tmp");
   project.write("data.txt", "caf\xE9,100, 0, 0\n");
