@@ -138,6 +138,7 @@ CharacterList layeredCharacter(int layers, int size, int canvasWidth, int canvas
 }
 
 void writeProject(CharacterList list, const std::filesystem::path& folder) {
+  std::filesystem::create_directories(folder);  // a save locks the folder: it must be there
   EditorState state;
   SaveReport report = saveProject(list, state, ProjectFolder(folder));
   if (!report.ok()) throw std::runtime_error("cannot write the synthetic project in " + folder.string());

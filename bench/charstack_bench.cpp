@@ -238,6 +238,7 @@ void benchProject(const std::string& label, int records, int recordsPerCharacter
     {
       const std::filesystem::path qtFolder = dir / ("qt-" + n), newFolder = dir / ("new-" + n);
       std::filesystem::create_directories(qtFolder / kImageFolder);
+      std::filesystem::create_directories(newFolder);
       double base = timeSeconds([&] {
         size_t i = 0;
         for (ImageRef* p : picturesOf(fresh))
