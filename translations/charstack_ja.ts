@@ -214,10 +214,6 @@
         <translation>名前には「,」、改行、「####」、「$$$$」を含められず、バイトオーダーマークで始めることもできません</translation>
     </message>
     <message>
-        <source>a name cannot contain &quot;/&quot; or a NUL character</source>
-        <translation>名前には「/」や NUL 文字を含められません</translation>
-    </message>
-    <message>
         <source>there is no such row</source>
         <translation>その行はありません</translation>
     </message>
@@ -230,12 +226,20 @@
         <translation>キャラクターには表示の列がありません</translation>
     </message>
     <message>
-        <source>a position is a whole number from -2147483648 to 2147483647</source>
-        <translation>位置は -2147483648 から 2147483647 までの整数です</translation>
-    </message>
-    <message>
         <source>the name is too long for an image file name (at most %1 bytes)</source>
         <translation>名前が画像ファイル名としては長すぎます（最大 %1 バイト）</translation>
+    </message>
+    <message>
+        <source>a name cannot contain &quot;/&quot; or a null character</source>
+        <translation>名前には「/」やヌル文字を含められません</translation>
+    </message>
+    <message>
+        <source>a name cannot be empty</source>
+        <translation>名前を空にはできません</translation>
+    </message>
+    <message>
+        <source>a position is a whole number from %1 to %2</source>
+        <translation>位置は %1 から %2 までの整数です</translation>
     </message>
 </context>
 <context>
@@ -458,6 +462,42 @@ Save the project through them, writing and removing files outside the project fo
     <message>
         <source>Project cannot be locked</source>
         <translation>プロジェクトをロックできません</translation>
+    </message>
+    <message>
+        <source>The folder %1 does not exist. Create it and export into it?</source>
+        <translation>フォルダー %1 はありません。作成してそこに書き出しますか？</translation>
+    </message>
+    <message>
+        <source>Tab</source>
+        <translation>Tab</translation>
+    </message>
+    <message>
+        <source>Go from the tables on to the canvas</source>
+        <translation>表からキャンバスへ移る</translation>
+    </message>
+    <message>
+        <source>Ctrl+wheel on the canvas</source>
+        <translation>キャンバス上で Ctrl+ホイール</translation>
+    </message>
+    <message>
+        <source>Zoom in or out about the pointer</source>
+        <translation>ポインターの位置を中心に拡大・縮小</translation>
+    </message>
+    <message>
+        <source>Middle button drag, or Space and drag</source>
+        <translation>中ボタンでドラッグ、または Space を押しながらドラッグ</translation>
+    </message>
+    <message>
+        <source>Pan the canvas</source>
+        <translation>キャンバスを動かして見る範囲を変える</translation>
+    </message>
+    <message>
+        <source>Wheel on the canvas</source>
+        <translation>キャンバス上でホイール</translation>
+    </message>
+    <message>
+        <source>Scroll the canvas</source>
+        <translation>キャンバスをスクロール</translation>
     </message>
 </context>
 <context>

@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "app/edit_actions.hpp"
+#include "model/names.hpp"
 #include "app/startup.hpp"
 #include "ui/about_dialog.hpp"
 #include "ui/canvas_widget.hpp"
@@ -116,9 +117,12 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
     auto* box = new QVBoxLayout(pane);
     box->setContentsMargins(0, 0, 0, 0);
     box->addWidget(new QLabel(title, central));
-    box->addWidget(view, 1);
-    well->setFixedHeight(160);
-    box->addWidget(well);
+    // The table keeps most of the column's height; on a small screen the well gives up room first.
+    box->addWidget(view, 3);
+    well->setMinimumHeight(48);
+    well->setMaximumHeight(160);
+    well->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
+    box->addWidget(well, 1);
     auto* buttons = new QHBoxLayout;
     for (auto [text, name] : {std::pair{insertText, "insert"}, {removeText, "remove"}}) {
       auto* button = new QPushButton(text, central);  // no auto default outside a dialog
@@ -141,6 +145,7 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   panes_->setSizes({250, 310, 540});
 
   save_ = new QPushButton(tr("Save"), central);
+  save_->setObjectName(QStringLiteral("save"));
   save_->setToolTip(tr("Save the project (%1)").arg(QKeySequence(QKeySequence::Save).toString(QKeySequence::NativeText)));
   connect(save_, &QPushButton::clicked, this, &MainWindow::save);
   auto* bottom = new QHBoxLayout;
@@ -152,6 +157,8 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   setCentralWidget(central);
   setMinimumSize(760, 480);
   resize(1100, 680);
+  // Until a remembered geometry comes, the window fits the screen at any scale factor.
+  fitWindowToScreen(*this);
 
   problemsList_ = new QTreeWidget;
   problemsList_->setObjectName(QStringLiteral("problems"));
@@ -159,7 +166,16 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   problemsList_->setHeaderLabels({tr("File"), tr("Problem")});
   problemsList_->setRootIsDecorated(false);
   problemsList_->setWordWrap(true);
-  problemsList_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  problemsList_->header()->setStretchLastSection(true);
+  // A double-click (or Enter) on a picture's row selects the record it belongs to.
+  connect(problemsList_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
+    const std::optional<std::pair<int64_t, int64_t>> record =
+        recordOfPictureFile(controller().list(), item->data(0, Qt::UserRole).toString().toStdString());
+    if (!record) return;
+    characterTable_->clickRow(record->first);
+    if (record->second >= 0) layerTable_->clickRow(record->second);
+    (record->second >= 0 ? layerTable_ : characterTable_)->setFocus();
+  });
   problemsDock_ = new QDockWidget(tr("Problems"), this);
   problemsDock_->setObjectName(QStringLiteral("problemsPanel"));
   problemsDock_->setWidget(problemsList_);
@@ -197,8 +213,13 @@ void MainWindow::buildMenus() {
       QKeySequence(tr("Ctrl+E")));
   add(file, tr("Export &All Characters…"), [this] {
     commitOpenEdits();
-    tell(exportWithProgress(this, tr("Export All Characters"),
-                            [this](const ExportOptions& options) { return session_->exportAllCharacters(options); }));
+    // The folder first: a progress dialog made before it would come up over the chooser, and its
+    // Cancel would stop the export.
+    const std::optional<std::filesystem::path> folder = questions_->chooseExportFolder();
+    if (!folder) return;
+    tell(exportWithProgress(this, tr("Export All Characters"), [this, &folder](const ExportOptions& options) {
+      return session_->exportAllCharactersTo(*folder, options);
+    }));
   }, QKeySequence(tr("Ctrl+Shift+E")));
   add(file, tr("&Clean Up Unused Images…"), [this] { commitOpenEdits(), tell(session_->cleanUpUnusedImages()); });
   file->addSeparator();
@@ -213,6 +234,9 @@ void MainWindow::buildMenus() {
   redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
   // An open cell editor commits before the history moves.
   connect(undo, &QAction::triggered, this, &MainWindow::commitOpenEdits);
+  // After an edit, an undo or a redo, a message about an earlier action (what was copied, which
+  // picture came in) no longer tells how things are; what the step itself reports comes after this.
+  connect(&history, &QUndoStack::indexChanged, statusBar(), &QStatusBar::clearMessage);
   edit->addActions({undo, redo});
   actions_ = std::make_unique<RecordActions>(
       *session_, *characterTable_, *layerTable_, *canvas_, *this, [this] { commitOpenEdits(); },
@@ -293,13 +317,27 @@ void MainWindow::rememberSettings() {
 void MainWindow::tell(const Feedback& feedback) {
   if (!feedback.status.isEmpty()) statusBar()->showMessage(feedback.status);
   if (!feedback.problems.empty()) {
-    problemsList_->clear();
-    for (const Problem& p : feedback.problems)
-      problemsList_->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(p.file), QString::fromStdString(p.reason)}));
+    // Problems of the same kind found later (the pictures, read after data.txt) join those listed.
+    const bool more = !problemsDock_->isHidden() && problemsDock_->windowTitle() == feedback.problemsTitle;
+    if (!more) problemsList_->clear();
+    for (const Problem& p : feedback.problems) {
+      const QStringList texts{QString::fromStdString(p.file), QString::fromStdString(p.reason)};
+      bool listed = false;
+      for (int i = 0; more && !listed && i < problemsList_->topLevelItemCount(); ++i)
+        listed = problemsList_->topLevelItem(i)->text(0) == texts[0] && problemsList_->topLevelItem(i)->text(1) == texts[1];
+      if (listed) continue;
+      auto* item = new QTreeWidgetItem(texts);
+      item->setData(0, Qt::UserRole, texts[0]);
+      item->setToolTip(1, texts[1]);
+      problemsList_->addTopLevelItem(item);
+    }
+    // The file column as wide as its names, but never more than a third: the reasons stay in view.
+    problemsList_->resizeColumnToContents(0);
+    problemsList_->setColumnWidth(0, std::min(problemsList_->columnWidth(0), std::max(120, problemsList_->width() / 3)));
     problemsDock_->setWindowTitle(feedback.problemsTitle);
     problemsDock_->show();
     // A few lines high: the editor keeps most of the room.
-    const int lines = static_cast<int>(std::min<size_t>(feedback.problems.size(), 5)) + 1;
+    const int lines = static_cast<int>(std::min(problemsList_->topLevelItemCount(), 5)) + 1;
     resizeDocks({problemsDock_}, {lines * problemsList_->fontMetrics().height() + 24}, Qt::Vertical);
   }
   if (!feedback.message.isEmpty()) questions_->tell(feedback.messageTitle, feedback.message, feedback.warning);

@@ -49,9 +49,13 @@ double clampZoom(double zoom) {
   return std::clamp(zoom, kMinZoom, kMaxZoom);
 }
 
+namespace {
+// The zooms of Zoom In and Zoom Out, and the ones Fit picks from.
+constexpr std::array<double, 18> steps{0.1, 0.15, 0.2, 0.25, 1.0 / 3, 0.5, 2.0 / 3, 1, 1.5,
+                                       2,   3,    4,   6,    8,       12,  16,  24,       32};
+}  // namespace
+
 double zoomStep(double zoom, int direction) {
-  static constexpr std::array<double, 18> steps{0.1, 0.15, 0.2, 0.25, 1.0 / 3, 0.5, 2.0 / 3, 1, 1.5,
-                                                2,   3,    4,   6,    8,       12,  16,  24,       32};
   zoom = clampZoom(zoom);
   if (direction > 0) {
     for (double s : steps)
@@ -78,10 +82,33 @@ void Viewport::zoomAbout(double newZoom, double screenX, double screenY) {
   scrollY = scrollValue(cy * zoom - screenY);
 }
 
+void Viewport::zoomKeeping(double newZoom, const std::optional<CanvasBox>& drawn) {
+  // The part of the drawing in view, in canvas units; the whole view when none of it is.
+  CanvasBox seen{toCanvasX(0), toCanvasY(0), toCanvasX(width), toCanvasY(height)};
+  std::optional<CanvasBox> kept;
+  if (drawn) {
+    const CanvasBox part{std::max(seen.left, drawn->left), std::max(seen.top, drawn->top),
+                         std::min(seen.right, drawn->right), std::min(seen.bottom, drawn->bottom)};
+    if (part.width() > 0 && part.height() > 0) kept = part;
+  }
+  const CanvasBox& about = kept ? *kept : seen;
+  // Its centre stays where it is on the screen; what of it then lies outside the view comes back in
+  // (or fills the view, when it has grown larger than it).
+  zoomAbout(newZoom, toScreenX((about.left + about.right) / 2), toScreenY((about.top + about.bottom) / 2));
+  if (kept) reveal(*kept);
+}
+
 void Viewport::fit(const CanvasBox& box) {
   if (box.width() <= 0 || box.height() <= 0 || width <= 1 || height <= 1) return;
-  // One pixel to spare: an edge between two pixels still covers both.
-  zoom = clampZoom(std::min((width - 1) / box.width(), (height - 1) / box.height()));
+  // One pixel to spare: an edge between two pixels still covers both. The zoom is the largest step
+  // that fits, so that Fit shows a round zoom.
+  const double fits = std::min((width - 1) / box.width(), (height - 1) / box.height());
+  zoom = kMinZoom;
+  for (auto it = steps.rbegin(); it != steps.rend(); ++it)
+    if (*it <= fits * (1 + 1e-9)) {
+      zoom = *it;
+      break;
+    }
   auto centre = [this](double lo, double hi, int visible) {
     const int64_t first = scrollValue(std::floor(lo * zoom)), last = scrollValue(std::ceil(hi * zoom));
     return first - (visible - (last - first)) / 2;

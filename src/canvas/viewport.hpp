@@ -57,7 +57,10 @@ struct Viewport {
   void scrollTo(double x, double y);
   // Sets the zoom (clamped) and keeps the canvas point under the screen position where it is.
   void zoomAbout(double newZoom, double screenX, double screenY);
-  // The zoom and scroll at which the box fills the visible area, centred in it.
+  // Sets the zoom (clamped) and keeps in view what of the drawing was in view: about the middle of
+  // that part, scrolled as little as it takes to show it (or the middle of the view, with none).
+  void zoomKeeping(double newZoom, const std::optional<CanvasBox>& drawn);
+  // The largest zoom step at which the box fits the visible area, and the scroll that centres it.
   void fit(const CanvasBox& box);
   // Scrolls as little as it takes to show the box at this zoom: afterwards the box lies inside the
   // visible area or, along an axis where it is larger than that area, the area lies inside the box.

@@ -1,8 +1,10 @@
 #include "controller/init_layer.hpp"
 
 #include <QCoreApplication>
+#include <QLocale>
 #include <algorithm>
 #include <charconv>
+#include <limits>
 
 #include "controller/commands.hpp"
 #include "model/names.hpp"
@@ -27,7 +29,9 @@ std::string refusal(NameProblem problem) {
                                                   "a name cannot contain \",\", a line break, \"####\" or "
                                                   "\"$$$$\", nor start with a byte-order mark"));
     case NameProblem::UnsafePath:
-      return translated("Edit", QT_TRANSLATE_NOOP("Edit", "a name cannot contain \"/\" or a NUL character"));
+      return translated("Edit", QT_TRANSLATE_NOOP("Edit", "a name cannot contain \"/\" or a null character"));
+    case NameProblem::Blank:
+      return translated("Edit", QT_TRANSLATE_NOOP("Edit", "a name cannot be empty"));
     case NameProblem::TooLong: {
       const char* text =
           QT_TRANSLATE_NOOP("Edit", "the name is too long for an image file name (at most %1 bytes)");
@@ -631,7 +635,7 @@ std::optional<std::string> InitLayer::editCell(Table table, int64_t row, Field f
   RecordFields value = fieldsOf(*at);
   switch (field) {
     case Field::Name:
-      if (NameProblem problem = checkName(text); problem != NameProblem::None) return refusal(problem);
+      if (NameProblem problem = checkTypedName(text); problem != NameProblem::None) return refusal(problem);
       value.name = text;
       changeProperty(*at, Property::Name, value,
                      character ? QT_TRANSLATE_NOOP("Command", "Rename Character")
@@ -657,9 +661,15 @@ std::optional<std::string> InitLayer::editCell(Table table, int64_t row, Field f
     case Field::X:
     case Field::Y: {
       const std::optional<int32_t> position = typedPosition(text);
-      if (!position)
-        return translated(
-            "Edit", QT_TRANSLATE_NOOP("Edit", "a position is a whole number from -2147483648 to 2147483647"));
+      if (!position) {
+        // The bounds as the interface language writes numbers, with its thousands separators.
+        QLocale locale;
+        locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+        const char* range = QT_TRANSLATE_NOOP("Edit", "a position is a whole number from %1 to %2");
+        return QCoreApplication::translate("Edit", range)
+            .arg(locale.toString(std::numeric_limits<int32_t>::min()), locale.toString(std::numeric_limits<int32_t>::max()))
+            .toStdString();
+      }
       (field == Field::X ? value.x : value.y) = *position;
       changeProperty(*at, Property::Position, value,
                      character ? QT_TRANSLATE_NOOP("Command", "Move Character")

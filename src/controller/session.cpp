@@ -204,8 +204,14 @@ Feedback Session::exportPicture() {
     return feedback;
   }
   const Character& character = list.characters[static_cast<size_t>(row)];
-  const std::optional<std::filesystem::path> file =
-      questions_.chooseExportFile(exportFileName(character.name, list.characterRecordNumber(row)));
+  // The character's name as the user knows it; the record number only where the name gives no file
+  // name of its own.
+  std::string suggested = character.name;
+  for (char& c : suggested)
+    if (c == '/' || c == '\0') c = '_';
+  const bool plain = suggested.find_first_not_of(" .") != std::string::npos;
+  const std::optional<std::filesystem::path> file = questions_.chooseExportFile(
+      plain ? suggested + ".png" : exportFileName(character.name, list.characterRecordNumber(row)));
   if (!file) return {};
   if (isInsideProject(file->parent_path(), controller_->folder().path())) {
     feedback.message = tr("Pictures are not exported into the project folder or its img/ folder: choose another folder.");

@@ -1,5 +1,7 @@
 #include "model/names.hpp"
 
+#include "model/model.hpp"
+
 namespace charstack {
 
 namespace {
@@ -28,6 +30,11 @@ NameProblem checkName(std::string_view name) {
   return NameProblem::None;
 }
 
+NameProblem checkTypedName(std::string_view name) {
+  if (name.find_first_not_of(" \t") == std::string_view::npos) return NameProblem::Blank;
+  return checkName(name);
+}
+
 std::string describeNameProblem(NameProblem problem) {
   switch (problem) {
     case NameProblem::None:
@@ -35,12 +42,25 @@ std::string describeNameProblem(NameProblem problem) {
     case NameProblem::BreaksFormat:
       return "a name cannot contain \",\", a line break, \"####\" or \"$$$$\", nor start with a byte-order mark";
     case NameProblem::UnsafePath:
-      return "a name cannot contain \"/\" or a NUL character";
+      return "a name cannot contain \"/\" or a null character";
     case NameProblem::TooLong:
       return "the name is too long for an image file name (at most " +
              std::to_string(kMaxFileNameBytes - kNumberRoom) + " bytes)";
+    case NameProblem::Blank:
+      return "a name cannot be empty";
   }
   return {};
+}
+
+std::optional<std::pair<int64_t, int64_t>> recordOfPictureFile(const CharacterList& list, std::string_view path) {
+  constexpr std::string_view kFolder = "img/";
+  if (path.substr(0, kFolder.size()) != kFolder) return std::nullopt;
+  path.remove_prefix(kFolder.size());
+  std::optional<std::pair<int64_t, int64_t>> found;
+  forEachRecord(list, [&](const auto& record, int64_t number, int64_t row, int64_t layerRow) {
+    if (!found && imageFileName(record.name, number) == path) found = std::pair(row, layerRow);
+  });
+  return found;
 }
 
 bool isSafeImageFileName(std::string_view fileName) {

@@ -401,7 +401,8 @@ void CanvasWidget::viewChanged() {
 
 void CanvasWidget::setZoom(double zoom) {
   const double before = viewport_.zoom;
-  viewport_.zoomAbout(zoom, viewport_.width / 2.0, viewport_.height / 2.0);
+  view_->composition(current_);
+  viewport_.zoomKeeping(zoom, drawnBounds(current_));
   viewChanged();
   if (viewport_.zoom != before) emit zoomChanged(viewport_.zoom);
 }

@@ -1,8 +1,13 @@
 #include "ui/dialogs.hpp"
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QScreen>
+#include <QTextBrowser>
+#include <QVBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -20,6 +25,30 @@ namespace charstack {
 namespace {
 
 QString folderText(const std::filesystem::path& folder) { return Session::folderText(folder); }
+
+// A folder chooser that takes a typed folder that does not exist yet once the user agrees to have it
+// made (the export makes it), instead of refusing it.
+class ExportFolderDialog : public QFileDialog {
+ public:
+  ExportFolderDialog(QWidget* parent, const QString& title, const QString& start)
+      : QFileDialog(parent, title, start) {
+    setFileMode(QFileDialog::Directory);
+    setOption(QFileDialog::ShowDirsOnly);
+    setOption(QFileDialog::DontUseNativeDialog);  // the check below needs the dialog's own accept
+  }
+  void accept() override {
+    const QStringList chosen = selectedFiles();
+    if (chosen.size() == 1 && !QFileInfo::exists(chosen.front())) {
+      const auto answer = QMessageBox::question(
+          this, windowTitle(),
+          QObject::tr("The folder %1 does not exist. Create it and export into it?").arg(QDir::toNativeSeparators(chosen.front())),
+          QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+      if (answer == QMessageBox::Yes) QDialog::accept();
+      return;
+    }
+    QFileDialog::accept();
+  }
+};
 
 bool yes(QWidget* parent, const QString& title, const QString& text, QMessageBox::StandardButtons buttons,
          QMessageBox::StandardButton yesButton, QMessageBox::StandardButton defaultButton) {
@@ -137,7 +166,9 @@ std::optional<std::filesystem::path> DialogQuestions::chooseExportFile(const std
 
 std::optional<std::filesystem::path> DialogQuestions::chooseExportFolder() {
   const QString start = fromPath(lastExportFolder.empty() ? project_().parent_path() : lastExportFolder);
-  const QString folder = QFileDialog::getExistingDirectory(parent_, QObject::tr("Export All Characters Into"), start);
+  ExportFolderDialog dialog(parent_, QObject::tr("Export All Characters Into"), start);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  const QString folder = dialog.selectedFiles().front();
   if (folder.isEmpty()) return std::nullopt;
   lastExportFolder = toPath(folder);
   return toPath(folder);
@@ -158,6 +189,15 @@ void DialogQuestions::tell(const QString& title, const QString& text, bool warni
     QMessageBox::warning(parent_, title, text);
   else
     QMessageBox::information(parent_, title, text);
+}
+
+void fitDialogToScreen(QWidget& dialog) {
+  const QWidget* over = dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr;
+  QScreen* screen = over ? over->screen() : dialog.screen();
+  if (!screen) return;
+  const QSize room = screen->availableGeometry().size() - QSize(16, 48);
+  dialog.resize(dialog.size().boundedTo(room));
+  dialog.setMaximumSize(room);
 }
 
 void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus) {
@@ -186,8 +226,24 @@ void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus) {
   row(QObject::tr("F2, or type"), QObject::tr("Edit the current cell"));
   row(QObject::tr("Arrow keys on the canvas"), QObject::tr("Move the character or layer by one unit (ten with Shift)"));
   row(QObject::tr("Drag on the canvas"), QObject::tr("Move the character, or the layer clicked last"));
-  QMessageBox box(QMessageBox::NoIcon, QObject::tr("Keyboard Shortcuts"), QStringLiteral("<table>%1</table>").arg(rows),
-                  QMessageBox::Close, parent);
+  row(QObject::tr("Tab"), QObject::tr("Go from the tables on to the canvas"));
+  row(QObject::tr("Ctrl+wheel on the canvas"), QObject::tr("Zoom in or out about the pointer"));
+  row(QObject::tr("Middle button drag, or Space and drag"), QObject::tr("Pan the canvas"));
+  row(QObject::tr("Wheel on the canvas"), QObject::tr("Scroll the canvas"));
+  // A list that scrolls, in a dialog no larger than the screen: its Close button stays in reach.
+  QDialog box(parent);
+  box.setWindowTitle(QObject::tr("Keyboard Shortcuts"));
+  auto* text = new QTextBrowser(&box);
+  text->setHtml(QStringLiteral("<table>%1</table>").arg(rows));
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &box);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&box);
+  layout->addWidget(text);
+  layout->addWidget(buttons);
+  text->document()->setTextWidth(text->document()->idealWidth());
+  const QSize wanted(static_cast<int>(text->document()->idealWidth()) + 60, static_cast<int>(text->document()->size().height()) + 110);
+  box.resize(wanted);
+  fitDialogToScreen(box);
   box.exec();
 }
 

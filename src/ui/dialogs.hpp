@@ -40,6 +40,9 @@ class DialogQuestions : public UserQuestions {
   std::function<std::filesystem::path()> project_;
 };
 
+// Makes a dialog no larger than the available area of its screen (less room for a frame).
+void fitDialogToScreen(QWidget& dialog);
+
 // Lists every shortcut of the menus and the keys the widgets take.
 void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus);
 

@@ -359,6 +359,13 @@ void MirrorTableView::keyPressEvent(QKeyEvent* event) {
     emit removeRequested();
     return;
   }
+  // Space shows or hides a layer on its eye; on any other cell it would open an editor holding a
+  // space, so it does nothing there.
+  if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier &&
+      state() != QAbstractItemView::EditingState && !(currentIndex().flags() & Qt::ItemIsUserCheckable)) {
+    event->accept();
+    return;
+  }
   const QModelIndex before = currentIndex();
   const std::vector<int64_t> selected = selectedRows();
   QTableView::keyPressEvent(event);

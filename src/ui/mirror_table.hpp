@@ -97,6 +97,11 @@ class MirrorTableView : public QTableView, public TableView, public ArrayControl
   void removeRequested();
 
  public:
+  // Selects the row as a click on it does, and runs the table's action (-1: no row).
+  void clickRow(int64_t row) {
+    setSelectionIndex(row);
+    sendClick(row);
+  }
   // The highlighted row; -1 when no row is highlighted.
   int highlightedRow() const;
   // Commits the text of an open cell editor, as leaving the cell would, and closes the editor.

@@ -5,6 +5,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QProgressDialog>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTextBrowser>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -19,6 +25,7 @@
 
 #include "app/main_window.hpp"
 #include "support/fakes.hpp"
+#include "ui/at_scale.hpp"
 #include "ui/canvas_widget.hpp"
 #include "ui/image_well_widget.hpp"
 #include "ui/mirror_table.hpp"
@@ -56,6 +63,11 @@ struct TestWindow : Answers, MainWindow {
       if (b->text() == button) QTest::mouseClick(b, Qt::LeftButton);
   }
   CanvasWidget* canvas() { return findChild<CanvasWidget*>(); }
+  void trigger(const QString& text) {
+    for (QAction* a : findChildren<QAction*>())
+      if (a->text() == text) return a->trigger();
+    ADD_FAILURE() << "no action " << text.toStdString();
+  }
   QMenu* editMenu() { return findChild<QMenu*>("editMenu"); }
   QRgb pixel(int x, int y) { return canvas()->grab().toImage().pixel(x, y); }
   QString status() { return statusBar()->currentMessage(); }
@@ -254,6 +266,75 @@ TEST_F(Window, NumbersAreCheckedWhereTheyAreTypedAndRead) {
   EXPECT_TRUE(list.characters[0].layers[0].x == 10 && w->isWindowModified());
 }
 
+// A first start fits the screen with Save and the status bar in view, and the tables keep most of
+// their columns' height beside the image wells.
+TEST_F(Window, TheWindowFitsTheScreenAtScaleFactors1And15) {
+  testing::expectPassesAtScaleFactor15();
+  auto w = open();
+  QTest::qWait(1);  // fitted again to the frame it was shown with
+  const QRect screen = w->screen()->availableGeometry();
+  EXPECT_TRUE(screen.contains(w->frameGeometry()));
+  for (QWidget* part : {static_cast<QWidget*>(w->findChild<QPushButton*>("save")), static_cast<QWidget*>(w->statusBar())})
+    EXPECT_TRUE(part && screen.contains(QRect(part->mapToGlobal(QPoint(0, 0)), part->size())));
+  EXPECT_GE(w->table(1)->height(), 2 * w->findChild<QWidget*>("layerWell")->height());
+}
+
+// A name cell takes no space as the start of a name, and a blank name is refused with the reason.
+TEST_F(Window, ANameIsNeverBlank) {
+  auto w = open();
+  w->table(0)->setFocus();
+  w->table(0)->setCurrentIndex(w->model(0)->index(0, 0));
+  QTest::keyClick(w->table(0), Qt::Key_Space);
+  EXPECT_EQ(qobject_cast<QLineEdit*>(QApplication::focusWidget()), nullptr);
+  QLineEdit* editor = w->edit(0, 0, 0);
+  ASSERT_NE(editor, nullptr);
+  editor->setText("");
+  w->click(0, 1);
+  EXPECT_EQ(std::pair(list.characters[0].name, w->status()), std::pair(std::string("alpha"), QString("a name cannot be empty")));
+}
+
+// The export chooser comes before any progress dialog, which would come up over the chooser while the
+// user looks for a folder, and whose Cancel the user would press. Export Picture offers the
+// character's name.
+TEST_F(Window, ExportsAskFirstAndOfferTheCharactersName) {
+  testing::TempFolder out;
+  auto w = open();
+  w->questions.exportFolder = out.path() / "pictures";
+  bool progressMade = false;
+  w->questions.choosing = [&] {
+    for (QProgressDialog* progress : w->findChildren<QProgressDialog*>()) progressMade = true, progress->cancel();
+  };
+  w->trigger("Export &All Characters…");
+  EXPECT_FALSE(progressMade);
+  EXPECT_EQ(out.list("pictures"), (std::vector<std::string>{"alpha1.png", "beta4.png"}));
+  EXPECT_FALSE(w->questions.told.join("").contains("cancelled")) << w->questions.told.join("").toStdString();
+  w->trigger("&Export Picture…");
+  EXPECT_EQ(w->questions.suggested, "alpha.png");
+}
+
+// The Problems panel keeps what data.txt gave when the pictures read later add theirs; the reasons
+// stay in view, and a double-click on a picture goes to its record.
+TEST_F(Window, TheProblemsPanelListsEveryProblemAndLeadsToTheRecord) {
+  const std::string kLong = "front layer with a name long enough to push the reasons off the panel";
+  folder.write("data.txt", "alpha,1500, 0, 0,extra\r\n####\r\n" + kLong + ",200,1, 10, 10\r\n$$$$\r\nbeta,100, 5, 5\r\n");
+  folder.write("img/" + kLong + "2", "not a picture");
+  folder.write("img/beta3", "not a picture either");
+  auto w = open();
+  auto* problems = w->findChild<QTreeWidget*>("problems");
+  for (int i = 0; i < 200 && problems->findItems("img/beta3", Qt::MatchExactly).isEmpty(); ++i) QTest::qWait(10);
+  QStringList files;
+  for (int i = 0; i < problems->topLevelItemCount(); ++i) files << problems->topLevelItem(i)->text(0);
+  EXPECT_GE(files.filter(QRegularExpression("^data.txt")).size(), 3) << files.join(' ').toStdString();  // CR LF, the extra field, the depth
+  EXPECT_TRUE(files.contains("img/beta3") && files.size() >= 6) << files.join(' ').toStdString();
+  EXPECT_LE(problems->columnWidth(0), std::max(120, problems->width() / 3));
+  const QList<QTreeWidgetItem*> front = problems->findItems(QString::fromStdString("img/" + kLong + "2"), Qt::MatchExactly);
+  ASSERT_FALSE(front.isEmpty());
+  emit problems->itemActivated(front[0], 0);
+  EXPECT_EQ(std::pair(state.selectedCharacterRow, state.selectedLayerRow), std::pair(int64_t{0}, int64_t{0}));
+  emit problems->itemActivated(problems->findItems("img/beta3", Qt::MatchExactly)[0], 0);
+  EXPECT_EQ(std::pair(state.selectedCharacterRow, w->highlighted(0)), std::pair(int64_t{1}, 1));
+}
+
 // A picture that came in from disk is the file's: undoing earlier steps leaves it, and undoing the
 // picture itself makes the next save ask before it writes over the file.
 TEST_F(Window, UndoNeverPutsAnOlderPictureOverAFileUnasked) {
@@ -372,8 +453,10 @@ TEST_F(Window, RecordActionsFromKeysMenusAndTheClipboard) {
   ASSERT_TRUE(copied && copied->hasFormat("application/x-charstack-records"));
   EXPECT_EQ(QImage::fromData(copied->data("image/png")).pixel(3, 3), 0xFF0000FFu);
   w->click(0, 1);
+  EXPECT_TRUE(w->status().startsWith("Copied")) << w->status().toStdString();
   QTest::keyClick(w->table(0), Qt::Key_V, Qt::ControlModifier);  // layers go into the selected character
   EXPECT_EQ(std::pair(names(1), w->highlighted(1)), std::pair(std::string("only front "), 1));
+  EXPECT_FALSE(w->status().startsWith("Copied")) << "outdated";
   // Ctrl+click selects a second layer; Delete removes both, one step.
   QTest::mouseClick(w->table(1)->viewport(), Qt::LeftButton, Qt::ControlModifier,
                     w->table(1)->visualRect(w->model(1)->index(0, 0)).center());
@@ -385,8 +468,9 @@ TEST_F(Window, RecordActionsFromKeysMenusAndTheClipboard) {
   EXPECT_EQ(names(1), "only front ");
 
   QStringList menu, help;
+  const QRect screen = w->screen()->availableGeometry();
   auto read = [&](QStringList& into) {
-    QTimer::singleShot(0, [&into] {
+    QTimer::singleShot(0, [&into, screen] {
       if (auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
         for (QAction* a : popup->actions()) into << a->text();
         popup->close();
@@ -394,12 +478,23 @@ TEST_F(Window, RecordActionsFromKeysMenusAndTheClipboard) {
       for (QWidget* top : QApplication::topLevelWidgets())
         if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible())
           into << box->text(), box->close();
+      // The shortcuts scroll in a dialog that fits the screen, its Close button in view.
+      if (auto* list = QApplication::activeModalWidget() ? QApplication::activeModalWidget()->findChild<QTextBrowser*>() : nullptr) {
+        QWidget* dialog = list->window();
+        auto* close = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close);
+        const QRect button(close->mapToGlobal(QPoint(0, 0)), close->size());
+        into << list->toPlainText();
+        if (!screen.contains(dialog->frameGeometry()) || !screen.contains(button)) into << "off screen";
+        dialog->close();
+      }
     });
   };
   read(help);
   QTest::keyClick(w.get(), Qt::Key_F1);
-  for (const char* keys : {"Ctrl+D", "Ctrl+Up", "Ctrl+V", "Ctrl+9", "Delete, Backspace", "Ctrl+click"})
+  for (const char* keys : {"Ctrl+D", "Ctrl+Up", "Ctrl+V", "Ctrl+9", "Delete, Backspace", "Ctrl+click", "Ctrl+wheel",
+                           "Space and drag", "Tab"})
     EXPECT_TRUE(help.join("").contains(keys)) << keys;
+  EXPECT_FALSE(help.contains("off screen"));
   read(menu);
   emit w->table(1)->customContextMenuRequested(w->table(1)->visualRect(w->model(1)->index(1, 0)).center());
   EXPECT_EQ(menu.join('|').remove('&').toStdString(),

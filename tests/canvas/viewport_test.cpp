@@ -30,13 +30,37 @@ TEST(Viewport, ScrollRangeIsTheDrawingAndTheVisibleArea) {
   }
 }
 
-TEST(Viewport, FitFillsTheViewWithoutScrolling) {
-  for (const CanvasBox& box : {CanvasBox{0, 0, 16, 16}, CanvasBox{-700, 35, 1300, 1035}, CanvasBox{3, 4, 2000, 9}}) {
+// Fit takes the largest zoom step at which the box fits: 1350% and 100.2% would fit, 1200% and 100%
+// are shown.
+TEST(Viewport, FitTakesTheLargestStepThatFitsWithoutScrolling) {
+  const std::pair<CanvasBox, double> cases[] = {{{0, 0, 22, 22}, 12},
+                                                {{0, 0, 398, 200}, 1},
+                                                {{-700, 35, 1300, 1035}, 0.15},
+                                                {{3, 4, 2000, 9}, 0.15},
+                                                {{0, 0, 1, 1}, 32},
+                                                {{0, 0, 9000, 10}, 0.1}};
+  for (const auto& [box, zoom] : cases) {
     Viewport v{1, 0, 0, 400, 300};
     v.fit(box);
+    EXPECT_DOUBLE_EQ(v.zoom, zoom) << box.right;
+    if (zoom == 0.1) continue;  // larger than the view even at the least zoom
     EXPECT_EQ(v.horizontalRange(box), (ScrollRange{v.scrollX, v.scrollX})) << box.left;
     EXPECT_EQ(v.verticalRange(box), (ScrollRange{v.scrollY, v.scrollY})) << box.left;
-    EXPECT_GT(std::max(box.width() * v.zoom / 400, box.height() * v.zoom / 300), 0.99) << box.left;
+  }
+}
+
+// Zooming keeps what of the drawing was in view in view: a drawing in the top left corner, one
+// beside it, one around the view, none at all (about the middle, as before).
+TEST(Viewport, ZoomKeepsTheDrawingInView) {
+  const std::tuple<std::optional<CanvasBox>, double, int64_t, int64_t> cases[] = {
+      {CanvasBox{0, 0, 40, 30}, 2, 0, 0},
+      {CanvasBox{-100, 250, 30, 400}, 3, 0, 600},
+      {CanvasBox{-1000, -1000, 1000, 1000}, 2, 200, 150},
+      {std::nullopt, 2, 200, 150}};
+  for (const auto& [drawn, zoom, x, y] : cases) {
+    Viewport v{1, 0, 0, 400, 300};
+    v.zoomKeeping(zoom, drawn);
+    EXPECT_EQ(std::make_tuple(v.zoom, v.scrollX, v.scrollY), std::make_tuple(zoom, x, y)) << (drawn ? drawn->left : 0);
   }
 }
 

@@ -2,6 +2,7 @@
 // the record actions (insert, remove, reorder, duplicate, cut, copy, paste, pictures, show or hide)
 // with the selection each leaves, the image files a removal queues for deletion (under the numbers
 // the records have when removed), their undo and redo, and a save that loads back as the model.
+#include <QLocale>
 #include <sstream>
 
 #include "project/transfer.hpp"
@@ -259,6 +260,8 @@ TEST_F(ControllerTest, CellEditsGoToTheirRowsRecordAtOnceOrAreRefused) {
       {Table::Characters, 0, Field::Name, "a,b", nullptr},
       {Table::Layers, 0, Field::Name, "x####", nullptr},
       {Table::Layers, 0, Field::Name, "a/b", nullptr},
+      {Table::Layers, 0, Field::Name, "", nullptr},
+      {Table::Layers, 0, Field::Name, " \t ", nullptr},
       {Table::Layers, 0, Field::Name, std::string(245, 'x'), nullptr},
       {Table::Layers, 1, Field::Value, " 7 ", "Leg,7,1, -3, 12"},
       {Table::Layers, 1, Field::Value, "+999", "Leg,999,1, -3, 12"},
@@ -292,6 +295,15 @@ TEST_F(ControllerTest, CellEditsGoToTheirRowsRecordAtOnceOrAreRefused) {
     EXPECT_EQ(controller->history().count(), steps + 1);
   }
   EXPECT_EQ(controller->history().undoText().toStdString(), "Hide Layer");
+  // Refusals in words a user reads: the range with thousands separators, no "NUL".
+  const QLocale locale;
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  EXPECT_EQ(controller->editCell(Table::Layers, 0, Field::X, "x").value_or(""),
+            "a position is a whole number from -2,147,483,648 to 2,147,483,647");
+  EXPECT_EQ(controller->editCell(Table::Layers, 0, Field::Name, std::string("a\0b", 3)).value_or(""),
+            "a name cannot contain \"/\" or a null character");
+  EXPECT_EQ(controller->editCell(Table::Layers, 0, Field::Name, "").value_or(""), "a name cannot be empty");
+  QLocale::setDefault(locale);
   while (controller->history().canUndo()) controller->history().undo();
   EXPECT_EQ(buildDataText(list), kThreeCharacters);
 }

@@ -86,8 +86,15 @@ struct FakeQuestions : UserQuestions {
   bool reloadChangedProject() override { return answer(); }
   bool saveBeforeCleanUp() override { return answer(); }
   std::optional<std::filesystem::path> chooseProjectFolder(bool) override { return folder; }
-  std::optional<std::filesystem::path> chooseExportFile(const std::string&) override { return exportFile; }
-  std::optional<std::filesystem::path> chooseExportFolder() override { return exportFolder; }
+  std::optional<std::filesystem::path> chooseExportFile(const std::string& name) override {
+    return suggested = name, exportFile;
+  }
+  std::optional<std::filesystem::path> chooseExportFolder() override {
+    if (choosing) choosing();  // what happens while the user chooses
+    return exportFolder;
+  }
+  std::string suggested;  // the file name the last export chooser offered
+  std::function<void()> choosing;
   std::vector<std::string> chooseFilesToTrash(const std::vector<UnusedImageFile>& files) override {
     std::vector<std::string> all;
     for (const UnusedImageFile& f : files) all.push_back(f.fileName);

@@ -1,10 +1,17 @@
 // The project folder dialog starts beside the current project, creates a typed new folder for a new
-// project and refuses a folder that is not empty or does not exist, naming it.
+// project and refuses a folder that is not empty or does not exist, naming it. The export folder
+// chooser asks before it takes a typed folder that does not exist.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 
 #include "support/fakes.hpp"
+#include "ui/dialogs.hpp"
 #include "ui/project_folder_dialog.hpp"
 
 namespace charstack {
@@ -46,6 +53,34 @@ TEST(ProjectFolderDialog, TakesEmptyOrNewFoldersForANewProjectAndRefusesTheRest)
   dialog.accept();
   EXPECT_TRUE(dialog.result() == QDialog::Accepted && dialog.folder() == root.path() / "typed" &&
               std::filesystem::is_directory(root.path() / "typed"));
+}
+
+TEST(ExportFolderChooser, OffersToMakeATypedFolderThatDoesNotExist) {
+  testing::TempFolder root;
+  QWidget window;
+  DialogQuestions questions(&window, [&root] { return root.path() / "project"; });
+  const QString typed = QString::fromStdString((root.path() / "pictures").string());
+  for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+    QString asked;
+    QTimer::singleShot(0, [&] {
+      auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(chooser, nullptr);
+      chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(typed);
+      QTimer::singleShot(0, [&, chooser] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+          asked = box->text();
+          QAbstractButton* button = box->button(answer);
+          if (button) button->click();
+          else box->close();
+        }
+        if (chooser->isVisible()) chooser->reject();  // No keeps the chooser open
+      });
+      QMetaObject::invokeMethod(chooser, "accept", Qt::DirectConnection);  // as the Choose button does
+    });
+    const std::optional<std::filesystem::path> chosen = questions.chooseExportFolder();
+    EXPECT_TRUE(asked.contains("does not exist") && asked.contains(typed)) << asked.toStdString();
+    EXPECT_EQ(chosen, answer == QMessageBox::Yes ? std::optional(root.path() / "pictures") : std::nullopt);
+  }
 }
 
 }  // namespace
