@@ -634,28 +634,48 @@ libdeflate_compressor* threadCompressor(int level) {
   return level == kProbeLevel ? probe.get() : repeats.get();
 }
 
-// zlib data of the filtered rows, as above. None on failure.
-std::optional<std::string> deflateRows(const unsigned char* data, size_t size) {
-  std::string best;
+// zlib run-length data of the filtered rows; empty on failure.
+std::string deflateRuns(const unsigned char* data, size_t size) {
+  std::string runs;
   z_stream zs{};
-  if (size <= UINT32_MAX && deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_RLE) == Z_OK) {
-    best.resize(deflateBound(&zs, static_cast<uLong>(size)));
-    zs.next_in = const_cast<Bytef*>(data);
-    zs.avail_in = static_cast<uInt>(size);
-    zs.next_out = reinterpret_cast<Bytef*>(best.data());
-    zs.avail_out = static_cast<uInt>(std::min<size_t>(best.size(), UINT32_MAX));
-    best.resize(deflate(&zs, Z_FINISH) == Z_STREAM_END ? zs.total_out : 0);
-    deflateEnd(&zs);
-  }
-  for (int level : {kProbeLevel, kRepeatsLevel}) {
-    libdeflate_compressor* compressor = threadCompressor(level);
-    if (!compressor) continue;
-    std::string other(libdeflate_zlib_compress_bound(compressor, size), '\0');
-    other.resize(libdeflate_zlib_compress(compressor, data, size, other.data(), other.size()));
-    if (other.empty()) continue;
-    const bool repeats = best.empty() || other.size() < best.size();
-    if (repeats) best = std::move(other);
-    else if (level == kProbeLevel) break;  // nothing beyond runs to find
+  if (size > UINT32_MAX || deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) return runs;
+  runs.resize(deflateBound(&zs, static_cast<uLong>(size)));
+  zs.next_in = const_cast<Bytef*>(data);
+  zs.avail_in = static_cast<uInt>(size);
+  zs.next_out = reinterpret_cast<Bytef*>(runs.data());
+  zs.avail_out = static_cast<uInt>(std::min<size_t>(runs.size(), UINT32_MAX));
+  runs.resize(deflate(&zs, Z_FINISH) == Z_STREAM_END ? zs.total_out : 0);
+  deflateEnd(&zs);
+  return runs;
+}
+
+std::string deflateLevel(int level, const unsigned char* data, size_t size) {
+  libdeflate_compressor* compressor = threadCompressor(level);
+  if (!compressor) return {};
+  std::string out(libdeflate_zlib_compress_bound(compressor, size), '\0');
+  out.resize(libdeflate_zlib_compress(compressor, data, size, out.data(), out.size()));
+  return out;
+}
+
+// zlib data of the filtered rows, as above. The probe comes first: data it shrinks to less than a
+// quarter has repeats to find, and goes straight to level 7 (run-length coding, which finds none, is
+// left out); the rest is coded with runs, and the probe's data kept when it is smaller. None on
+// failure.
+std::optional<std::string> deflateRows(const unsigned char* data, size_t size) {
+  std::string probe = deflateLevel(kProbeLevel, data, size);
+  std::string best;
+  if (!probe.empty() && probe.size() < size / 4) {
+    best = deflateLevel(kRepeatsLevel, data, size);
+    if (best.empty() || probe.size() < best.size()) best = std::move(probe);
+  } else {
+    best = deflateRuns(data, size);
+    const bool repeats = !probe.empty() && (best.empty() || probe.size() < best.size());
+    if (repeats) best = std::move(probe);
+    // Repeats the runs did not find: level 7 finds more of them.
+    if (repeats) {
+      std::string repeats = deflateLevel(kRepeatsLevel, data, size);
+      if (!repeats.empty() && repeats.size() < best.size()) best = std::move(repeats);
+    }
   }
   if (best.empty()) return std::nullopt;
   return best;

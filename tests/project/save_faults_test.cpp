@@ -52,11 +52,11 @@ struct FaultyOps : FileOps {
   Fault fault = Fault::Stop;
   int at = INT_MAX;
   std::atomic<int> count{0};
-  bool hit = false;                      // the fault happened
+  std::atomic<bool> hit{false};          // the fault happened
   std::function<void()> paintProgram;    // what the paint program does
-  // Whether operation n is skipped (with result) or goes on.
-  bool skip(bool rename, const std::filesystem::path& from, Status& result) {
-    const int n = ++count;
+  // Whether operation n (counted here) is skipped (with result) or goes on.
+  bool skip(bool rename, const std::filesystem::path& from, Status& result, int& n) {
+    n = ++count;
     if (fault == Fault::Stop) return n > at && (result = Status::success(), hit = true);
     if (n != at) return false;
     switch (fault) {
@@ -79,9 +79,11 @@ struct FaultyOps : FileOps {
   template <typename F>
   Status run(bool rename, const std::filesystem::path& from, F&& real) {
     Status r;
-    if (skip(rename, from, r)) return r;
+    int n = 0;
+    if (skip(rename, from, r, n)) return r;
     r = real();
-    if (fault == Fault::PaintProgram && count == at && paintProgram) hit = true, std::exchange(paintProgram, nullptr)();
+    // Operations of the staging run on several threads: only the one that was operation `at` acts.
+    if (fault == Fault::PaintProgram && n == at && paintProgram) hit = true, std::exchange(paintProgram, nullptr)();
     return r;
   }
   Status createFile(const std::filesystem::path& p, std::string_view d, unsigned m, FileStamp* s, bool f) override {
