@@ -340,7 +340,10 @@ void MainWindow::tell(const Feedback& feedback) {
     const int lines = static_cast<int>(std::min(problemsList_->topLevelItemCount(), 5)) + 1;
     resizeDocks({problemsDock_}, {lines * problemsList_->fontMetrics().height() + 24}, Qt::Vertical);
   }
-  if (!feedback.message.isEmpty()) questions_->tell(feedback.messageTitle, feedback.message, feedback.warning);
+  if (feedback.message.isEmpty()) return;
+  // A message found while the window is built comes once it stands, over it.
+  if (isVisible()) return questions_->tell(feedback.messageTitle, feedback.message, feedback.warning);
+  QTimer::singleShot(0, this, [this, feedback] { questions_->tell(feedback.messageTitle, feedback.message, feedback.warning); });
 }
 
 void MainWindow::showProject(const std::optional<Feedback>& opened) {
