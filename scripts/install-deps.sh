@@ -6,6 +6,8 @@ set -euo pipefail
 # Japanese texts; qt6-image-formats-plugins reads WebP, TIFF and TGA; librsvg2-bin renders the icon;
 # file, desktop-file-utils and appstream build and check the Debian package (scripts/package.sh);
 # libdeflate-dev inflates, deflates and checks the PNG data of pictures faster than zlib.
+# libpng-dev (tests only) is the reference reader the PNG conformance tests and the PNG fuzzer compare
+# with; valgrind runs the conformance test to show that no uninitialised byte reaches a picture.
 packages=(build-essential cmake pkg-config qt6-base-dev libgl-dev zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev
   libbenchmark-dev xvfb xauth qt6-tools-dev qt6-l10n-tools qt6-translations-l10n qt6-image-formats-plugins
   librsvg2-bin file desktop-file-utils appstream libpng-dev valgrind "$@")
