@@ -34,8 +34,8 @@
 #include "alloc_counter.hpp"
 #include "bench_support.hpp"
 #include "canvas/export.hpp"
-#include "canvas/init_layer_view.hpp"
-#include "controller/init_layer.hpp"
+#include "canvas/canvas_scene.hpp"
+#include "controller/editor.hpp"
 #include "platform/files.hpp"
 #include "platform/image_impl.hpp"
 #include "platform/parallel.hpp"
@@ -55,16 +55,6 @@ struct Options {
   int rounds = 5;
   bool big = true;
   bool idle = true;
-};
-
-// Timers that never fire: the benchmarks call the ticks themselves.
-class SilentTimers : public TimerService {
-  struct Timer : RepeatingTimer {};
-
- public:
-  std::unique_ptr<RepeatingTimer> scheduleRepeating(double, std::function<void()>) override {
-    return std::make_unique<Timer>();
-  }
 };
 
 class FixedTable : public TableView {
@@ -344,8 +334,7 @@ void benchComposition(int rounds, std::vector<Row>& rows) {
   CharacterList list = layeredCharacter(kLayers, 256, kWidth, kHeight);
   EditorState state;
   state.selectedCharacterRow = 0;
-  SilentTimers timers;
-  CanvasWidget canvas(list, state, timers);
+  CanvasWidget canvas(list, state);
   canvas.resize(kWidth, kHeight);
   const std::vector<DrawCall> calls = canvas.view().composition();
   if (calls.size() != static_cast<size_t>(kLayers)) throw std::runtime_error("the composition lost layers");
@@ -404,8 +393,7 @@ void benchCanvasView(int rounds, std::vector<Row>& rows) {
   state.selectedCharacterRow = 0;
   state.moveLayer = true;
   state.selectedLayerRow = kLayers / 2;  // a middle layer
-  SilentTimers timers;
-  CanvasWidget dragging(list, state, timers), still(list, state, timers);
+  CanvasWidget dragging(list, state), still(list, state);
   for (CanvasWidget* c : {&dragging, &still}) c->resize(kWidth, kHeight);
   QImage target(kWidth, kHeight, QImage::Format_ARGB32_Premultiplied);
   auto frame = [&](CanvasWidget& c) { c.render(&target, QPoint(), QRegion(), QWidget::DrawWindowBackground); };
@@ -517,17 +505,16 @@ void benchCellEdit(int rounds, std::vector<Row>& rows) {
   }
   CharacterList list;
   EditorState state;
-  InitLayer controller(list, state, ProjectFolder(dir.path()));
+  Editor controller(list, state, ProjectFolder(dir.path()));
   if (list.size() != kCharacters) throw std::runtime_error("the edit project does not load");
   FixedTable characters(kCharacters - 1), layers(kLayers - 1);
-  controller.TV1 = &characters;
-  controller.TV2 = &layers;
-  controller.TV1sgl();
-  controller.TV2sgl();
+  controller.selection().attachTables(&characters, &layers);
+  controller.selection().characterTableClicked();
+  controller.selection().layerTableClicked();
   std::vector<double> perEdit;
   for (int round = 0; round < rounds * 2; ++round) {
     double t = timeSeconds([&] {
-      for (int i = 0; i < kEdits; ++i) controller.editCell(Table::Layers, kLayers - 1, Field::Value, std::to_string(i % 900));
+      for (int i = 0; i < kEdits; ++i) controller.editCell(Table::Layers, kLayers - 1, Field::Depth, std::to_string(i % 900));
     });
     perEdit.push_back(t / kEdits);
   }
@@ -579,9 +566,9 @@ void benchSaveAgainstDataText(const std::string& what, CharacterList list, int r
     // The editor just after it opened the project.
     CharacterList opened;
     EditorState state;
-    InitLayer editor(opened, state, folder);
+    Editor editor(opened, state, folder);
     SaveReport report;
-    const double save = timeSeconds([&] { report = editor.saveData(); });
+    const double save = timeSeconds([&] { report = editor.store().save(); });
     if (!report.ok()) throw std::runtime_error("the save failed: " + what);
     tText.push_back(text);
     tSave.push_back(save);
@@ -745,7 +732,7 @@ void benchExport(int rounds, std::vector<Row>& rows) {
     for (int64_t row = 0; row < loaded.list.size(); ++row) {
       const Character& c = loaded.list.characters[static_cast<size_t>(row)];
       std::vector<PlainExport::Draw> draws;
-      for (const DrawCall& call : InitLayerView::compositionOf(c)) draws.push_back({fileOf.at(call.image), call.x, call.y});
+      for (const DrawCall& call : CanvasScene::compositionOf(c)) draws.push_back({fileOf.at(call.image), call.x, call.y});
       plain.pictures.emplace_back(QString::fromStdString(exportFileName(c.name, loaded.list.characterRecordNumber(row))),
                                   std::move(draws));
     }
@@ -866,26 +853,25 @@ void benchUndo(std::vector<Row>& rows) {
   }
   CharacterList list;
   EditorState state;
-  InitLayer controller(list, state, ProjectFolder(dir.path()));
+  Editor controller(list, state, ProjectFolder(dir.path()));
   // Every record shows a picture of 256x256: taking a step back must not copy any of them.
   ImageRef picture = makeImage(256, 256, syntheticPixels(256, 256, 3));
   forEachRecord(list, [&](auto& r, int64_t, int64_t, int64_t) { r.image = picture; });
-  QUndoStack& history = controller.history();
+  QUndoStack& history = controller.document().history();
 
   const size_t heapBefore = ::mallinfo2().uordblks;
   for (int i = 0; history.count() < kSteps; ++i) {
     FixedTable characters(i * 7 % kCharacters), layers(i % kLayers);
-    controller.TV1 = &characters;
-    controller.TV2 = &layers;
-    controller.TV1sgl();
-    controller.TV2sgl();
+    controller.selection().attachTables(&characters, &layers);
+    controller.selection().characterTableClicked();
+    controller.selection().layerTableClicked();
     switch (i % 4) {
       case 0: controller.editCell(Table::Layers, i % kLayers, Field::Name, "renamed" + std::to_string(i)); break;
-      case 1: controller.nudge(3, 4); break;
+      case 1: controller.moves().nudge(3, 4); break;
       case 2: controller.setPicture(Table::Characters, nullptr); break;
-      default: i % 8 == 3 ? controller.insert2() : controller.remove2(); break;
+      default: i % 8 == 3 ? controller.insertLayer() : controller.removeLayers(); break;
     }
-    controller.TV1 = controller.TV2 = nullptr;
+    controller.selection().attachTables(nullptr, nullptr);
   }
   const double heap = static_cast<double>(::mallinfo2().uordblks - std::min(heapBefore, ::mallinfo2().uordblks));
 
@@ -912,7 +898,7 @@ void benchDuplicate(int rounds, std::vector<Row>& rows) {
   TempDir dir("charstack-bench-duplicate");
   CharacterList list;
   EditorState state;
-  InitLayer controller(list, state, ProjectFolder(dir.path()));
+  Editor controller(list, state, ProjectFolder(dir.path()));
   // Pictures as a project holds them after loading: PNG data, decoded when first drawn.
   std::vector<uint32_t> pixels(static_cast<size_t>(kSize) * kSize);
   for (size_t i = 0; i < pixels.size(); ++i)
@@ -926,7 +912,7 @@ void benchDuplicate(int rounds, std::vector<Row>& rows) {
   }
   list.characters.push_back(std::move(hero));
   state.selectedCharacterRow = 0;
-  controller.showLayersOf(0);
+  controller.document().showLayersOf(0);
   const ImageRef first = list.characters[0].layers[0].image;
   const long users = first.use_count();
 
@@ -937,8 +923,8 @@ void benchDuplicate(int rounds, std::vector<Row>& rows) {
     times.push_back(timeSeconds([&] { controller.duplicate(Table::Characters); }));
     growths.push_back(static_cast<double>(::mallinfo2().uordblks) - static_cast<double>(before));
     shared = shared && list.size() == 2 && first.use_count() == users + 1 && !first->impl().pixelsLoaded();
-    controller.history().undo();
-    controller.history().clear();
+    controller.document().history().undo();
+    controller.document().history().clear();
   }
   const double growth = median(growths), copy = 4.0 * kSize * kSize * kLayers;
   rows.push_back({"duplicate a character with 50 layers of 2048^2",

@@ -80,7 +80,7 @@ RecordActions::RecordActions(Session& session, MirrorTableView& characters, Mirr
     MirrorTableView& view = table == Table::Characters ? characters_ : layers_;
     connect(&view, &MirrorTableView::removeRequested, this, [this, table] {
       // Only what is highlighted goes.
-      if (session_.controller().canAct(InitLayer::Action::Copy, table)) run(Remove, table);
+      if (session_.controller().selection().canAct(Action::Copy, table)) run(Remove, table);
     });
     view.setContextMenuPolicy(Qt::CustomContextMenu);
     connect(&view, &QWidget::customContextMenuRequested, this,
@@ -146,41 +146,41 @@ Table RecordActions::target(Kind kind) const {
   if (inside(focus, layers_)) return Table::Layers;
   // Pictures pasted on the canvas become layers of the character it shows.
   if (kind == Paste && inside(focus, canvas_)) return Table::Layers;
-  return session_.controller().activeTable();
+  return session_.controller().selection().activeTable();
 }
 
 void RecordActions::update() {
-  const InitLayer& c = session_.controller();
-  using A = InitLayer::Action;
+  Editor& c = session_.controller();
+  using A = Action;
   for (int t = 0; t < 2; ++t) {
     const Table table = t == 0 ? Table::Characters : Table::Layers;
-    insert_[t]->setEnabled(c.canAct(A::Insert, table));
-    remove_[t]->setEnabled(c.canAct(A::Remove, table));
+    insert_[t]->setEnabled(c.selection().canAct(A::Insert, table));
+    remove_[t]->setEnabled(c.selection().canAct(A::Remove, table));
   }
   for (auto [kind, action] : {std::pair{Duplicate, A::Duplicate},
                               {Cut, A::Copy},
                               {Copy, A::Copy},
                               {MoveUp, A::MoveUp},
                               {MoveDown, A::MoveDown}})
-    generic_[kind]->setEnabled(c.canAct(action, target(kind)));
+    generic_[kind]->setEnabled(c.selection().canAct(action, target(kind)));
   generic_[Paste]->setEnabled(pasteable_);
-  generic_[ShowHide]->setEnabled(c.canAct(A::ShowHide, Table::Layers));
+  generic_[ShowHide]->setEnabled(c.selection().canAct(A::ShowHide, Table::Layers));
   bool allShown = true;
-  if (c.canAct(A::ShowHide, Table::Layers))
-    for (int64_t r : c.selectedLayers()) allShown = allShown && c.row(Table::Layers, r).visible == "1";
+  if (c.selection().canAct(A::ShowHide, Table::Layers))
+    for (int64_t r : c.selection().selectedLayers()) allShown = allShown && c.document().row(Table::Layers, r).visible == "1";
   generic_[ShowHide]->setText(allShown && generic_[ShowHide]->isEnabled() ? tr("&Hide Layers")
                                                                           : tr("&Show Layers"));
 }
 
 void RecordActions::run(Kind kind, Table table) {
   commit_();
-  InitLayer& c = session_.controller();
+  Editor& c = session_.controller();
   switch (kind) {
     case Insert:
-      table == Table::Characters ? c.insert1() : c.insert2();
+      table == Table::Characters ? c.insertCharacter() : c.insertLayer();
       break;
     case Remove:
-      table == Table::Characters ? c.remove1() : c.remove2();
+      table == Table::Characters ? c.removeCharacter() : c.removeLayers();
       break;
     case Duplicate:
       c.duplicate(table);
@@ -224,7 +224,7 @@ void RecordActions::run(Kind kind, Table table) {
 }
 
 void RecordActions::paste(const QMimeData* data, Table table, std::optional<int64_t> row) {
-  InitLayer& c = session_.controller();
+  Editor& c = session_.controller();
   if (!holdsRecordsOrImage(data))
     return tell_({tr("The clipboard holds no records and no image."), {}, {}, {}, {}, false});
   if (std::optional<RecordSet> records = recordsFromMimeData(*data)) {

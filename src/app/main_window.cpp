@@ -38,17 +38,16 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
                        UserQuestions* questions, QWidget* parent)
     : QMainWindow(parent) {
   if (!questions) {
-    auto dialogs = std::make_unique<DialogQuestions>(this, [this] { return controller().folder().path(); });
+    auto dialogs = std::make_unique<DialogQuestions>(this, [this] { return controller().store().folder().path(); });
     questions = dialogs.get();
     ownQuestions_ = std::move(dialogs);
   }
   questions_ = questions;
   session_ = std::make_unique<Session>(list, state, folder, *questions);
   buildWidgets(list, state);
-  InitLayer& c = controller();
-  c.TV1 = characterTable_, c.TV2 = layerTable_;
-  c.awakeFromNib();
-  c.addObserver(this);
+  Editor& c = controller();
+  c.selection().attachTables(characterTable_, layerTable_);
+  c.document().addObserver(this);
   buildMenus();
   buildViewMenu();
   session_->setDiskListener([this](const Feedback& feedback) {
@@ -57,12 +56,12 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
   });
   showProject(session_->loaded());
   // Another window owns the project: once this window stands, the user chooses how to go on.
-  if (c.ownership() != ProjectLock::Ownership::Owned)
+  if (c.store().ownership() != ProjectLock::Ownership::Owned)
     QTimer::singleShot(0, this, [this] { session_->settleOwnership() ? showProject(std::nullopt) : void(close()); });
 }
 
 MainWindow::~MainWindow() {
-  controller().removeObserver(this);
+  controller().document().removeObserver(this);
   actions_.reset();
   // The widgets observe the controller: they go before it does.
   delete takeCentralWidget();
@@ -70,7 +69,7 @@ MainWindow::~MainWindow() {
 
 void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   auto* central = new QWidget(this);
-  InitLayer& c = controller();
+  Editor& c = controller();
   auto table = [&](Table which, const char* name, const QString& tip) {
     auto* view = new MirrorTableView(central);
     view->setObjectName(QLatin1String(name));
@@ -93,7 +92,7 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   layerWell_->setObjectName(QStringLiteral("layerWell"));
   for (ImageWellWidget* well : {characterWell_, layerWell_})
     connect(well, &ImageWellWidget::message, this, [this](const QString& text) { statusBar()->showMessage(text); });
-  canvas_ = new CanvasWidget(list, state, timers_, central);
+  canvas_ = new CanvasWidget(list, state, central);
   canvas_->setController(&c);
   // While dragging, the pointer's place on the canvas too.
   connect(canvas_, &CanvasWidget::pointerMoved, this,
@@ -103,11 +102,11 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   });
   // Thumbnails of the pictures, an eye for a layer's visibility, hidden layers dimmed.
   installThumbnails(*characterTable_,
-                    [&c](const QModelIndex& i) { return c.row(Table::Characters, i.row()).img; }, {},
+                    [&c](const QModelIndex& i) { return c.document().row(Table::Characters, i.row()).img; }, {},
                     {MirrorTableModel::NameColumn, -1, MirrorTableModel::ValueColumn});
   installThumbnails(
-      *layerTable_, [&c](const QModelIndex& i) { return c.row(Table::Layers, i.row()).img; },
-      [&c](const QModelIndex& i) { return c.row(Table::Layers, i.row()).visible != "1"; },
+      *layerTable_, [&c](const QModelIndex& i) { return c.document().row(Table::Layers, i.row()).img; },
+      [&c](const QModelIndex& i) { return c.document().row(Table::Layers, i.row()).visible != "1"; },
       {MirrorTableModel::NameColumn, MirrorTableModel::VisibleColumn, MirrorTableModel::ValueColumn});
 
   // The buttons under each table: RecordActions gives them their actions.
@@ -227,7 +226,7 @@ void MainWindow::buildMenus() {
 
   QMenu* edit = menuBar()->addMenu(tr("&Edit"));
   edit->setObjectName(QStringLiteral("editMenu"));
-  QUndoStack& history = controller().history();
+  QUndoStack& history = controller().document().history();
   QAction* undo = history.createUndoAction(this, tr("Undo"));
   undo->setShortcuts(QKeySequence::Undo);
   QAction* redo = history.createRedoAction(this, tr("Redo"));
@@ -246,7 +245,7 @@ void MainWindow::buildMenus() {
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   add(help, tr("&Keyboard Shortcuts"), [this] { showKeyboardShortcuts(this, menuBar()); }, QKeySequence::HelpContents);
   add(help, tr("&About charstack"), [this] {
-    showAboutDialog(this, Session::folderText(controller().folder().path()));
+    showAboutDialog(this, Session::folderText(controller().store().folder().path()));
   })->setMenuRole(QAction::AboutRole);
 }
 
@@ -293,11 +292,11 @@ void MainWindow::fillRecentMenu() {
 
 bool MainWindow::openProject(const std::filesystem::path& folder) {
   commitOpenEdits();
-  const std::filesystem::path before = controller().folder().path();
+  const std::filesystem::path before = controller().store().folder().path();
   std::optional<Feedback> opened = session_->openProject(folder);
   if (!opened) return false;
   // A failed save or a folder that could not be opened leaves the project as it was.
-  if (controller().folder().path() == before && opened->messageTitle.size()) return tell(*opened), false;
+  if (controller().store().folder().path() == before && opened->messageTitle.size()) return tell(*opened), false;
   showProject(opened);
   return true;
 }
@@ -311,7 +310,7 @@ void MainWindow::rememberSettings() {
   }
   if (const QByteArray p = settings.value(QStringLiteral("window/panes")).toByteArray(); !p.isEmpty())
     panes_->restoreState(p);
-  rememberProject(controller().folder().path());
+  rememberProject(controller().store().folder().path());
 }
 
 void MainWindow::tell(const Feedback& feedback) {
@@ -347,30 +346,30 @@ void MainWindow::tell(const Feedback& feedback) {
 }
 
 void MainWindow::showProject(const std::optional<Feedback>& opened) {
-  InitLayer& c = controller();
-  const QString title = tr("%1[*] — charstack").arg(Session::folderText(c.folder().path()));
-  setWindowTitle(c.readOnly() ? tr("%1 (read-only)").arg(title) : title);
-  save_->setEnabled(!c.readOnly());
-  saveAction_->setEnabled(!c.readOnly());
+  Editor& c = controller();
+  const QString title = tr("%1[*] — charstack").arg(Session::folderText(c.store().folder().path()));
+  setWindowTitle(c.store().readOnly() ? tr("%1 (read-only)").arg(title) : title);
+  save_->setEnabled(!c.store().readOnly());
+  saveAction_->setEnabled(!c.store().readOnly());
   if (opened) {
-    characterTable_->setSelectionIndex(0);
-    layerTable_->setSelectionIndex(0);
+    characterTable_->highlightRow(0);
+    layerTable_->highlightRow(0);
     saveMessage_.clear();
     statusBar()->clearMessage();
     problemsDock_->hide();
     setWindowModified(false);
     tell(*opened);
-    if (remembersSettings_) rememberProject(c.folder().path());
+    if (remembersSettings_) rememberProject(c.store().folder().path());
   }
-  if (c.ownership() == ProjectLock::Ownership::OwnedByAnother)
-    statusBar()->showMessage(c.readOnly() ? tr("Opened read-only: the project is open in another window")
+  if (c.store().ownership() == ProjectLock::Ownership::OwnedByAnother)
+    statusBar()->showMessage(c.store().readOnly() ? tr("Opened read-only: the project is open in another window")
                                           : tr("The project is open in another window too: saves there and here "
                                                "can undo each other"));
-  else if (c.ownership() == ProjectLock::Ownership::NoLockFile)
-    statusBar()->showMessage(c.readOnly() ? tr("Opened read-only: the project cannot be locked")
+  else if (c.store().ownership() == ProjectLock::Ownership::NoLockFile)
+    statusBar()->showMessage(c.store().readOnly() ? tr("Opened read-only: the project cannot be locked")
                                           : tr("The project cannot be locked: nothing keeps another window from "
                                                "saving it too"));
-  else if (c.recoveryStopped())
+  else if (c.store().recoveryStopped())
     statusBar()->showMessage(tr("Opened read-only: the last save was interrupted and cannot be finished safely"));
 }
 
@@ -405,13 +404,13 @@ void MainWindow::commitOpenEdits() {
 
 void MainWindow::syncHighlights() {
   const EditorState& state = controller().state();
-  characterTable_->setSelectionIndex(state.selectedCharacterRow);
-  layerTable_->setSelectionIndexes(controller().selectedLayers(), state.selectedLayerRow);
+  characterTable_->highlightRow(state.selectedCharacterRow);
+  layerTable_->highlightRows(controller().selection().selectedLayers(), state.selectedLayerRow);
   updateModifiedMark();
 }
 
 void MainWindow::updateModifiedMark() {
-  const bool modified = controller().hasUnsavedChanges();
+  const bool modified = controller().store().hasUnsavedChanges();
   // After an edit the message about the last save is out of date.
   if (modified && !saveMessage_.isEmpty() && statusBar()->currentMessage() == saveMessage_) statusBar()->clearMessage();
   if (modified) saveMessage_.clear();

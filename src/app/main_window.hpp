@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "controller/session.hpp"
-#include "platform/qt_timer.hpp"
 
 class QAction;
 class QDockWidget;
@@ -37,7 +36,7 @@ class MainWindow : public QMainWindow, private TableObserver {
   ~MainWindow() override;
 
   Session& session() { return *session_; }
-  InitLayer& controller() { return session_->controller(); }
+  Editor& controller() { return session_->controller(); }
 
   // Saves the project (the Save button and Ctrl+S) and shows how it went.
   void save();
@@ -70,7 +69,6 @@ class MainWindow : public QMainWindow, private TableObserver {
   void rowsChanged(Table, int64_t, int64_t) override { updateModifiedMark(); }
   void selectionChanged() override { syncHighlights(); }
 
-  QtTimerService timers_;
   std::unique_ptr<UserQuestions> ownQuestions_;
   UserQuestions* questions_ = nullptr;
   std::unique_ptr<Session> session_;

@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <system_error>
 
-#include "canvas/init_layer_view.hpp"
+#include "canvas/canvas_scene.hpp"
 #include "platform/parallel.hpp"
 #include "project/records.hpp"
 
@@ -33,7 +33,7 @@ CharacterPicture pictureOf(const std::vector<PlacedImage>& placed) {
 CharacterPicture characterPicture(const Character& character) {
   std::vector<PlacedImage> placed;
   // The canvas's own draw calls, positions included, so that the export shows what the canvas shows.
-  for (const DrawCall& call : InitLayerView::compositionOf(character)) placed.push_back({call.image, call.x, call.y});
+  for (const DrawCall& call : CanvasScene::compositionOf(character)) placed.push_back({call.image, call.x, call.y});
   return pictureOf(placed);
 }
 
@@ -54,7 +54,7 @@ ExportReport exportAllCharacters(const CharacterList& list, const ProjectFolder&
   // one drawn once is decoded for its character only, so that the export never holds every picture.
   std::unordered_map<const Image*, int> uses;
   for (const Character& c : list.characters)
-    for (const DrawCall& call : InitLayerView::compositionOf(c)) ++uses[call.image];
+    for (const DrawCall& call : CanvasScene::compositionOf(c)) ++uses[call.image];
 
   struct Work {
     CharacterPicture picture;
@@ -72,7 +72,7 @@ ExportReport exportAllCharacters(const CharacterList& list, const ProjectFolder&
   auto prepare = [&](size_t i) {
     if (cancelled()) return;
     std::vector<PlacedImage> placed;
-    for (const DrawCall& call : InitLayerView::compositionOf(list.characters[i]))
+    for (const DrawCall& call : CanvasScene::compositionOf(list.characters[i]))
       placed.push_back({call.image, call.x, call.y, uses.at(call.image) > 1});
     work[i].picture = pictureOf(placed);
     if (work[i].picture.png && !cancelled()) {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "canvas/init_layer_view.hpp"
+#include "canvas/canvas_scene.hpp"
 
 namespace charstack {
 

@@ -10,15 +10,15 @@ namespace charstack {
 
 QString stepText(const char* text) { return QCoreApplication::translate("Command", text); }
 
-Command::Command(InitLayer& controller, const char* text) : QUndoCommand(stepText(text)), controller_(controller) {
+Command::Command(RecordEdits& edits, const char* text) : QUndoCommand(stepText(text)), edits_(edits) {
   remember(false);
 }
 
 // ---- PropertyCommand ----------------------------------------------------------------------------
 
-PropertyCommand::PropertyCommand(InitLayer& controller, const char* text, RecordAt at, Property property,
+PropertyCommand::PropertyCommand(RecordEdits& edits, const char* text, RecordAt at, Property property,
                                  RecordFields before, RecordFields after, bool mergeable, bool done)
-    : Command(controller, text),
+    : Command(edits, text),
       at_(at),
       property_(property),
       old_(std::move(before)),
@@ -32,12 +32,12 @@ void PropertyCommand::redo() {
     return;
   }
   restore(false);
-  controller_.setProperty(at_, property_, new_);
+  edits_.document().setProperty(at_, property_, new_);
   settle();
 }
 
 void PropertyCommand::undo() {
-  controller_.setProperty(at_, property_, old_);
+  edits_.document().setProperty(at_, property_, old_);
   restore(false);
 }
 
@@ -51,30 +51,30 @@ bool PropertyCommand::mergeWith(const QUndoCommand* other) {
 
 // ---- RecordsCommand -----------------------------------------------------------------------------
 
-RecordsCommand::RecordsCommand(InitLayer& controller, const char* text, RecordAt at, bool inserting)
-    : Command(controller, text), at_(at), inserting_(inserting) {}
+RecordsCommand::RecordsCommand(RecordEdits& edits, const char* text, RecordAt at, bool inserting)
+    : Command(edits, text), at_(at), inserting_(inserting) {}
 
-RecordsCommand* RecordsCommand::inserting(InitLayer& controller, const char* text, RecordAt at,
+RecordsCommand* RecordsCommand::inserting(RecordEdits& edits, const char* text, RecordAt at,
                                           std::vector<Character> characters, std::vector<Layer> layers) {
-  auto* command = new RecordsCommand(controller, text, at, true);
+  auto* command = new RecordsCommand(edits, text, at, true);
   command->count_ = static_cast<int64_t>(at.layerRow < 0 ? characters.size() : layers.size());
   command->characters_ = std::move(characters);
   command->layers_ = std::move(layers);
   return command;
 }
 
-RecordsCommand* RecordsCommand::removing(InitLayer& controller, const char* text, RecordAt at, int64_t count) {
-  auto* command = new RecordsCommand(controller, text, at, false);
+RecordsCommand* RecordsCommand::removing(RecordEdits& edits, const char* text, RecordAt at, int64_t count) {
+  auto* command = new RecordsCommand(edits, text, at, false);
   command->count_ = count;
   return command;
 }
 
 void RecordsCommand::putIn() {
-  controller_.putRecords(at_, std::move(characters_), std::move(layers_));
+  edits_.document().putRecords(at_, std::move(characters_), std::move(layers_));
   characters_.clear(), layers_.clear();
   // The files the removal queued are still needed, unless a save has deleted them already.
-  auto& pending = controller_.state().pendingImageDeletions;
-  if (controller_.saveCount() == saveCount_ && pending.size() >= queued_.size() &&
+  auto& pending = edits_.pendingDeletions();
+  if (edits_.saveCount() == saveCount_ && pending.size() >= queued_.size() &&
       std::equal(queued_.rbegin(), queued_.rend(), pending.rbegin()))
     pending.resize(pending.size() - queued_.size());
   queued_.clear();
@@ -83,12 +83,12 @@ void RecordsCommand::putIn() {
 void RecordsCommand::takeOut(bool queueFiles) {
   queued_.clear();
   if (queueFiles) {
-    queued_ = controller_.filesOf(at_, count_);
-    saveCount_ = controller_.saveCount();
-    auto& pending = controller_.state().pendingImageDeletions;
+    queued_ = edits_.document().filesOf(at_, count_);
+    saveCount_ = edits_.saveCount();
+    auto& pending = edits_.pendingDeletions();
     pending.insert(pending.end(), queued_.begin(), queued_.end());
   }
-  controller_.takeRecords(at_, count_, &characters_, &layers_);
+  edits_.document().takeRecords(at_, count_, &characters_, &layers_);
 }
 
 void RecordsCommand::redo() {
@@ -99,7 +99,7 @@ void RecordsCommand::redo() {
   } else {
     takeOut(true);
     // The layers table lists nothing after its character went.
-    if (at_.layerRow < 0) controller_.showLayersOf(-1);
+    if (at_.layerRow < 0) edits_.document().showLayersOf(-1);
   }
   if (first)
     settle();
@@ -110,7 +110,7 @@ void RecordsCommand::undo() {
   if (inserting_) {
     // Records a save has written have files of their own by now.
     bool saved = false;
-    forEachRecord(controller_.list(), [&](const auto& r, int64_t, int64_t k, int64_t m) {
+    forEachRecord(edits_.document().list(), [&](const auto& r, int64_t, int64_t k, int64_t m) {
       const bool inside = at_.layerRow < 0
                               ? k >= at_.characterRow && k < at_.characterRow + count_
                               : k == at_.characterRow && m >= at_.layerRow && m < at_.layerRow + count_;
@@ -125,9 +125,9 @@ void RecordsCommand::undo() {
 
 // ---- ReorderCommand -----------------------------------------------------------------------------
 
-ReorderCommand::ReorderCommand(InitLayer& controller, const char* text, int64_t characterRow,
+ReorderCommand::ReorderCommand(RecordEdits& edits, const char* text, int64_t characterRow,
                                std::vector<int64_t> order)
-    : Command(controller, text),
+    : Command(edits, text),
       characterRow_(characterRow),
       order_(std::move(order)),
       inverse_(order_.size()) {
@@ -138,7 +138,7 @@ ReorderCommand::ReorderCommand(InitLayer& controller, const char* text, int64_t 
 void ReorderCommand::redo() {
   const bool first = std::exchange(first_, false);
   if (!first) restore(false);
-  controller_.reorder(characterRow_, order_);
+  edits_.document().reorder(characterRow_, order_);
   if (first)
     settle();
   else
@@ -146,19 +146,19 @@ void ReorderCommand::redo() {
 }
 
 void ReorderCommand::undo() {
-  controller_.reorder(characterRow_, inverse_);
+  edits_.document().reorder(characterRow_, inverse_);
   restore(false);
 }
 
 // ---- TakePictureCommand -------------------------------------------------------------------------
 
-TakePictureCommand::TakePictureCommand(InitLayer& controller, RecordAt at, std::string fileName, ImageRef picture,
+TakePictureCommand::TakePictureCommand(RecordEdits& edits, RecordAt at, std::string fileName, ImageRef picture,
                                        FileStamp stamp, bool done)
-    : Command(controller, at.layerRow < 0 ? QT_TRANSLATE_NOOP("Command", "Take Picture of Character from Disk")
+    : Command(edits, at.layerRow < 0 ? QT_TRANSLATE_NOOP("Command", "Take Picture of Character from Disk")
                                           : QT_TRANSLATE_NOOP("Command", "Take Picture of Layer from Disk")),
       at_(at),
       fileName_(std::move(fileName)),
-      old_(done ? nullptr : controller.fieldsOf(at).image),
+      old_(done ? nullptr : edits.document().fieldsOf(at).image),
       new_(picture),
       newDisk_{std::move(picture), stamp},
       done_(done) {}
@@ -167,19 +167,19 @@ void TakePictureCommand::redo() {
   const bool first = std::exchange(done_, false);
   RecordFields fields;
   fields.image = new_;
-  if (!first || controller_.fieldsOf(at_).image != new_) controller_.setProperty(at_, Property::Picture, fields);
+  if (!first || edits_.document().fieldsOf(at_).image != new_) edits_.document().setProperty(at_, Property::Picture, fields);
   // The file is the editor's again only while it holds the picture taken from it.
-  const bool unchanged = controller_.folder().stamp(imagePath(fileName_)) == newDisk_.stamp;
-  controller_.setDiskPicture(fileName_, unchanged ? std::optional(newDisk_) : std::nullopt);
+  const bool unchanged = edits_.stampOf(fileName_) == newDisk_.stamp;
+  edits_.setDiskPicture(fileName_, unchanged ? std::optional(newDisk_) : std::nullopt);
   remember(true);
 }
 
 void TakePictureCommand::undo() {
   RecordFields fields;
   fields.image = old_;
-  controller_.setProperty(at_, Property::Picture, fields);
+  edits_.document().setProperty(at_, Property::Picture, fields);
   // The file holds the picture taken: a save asks before it puts the older one there.
-  controller_.setDiskPicture(fileName_, std::nullopt);
+  edits_.setDiskPicture(fileName_, std::nullopt);
   restore(false);
 }
 

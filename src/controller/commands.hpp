@@ -9,38 +9,58 @@
 #include <string>
 #include <vector>
 
-#include "controller/init_layer.hpp"
+#include "controller/document.hpp"
+#include "controller/selection.hpp"
 
 namespace charstack {
+
+// What the steps of the history reach: the records (through the document), the selection, the
+// deletions a removal queues, and what the editor knows of the files on disk.
+class RecordEdits {
+ public:
+  virtual ~RecordEdits() = default;
+  virtual Document& document() = 0;
+  virtual SelectedRows selection() const = 0;
+  virtual void restoreSelection(const SelectedRows& rows) = 0;
+  // The image files of removed records, deleted from "img/" at the next save.
+  virtual std::vector<std::string>& pendingDeletions() = 0;
+  // Saves that carried out the pending deletions so far.
+  virtual uint64_t saveCount() const = 0;
+  // What a file of "img/" looks like now; none when it is not there.
+  virtual std::optional<FileStamp> stampOf(const std::string& fileName) const = 0;
+  // A picture taken from a file: what the disk holds now (none: the file is not the editor's to
+  // replace without asking any more).
+  virtual void setDiskPicture(const std::string& fileName, const std::optional<EditorState::DiskImage>& disk) = 0;
+};
 
 // The translated name of a step; the texts are marked with QT_TRANSLATE_NOOP("Command", ...).
 QString stepText(const char* text);
 
 class Command : public QUndoCommand {
  public:
-  Command(InitLayer& controller, const char* text);
+  Command(RecordEdits& edits, const char* text);
   // The selection the step makes (what it put in or moved): its first redo selects it.
-  void selectAfter(InitLayer::Selection selection) { select_ = std::move(selection); }
+  void selectAfter(SelectedRows selection) { select_ = std::move(selection); }
 
  protected:
   // The selection before the step, and after it (as the step's first redo left it).
-  void remember(bool after) { (after ? after_ : before_) = controller_.selection(); }
-  void restore(bool after) { controller_.restoreSelection(after ? after_ : before_); }
+  void remember(bool after) { (after ? after_ : before_) = edits_.selection(); }
+  void restore(bool after) { edits_.restoreSelection(after ? after_ : before_); }
   // At the end of the first redo: selects what selectAfter named and remembers the selection.
   void settle() {
-    if (select_) controller_.restoreSelection(*select_);
+    if (select_) edits_.restoreSelection(*select_);
     remember(true);
   }
-  InitLayer& controller_;
-  InitLayer::Selection before_, after_;
-  std::optional<InitLayer::Selection> select_;
+  RecordEdits& edits_;
+  SelectedRows before_, after_;
+  std::optional<SelectedRows> select_;
 };
 
 // One property of one record: a name, a depth, visibility, a picture or a position.
 class PropertyCommand : public Command {
  public:
   // done: the change has happened already (a drag moved the record while the pointer moved).
-  PropertyCommand(InitLayer& controller, const char* text, RecordAt at, Property property, RecordFields before,
+  PropertyCommand(RecordEdits& edits, const char* text, RecordAt at, Property property, RecordFields before,
                   RecordFields after, bool mergeable, bool done);
   void redo() override;
   void undo() override;
@@ -62,14 +82,14 @@ class PropertyCommand : public Command {
 class RecordsCommand : public Command {
  public:
   // Inserting: the records to put in at `at`. Removing: `count` records at `at`.
-  static RecordsCommand* inserting(InitLayer& controller, const char* text, RecordAt at,
+  static RecordsCommand* inserting(RecordEdits& edits, const char* text, RecordAt at,
                                    std::vector<Character> characters, std::vector<Layer> layers);
-  static RecordsCommand* removing(InitLayer& controller, const char* text, RecordAt at, int64_t count);
+  static RecordsCommand* removing(RecordEdits& edits, const char* text, RecordAt at, int64_t count);
   void redo() override;
   void undo() override;
 
  private:
-  RecordsCommand(InitLayer& controller, const char* text, RecordAt at, bool inserting);
+  RecordsCommand(RecordEdits& edits, const char* text, RecordAt at, bool inserting);
   void putIn();
   void takeOut(bool queueFiles);
   RecordAt at_;
@@ -86,7 +106,7 @@ class RecordsCommand : public Command {
 class ReorderCommand : public Command {
  public:
   // order[i]: the row of the record that comes to row i; characterRow -1 for the characters.
-  ReorderCommand(InitLayer& controller, const char* text, int64_t characterRow, std::vector<int64_t> order);
+  ReorderCommand(RecordEdits& edits, const char* text, int64_t characterRow, std::vector<int64_t> order);
   void redo() override;
   void undo() override;
 
@@ -102,7 +122,7 @@ class ReorderCommand : public Command {
 class TakePictureCommand : public Command {
  public:
   // done: the record shows the picture already (a save took it).
-  TakePictureCommand(InitLayer& controller, RecordAt at, std::string fileName, ImageRef picture, FileStamp stamp,
+  TakePictureCommand(RecordEdits& edits, RecordAt at, std::string fileName, ImageRef picture, FileStamp stamp,
                      bool done);
   void redo() override;
   void undo() override;

@@ -4,12 +4,12 @@
 
 namespace charstack {
 
-SaveReport saveAsking(InitLayer& controller, SaveQuestions& questions, SaveOptions options) {
-  SaveReport report = controller.saveBtn(options);
+SaveReport saveAsking(ProjectStore& store, SaveQuestions& questions, SaveOptions options) {
+  SaveReport report = store.save(options);
   // Each answer allows one more thing; a question is asked at most once a save.
   for (int round = 0; round < 4 && report.refused; ++round) {
     if (report.folderMoved && !report.folderNow.empty() && questions.saveIntoMovedFolder(report.folderNow)) {
-      controller.relocate(report.folderNow);
+      store.relocate(report.folderNow);
     } else if (report.needsConfirmation && !options.replaceDataFileWithoutRecords &&
                questions.replaceDataFileWithoutRecords()) {
       options.replaceDataFileWithoutRecords = true;
@@ -20,7 +20,7 @@ SaveReport saveAsking(InitLayer& controller, SaveQuestions& questions, SaveOptio
     } else {
       break;
     }
-    report = controller.saveBtn(options);
+    report = store.save(options);
   }
   return report;
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/init_layer.hpp"
+#include "controller/project_store.hpp"
 #include "project/project_io.hpp"
 
 namespace charstack {
@@ -25,7 +25,7 @@ class SaveQuestions {
 };
 
 // Saves the project, and when the save needs the user's word, asks and saves again with it.
-SaveReport saveAsking(InitLayer& controller, SaveQuestions& questions, SaveOptions options = {});
+SaveReport saveAsking(ProjectStore& store, SaveQuestions& questions, SaveOptions options = {});
 
 // Whether another window (of this program or another process) owns the project in a folder now.
 bool projectInUse(const std::filesystem::path& folder);

@@ -50,7 +50,7 @@ QString Session::describeLoadProblems(const std::vector<Problem>& problems) {
 Session::Session(CharacterList& list, EditorState& state, const std::filesystem::path& folder,
                  UserQuestions& questions)
     : questions_(questions),
-      controller_(std::make_unique<InitLayer>(list, state, ProjectFolder(folder), nullptr, PictureReading::WhenNeeded)) {
+      controller_(std::make_unique<Editor>(list, state, ProjectFolder(folder), nullptr, PictureReading::WhenNeeded)) {
   // Files changed by other programs come in within about a second: a change is looked at once the
   // changes have settled for a moment.
   scanTimer_.setSingleShot(true);
@@ -64,13 +64,13 @@ Session::Session(CharacterList& list, EditorState& state, const std::filesystem:
 void Session::checkPictures() {
   // Every picture of the project just opened is read on another thread; the window shows it meanwhile.
   ++checking_;
-  pool_.start([this, files = controller_->picturesToCheck(), opened = ++opened_] {
+  pool_.start([this, files = controller_->store().picturesToCheck(), opened = ++opened_] {
     std::vector<PictureCheck> checks = charstack::checkPictures(files);
     QMetaObject::invokeMethod(&context_, [this, opened, checks = std::move(checks)] {
       --checking_;
       if (opened != opened_ || checks.empty()) return;  // nothing found, or another project is open now
       Feedback feedback;
-      feedback.problems = controller_->takePictureChecks(checks);
+      feedback.problems = controller_->store().takePictureChecks(checks);
       feedback.problemsTitle = tr("Problems found when opening the project");
       feedback.status = describeLoadProblems(feedback.problems);
       if (diskListener_) diskListener_(feedback);
@@ -86,14 +86,14 @@ Session::~Session() {
 
 Feedback Session::loaded() const {
   Feedback feedback;
-  const std::vector<Problem>& problems = controller_->loadProblems();
+  const std::vector<Problem>& problems = controller_->store().loadProblems();
   feedback.status = describeLoadProblems(problems);
   if (!problems.empty()) {
     feedback.problemsTitle = tr("Problems found when opening the project");
     feedback.problems = problems;
   }
-  if (controller_->interruptedSaveCompleted()) feedback.status = tr("The last save was interrupted; it has been completed");
-  if (controller_->recoveryStopped()) {
+  if (controller_->store().interruptedSaveCompleted()) feedback.status = tr("The last save was interrupted; it has been completed");
+  if (controller_->store().recoveryStopped()) {
     feedback.status = tr("Opened read-only: the last save was interrupted and cannot be finished safely");
     feedback.messageTitle = tr("Interrupted save");
     feedback.message = tr("The last save of this project was interrupted, and the files it left are not as it left "
@@ -105,12 +105,12 @@ Feedback Session::loaded() const {
 }
 
 bool Session::settleOwnership() {
-  const ProjectLock::Ownership ownership = controller_->ownership();
+  const ProjectLock::Ownership ownership = controller_->store().ownership();
   if (ownership == ProjectLock::Ownership::Owned) return true;
-  const std::string why = ownership == ProjectLock::Ownership::NoLockFile ? controller_->lockProblem() : std::string();
-  const UserQuestions::InUse choice = questions_.projectInUse(controller_->folder().path(), why);
-  controller_->setReadOnly(choice == UserQuestions::InUse::ReadOnly);
-  controller_->setWithoutLock(choice == UserQuestions::InUse::OpenAnyway && !why.empty());
+  const std::string why = ownership == ProjectLock::Ownership::NoLockFile ? controller_->store().lockProblem() : std::string();
+  const UserQuestions::InUse choice = questions_.projectInUse(controller_->store().folder().path(), why);
+  controller_->store().setReadOnly(choice == UserQuestions::InUse::ReadOnly);
+  controller_->store().setWithoutLock(choice == UserQuestions::InUse::OpenAnyway && !why.empty());
   return choice != UserQuestions::InUse::Cancel;
 }
 
@@ -122,12 +122,12 @@ Feedback Session::save(const std::function<void(size_t, size_t)>& progress) {
   saving_ = true;
   SaveOptions options;
   options.progress = progress;
-  const SaveReport report = saveAsking(*controller_, questions_, options);
+  const SaveReport report = saveAsking(controller_->store(), questions_, options);
   saving_ = false;
   if (report.folderMoved && !report.refused) watchProject();
 
   Feedback feedback;
-  feedback.status = describeSave(report, folderText(controller_->folder().path()));
+  feedback.status = describeSave(report, folderText(controller_->store().folder().path()));
   if (!report.picturesTaken.empty())
     feedback.status += tr(" (%1 is now the picture of the record with its name)").arg(text(report.picturesTaken.front()));
   if (!report.backupFile.empty())
@@ -144,11 +144,11 @@ Feedback Session::save(const std::function<void(size_t, size_t)>& progress) {
 }
 
 bool Session::settleUnsavedChanges(Feedback& feedback) {
-  if (!controller_->hasUnsavedChanges()) return true;
+  if (!controller_->store().hasUnsavedChanges()) return true;
   switch (questions_.unsavedChanges()) {
     case UserQuestions::Unsaved::Save:
       feedback = save();
-      return !controller_->hasUnsavedChanges();  // a failure keeps the work open
+      return !controller_->store().hasUnsavedChanges();  // a failure keeps the work open
     case UserQuestions::Unsaved::Discard:
       return true;
     case UserQuestions::Unsaved::Cancel:
@@ -172,12 +172,12 @@ std::optional<Feedback> Session::openProject(const std::filesystem::path& folder
   // Another window's project: read-only, anyway, or not at all. The folder open here is this one's.
   std::error_code ec;
   UserQuestions::InUse choice = UserQuestions::InUse::OpenAnyway;
-  if (!std::filesystem::equivalent(folder, controller_->folder().path(), ec) && projectInUse(folder))
+  if (!std::filesystem::equivalent(folder, controller_->store().folder().path(), ec) && projectInUse(folder))
     if ((choice = questions_.projectInUse(folder, {})) == UserQuestions::InUse::Cancel) return std::nullopt;
   controller_->openFolder(ProjectFolder(folder));
-  controller_->setReadOnly(choice == UserQuestions::InUse::ReadOnly);
+  controller_->store().setReadOnly(choice == UserQuestions::InUse::ReadOnly);
   // Nobody can lock it: the user chooses, as for a project open elsewhere.
-  if (controller_->ownership() == ProjectLock::Ownership::NoLockFile && !settleOwnership()) controller_->setReadOnly(true);
+  if (controller_->store().ownership() == ProjectLock::Ownership::NoLockFile && !settleOwnership()) controller_->store().setReadOnly(true);
   changedFiles_.clear(), changedAnything_ = false;
   watchProject();
   checkPictures();
@@ -213,7 +213,7 @@ Feedback Session::exportPicture() {
   const std::optional<std::filesystem::path> file = questions_.chooseExportFile(
       plain ? suggested + ".png" : exportFileName(character.name, list.characterRecordNumber(row)));
   if (!file) return {};
-  if (isInsideProject(file->parent_path(), controller_->folder().path())) {
+  if (isInsideProject(file->parent_path(), controller_->store().folder().path())) {
     feedback.message = tr("Pictures are not exported into the project folder or its img/ folder: choose another folder.");
     return feedback;
   }
@@ -240,7 +240,7 @@ Feedback Session::exportAllCharactersTo(const std::filesystem::path& folder, con
   Feedback feedback;
   feedback.messageTitle = tr("Export All Characters");
   feedback.warning = true;
-  if (isInsideProject(folder, controller_->folder().path())) {
+  if (isInsideProject(folder, controller_->store().folder().path())) {
     feedback.message = tr("Pictures are not exported into the project folder or its img/ folder: choose another folder.");
     return feedback;
   }
@@ -273,11 +273,11 @@ Feedback Session::exportAllCharactersTo(const std::filesystem::path& folder, con
 
 Feedback Session::addPictureFiles(Table table, const std::vector<std::filesystem::path>& files,
                                   std::optional<int64_t> row) {
-  InitLayer& c = *controller_;
+  Editor& c = *controller_;
   // Layers need a character: without one the pictures become characters.
   const int64_t k = c.state().selectedCharacterRow;
   if (table == Table::Layers && (k < 0 || k >= c.list().size())) table = Table::Characters, row.reset();
-  std::vector<InitLayer::NamedPicture> pictures;
+  std::vector<Editor::NamedPicture> pictures;
   QStringList lines;
   for (const std::filesystem::path& file : files) {
     const QString shown = QFile::decodeName(QByteArray::fromStdString(file.filename().string()));
@@ -289,7 +289,7 @@ Feedback Session::addPictureFiles(Table table, const std::vector<std::filesystem
     const std::string name = QFileInfo(shown).completeBaseName().toStdString();
     if (name.empty() || checkName(name) != NameProblem::None)
       lines << tr("%1 gives no name a record can hold: it is called %2")
-                   .arg(shown, QString::fromStdString(InitLayer::newRecordName(table)));
+                   .arg(shown, QString::fromStdString(newRecordName(table)));
     pictures.push_back({name, std::move(image)});
   }
   if (!pictures.empty()) {
@@ -311,11 +311,11 @@ Feedback Session::cleanUpUnusedImages() {
     feedback.warning = true;
     return feedback;
   }
-  if (controller_->hasUnsavedChanges()) {
+  if (controller_->store().hasUnsavedChanges()) {
     if (!questions_.saveBeforeCleanUp()) return {};
     if (Feedback saved = save(); !saved.message.isEmpty()) return saved;
   }
-  const ProjectFolder& folder = controller_->folder();
+  const ProjectFolder& folder = controller_->store().folder();
   // Only while the project on disk holds the editor's records can a file be known to be unused.
   if (const std::string why = whyUnusedImagesCannotBeTold(controller_->list(), folder); !why.empty()) {
     feedback.message = tr("Unused images cannot be told now: %1.").arg(text(why));
@@ -358,7 +358,7 @@ Feedback Session::cleanUpUnusedImages() {
 // ---- Other programs ----------------------------------------------------------------------------------
 
 void Session::watchProject() {
-  const ProjectFolder& folder = controller_->folder();
+  const ProjectFolder& folder = controller_->store().folder();
   std::vector<std::filesystem::path> folders{folder.path(), folder.resolve(kImageFolder)};
   // A data file that is a link lives in another folder.
   if (const std::filesystem::path data = dataFileTarget(folder); data.parent_path() != folder.path())
@@ -378,7 +378,7 @@ void Session::noteChanges(const std::vector<FolderEvent>& events) {
 
 DiskScanRequest Session::takeRequest(bool everything) {
   const bool all = everything || std::exchange(changedAnything_, false);
-  DiskScanRequest request = controller_->diskScanRequest(all ? nullptr : &changedFiles_);
+  DiskScanRequest request = controller_->disk().scanRequest(all ? nullptr : &changedFiles_);
   changedFiles_.clear();
   return request;
 }
@@ -389,7 +389,7 @@ void Session::startScan() {
     return;
   }
   scanning_ = true;
-  pool_.start([this, folder = controller_->folder(), request = takeRequest(false)] {
+  pool_.start([this, folder = controller_->store().folder(), request = takeRequest(false)] {
     DiskScanResult result = scanDisk(folder, request);
     QMetaObject::invokeMethod(&context_, [this, result = std::move(result)] {
       scanning_ = false;
@@ -398,15 +398,15 @@ void Session::startScan() {
   });
 }
 
-void Session::lookAtDiskNow(bool everything) { applyScan(scanDisk(controller_->folder(), takeRequest(everything))); }
+void Session::lookAtDiskNow(bool everything) { applyScan(scanDisk(controller_->store().folder(), takeRequest(everything))); }
 
 void Session::applyScan(const DiskScanResult& result) {
   // Never while a save runs: the look waits for it.
   if (saving_) return scanTimer_.start();
-  if (result.saveCount != controller_->saveCount()) scanTimer_.start();  // out of date: look again
+  if (result.saveCount != controller_->store().saveCount()) scanTimer_.start();  // out of date: look again
   if (applying_) return scanTimer_.start();
   applying_ = true;
-  const Feedback feedback = handleDiskChanges(controller_->applyDiskScan(result));
+  const Feedback feedback = handleDiskChanges(controller_->disk().apply(result));
   applying_ = false;
   watchProject();  // "img/" may be new
   if (diskListener_ && !feedback.empty()) diskListener_(feedback);
@@ -429,13 +429,13 @@ Feedback Session::handleDiskChanges(const std::vector<DiskChange>& changes) {
                                                       .toStdString()});
         break;
       case DiskChange::Kind::Conflict:
-        controller_->resolveConflict(change, questions_.takeChangedFile(change));
+        controller_->disk().resolveConflict(change, questions_.takeChangedFile(change));
         break;
       case DiskChange::Kind::DataFile:
         // Reloading settles unsaved changes first, as opening any project does.
         if (questions_.reloadChangedProject()) {
           applying_ = false;  // what this look found is applied: the reload may save first
-          std::optional<Feedback> reopened = openProject(controller_->folder().path());
+          std::optional<Feedback> reopened = openProject(controller_->store().folder().path());
           return reopened ? *reopened : feedback;
         }
         feedback.status = tr("%1 changed on disk; the editor keeps what it shows").arg(file);

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "canvas/export.hpp"
-#include "controller/init_layer.hpp"
+#include "controller/editor.hpp"
 #include "controller/saving.hpp"
 #include "project/trash.hpp"
 #include "project/unused_images.hpp"
@@ -75,7 +75,7 @@ class Session {
   Session(CharacterList& list, EditorState& state, const std::filesystem::path& folder, UserQuestions& questions);
   ~Session();
 
-  InitLayer& controller() { return *controller_; }
+  Editor& controller() { return *controller_; }
 
   // What opening the project found (problems, an interrupted save completed).
   Feedback loaded() const;
@@ -98,7 +98,7 @@ class Session {
   Feedback exportPicture();
   Feedback exportAllCharacters(const ExportOptions& options = {});
   Feedback exportAllCharactersTo(const std::filesystem::path& folder, const ExportOptions& options = {});
-  // One new record per image file, named after the file, as InitLayer::insertPictures puts pictures
+  // One new record per image file, named after the file, as Editor::insertPictures puts pictures
   // in (a table's records, before `row` when given): one step. Files that are no image are named.
   Feedback addPictureFiles(Table table, const std::vector<std::filesystem::path>& files,
                            std::optional<int64_t> row = std::nullopt);
@@ -131,7 +131,7 @@ class Session {
   Feedback handleDiskChanges(const std::vector<DiskChange>& changes);
 
   UserQuestions& questions_;
-  std::unique_ptr<InitLayer> controller_;
+  std::unique_ptr<Editor> controller_;
   bool saving_ = false;
   bool scanning_ = false;
   bool applying_ = false;  // what a look found is being applied (its questions may be open)

@@ -43,14 +43,14 @@ std::string imageFileName(const std::string& name, int64_t recordNumber) {
 Character makeNewCharacter(std::string name) {
   Character c;
   c.name = std::move(name);
-  c.value = kNewCharacterValue;
+  c.value = kNewCharacterDepth;
   return c;
 }
 
 Layer makeNewLayer(std::string name) {
   Layer l;
   l.name = std::move(name);
-  l.value = kNewLayerValue;
+  l.value = kNewLayerDepth;
   l.visible = 0;
   return l;
 }

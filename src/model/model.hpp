@@ -84,9 +84,9 @@ void forEachRecord(List& list, Visit&& visit) {
 std::string imageFileName(const std::string& name, int64_t recordNumber);
 
 // Defaults of records made in the editor. The names follow the interface language: the controller
-// gives them (InitLayer::newRecordName).
-inline constexpr int64_t kNewCharacterValue = 100;
-inline constexpr int64_t kNewLayerValue = 150;
+// gives them (newRecordName).
+inline constexpr int64_t kNewCharacterDepth = 100;
+inline constexpr int64_t kNewLayerDepth = 150;
 
 Character makeNewCharacter(std::string name);
 Layer makeNewLayer(std::string name);  // hidden
@@ -108,7 +108,6 @@ struct EditorState {
   // The rows of an extended selection in the layers table, in order. It counts only while it holds
   // selectedLayerRow (the current row, which the well and the drag follow).
   std::vector<int64_t> selectedLayerRows;
-  int64_t previousCharacterRow = 0;
   bool moveCharacter = false;
   bool moveLayer = false;
   // imageFileNames of removed records, deleted from "img/" at the next save.

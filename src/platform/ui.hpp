@@ -29,33 +29,16 @@ class TableView {
 };
 
 // The selection of a table.
-class ArrayController {
+class TableHighlight {
  public:
-  virtual ~ArrayController() = default;
+  virtual ~TableHighlight() = default;
   // Highlights the row at index; an index that names no row leaves the table without a highlight.
-  virtual void setSelectionIndex(int64_t index) = 0;
+  virtual void highlightRow(int64_t index) = 0;
   // Highlights several rows; `current` is the one the keyboard moves from.
-  virtual void setSelectionIndexes(const std::vector<int64_t>& rows, int64_t current) {
+  virtual void highlightRows(const std::vector<int64_t>& rows, int64_t current) {
     (void)rows;
-    setSelectionIndex(current);
+    highlightRow(current);
   }
-};
-
-// The interval of the canvas's redraw timer: the single-precision hundredth of a second, widened.
-inline constexpr double kTickInterval = static_cast<double>(0.01f);
-
-// A repeating timer; destroying it stops it.
-class RepeatingTimer {
- public:
-  virtual ~RepeatingTimer() = default;
-};
-
-class TimerService {
- public:
-  virtual ~TimerService() = default;
-  // Calls tick on the main thread every intervalSeconds until the returned timer is destroyed.
-  virtual std::unique_ptr<RepeatingTimer> scheduleRepeating(double intervalSeconds,
-                                                            std::function<void()> tick) = 0;
 };
 
 // Where the canvas draws: natural size, top-left at (x, y), source-over, full opacity.
@@ -63,14 +46,6 @@ class Painter {
  public:
   virtual ~Painter() = default;
   virtual void drawImage(const Image& image, double x, double y, double width, double height) = 0;
-};
-
-// The widget that hosts the canvas.
-class CanvasHost {
- public:
-  virtual ~CanvasHost() = default;
-  // Marks the whole canvas for redrawing; marks before the next paint are coalesced.
-  virtual void setNeedsDisplay() = 0;
 };
 
 }  // namespace charstack

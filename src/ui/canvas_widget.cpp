@@ -13,7 +13,7 @@
 #include <cmath>
 #include <limits>
 
-#include "controller/init_layer.hpp"
+#include "controller/editor.hpp"
 #include "platform/image_impl.hpp"
 
 namespace charstack {
@@ -40,7 +40,7 @@ int screenEdge(double v) {
 
 }  // namespace
 
-CanvasWidget::CanvasWidget(CharacterList& list, EditorState& state, TimerService& timers, QWidget* parent)
+CanvasWidget::CanvasWidget(CharacterList& list, EditorState& state, QWidget* parent)
     : QWidget(parent), list_(list), state_(state) {
   setMinimumSize(240, 200);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -61,15 +61,23 @@ CanvasWidget::CanvasWidget(CharacterList& list, EditorState& state, TimerService
   connect(vbar_, &QScrollBar::valueChanged, this, [this](int v) {
     if (!syncingBars_) scrollTo(viewport_.scrollX, v);
   });
-  view_ = std::make_unique<InitLayerView>(list, state, timers, *this);
+  view_ = std::make_unique<CanvasScene>(list, state);
 }
 
-// The view goes first: its timer must not tick into a half-destroyed widget.
-CanvasWidget::~CanvasWidget() { view_.reset(); }
+CanvasWidget::~CanvasWidget() {
+  if (controller_) controller_->document().removeObserver(this);
+}
 
-// The view asks for a redraw every tick; the widget repaints only when the picture would change.
-// Exposes and resizes reach paintEvent on their own.
-void CanvasWidget::setNeedsDisplay() {
+void CanvasWidget::setController(Editor* controller) {
+  if (controller_) controller_->document().removeObserver(this);
+  controller_ = controller;
+  if (controller_) controller_->document().addObserver(this);
+  refresh();
+}
+
+// The widget repaints only when the picture would change. Exposes and resizes reach paintEvent on
+// their own.
+void CanvasWidget::refresh() {
   if (cacheTarget_ && dragTarget(list_, state_) != cacheTarget_) dropCaches();
   view_->composition(current_);
   if (revealNewDrawing()) {
@@ -487,7 +495,7 @@ void CanvasWidget::mousePressEvent(QMouseEvent* event) {
   gesture_ = Gesture::Drag;
   // The composition around the record is kept while it moves.
   cacheTarget_ = dragTarget(list_, state_);
-  if (controller_) controller_->beginGesture();
+  if (controller_) controller_->moves().beginGesture();
   const QPointF p = canvasPoint(event->position());
   view_->mouseDown(p.x(), p.y());
 }
@@ -501,7 +509,7 @@ void CanvasWidget::mouseReleaseEvent(QMouseEvent* event) {
   }
   if (event->button() == Qt::LeftButton && gesture_ == Gesture::Drag) {
     gesture_ = Gesture::None;
-    if (controller_) controller_->endGesture();
+    if (controller_) controller_->moves().endGesture();
     reportPosition();
   }
   QWidget::mouseReleaseEvent(event);
@@ -522,6 +530,7 @@ void CanvasWidget::mouseMoveEvent(QMouseEvent* event) {
   }
   const QPointF p = canvasPoint(event->position());
   view_->mouseDragged(p.x(), p.y());
+  refresh();
   emit dragged();
   emit pointerMoved(static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y())));
   reportPosition();
@@ -568,7 +577,7 @@ void CanvasWidget::keyPressEvent(QKeyEvent* event) {
   }
   if (!controller_) return;
   cacheTarget_ = dragTarget(list_, state_);
-  controller_->nudge(dx, dy);
+  controller_->moves().nudge(dx, dy);
   emit dragged();
   reportPosition();
 }
@@ -585,26 +594,26 @@ void CanvasWidget::keyReleaseEvent(QKeyEvent* event) {
 
 void CanvasWidget::focusInEvent(QFocusEvent* event) {
   QWidget::focusInEvent(event);
-  setNeedsDisplay();
+  refresh();
 }
 
 void CanvasWidget::focusOutEvent(QFocusEvent* event) {
   QWidget::focusOutEvent(event);
   spaceHeld_ = false;
   if (gesture_ != Gesture::Pan) unsetCursor();
-  setNeedsDisplay();
+  refresh();
 }
 
 void CanvasWidget::enterEvent(QEnterEvent* event) {
   QWidget::enterEvent(event);
   hovered_ = true;
-  setNeedsDisplay();
+  refresh();
 }
 
 void CanvasWidget::leaveEvent(QEvent* event) {
   QWidget::leaveEvent(event);
   hovered_ = false;
-  setNeedsDisplay();
+  refresh();
 }
 
 }  // namespace charstack

@@ -9,8 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "canvas/init_layer_view.hpp"
+#include "canvas/canvas_scene.hpp"
 #include "canvas/viewport.hpp"
+#include "controller/document.hpp"
 #include "platform/ui.hpp"
 
 class QPainter;
@@ -18,7 +19,7 @@ class QScrollBar;
 
 namespace charstack {
 
-class InitLayer;
+class Editor;
 
 // Paints the window background, optionally a checkerboard, the composition of the selected character
 // at the viewport's zoom and scroll, and, while the pointer is over the canvas, it has the keyboard
@@ -30,18 +31,24 @@ class InitLayer;
 //
 // The zoom stays as the user set it, but what the canvas newly draws is brought into view: a
 // character just selected, a picture just dropped or pasted, a layer just shown.
-class CanvasWidget : public QWidget, public CanvasHost {
+class CanvasWidget : public QWidget, public TableObserver {
   Q_OBJECT
 
  public:
-  CanvasWidget(CharacterList& list, EditorState& state, TimerService& timers, QWidget* parent = nullptr);
+  CanvasWidget(CharacterList& list, EditorState& state, QWidget* parent = nullptr);
   ~CanvasWidget() override;
 
-  InitLayerView& view() { return *view_; }
-  // The controller that records each drag and nudge as one edit; none moves records without a record.
-  void setController(InitLayer* controller) { controller_ = controller; }
+  CanvasScene& view() { return *view_; }
+  // The editor that records each drag and nudge as one edit (none moves records without a record).
+  // The canvas repaints when its document says that records or the selection changed.
+  void setController(Editor* controller);
 
-  void setNeedsDisplay() override;
+  // Repaints what would now look different (the records, the selection, the frame).
+  void refresh();
+  void beginRows(Table, Change, int64_t, int64_t) override {}
+  void endRows(Table) override { refresh(); }
+  void rowsChanged(Table, int64_t, int64_t) override { refresh(); }
+  void selectionChanged() override { refresh(); }
 
   QSize sizeHint() const override { return {480, 400}; }
 
@@ -161,8 +168,8 @@ class CanvasWidget : public QWidget, public CanvasHost {
 
   CharacterList& list_;
   EditorState& state_;
-  std::unique_ptr<InitLayerView> view_;
-  InitLayer* controller_ = nullptr;
+  std::unique_ptr<CanvasScene> view_;
+  Editor* controller_ = nullptr;
   QScrollBar* hbar_ = nullptr;
   QScrollBar* vbar_ = nullptr;
   bool syncingBars_ = false;

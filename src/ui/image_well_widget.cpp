@@ -37,7 +37,7 @@ ImageRef imageFromMimeData(const QMimeData& data) {
   return nullptr;
 }
 
-ImageWellWidget::ImageWellWidget(InitLayer& controller, Table table, QWidget* parent)
+ImageWellWidget::ImageWellWidget(Editor& controller, Table table, QWidget* parent)
     : QFrame(parent),
       controller_(controller),
       table_(table) {

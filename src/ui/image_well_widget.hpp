@@ -4,14 +4,14 @@
 #include <QFrame>
 #include <QTimer>
 
-#include "controller/init_layer.hpp"
+#include "controller/editor.hpp"
 #include "ui/thumbnails.hpp"
 
 class QMimeData;
 
 namespace charstack {
 
-// Shows the picture of a table's well (the selected record's, InitLayer::wellPicture) scaled to fit
+// Shows the picture of a table's well (the selected record's, Editor::wellPicture) scaled to fit
 // with its aspect kept (pixel art enlarged with sharp pixels, large pictures reduced smoothly), and
 // hands a new one, dropped (image files or image data) or pasted, to the controller; Delete or
 // Backspace clears it.
@@ -19,7 +19,7 @@ class ImageWellWidget : public QFrame {
   Q_OBJECT
 
  public:
-  ImageWellWidget(InitLayer& controller, Table table, QWidget* parent = nullptr);
+  ImageWellWidget(Editor& controller, Table table, QWidget* parent = nullptr);
 
   // Takes the image of the mime data into the well. False, with a message, when the data holds no
   // image or no row is selected.
@@ -50,7 +50,7 @@ class ImageWellWidget : public QFrame {
  private:
   bool store(ImageRef image);
 
-  InitLayer& controller_;
+  Editor& controller_;
   Table table_;
   ImageRef shown_;
   QTimer poll_;

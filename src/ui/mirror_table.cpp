@@ -29,16 +29,16 @@ QStringList localFiles(const QMimeData& data) {
 
 // ---- MirrorTableModel ------------------------------------------------------------------------
 
-MirrorTableModel::MirrorTableModel(InitLayer& controller, Table table, QObject* parent)
+MirrorTableModel::MirrorTableModel(Editor& controller, Table table, QObject* parent)
     : QAbstractTableModel(parent), controller_(controller), table_(table) {
-  controller_.addObserver(this);
+  controller_.document().addObserver(this);
 }
 
-MirrorTableModel::~MirrorTableModel() { controller_.removeObserver(this); }
+MirrorTableModel::~MirrorTableModel() { controller_.document().removeObserver(this); }
 
 int MirrorTableModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
-  return static_cast<int>(std::min<int64_t>(controller_.rowCount(table_), INT_MAX));
+  return static_cast<int>(std::min<int64_t>(controller_.document().rowCount(table_), INT_MAX));
 }
 
 int MirrorTableModel::columnCount(const QModelIndex& parent) const {
@@ -51,7 +51,7 @@ int MirrorTableModel::column(Field field) const {
   switch (field) {
     case Field::Name:
       return NameColumn;
-    case Field::Value:
+    case Field::Depth:
       return ValueColumn;
     case Field::Visible:
       return table_ == Table::Layers ? VisibleColumn : -1;
@@ -64,14 +64,14 @@ int MirrorTableModel::column(Field field) const {
 }
 
 Field MirrorTableModel::field(int column) const {
-  for (Field f : {Field::Name, Field::Value, Field::Visible, Field::X, Field::Y})
+  for (Field f : {Field::Name, Field::Depth, Field::Visible, Field::X, Field::Y})
     if (this->column(f) == column) return f;
   return Field::Name;
 }
 
 QVariant MirrorTableModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
-  const RowDictionary row = controller_.row(table_, index.row());
+  const RowTexts row = controller_.document().row(table_, index.row());
   const Field f = field(index.column());
   const bool text = role == Qt::DisplayRole || role == Qt::EditRole;
   switch (f) {
@@ -82,10 +82,10 @@ QVariant MirrorTableModel::data(const QModelIndex& index, int role) const {
     case Field::Visible:
       if (role == Qt::CheckStateRole) return row.visible == "1" ? Qt::Checked : Qt::Unchecked;
       break;
-    case Field::Value:
+    case Field::Depth:
     case Field::X:
     case Field::Y:
-      if (text) return QString::fromStdString(f == Field::Value ? row.value : f == Field::X ? row.x : row.y);
+      if (text) return QString::fromStdString(f == Field::Depth ? row.depth : f == Field::X ? row.x : row.y);
       if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
       break;
   }
@@ -127,7 +127,7 @@ QVariant MirrorTableModel::headerData(int section, Qt::Orientation orientation, 
   switch (field(section)) {
     case Field::Name:
       return tr("name", "column title");
-    case Field::Value:
+    case Field::Depth:
       return tr("depth", "column title: the draw depth, 0 to 999");
     case Field::Visible:
       return tr("visible", "column title");
@@ -273,7 +273,7 @@ std::vector<int64_t> MirrorTableView::selectedRows() const {
   return rows;
 }
 
-void MirrorTableView::setSelectionIndexes(const std::vector<int64_t>& rows, int64_t current) {
+void MirrorTableView::highlightRows(const std::vector<int64_t>& rows, int64_t current) {
   const int count = model() ? model()->rowCount() : 0;
   highlight_.clear();
   for (int64_t r : rows)
@@ -341,7 +341,7 @@ void MirrorTableView::mousePressEvent(QMouseEvent* event) {
   QTableView::mousePressEvent(event);
   if (event->button() != Qt::LeftButton) return;
   // A click on the empty part leaves no row highlighted, as the click selects no record.
-  if (row < 0) setSelectionIndex(-1);
+  if (row < 0) highlightRow(-1);
   sendClick(row);
 }
 

@@ -9,14 +9,14 @@
 #include <optional>
 #include <string_view>
 
-#include "controller/init_layer.hpp"
+#include "controller/editor.hpp"
 #include "platform/ui.hpp"
 
 namespace charstack {
 
 // The rows of one of the controller's tables (characters: name, depth, x, y; layers of one
 // character: name, depth, visible, x, y), read from the model whenever the view asks. The
-// controller's row changes become the model's row signals; edits go through InitLayer::editCell and
+// controller's row changes become the model's row signals; edits go through Editor::editCell and
 // are applied at once. Rows are dragged as records (RecordsMimeData); a drop between rows moves the
 // table's own rows there, or puts in records of the table's kind, pictures or image files.
 class MirrorTableModel : public QAbstractTableModel, public TableObserver {
@@ -27,7 +27,7 @@ class MirrorTableModel : public QAbstractTableModel, public TableObserver {
   // The MIME type that names the rows a drag took from this model (and so from this window).
   static constexpr const char* kRowsMimeType = "application/x-charstack-rows";
 
-  MirrorTableModel(InitLayer& controller, Table table, QObject* parent = nullptr);
+  MirrorTableModel(Editor& controller, Table table, QObject* parent = nullptr);
   ~MirrorTableModel() override;
 
   Table table() const { return table_; }
@@ -67,7 +67,7 @@ class MirrorTableModel : public QAbstractTableModel, public TableObserver {
   void dropRefused(const QString& reason);
 
  private:
-  InitLayer& controller_;
+  Editor& controller_;
   Table table_;
   std::optional<Change> pending_;  // the change between beginRows and endRows
 };
@@ -76,7 +76,7 @@ class MirrorTableModel : public QAbstractTableModel, public TableObserver {
 // rows), on every keyboard move of the current row and whenever the user changes its selection, and
 // highlights the rows the controller names. Rows are dragged to other places of the table, to other
 // windows and to other programs; Delete and Backspace ask for the selected records to go.
-class MirrorTableView : public QTableView, public TableView, public ArrayController {
+class MirrorTableView : public QTableView, public TableView, public TableHighlight {
   Q_OBJECT
 
  public:
@@ -87,8 +87,8 @@ class MirrorTableView : public QTableView, public TableView, public ArrayControl
   int64_t clickedRow() const override { return clickedRow_; }
   std::vector<int64_t> selectedRows() const override;
   void setAction(std::function<void()> action) override { action_ = std::move(action); }
-  void setSelectionIndex(int64_t index) override { setSelectionIndexes({index}, index); }
-  void setSelectionIndexes(const std::vector<int64_t>& rows, int64_t current) override;
+  void highlightRow(int64_t index) override { highlightRows({index}, index); }
+  void highlightRows(const std::vector<int64_t>& rows, int64_t current) override;
 
  signals:
   // The table's action has run for a click or a keyboard move.
@@ -99,7 +99,7 @@ class MirrorTableView : public QTableView, public TableView, public ArrayControl
  public:
   // Selects the row as a click on it does, and runs the table's action (-1: no row).
   void clickRow(int64_t row) {
-    setSelectionIndex(row);
+    highlightRow(row);
     sendClick(row);
   }
   // The highlighted row; -1 when no row is highlighted.

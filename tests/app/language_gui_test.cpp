@@ -26,10 +26,10 @@ TEST(Language, TheWindowFollowsTheLocale) {
         window.menuBar()->actions().at(0)->text(),
         window.findChild<QPushButton*>("insertCharacter")->text(),
         window.findChild<MirrorTableView*>("characters")->model()->headerData(0, Qt::Horizontal).toString(),
-        window.controller().history().undoText(),
+        window.controller().document().history().undoText(),
         box.button(QMessageBox::Cancel)->text().remove('&'),
         QString::fromStdString(list.characters.at(0).name),
-        QString::fromStdString(window.controller().editCell(Table::Characters, 0, Field::Value, "x").value())}
+        QString::fromStdString(window.controller().editCell(Table::Characters, 0, Field::Depth, "x").value())}
         .join('|')
         .toStdString();
   };

@@ -460,7 +460,7 @@ TEST_F(Window, RecordActionsFromKeysMenusAndTheClipboard) {
   // Ctrl+click selects a second layer; Delete removes both, one step.
   QTest::mouseClick(w->table(1)->viewport(), Qt::LeftButton, Qt::ControlModifier,
                     w->table(1)->visualRect(w->model(1)->index(0, 0)).center());
-  EXPECT_EQ(std::pair(w->controller().selectedLayers(), w->table(1)->selectedRows()),
+  EXPECT_EQ(std::pair(w->controller().selection().selectedLayers(), w->table(1)->selectedRows()),
             std::pair(std::vector<int64_t>{0, 1}, std::vector<int64_t>{0, 1}));
   QTest::keyClick(w->table(1), Qt::Key_Delete);
   EXPECT_EQ(names(1), "");

@@ -89,7 +89,7 @@ TEST_F(Projects, AnotherFolderOpensInTheSameWindowFromAFreshStart) {
   auto w = open(a);
   const auto files = testing::filesOf(a);
   clickRow(w->findChild<MirrorTableView*>("characters"), 1);
-  w->controller().insert2();
+  w->controller().insertLayer();
 
   EXPECT_FALSE(w->openProject(b.path()));  // the user cancels at the unsaved changes
   EXPECT_EQ(w->findChild<MirrorTableView*>("characters")->model()->rowCount(), 2);
@@ -121,7 +121,7 @@ TEST_F(Projects, AnotherFolderOpensInTheSameWindowFromAFreshStart) {
   ASSERT_EQ(layers.size(), 4u);
   EXPECT_EQ(layers[1].name + layers[2].name + layers[3].name, "yredtwo.dots");
   EXPECT_TRUE(layers[2].image->pixelWidth() == 5 && layers[2].visible && layers[3].visible);
-  EXPECT_EQ(w->controller().selectedLayers(), (std::vector<int64_t>{2, 3}));
+  EXPECT_EQ(w->controller().selection().selectedLayers(), (std::vector<int64_t>{2, 3}));
   EXPECT_EQ(w->findChild<MirrorTableView*>("layers")->model()->rowCount(), 4);
   EXPECT_TRUE(w->statusBar()->currentMessage().contains("notes.txt"));
 

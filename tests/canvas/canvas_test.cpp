@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "canvas/init_layer_view.hpp"
+#include "canvas/canvas_scene.hpp"
 #include "support/fakes.hpp"
 
 namespace charstack {
@@ -38,7 +38,7 @@ struct Canvas : ::testing::Test {
   // The images drawn, in order, after checking the painter's calls against the depth loop.
   Images drawn() {
     testing::FakePainter painter;
-    view.drawRect(painter);
+    view.draw(painter);
     std::vector<DrawCall> painted;
     Images images;
     for (const auto& p : painter.calls) {
@@ -50,9 +50,7 @@ struct Canvas : ::testing::Test {
   }
   CharacterList list;
   EditorState state;
-  testing::FakeTimerService timers;
-  testing::FakeCanvasHost host;
-  InitLayerView view{list, state, timers, host};
+  CanvasScene view{list, state};
   ImageRef a = testImage(3, 2, 1), b = testImage(5, 4, 2), c = testImage(2, 7, 3), d = testImage(1, 1, 4);
 };
 
@@ -100,7 +98,6 @@ TEST_F(Canvas, DragMovesTheCharacterFromTheGrabOffset) {
     view.mouseDragged(pointer.first, pointer.second);
     EXPECT_EQ(at(list.characters[1]), position) << pointer.first << "," << pointer.second;
   }
-  EXPECT_EQ(host.marks, 6);
   EXPECT_EQ(std::pair(at(list.characters[1].layers[0]), at(list.characters[0])), std::pair(P(5, 6), P(1, 1)));
 }
 

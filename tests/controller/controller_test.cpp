@@ -114,8 +114,8 @@ TEST_P(Actions, LeaveTheRecordsSelectionAndHistoryThatUndoRedoSaveAndLoadKeep) {
     if (s[0] == 'l')
       clickLayer(std::stoll(s.substr(1)),
                  colon == std::string::npos ? std::nullopt : std::optional(rows(s.substr(colon + 1))));
-    if (s[0] == 'i') table == Table::Characters ? controller->insert1() : controller->insert2();
-    if (s[0] == 'r') table == Table::Characters ? controller->remove1() : controller->remove2();
+    if (s[0] == 'i') table == Table::Characters ? controller->insertCharacter() : controller->insertLayer();
+    if (s[0] == 'r') table == Table::Characters ? controller->removeCharacter() : controller->removeLayers();
     if (s[0] == 'u' || s[0] == 'd') controller->moveSelected(table, s[0] == 'u' ? -1 : 1);
     if (s[0] == 'm') controller->moveRows(table, rows(s.substr(3, to - 3)), std::stoll(s.substr(to + 1)));
     if (s[0] == 'D') controller->duplicate(table);
@@ -130,19 +130,19 @@ TEST_P(Actions, LeaveTheRecordsSelectionAndHistoryThatUndoRedoSaveAndLoadKeep) {
     }
     if (s[0] == 'a') controller->insertPictures(table, {{"pic", testing::testImage(3, 3, 99)}});
     if (s == "h") controller->showHideSelected();
-    if (s == "z" || s == "Z") s == "z" ? controller->history().undo() : controller->history().redo();
-    if (s == "s") deleted = state.pendingImageDeletions, controller->saveBtn();
+    if (s == "z" || s == "Z") s == "z" ? controller->document().history().undo() : controller->document().history().redo();
+    if (s == "s") deleted = state.pendingImageDeletions, controller->store().save();
   }
   deleted.insert(deleted.end(), state.pendingImageDeletions.begin(), state.pendingImageDeletions.end());
   EXPECT_EQ(tree(), row.tree);
   std::string selected("c");
   selected.append(std::to_string(state.selectedCharacterRow)).append(" l");
-  for (int64_t r : controller->selectedLayers()) selected += std::to_string(r) + ",";
+  for (int64_t r : controller->selection().selectedLayers()) selected += std::to_string(r) + ",";
   EXPECT_EQ(selected.substr(0, selected.size() - (selected.back() == ',')), row.selected);
   // The layers table shows the selected character's layers.
   const int64_t k = state.selectedCharacterRow;
-  EXPECT_EQ(controller->layerTableCharacter(), k >= 0 && k < list.size() ? k : -1);
-  EXPECT_EQ(controller->history().undoText().toStdString(), row.undo);
+  EXPECT_EQ(controller->document().layerTableCharacter(), k >= 0 && k < list.size() ? k : -1);
+  EXPECT_EQ(controller->document().history().undoText().toStdString(), row.undo);
   std::string queued;
   for (const std::string& file : deleted) queued += (queued.empty() ? "" : " ") + file;
   EXPECT_EQ(queued, row.deletions);
@@ -150,13 +150,13 @@ TEST_P(Actions, LeaveTheRecordsSelectionAndHistoryThatUndoRedoSaveAndLoadKeep) {
 
   // Back to the start and forward again; then the folder holds the model: names, numbers, pixels.
   const CharacterList done = list;
-  QUndoStack& history = controller->history();
+  QUndoStack& history = controller->document().history();
   const int here = history.index();
   history.setIndex(0);
   EXPECT_TRUE(testing::sameModel(list, opened)) << buildDataText(list);
   history.setIndex(here);
   EXPECT_TRUE(testing::sameModel(list, done)) << buildDataText(list);
-  ASSERT_TRUE(controller->saveData().ok());
+  ASSERT_TRUE(controller->store().save().ok());
   testing::expectLoadsAs(dir, list);
 }
 
@@ -174,19 +174,19 @@ TEST_F(ControllerTest, ActionsAreOfferedOnlyWhenTheyCanAct) {
       {kThreeCharacters, -1, "C:I R L:"},
       {kThreeCharacters, 2, "C:I R u D c L:I"},
   };
-  using A = InitLayer::Action;
+  using A = Action;
   const std::pair<A, const char*> actions[] = {{A::Insert, "I"},   {A::Remove, "R"},    {A::MoveUp, "u"},
                                                {A::MoveDown, "d"}, {A::Duplicate, "D"}, {A::Copy, "c"},
                                                {A::ShowHide, "h"}};
   for (const Case& c : cases) {
     open(c.data);
     clickCharacter(c.click);
-    if (c.click >= 0 && controller->rowCount(Table::Layers) > 0) clickLayer(0);
+    if (c.click >= 0 && controller->document().rowCount(Table::Layers) > 0) clickLayer(0);
     std::string enabled;
     for (Table table : {Table::Characters, Table::Layers}) {
       enabled += table == Table::Characters ? "C:" : " L:";
       for (auto [action, letter] : actions)
-        if (controller->canAct(action, table))
+        if (controller->selection().canAct(action, table))
           enabled += std::string(enabled.back() == ':' ? "" : " ") + letter;
     }
     EXPECT_EQ(enabled, c.enabled) << c.data << " " << c.click;
@@ -196,22 +196,22 @@ TEST_F(ControllerTest, ActionsAreOfferedOnlyWhenTheyCanAct) {
 TEST_F(ControllerTest, LoadShowsTheFirstCharacterSelectedAndItsLayersAndDepthsNeverDrawn) {
   open(std::string(kThreeCharacters) + "Ghost,1500, 0, 0\n####\nFog,-5,1, 0, 0\n$$$$\n");
   EXPECT_EQ(notices.log, "C! L!");
-  EXPECT_EQ(controller->row(Table::Characters, 2),
-            (RowDictionary{"Wolf", "50", std::nullopt, list.characters[2].image, "7", "7"}));
-  EXPECT_EQ(controller->row(Table::Layers, 1),
-            (RowDictionary{"Leg", "120", "1", list.characters[0].layers[1].image, "-3", "12"}));
-  EXPECT_EQ(controller->rowCount(Table::Layers), 2);
+  EXPECT_EQ(controller->document().row(Table::Characters, 2),
+            (RowTexts{"Wolf", "50", std::nullopt, list.characters[2].image, "7", "7"}));
+  EXPECT_EQ(controller->document().row(Table::Layers, 1),
+            (RowTexts{"Leg", "120", "1", list.characters[0].layers[1].image, "-3", "12"}));
+  EXPECT_EQ(controller->document().rowCount(Table::Layers), 2);
   EXPECT_TRUE(controller->wellPicture(Table::Layers) == list.characters[0].layers[0].image &&
               controller->wellPicture(Table::Characters));
-  EXPECT_TRUE(state.selectedCharacterRow == 0 && state.selectedLayerRow == 0 && !controller->hasUnsavedChanges());
+  EXPECT_TRUE(state.selectedCharacterRow == 0 && state.selectedLayerRow == 0 && !controller->store().hasUnsavedChanges());
   // Depths outside 0..999 are shown and listed, never silently left out.
-  ASSERT_EQ(controller->loadProblems().size(), 2u);
-  EXPECT_EQ(controller->loadProblems()[0].reason,
+  ASSERT_EQ(controller->store().loadProblems().size(), 2u);
+  EXPECT_EQ(controller->store().loadProblems()[0].reason,
             "character 4 \"Ghost\": depth 1500 is never drawn (only depths from 0 to 999 are)");
   EXPECT_EQ(
-      controller->loadProblems()[1].reason,
+      controller->store().loadProblems()[1].reason,
       "layer 1 \"Fog\" of character 4 \"Ghost\": depth -5 is never drawn (only depths from 0 to 999 are)");
-  EXPECT_EQ(controller->row(Table::Characters, 3).value, "1500");
+  EXPECT_EQ(controller->document().row(Table::Characters, 3).depth, "1500");
 }
 
 TEST_F(ControllerTest, ClicksShowTheClickedCharactersLayersAndStoreTheReportedRows) {
@@ -221,27 +221,27 @@ TEST_F(ControllerTest, ClicksShowTheClickedCharactersLayersAndStoreTheReportedRo
   EXPECT_EQ(notices.log, "L!");
   EXPECT_TRUE(state.moveCharacter && !state.moveLayer && state.selectedLayerRow == -1);
   clickLayer(1, {{0, 1}});  // an extended selection; the clicked row is the current one
-  EXPECT_EQ(controller->selectedLayers(), (std::vector<int64_t>{0, 1}));
+  EXPECT_EQ(controller->selection().selectedLayers(), (std::vector<int64_t>{0, 1}));
   EXPECT_EQ(controller->wellPicture(Table::Layers), list.characters[0].layers[1].image);
   clickLayer(1, {{0}});  // Ctrl+click took the row out: the last selected one is current
-  EXPECT_EQ(std::pair(state.selectedLayerRow, controller->selectedLayers()),
+  EXPECT_EQ(std::pair(state.selectedLayerRow, controller->selection().selectedLayers()),
             std::pair(int64_t{0}, std::vector<int64_t>{0}));
   clickCharacter(2);  // Wolf has no layers
-  EXPECT_TRUE(controller->rowCount(Table::Layers) == 0 && state.previousCharacterRow == 0);
+  EXPECT_TRUE(controller->document().rowCount(Table::Layers) == 0);
   tv2.clicked = 1;  // the layers table's reported row is stored as it is
   tv1.click(1);
   EXPECT_EQ(state.selectedLayerRow, 1);
-  EXPECT_EQ(controller->row(Table::Layers, 0).name, "Hat");
+  EXPECT_EQ(controller->document().row(Table::Layers, 0).name, "Hat");
   state.selectedLayerRow = 0;
   clickCharacter(-1);  // below the last row: no character, and so no layer
-  EXPECT_TRUE(state.selectedCharacterRow == -1 && state.selectedLayerRow == -1 && controller->rowCount(Table::Layers) == 0);
+  EXPECT_TRUE(state.selectedCharacterRow == -1 && state.selectedLayerRow == -1 && controller->document().rowCount(Table::Layers) == 0);
   EXPECT_FALSE(controller->wellPicture(Table::Characters) || controller->setPicture(Table::Characters, nullptr));
   clickLayer(-1);
   EXPECT_TRUE(state.selectedLayerRow == -1 && state.moveLayer && !state.moveCharacter);
   open("");
   state.selectedCharacterRow = 5;
-  clickCharacter(0);  // an empty project: only remembers the previous row
-  EXPECT_TRUE(state.previousCharacterRow == 5 && state.selectedCharacterRow == 5 && !state.moveCharacter);
+  clickCharacter(0);  // an empty project: a click changes nothing
+  EXPECT_TRUE(state.selectedCharacterRow == 5 && !state.moveCharacter);
 }
 
 // A committed cell changes the record of its row at once, selected or not, as one step that takes
@@ -263,16 +263,16 @@ TEST_F(ControllerTest, CellEditsGoToTheirRowsRecordAtOnceOrAreRefused) {
       {Table::Layers, 0, Field::Name, "", nullptr},
       {Table::Layers, 0, Field::Name, " \t ", nullptr},
       {Table::Layers, 0, Field::Name, std::string(245, 'x'), nullptr},
-      {Table::Layers, 1, Field::Value, " 7 ", "Leg,7,1, -3, 12"},
-      {Table::Layers, 1, Field::Value, "+999", "Leg,999,1, -3, 12"},
-      {Table::Characters, 2, Field::Value, "0", "Wolf,0, 7, 7"},
-      {Table::Characters, 2, Field::Value, "99999999999", nullptr},
-      {Table::Characters, 2, Field::Value, "1e3", nullptr},
-      {Table::Characters, 2, Field::Value, "0x10", nullptr},
-      {Table::Characters, 2, Field::Value, "12abc", nullptr},
-      {Table::Characters, 2, Field::Value, "1000", nullptr},
-      {Table::Characters, 2, Field::Value, "-5", nullptr},
-      {Table::Characters, 2, Field::Value, "", nullptr},
+      {Table::Layers, 1, Field::Depth, " 7 ", "Leg,7,1, -3, 12"},
+      {Table::Layers, 1, Field::Depth, "+999", "Leg,999,1, -3, 12"},
+      {Table::Characters, 2, Field::Depth, "0", "Wolf,0, 7, 7"},
+      {Table::Characters, 2, Field::Depth, "99999999999", nullptr},
+      {Table::Characters, 2, Field::Depth, "1e3", nullptr},
+      {Table::Characters, 2, Field::Depth, "0x10", nullptr},
+      {Table::Characters, 2, Field::Depth, "12abc", nullptr},
+      {Table::Characters, 2, Field::Depth, "1000", nullptr},
+      {Table::Characters, 2, Field::Depth, "-5", nullptr},
+      {Table::Characters, 2, Field::Depth, "", nullptr},
       {Table::Characters, 2, Field::X, " -2147483648", "Wolf,0, -2147483648, 7"},
       {Table::Layers, 1, Field::Y, "2147483647 ", "Leg,999,1, -3, 2147483647"},
       {Table::Layers, 1, Field::X, "2147483648", nullptr},
@@ -280,21 +280,21 @@ TEST_F(ControllerTest, CellEditsGoToTheirRowsRecordAtOnceOrAreRefused) {
       {Table::Characters, 0, Field::X, "", nullptr},
       {Table::Layers, 0, Field::Visible, "0", "Arm,150,0, 5, 0"},
       {Table::Characters, 0, Field::Visible, "0", nullptr},
-      {Table::Characters, 7, Field::Value, "1", nullptr},
+      {Table::Characters, 7, Field::Depth, "1", nullptr},
   };
   for (const Edit& e : edits) {
     SCOPED_TRACE(e.text);
     const std::string before = buildDataText(list);
-    const int steps = controller->history().count();
+    const int steps = controller->document().history().count();
     EXPECT_EQ(!controller->editCell(e.table, e.row, e.field, e.text), e.result != nullptr);
     if (!e.result) {
-      EXPECT_TRUE(buildDataText(list) == before && controller->history().count() == steps);
+      EXPECT_TRUE(buildDataText(list) == before && controller->document().history().count() == steps);
       continue;
     }
     EXPECT_NE(buildDataText(list).find(std::string(e.result) + "\n"), std::string::npos);
-    EXPECT_EQ(controller->history().count(), steps + 1);
+    EXPECT_EQ(controller->document().history().count(), steps + 1);
   }
-  EXPECT_EQ(controller->history().undoText().toStdString(), "Hide Layer");
+  EXPECT_EQ(controller->document().history().undoText().toStdString(), "Hide Layer");
   // Refusals in words a user reads: the range with thousands separators, no "NUL".
   const QLocale locale;
   QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
@@ -304,7 +304,7 @@ TEST_F(ControllerTest, CellEditsGoToTheirRowsRecordAtOnceOrAreRefused) {
             "a name cannot contain \"/\" or a null character");
   EXPECT_EQ(controller->editCell(Table::Layers, 0, Field::Name, "").value_or(""), "a name cannot be empty");
   QLocale::setDefault(locale);
-  while (controller->history().canUndo()) controller->history().undo();
+  while (controller->document().history().canUndo()) controller->document().history().undo();
   EXPECT_EQ(buildDataText(list), kThreeCharacters);
 }
 

@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "controller/init_layer.hpp"
+#include "controller/editor.hpp"
 #include "controller/saving.hpp"
 #include "support/fakes.hpp"
 
@@ -19,9 +19,9 @@ struct Disk : ::testing::Test {
     dir.write("data.txt", "Hero,100, 0, 0\n####\nArm,150,1, 0, 0\n$$$$\n");
     dir.write("img/Hero1", testPng(4, 4, 1));
     dir.write("img/Arm2", testPng(4, 4, 2));
-    controller = std::make_unique<InitLayer>(list, state, ProjectFolder(dir.path()));
+    controller = std::make_unique<Editor>(list, state, ProjectFolder(dir.path()));
   }
-  std::vector<DiskChange> look() { return controller->applyDiskScan(scanDisk(controller->folder(), controller->diskScanRequest())); }
+  std::vector<DiskChange> look() { return controller->disk().apply(scanDisk(controller->store().folder(), controller->disk().scanRequest())); }
   bool shows(uint32_t seed) const { return list.characters[0].image && list.characters[0].image->samePixels(*testImage(4, 4, seed)); }
   int64_t modified(const std::string& file) const {
     struct stat st;
@@ -31,7 +31,7 @@ struct Disk : ::testing::Test {
   TempFolder dir;
   CharacterList list;
   EditorState state;
-  std::unique_ptr<InitLayer> controller;
+  std::unique_ptr<Editor> controller;
 };
 
 TEST_F(Disk, PicturesReplacedByRenameOrRewrittenInPlaceComeInAndSavesKeepTheirBytes) {
@@ -42,15 +42,15 @@ TEST_F(Disk, PicturesReplacedByRenameOrRewrittenInPlaceComeInAndSavesKeepTheirBy
   ASSERT_EQ(changes.size(), 1u);
   EXPECT_EQ(changes[0].kind, DiskChange::Kind::PictureTaken);
   EXPECT_TRUE(shows(7));
-  EXPECT_EQ(controller->row(Table::Characters, 0).img, list.characters[0].image);
-  EXPECT_FALSE(controller->hasUnsavedChanges());
+  EXPECT_EQ(controller->document().row(Table::Characters, 0).img, list.characters[0].image);
+  EXPECT_FALSE(controller->store().hasUnsavedChanges());
 
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // past the file system's clock step
   dir.write("img/Hero1", testPng(4, 4, 8));                     // rewritten in place
   ASSERT_EQ(look().size(), 1u);
   EXPECT_TRUE(shows(8));
   const int64_t arm = modified("img/Arm2");
-  ASSERT_TRUE(controller->saveData().ok());
+  ASSERT_TRUE(controller->store().save().ok());
   EXPECT_EQ(dir.read("img/Hero1"), testPng(4, 4, 8));
   EXPECT_EQ(modified("img/Arm2"), arm);  // an unchanged save writes no picture
 }
@@ -63,22 +63,22 @@ TEST_F(Disk, AChangeOnBothSidesIsTheUsersChoiceAndSavesNeverReplaceChangedFilesU
     std::vector<DiskChange> changes = look();
     ASSERT_EQ(changes.size(), 1u);
     ASSERT_EQ(changes[0].kind, DiskChange::Kind::Conflict);
-    controller->resolveConflict(changes[0], takeFile);
+    controller->disk().resolveConflict(changes[0], takeFile);
     EXPECT_TRUE(shows(takeFile ? 7 : 5));
-    EXPECT_TRUE(controller->saveData().ok());
+    EXPECT_TRUE(controller->store().save().ok());
     EXPECT_EQ(dir.read("img/Hero1"), takeFile ? testPng(4, 4, 7) : dir.read("img/Hero1"));
-    EXPECT_TRUE(loadProject(controller->folder()).list.characters[0].image->samePixels(*testImage(4, 4, takeFile ? 7 : 5)));
+    EXPECT_TRUE(loadProject(controller->store().folder()).list.characters[0].image->samePixels(*testImage(4, 4, takeFile ? 7 : 5)));
   }
   // Unseen by the editor, another program changes the file: the save leaves it unless told.
   controller->setPicture(Table::Characters, testImage(4, 4, 9));
   dir.write("img/Hero1", testPng(4, 4, 10));
-  SaveReport saved = controller->saveData();
+  SaveReport saved = controller->store().save();
   EXPECT_EQ(saved.changedOnDisk, std::vector<std::string>{"img/Hero1"});
   EXPECT_EQ(dir.read("img/Hero1"), testPng(4, 4, 10));
   SaveOptions overwrite;
   overwrite.replaceAnyway = {"img/Hero1"};
-  EXPECT_TRUE(controller->saveData(overwrite).ok());
-  EXPECT_TRUE(loadProject(controller->folder()).list.characters[0].image->samePixels(*testImage(4, 4, 9)));
+  EXPECT_TRUE(controller->store().save(overwrite).ok());
+  EXPECT_TRUE(loadProject(controller->store().folder()).list.characters[0].image->samePixels(*testImage(4, 4, 9)));
 }
 
 // A record renamed before its file exists: the file a paint program writes under the new name comes
@@ -96,7 +96,7 @@ TEST_F(Disk, AFileWrittenUnderANewNameComesInAsItsRecordsPicture) {
     EXPECT_EQ(changes[0].kind, DiskChange::Kind::PictureTaken);
     EXPECT_TRUE(list.characters[0].layers[0].image->samePixels(*testImage(4, 4, 5 + lookedBefore)));
   }
-  EXPECT_TRUE(controller->saveData().ok());
+  EXPECT_TRUE(controller->store().save().ok());
   EXPECT_EQ(dir.read("img/Eye2"), testPng(4, 4, 6));
 }
 
@@ -105,15 +105,15 @@ TEST_F(Disk, AFileWrittenUnderANewNameComesInAsItsRecordsPicture) {
 TEST_F(Disk, ASecondWindowNeverSavesOverTheFirstOnesPictures) {
   CharacterList otherList;
   EditorState otherState;
-  InitLayer other(otherList, otherState, ProjectFolder(dir.path()));
-  EXPECT_EQ(controller->ownership(), ProjectLock::Ownership::Owned);
-  EXPECT_EQ(other.ownership(), ProjectLock::Ownership::OwnedByAnother);
+  Editor other(otherList, otherState, ProjectFolder(dir.path()));
+  EXPECT_EQ(controller->store().ownership(), ProjectLock::Ownership::Owned);
+  EXPECT_EQ(other.store().ownership(), ProjectLock::Ownership::OwnedByAnother);
   for (auto [window, seed] : {std::pair{controller.get(), 7u}, {&other, 8u}}) {
     window->state().selectedCharacterRow = 0, window->state().selectedLayerRow = -1;
     window->insertLayers({layer("新規レイヤー", 150, testImage(4, 4, seed))});
   }
-  ASSERT_TRUE(controller->saveData().ok());
-  const SaveReport second = other.saveData();
+  ASSERT_TRUE(controller->store().save().ok());
+  const SaveReport second = other.store().save();
   EXPECT_FALSE(second.ok());
   EXPECT_EQ(second.changedOnDisk, (std::vector<std::string>{"data.txt", "img/新規レイヤー3"}));
   EXPECT_EQ(dir.read("img/新規レイヤー3"), testPng(4, 4, 7));
@@ -134,12 +134,12 @@ TEST_F(Disk, AMovedFolderIsSavedWhereItIsNowOnlyWhenTheUserSaysSo) {
   list.characters[0].value = 7;
   for (const bool yes : {false, true}) {
     answers.yes = yes;
-    SaveReport report = saveAsking(*controller, answers);
+    SaveReport report = saveAsking(controller->store(), answers);
     EXPECT_EQ(report.ok(), yes);
     EXPECT_EQ(report.folderMoved, !yes);
     EXPECT_FALSE(std::filesystem::exists(dir.path()));
   }
-  EXPECT_EQ(controller->folder().path(), moved);
+  EXPECT_EQ(controller->store().folder().path(), moved);
   EXPECT_EQ(ProjectFolder(moved).readFile("data.txt").value_or("").substr(0, 12), "Hero,7, 0, 0");
   std::filesystem::rename(moved, dir.path());
 }

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <random>
 
-#include "canvas/init_layer_view.hpp"
+#include "canvas/canvas_scene.hpp"
 #include "project/transfer.hpp"
 #include "support/fakes.hpp"
 
@@ -31,35 +31,35 @@ const char* const kPositions[] = {"0", "-5", "2147483647", "-2147483648", "21474
 struct Model : testing::ControllerTest {
   int below(int n) { return std::uniform_int_distribution<int>(0, std::max(n, 1) - 1)(rng); }
   int64_t row(int64_t rows) { return below(int(rows) + 2) - 1; }  // -1 and one past the end too
-  InitLayer& c() { return *controller; }
+  Editor& c() { return *controller; }
   Character* shown() {
-    const int64_t k = c().layerTableCharacter();
+    const int64_t k = c().document().layerTableCharacter();
     return k >= 0 ? &expected.characters[size_t(k)] : nullptr;
   }
 
   // One action, and what it must leave in `expected`.
   void step() {
     const int kind = below(100);
-    const int64_t characters = list.size(), layers = c().rowCount(Table::Layers);
+    const int64_t characters = list.size(), layers = c().document().rowCount(Table::Layers);
     if (kind < 10) {
       clickCharacter(row(characters));
     } else if (kind < 18) {
       clickLayer(row(layers), below(2) ? std::optional(someRows(layers)) : std::nullopt);
     } else if (kind < 34) {
       const Table table = below(2) ? Table::Characters : Table::Layers;
-      const int64_t r = row(c().rowCount(table));
+      const int64_t r = row(c().document().rowCount(table));
       const Field field = Field(below(5));
       const std::string text = field == Field::Name      ? kNames[below(int(std::size(kNames)))]
-                               : field == Field::Value   ? kDepths[below(int(std::size(kDepths)))]
+                               : field == Field::Depth   ? kDepths[below(int(std::size(kDepths)))]
                                : field == Field::Visible ? std::to_string(below(2))
                                                          : kPositions[below(int(std::size(kPositions)))];
       const bool done = !c().editCell(table, r, field, text);
       if (!done) return;
-      RecordAt at = *c().recordOfRow(table, r);
+      RecordAt at = *c().document().recordOfRow(table, r);
       Character& ch = expected.characters[size_t(at.characterRow)];
       auto apply = [&](auto& rec) {
         if (field == Field::Name) rec.name = text;
-        if (field == Field::Value) rec.value = std::stoll(text);
+        if (field == Field::Depth) rec.value = std::stoll(text);
         if (field == Field::X || field == Field::Y)
           (field == Field::X ? rec.x : rec.y) = int32_t(std::stoll(text));
         if constexpr (std::is_same_v<std::decay_t<decltype(rec)>, Layer>)
@@ -70,8 +70,8 @@ struct Model : testing::ControllerTest {
       const Table table = below(2) ? Table::Characters : Table::Layers;
       ImageRef picture = below(4) ? testImage(1 + below(4), 1 + below(4), next++) : nullptr;
       const int64_t selected = table == Table::Characters ? state.selectedCharacterRow : state.selectedLayerRow;
-      EXPECT_EQ(c().setPicture(table, picture), c().recordOfRow(table, selected).has_value());
-      if (auto at = c().recordOfRow(table, selected)) {
+      EXPECT_EQ(c().setPicture(table, picture), c().document().recordOfRow(table, selected).has_value());
+      if (auto at = c().document().recordOfRow(table, selected)) {
         Character& ch = expected.characters[size_t(at->characterRow)];
         (at->layerRow < 0 ? ch.image : ch.layers[size_t(at->layerRow)].image) = picture;
       }
@@ -82,27 +82,27 @@ struct Model : testing::ControllerTest {
       if (below(2)) {
         if (character) {
           const int64_t p = characters == 0 ? 0 : selected < 0 ? characters : std::min(selected, characters);
-          c().insert1();
-          expected.characters.insert(expected.characters.begin() + p, c().newCharacter());
+          c().insertCharacter();
+          expected.characters.insert(expected.characters.begin() + p, newCharacter());
         } else if (state.selectedCharacterRow >= 0 && state.selectedCharacterRow < characters) {
           Character& target = expected.characters[size_t(state.selectedCharacterRow)];
           const int64_t n = int64_t(target.layers.size());
           const int64_t p = n == 0 ? 0 : selected < 0 ? n : std::min(selected, n);
           const Layer dropped = testing::layer("drop", 150, testImage(2, 2, next++));
-          c().insertLayers({c().newLayer(), dropped});
-          target.layers.insert(target.layers.begin() + p, {c().newLayer(), dropped});
+          c().insertLayers({newLayer(), dropped});
+          target.layers.insert(target.layers.begin() + p, {newLayer(), dropped});
         }
       } else if (character) {
         const int64_t k = selected < 0 ? characters - 1 : selected;
-        c().remove1();
+        c().removeCharacter();
         if (k >= 0 && k < characters) expected.characters.erase(expected.characters.begin() + k);
       } else if (Character* target = selectedCharacter()) {
         // The selected layers go, or the last one when none is selected.
         const int64_t n = int64_t(target->layers.size());
-        std::vector<int64_t> gone = c().selectedLayers();
+        std::vector<int64_t> gone = c().selection().selectedLayers();
         if (gone.empty() && (selected < 0 ? n - 1 : selected) < n && n > 0)
           gone = {selected < 0 ? n - 1 : selected};
-        c().remove2();
+        c().removeLayers();
         for (auto m = gone.rbegin(); m != gone.rend(); ++m) target->layers.erase(target->layers.begin() + *m);
       }
     } else if (kind < 62) {
@@ -111,34 +111,34 @@ struct Model : testing::ControllerTest {
       // A drag or a nudge moves the drag target and nothing else.
       const std::optional<RecordAt> at = dragTarget(list, state);
       if (below(2)) {
-        c().beginGesture();
+        c().moves().beginGesture();
         view->mouseDown(below(50), below(50));
         view->mouseDragged(below(90) - 20, below(90) - 20);
-        c().endGesture();
+        c().moves().endGesture();
       } else {
-        c().nudge(below(3) - 1, below(21) - 10);
+        c().moves().nudge(below(3) - 1, below(21) - 10);
       }
       if (at) {
-        const RecordFields now = c().fieldsOf(*at);
+        const RecordFields now = c().document().fieldsOf(*at);
         Character& ch = expected.characters[size_t(at->characterRow)];
         if (at->layerRow < 0) ch.x = now.x, ch.y = now.y;
         else ch.layers[size_t(at->layerRow)].x = now.x, ch.layers[size_t(at->layerRow)].y = now.y;
       }
     } else if (kind < 82) {
       // Undo or redo: the model of that point of the history.
-      QUndoStack& h = c().history();
+      QUndoStack& h = c().document().history();
       below(2) ? h.undo() : h.redo();
       ASSERT_LT(size_t(h.index()), models.size());
       expected = models[size_t(h.index())];
       expectModel();
       return;
     } else if (kind < 90) {
-      SaveReport report = c().saveData();
+      SaveReport report = c().store().save();
       // Pictures the save took from files under new names are steps of their own, refused or not.
       expected = list;
       // Refused while two records share a file name ("A1" at 1, "A" at 11); a file that cannot be read
       // as a picture is never replaced, and the save says so.
-      const bool loadsAsModel = !report.ok() || testing::sameModel(loadProject(c().folder()).list, list);
+      const bool loadsAsModel = !report.ok() || testing::sameModel(loadProject(c().store().folder()).list, list);
       EXPECT_TRUE(loadsAsModel) << "the folder does not load as the model";
       saves += report.ok();
     } else {
@@ -152,9 +152,9 @@ struct Model : testing::ControllerTest {
       if (what == 0) dir.write(file, testing::testPng(3, 3, next++));
       if (what == 1) std::filesystem::remove(dir.path() / file);
       if (what == 2) dir.write(file, "not a picture");
-      for (const DiskChange& change : c().applyDiskScan(scanDisk(c().folder(), c().diskScanRequest()))) {
+      for (const DiskChange& change : c().disk().apply(scanDisk(c().store().folder(), c().disk().scanRequest()))) {
         record();
-        if (change.kind == DiskChange::Kind::Conflict) c().resolveConflict(change, below(2));
+        if (change.kind == DiskChange::Kind::Conflict) c().disk().resolveConflict(change, below(2));
       }
       expected = list;  // a picture that came in, or the editor's kept in a conflict
     }
@@ -182,13 +182,13 @@ struct Model : testing::ControllerTest {
     Character* owner = selectedCharacter();
     const int64_t k = state.selectedCharacterRow;
     const std::vector<int64_t> rows =
-        characters ? (owner ? std::vector<int64_t>{k} : std::vector<int64_t>{}) : c().selectedLayers();
+        characters ? (owner ? std::vector<int64_t>{k} : std::vector<int64_t>{}) : c().selection().selectedLayers();
     if (below(8) == 0) {
       // Pictures dropped: new visible records after the selection; layers need a character.
       const bool asLayers = !characters && owner;
       const int count = 1 + below(2);
       const ImageRef picture = testImage(2, 2, next++);
-      c().insertPictures(table, std::vector<InitLayer::NamedPicture>(size_t(count), {"pic", picture}));
+      c().insertPictures(table, std::vector<Editor::NamedPicture>(size_t(count), {"pic", picture}));
       Character made = makeNewCharacter("pic");
       Layer layer = makeNewLayer("pic");
       made.image = layer.image = picture;
@@ -278,7 +278,7 @@ struct Model : testing::ControllerTest {
   void paste() {
     if (clipboard.empty()) return;
     Character* owner = selectedCharacter();
-    const std::vector<int64_t> layers = c().selectedLayers();
+    const std::vector<int64_t> layers = c().selection().selectedLayers();
     const int64_t k = state.selectedCharacterRow;
     const bool bytes = below(2);
     const bool pasted = c().paste(bytes ? parseRecords(*serializeRecords(clipboard)).value() : clipboard);
@@ -295,23 +295,23 @@ struct Model : testing::ControllerTest {
 
   // The model after the history's present step. A new step drops the steps that could be redone.
   void record() {
-    models.resize(size_t(c().history().count()) + 1);
-    models[size_t(c().history().index())] = list;
+    models.resize(size_t(c().document().history().count()) + 1);
+    models[size_t(c().document().history().index())] = list;
   }
 
   // The model is what the actions made it, and the tables show it.
   void expectModel() {
     EXPECT_TRUE(testing::sameModel(list, expected)) << buildDataText(list) << "\nexpected\n" << buildDataText(expected);
-    ASSERT_EQ(c().rowCount(Table::Characters), list.size());
+    ASSERT_EQ(c().document().rowCount(Table::Characters), list.size());
     // The layers table shows the selected character's layers.
     const int64_t selected = state.selectedCharacterRow;
-    EXPECT_EQ(c().layerTableCharacter(), selected >= 0 && selected < list.size() ? selected : -1);
+    EXPECT_EQ(c().document().layerTableCharacter(), selected >= 0 && selected < list.size() ? selected : -1);
     for (int64_t r = 0; r < list.size(); ++r)
-      EXPECT_EQ(c().row(Table::Characters, r), characterRow(list.characters[size_t(r)]));
-    if (const int64_t k = c().layerTableCharacter(); k >= 0) {
+      EXPECT_EQ(c().document().row(Table::Characters, r), characterRow(list.characters[size_t(r)]));
+    if (const int64_t k = c().document().layerTableCharacter(); k >= 0) {
       const Character& ch = list.characters.at(size_t(k));
-      ASSERT_EQ(c().rowCount(Table::Layers), int64_t(ch.layers.size()));
-      for (size_t m = 0; m < ch.layers.size(); ++m) EXPECT_EQ(c().row(Table::Layers, int64_t(m)), layerRow(ch.layers[m]));
+      ASSERT_EQ(c().document().rowCount(Table::Layers), int64_t(ch.layers.size()));
+      for (size_t m = 0; m < ch.layers.size(); ++m) EXPECT_EQ(c().document().row(Table::Layers, int64_t(m)), layerRow(ch.layers[m]));
     }
   }
 
@@ -321,14 +321,12 @@ struct Model : testing::ControllerTest {
   int saves = 0;
   CharacterList expected;
   std::vector<CharacterList> models;  // the model after each point of the history
-  testing::FakeTimerService timers;
-  testing::FakeCanvasHost host;
-  std::unique_ptr<InitLayerView> view;
+  std::unique_ptr<CanvasScene> view;
 };
 
 TEST_F(Model, RandomWindowActionsKeepTablesModelFilesAndHistoryInStep) {
   open(testing::kThreeCharacters);
-  view = std::make_unique<InitLayerView>(list, state, timers, host);
+  view = std::make_unique<CanvasScene>(list, state);
   expected = list;
   models = {list};
   const uint64_t seed = fromEnvironment("CHARSTACK_MODEL_SEED", 20261207);
@@ -339,7 +337,7 @@ TEST_F(Model, RandomWindowActionsKeepTablesModelFilesAndHistoryInStep) {
     step();
     // Now and then: all the way back and forward again.
     if (below(100) == 0 && !HasFailure()) {
-      QUndoStack& h = c().history();
+      QUndoStack& h = c().document().history();
       const int here = h.index();
       const int back = below(here + 1);
       h.setIndex(back);

@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "controller/init_layer.hpp"
+#include "controller/editor.hpp"
 #include "platform/project_lock.hpp"
 #include "support/fakes.hpp"
 
@@ -67,15 +67,15 @@ std::string inChild(const TempFolder& dir, bool asNobody, const std::function<st
 }
 
 // A controller on the folder, as the program starts one.
-struct Editor {
-  explicit Editor(const TempFolder& dir) : controller(list, state, ProjectFolder(dir.path())) {}
-  bool reported(const std::string& file) const {
-    const auto& p = controller.loadProblems();
+struct OpenEditor {
+  explicit OpenEditor(const TempFolder& dir) : controller(list, state, ProjectFolder(dir.path())) {}
+  bool reported(const std::string& file) {
+    const auto& p = controller.store().loadProblems();
     return std::any_of(p.begin(), p.end(), [&](const Problem& x) { return x.file == file; });
   }
   CharacterList list;
   EditorState state;
-  InitLayer controller;
+  charstack::Editor controller;
 };
 
 bool mentions(const SaveReport& report, const std::string& file) {
@@ -122,21 +122,21 @@ TEST(HostileFolder, AnImageFileTheEditorCannotReadIsNeverDeletedOrReplaced) {
     const std::string before = entry(dir, "img/Hero1");
     EXPECT_EQ(inChild(dir, h.asNobody, [&] {
       std::string failures;
-      Editor e(dir);
+      OpenEditor e(dir);
       CHECK(e.list.size() == 2 && !e.list.characters[0].image && e.list.characters[1].image);
       CHECK(e.reported("img/Hero1"));
-      SaveReport saved = e.controller.saveData();  // Hero has no picture: its file would be stale
+      SaveReport saved = e.controller.store().save();  // Hero has no picture: its file would be stale
       CHECK(saved.dataFileWritten);
       // Another record named Hero takes number 1 and gets a picture: its file is not written.
       e.state.selectedCharacterRow = 0;
-      e.controller.insert1();
+      e.controller.insertCharacter();
       e.controller.editCell(Table::Characters, 0, Field::Name, "Hero");
       e.controller.setPicture(Table::Characters, testImage(4, 4, 4));
-      saved = e.controller.saveData();
+      saved = e.controller.store().save();
       CHECK(!saved.ok() && mentions(saved, "img/Hero1") && saved.dataFileWritten);
       CHECK(ProjectFolder(dir.path()).readFile("img/Mage3").has_value());
-      e.controller.remove1();  // and its removal does not delete it either
-      saved = e.controller.saveData();
+      e.controller.removeCharacter();  // and its removal does not delete it either
+      saved = e.controller.store().save();
       CHECK(saved.dataFileWritten);
       return failures;
     }), "");
@@ -170,17 +170,17 @@ TEST(HostileFolder, ADataFileTheEditorCannotReadIsNeverReplaced) {
     const std::string before = entry(dir, "data.txt");
     EXPECT_EQ(inChild(dir, c.make.asNobody, [&] {
       std::string failures;
-      Editor e(dir);
+      OpenEditor e(dir);
       CHECK(e.list.empty() && e.reported("data.txt"));
-      CHECK(!e.controller.saveData().dataFileWritten);  // nothing added: nothing to replace it with
-      e.controller.insert1();
-      SaveReport saved = e.controller.saveData();
+      CHECK(!e.controller.store().save().dataFileWritten);  // nothing added: nothing to replace it with
+      e.controller.insertCharacter();
+      SaveReport saved = e.controller.store().save();
       CHECK(!saved.ok() && !saved.dataFileWritten && mentions(saved, "data.txt"));
       CHECK(saved.needsConfirmation == c.withoutRecords);
       if (c.withoutRecords) {
         SaveOptions confirmed;
         confirmed.replaceDataFileWithoutRecords = true;
-        saved = e.controller.saveData(confirmed);
+        saved = e.controller.store().save(confirmed);
         CHECK(saved.ok() && saved.backupFile == "data.txt.bak2");
       }
       return failures;
@@ -201,11 +201,11 @@ TEST(HostileFolder, NamesKeepTheirBytesAndAByteOrderMarkIsSkipped) {
   dir.write("data.txt", "\xEF\xBB\xBF" + text);
   dir.write("img/kn\xffight1", testPng(3, 3, 1));
   dir.write("img/helm\xc3" "2", testPng(3, 3, 2));
-  Editor e(dir);
+  OpenEditor e(dir);
   ASSERT_EQ(e.list.size(), 1);
   EXPECT_EQ(e.list.characters[0].name, "kn\xffight");
   EXPECT_TRUE(e.list.characters[0].image && e.list.characters[0].layers.at(0).image);
-  EXPECT_TRUE(e.controller.saveData().ok());
+  EXPECT_TRUE(e.controller.store().save().ok());
   EXPECT_EQ(dir.read("data.txt"), text);
   EXPECT_EQ(dir.read("img/kn\xffight1"), testPng(3, 3, 1));
   EXPECT_EQ(dir.read("img/helm\xc3" "2"), testPng(3, 3, 2));
@@ -228,7 +228,7 @@ TEST(HostileFolder, AStartRemovesOnlyItsOwnLeftoverTemporaryFiles) {
   for (const std::string& f : leftovers) dir.write(f, "x");
   for (const std::string& f : others) dir.write(f, "mine");
   std::filesystem::create_symlink("data.txt", path(dir, ".charstack-linklinkli.tmp"));
-  Editor e(dir);
+  OpenEditor e(dir);
   for (const std::string& f : leftovers) EXPECT_EQ(entry(dir, f), "absent") << f;
   EXPECT_EQ(entry(dir, "img/" + own + "Stage12345.tmp"), "absent");
   for (const std::string& f : others) EXPECT_EQ(dir.read(f), "mine") << f;
@@ -253,13 +253,13 @@ TEST(HostileFolder, ALockFileThatCannotBeLockedIsToldAndGuardsTheStagedFiles) {
     // What another window's save is staging right now.
     const std::string staged = "img/.charstack-" + ProjectFolder(dir.path()).token() + "-a1B2c3d4e5.tmp";
     dir.write(staged, "being saved");
-    Editor e(dir);
-    EXPECT_EQ(e.controller.ownership(), ProjectLock::Ownership::NoLockFile);
-    EXPECT_NE(e.controller.lockProblem().find(kLockFileName), std::string::npos) << e.controller.lockProblem();
+    OpenEditor e(dir);
+    EXPECT_EQ(e.controller.store().ownership(), ProjectLock::Ownership::NoLockFile);
+    EXPECT_NE(e.controller.store().lockProblem().find(kLockFileName), std::string::npos) << e.controller.store().lockProblem();
     EXPECT_EQ(dir.read(staged), "being saved");
-    EXPECT_FALSE(e.controller.saveData().ok());
-    e.controller.setWithoutLock(true);
-    EXPECT_TRUE(e.controller.saveData().ok());
+    EXPECT_FALSE(e.controller.store().save().ok());
+    e.controller.store().setWithoutLock(true);
+    EXPECT_TRUE(e.controller.store().save().ok());
     EXPECT_EQ(dir.read(staged), "being saved");
   }
 }
@@ -300,13 +300,13 @@ TEST(HostileFolder, BigPicturesOpenAndTooBigOrAnimatedOnesAreReported) {
   dir.write("img/Big1", bigPng.toStdString());
   dir.write("img/Huge2", pngHeaderOnly(20000, 20000));
   dir.write("img/Anim3", gif);
-  Editor e(dir);
+  OpenEditor e(dir);
   const Character& c = e.list.characters.at(0);
   ASSERT_TRUE(c.image);
   EXPECT_EQ(c.image->pixelWidth(), 8192);
   EXPECT_FALSE(c.layers.at(0).image);
   EXPECT_TRUE(c.layers.at(1).image);
-  std::vector<Problem> problems = e.controller.loadProblems();
+  std::vector<Problem> problems = e.controller.store().loadProblems();
   ASSERT_EQ(problems.size(), 2u);
   EXPECT_EQ(problems[0].file, "img/Anim3");
   EXPECT_NE(problems[0].reason.find("2 frames"), std::string::npos) << problems[0].reason;

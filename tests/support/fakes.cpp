@@ -111,9 +111,8 @@ void ControllerTest::open(const std::string& dataText) {
   forEachRecord(parsed, [&](const auto& r, int64_t number, auto...) {
     dir.write("img/" + imageFileName(r.name, number), testPng(4, 4, uint32_t(number)));
   });
-  controller = std::make_unique<InitLayer>(list, state, ProjectFolder(dir.path()), &notices);
-  controller->TV1 = &tv1, controller->TV2 = &tv2;
-  controller->awakeFromNib();
+  controller = std::make_unique<Editor>(list, state, ProjectFolder(dir.path()), &notices);
+  controller->selection().attachTables(&tv1, &tv2);
 }
 
 std::string ControllerTest::tree() const {

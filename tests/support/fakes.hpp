@@ -8,7 +8,7 @@
 #include <functional>
 #include <map>
 
-#include "controller/init_layer.hpp"
+#include "controller/editor.hpp"
 #include "controller/session.hpp"
 #include "project/project_io.hpp"
 
@@ -27,14 +27,6 @@ struct FakeTableView : TableView {
   int64_t clicked = -1;
   std::optional<std::vector<int64_t>> selected;
   std::function<void()> action;
-};
-
-// Timers that fire when the test says; no test fires one after its owner is gone.
-struct FakeTimerService : TimerService {
-  std::unique_ptr<RepeatingTimer> scheduleRepeating(double, std::function<void()> tick) override {
-    return ticks.push_back(std::move(tick)), std::make_unique<RepeatingTimer>();
-  }
-  std::vector<std::function<void()>> ticks;
 };
 
 // What the tables were told, as "C! L+2x1 L-0x1 ~L0": a table (C, L) reset, rows inserted or removed
@@ -59,11 +51,6 @@ struct FakePainter : Painter {
   };
   void drawImage(const Image& image, double x, double y, double w, double h) override { calls.push_back({&image, x, y, w, h}); }
   std::vector<Call> calls;
-};
-
-struct FakeCanvasHost : CanvasHost {
-  void setNeedsDisplay() override { ++marks; }
-  int marks = 0;
 };
 
 // Answers to the editor's questions, counted; message boxes are collected.
@@ -153,7 +140,7 @@ struct ControllerTest : ::testing::Test {
   EditorState state;
   RecordingObserver notices;
   FakeTableView tv1, tv2;
-  std::unique_ptr<InitLayer> controller;
+  std::unique_ptr<Editor> controller;
 };
 
 // Hero with two layers, Mage with one, Wolf without: records 1-3, 4-5, 6.

@@ -51,9 +51,7 @@ struct CanvasView : ::testing::Test {
     tick();
     QCoreApplication::processEvents();
   }
-  void tick() {
-    for (auto& t : timers.ticks) t();
-  }
+  void tick() { canvas.refresh(); }
   QImage shown() { return canvas.grab().toImage().convertToFormat(QImage::Format_RGB32); }
   // The exported picture of the composition drawn over the window background: what the canvas at rest
   // shows at 100%.
@@ -70,8 +68,7 @@ struct CanvasView : ::testing::Test {
 
   CharacterList list;
   EditorState state;
-  testing::FakeTimerService timers;
-  CanvasWidget canvas{list, state, timers};
+  CanvasWidget canvas{list, state};
 };
 
 TEST_F(CanvasView, DragsMoveByThePointersTravelInCanvasUnits) {
@@ -148,7 +145,7 @@ TEST_F(CanvasView, TheKeptLayersOfADragGiveTheFreshComposition) {
   EXPECT_EQ(shown(), fresh());
   EXPECT_EQ(canvas.cachedBuffers(), 1);  // at rest: the exact composition, not the layers of the drag
   state.selectedLayerRow = 0;  // another selection drops it
-  for (auto& tick : timers.ticks) tick();
+  canvas.refresh();
   EXPECT_EQ(canvas.cachedBuffers(), 0);
 }
 

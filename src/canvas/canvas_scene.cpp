@@ -1,4 +1,4 @@
-#include "canvas/init_layer_view.hpp"
+#include "canvas/canvas_scene.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -43,27 +43,17 @@ int32_t anchorFrom(double pointer, double grabOffset, int32_t previous) {
 
 }  // namespace
 
-InitLayerView::InitLayerView(CharacterList& list, EditorState& state, TimerService& timers, CanvasHost& host)
-    : list_(list), state_(state), host_(host) {
-  timer_ = timers.scheduleRepeating(kTickInterval, [this] { EventLoop(); });
-}
-
-// The timer goes first so that no tick can reach a half-destroyed view.
-InitLayerView::~InitLayerView() { timer_.reset(); }
-
-void InitLayerView::EventLoop() { host_.setNeedsDisplay(); }
-
-void InitLayerView::DrawImage(Painter& painter, const Image& image, float x, float y) {
+void CanvasScene::drawImage(Painter& painter, const Image& image, float x, float y) {
   painter.drawImage(image, static_cast<double>(x), static_cast<double>(y), image.width(), image.height());
 }
 
-void InitLayerView::collectComposition() const {
+void CanvasScene::collectComposition() const {
   scratch_.clear();
   if (const Character* character = drawnCharacter(list_, state_.selectedCharacterRow))
     collectDraws(*character, scratch_);
 }
 
-void InitLayerView::collectDraws(const Character& character, std::vector<PendingDraw>& out) {
+void CanvasScene::collectDraws(const Character& character, std::vector<PendingDraw>& out) {
   size_t sequence = 0;
   if (character.image && drawableDepth(character.value))
     out.push_back({static_cast<int32_t>(character.value), sequence++, -1,
@@ -84,7 +74,7 @@ void InitLayerView::collectDraws(const Character& character, std::vector<Pending
   if (!std::is_sorted(out.begin(), out.end(), before)) std::sort(out.begin(), out.end(), before);
 }
 
-std::vector<DrawCall> InitLayerView::compositionOf(const Character& character) {
+std::vector<DrawCall> CanvasScene::compositionOf(const Character& character) {
   std::vector<PendingDraw> draws;
   collectDraws(character, draws);
   std::vector<DrawCall> out;
@@ -93,19 +83,19 @@ std::vector<DrawCall> InitLayerView::compositionOf(const Character& character) {
   return out;
 }
 
-void InitLayerView::composition(std::vector<DrawCall>& out) const {
+void CanvasScene::composition(std::vector<DrawCall>& out) const {
   collectComposition();
   out.clear();
   for (const PendingDraw& d : scratch_) out.push_back(d.call);
 }
 
-std::vector<DrawCall> InitLayerView::composition() const {
+std::vector<DrawCall> CanvasScene::composition() const {
   std::vector<DrawCall> out;
   composition(out);
   return out;
 }
 
-std::optional<size_t> InitLayerView::drawIndexOf(const RecordAt& at) const {
+std::optional<size_t> CanvasScene::drawIndexOf(const RecordAt& at) const {
   if (at.characterRow != state_.selectedCharacterRow) return std::nullopt;
   collectComposition();
   for (size_t i = 0; i < scratch_.size(); ++i)
@@ -113,12 +103,12 @@ std::optional<size_t> InitLayerView::drawIndexOf(const RecordAt& at) const {
   return std::nullopt;
 }
 
-void InitLayerView::drawRect(Painter& painter) {
+void CanvasScene::draw(Painter& painter) {
   collectComposition();
-  for (const PendingDraw& d : scratch_) DrawImage(painter, *d.call.image, d.call.x, d.call.y);
+  for (const PendingDraw& d : scratch_) drawImage(painter, *d.call.image, d.call.x, d.call.y);
 }
 
-void InitLayerView::mouseDown(double px, double py) {
+void CanvasScene::mouseDown(double px, double py) {
   Character* character = entryForDrag(list_.characters, state_.selectedCharacterRow);
   Layer* layer = character ? entryForDrag(character->layers, state_.selectedLayerRow) : nullptr;
 
@@ -134,7 +124,7 @@ void InitLayerView::mouseDown(double px, double py) {
   state_.grabOffsetY = py - static_cast<double>(state_.dragAnchorY);
 }
 
-void InitLayerView::mouseDragged(double px, double py) {
+void CanvasScene::mouseDragged(double px, double py) {
   state_.dragAnchorX = anchorFrom(px, state_.grabOffsetX, state_.dragAnchorX);
   state_.dragAnchorY = anchorFrom(py, state_.grabOffsetY, state_.dragAnchorY);
 
@@ -149,7 +139,6 @@ void InitLayerView::mouseDragged(double px, double py) {
     layer->x = state_.dragAnchorX;
     layer->y = state_.dragAnchorY;
   }
-  host_.setNeedsDisplay();
 }
 
 }  // namespace charstack

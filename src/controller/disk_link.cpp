@@ -4,7 +4,8 @@
 #include <unordered_set>
 
 #include "controller/commands.hpp"
-#include "controller/init_layer.hpp"
+#include "controller/disk_link.hpp"
+#include "controller/project_store.hpp"
 #include "model/names.hpp"
 #include "platform/parallel.hpp"
 #include "project/records.hpp"
@@ -36,7 +37,7 @@ DiskScanResult scanDisk(const ProjectFolder& folder, const DiskScanRequest& requ
   return result;
 }
 
-DiskScanRequest InitLayer::diskScanRequest(const std::unordered_set<std::string>* only) {
+DiskScanRequest DiskLink::scanRequest(const std::unordered_set<std::string>* only) {
   DiskScanRequest request;
   std::unordered_set<std::string> asked;
   auto add = [&](const std::string& name, bool lookAgain) {
@@ -55,7 +56,7 @@ DiskScanRequest InitLayer::diskScanRequest(const std::unordered_set<std::string>
   // A file under the new name of a record without a picture is its picture, as the next load would
   // make it: it is looked at as if never seen.
   if (!only || !only->empty()) {
-    forEachRecord(list_, [&](const auto& r, int64_t number, int64_t, int64_t) {
+    forEachRecord(document_.list(), [&](const auto& r, int64_t number, int64_t, int64_t) {
       if (!r.image && r.savedName != r.name) add(imageFileName(r.name, number), true);
     });
   }
@@ -64,24 +65,25 @@ DiskScanRequest InitLayer::diskScanRequest(const std::unordered_set<std::string>
   } else {
     // Every record's file, and the files the editor knows: a renamed or renumbered record's picture
     // is still in its old file until the next save.
-    forEachRecord(list_, [&](const auto& r, int64_t number, int64_t, int64_t) { add(imageFileName(r.name, number), false); });
+    forEachRecord(document_.list(), [&](const auto& r, int64_t number, int64_t, int64_t) { add(imageFileName(r.name, number), false); });
     for (const auto& [name, disk] : state_.knownImageFiles) add(name, false);
     for (const std::string& name : state_.unreadableImageFiles) add(name, false);
   }
-  request.dataFile = seenDataFile_ ? seenDataFile_ : state_.dataFileStamp;
-  request.saveCount = saveCount_;
+  const bool seenSinceSave = seenDataFile_ && seenDataFileAtSave_ == store_.saveCount();
+  request.dataFile = seenSinceSave ? seenDataFile_ : state_.dataFileStamp;
+  request.saveCount = store_.saveCount();
   return request;
 }
 
-std::vector<DiskChange> InitLayer::applyDiskScan(const DiskScanResult& result) {
+std::vector<DiskChange> DiskLink::apply(const DiskScanResult& result) {
   std::vector<DiskChange> changes;
   // The files a save wrote since the look began are the editor's own: the look is out of date.
-  if (result.saveCount != saveCount_) return changes;
+  if (result.saveCount != store_.saveCount()) return changes;
   // Made only when a file changed: which record has which file name, and which picture.
   std::unordered_map<std::string, RecordAt> owners;
   std::unordered_map<const Image*, RecordAt> shows;
   if (std::any_of(result.files.begin(), result.files.end(), [](const DiskScanResult::File& f) { return f.changed; })) {
-    forEachRecord(list_, [&](const auto& r, int64_t number, int64_t k, int64_t m) {
+    forEachRecord(document_.list(), [&](const auto& r, int64_t number, int64_t k, int64_t m) {
       owners.emplace(imageFileName(r.name, number), RecordAt{k, m});
       if (r.image) shows.emplace(r.image.get(), RecordAt{k, m});
     });
@@ -96,7 +98,7 @@ std::vector<DiskChange> InitLayer::applyDiskScan(const DiskScanResult& result) {
   for (const DiskScanResult::File& f : result.files) {
     seen_[f.name] = f.stamp;
     if (!f.changed) continue;
-    filesChangedSinceSave_ = true;
+    store_.markFilesChanged();
     // Whether the file can be read as a picture, whoever uses it: a file that can be read again (a
     // paint program finished writing it) is a picture once more.
     const bool wasUnreadable = state_.unreadableImageFiles.count(f.name) != 0;
@@ -111,7 +113,7 @@ std::vector<DiskChange> InitLayer::applyDiskScan(const DiskScanResult& result) {
       state_.knownImageFiles.erase(f.name);
       continue;
     }
-    const ImageRef shown = fieldsOf(*at).image;
+    const ImageRef shown = document_.fieldsOf(*at).image;
     DiskChange change;
     change.file = imagePath(f.name);
     change.at = *at;
@@ -135,20 +137,21 @@ std::vector<DiskChange> InitLayer::applyDiskScan(const DiskScanResult& result) {
       change.picture = f.decoded.image;
       // The picture the file had at the last load or save: a record still showing it has not been
       // given another one in the editor.
-      const ImageRef before = owner != owners.end() ? savedPicture(f.name) : knownPicture;
+      const ImageRef before = owner != owners.end() ? store_.savedPicture(f.name) : knownPicture;
       if (shown == before) {
         change.kind = DiskChange::Kind::PictureTaken;
-        if (!std::exchange(macro, true)) history_.beginMacro(stepText(QT_TRANSLATE_NOOP("Command", "Take Pictures from Disk")));
-        history_.push(new TakePictureCommand(*this, change.at, f.name, change.picture, change.stamp, false));
+        if (!std::exchange(macro, true)) document_.history().beginMacro(stepText(QT_TRANSLATE_NOOP("Command", "Take Pictures from Disk")));
+        document_.history().push(new TakePictureCommand(edits_, change.at, f.name, change.picture, change.stamp, false));
       } else {
         change.kind = DiskChange::Kind::Conflict;
       }
     }
     changes.push_back(std::move(change));
   }
-  if (macro) history_.endMacro();
+  if (macro) document_.history().endMacro();
   if (result.dataFileChanged) {
     seenDataFile_ = result.dataFile;
+    seenDataFileAtSave_ = store_.saveCount();
     DiskChange change;
     change.kind = DiskChange::Kind::DataFile;
     change.file = kDataFileName;
@@ -157,16 +160,21 @@ std::vector<DiskChange> InitLayer::applyDiskScan(const DiskScanResult& result) {
   return changes;
 }
 
-void InitLayer::resolveConflict(const DiskChange& change, bool takeFile) {
+void DiskLink::resolveConflict(const DiskChange& change, bool takeFile) {
   const std::string name = change.file.substr(std::string(kImageFolder).size() + 1);
-  filesChangedSinceSave_ = true;
+  store_.markFilesChanged();
   if (takeFile) {
-    history_.push(new TakePictureCommand(*this, change.at, name, change.picture, change.stamp, false));
+    document_.history().push(new TakePictureCommand(edits_, change.at, name, change.picture, change.stamp, false));
   } else {
     // The editor's picture stays; the next save may replace the file, as the user chose. What the
     // file holds is the other program's picture.
     state_.knownImageFiles[name] = {change.picture, change.stamp};
   }
+}
+
+void DiskLink::forget() {
+  seen_.clear();
+  seenDataFile_.reset();
 }
 
 }  // namespace charstack

@@ -23,22 +23,17 @@ struct DrawCall {
   bool operator==(const DrawCall&) const = default;
 };
 
-class InitLayerView {
+class CanvasScene {
  public:
-  // initWithFrame: starts the redraw timer that marks the host for display every tick.
   // Dragging writes the positions of the selected character and layer, so the list is not const.
-  InitLayerView(CharacterList& list, EditorState& state, TimerService& timers, CanvasHost& host);
-  ~InitLayerView();
-  InitLayerView(const InitLayerView&) = delete;
-  InitLayerView& operator=(const InitLayerView&) = delete;
-
-  void EventLoop();
-  bool isFlipped() const { return true; }
+  CanvasScene(CharacterList& list, EditorState& state) : list_(list), state_(state) {}
+  CanvasScene(const CanvasScene&) = delete;
+  CanvasScene& operator=(const CanvasScene&) = delete;
 
   // Draws one image at its natural size with its top-left corner at (x, y).
-  void DrawImage(Painter& painter, const Image& image, float x, float y);
+  void drawImage(Painter& painter, const Image& image, float x, float y);
   // The whole composition of the selected character, in depth order.
-  void drawRect(Painter& painter);
+  void draw(Painter& painter);
   // The draw calls of one composition pass, in order, without drawing. The second form replaces the
   // contents of out and reuses its capacity.
   std::vector<DrawCall> composition() const;
@@ -68,9 +63,7 @@ class InitLayerView {
 
   CharacterList& list_;
   EditorState& state_;
-  CanvasHost& host_;
-  std::unique_ptr<RepeatingTimer> timer_;
-  // Reused by every pass so that the periodic redraw does not allocate once it has warmed up. This
+  // Reused by every pass so that a redraw does not allocate once it has warmed up. This
   // makes the const passes unsafe to run concurrently on one view, which the main thread never does.
   mutable std::vector<PendingDraw> scratch_;
 };
