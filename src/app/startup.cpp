@@ -85,12 +85,6 @@ class ExportFolderLock {
 
 }  // namespace
 
-std::filesystem::path toPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-QString fromPath(const std::filesystem::path& path) {
-  return QFile::decodeName(QByteArray::fromStdString(path.string()));
-}
-
 bool needsNoWindow(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];

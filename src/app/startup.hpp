@@ -46,7 +46,4 @@ inline constexpr int kMaxRecentProjects = 10;
 std::optional<std::filesystem::path> startupFolder(const std::filesystem::path& executableFolder,
                                                    const QStringList& recent);
 
-std::filesystem::path toPath(const QString& path);
-QString fromPath(const std::filesystem::path& path);
-
 }  // namespace charstack

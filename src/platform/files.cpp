@@ -26,6 +26,12 @@
 
 namespace charstack {
 
+std::filesystem::path toPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+QString fromPath(const std::filesystem::path& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path.string()));
+}
+
 namespace {
 
 constexpr std::string_view kTempPrefix = ".charstack-";

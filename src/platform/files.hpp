@@ -9,7 +9,14 @@
 #include <string>
 #include <string_view>
 
+class QString;
+
 namespace charstack {
+
+// A path as the file system spells it, from and to the text the interface shows (the local 8-bit
+// encoding, as Qt's own file functions use it).
+std::filesystem::path toPath(const QString& path);
+QString fromPath(const std::filesystem::path& path);
 
 // The outcome of a file operation: empty error on success, otherwise a short reason for the user.
 struct Status {

@@ -16,7 +16,6 @@
 #include <atomic>
 #include <functional>
 
-#include "app/startup.hpp"
 #include "ui/clean_up_dialog.hpp"
 #include "ui/project_folder_dialog.hpp"
 

@@ -5,16 +5,11 @@
 #include <QMessageBox>
 #include <system_error>
 
+#include "platform/files.hpp"
+
 namespace charstack {
 
 namespace {
-
-QString fromPath(const std::filesystem::path& path) {
-  return QFile::decodeName(QByteArray::fromStdString(path.string()));
-}
-std::filesystem::path toPath(const QString& path) {
-  return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
 
 // The folder that holds the project, when there is one; the home folder otherwise.
 QString startFolder(const std::filesystem::path& project) {
