@@ -75,78 +75,42 @@ DiskScanRequest DiskLink::scanRequest(const std::unordered_set<std::string>* onl
   return request;
 }
 
+// Which record has which file name, and which record shows which picture: made only when a file changed.
+struct DiskLink::Owners {
+  std::unordered_map<std::string, RecordAt> byFile;
+  std::unordered_map<const Image*, RecordAt> byPicture;
+  // The record of a file: its owner by name, or the record that shows the picture the file had (a
+  // record since renamed or renumbered).
+  std::optional<RecordAt> of(const std::string& file, const ImageRef& knownPicture) const {
+    if (auto owner = byFile.find(file); owner != byFile.end()) return owner->second;
+    auto shows = knownPicture ? byPicture.find(knownPicture.get()) : byPicture.end();
+    return shows != byPicture.end() ? std::optional<RecordAt>(shows->second) : std::nullopt;
+  }
+};
+
 std::vector<DiskChange> DiskLink::apply(const DiskScanResult& result) {
   std::vector<DiskChange> changes;
   // The files a save wrote since the look began are the editor's own: the look is out of date.
   if (result.saveCount != store_.saveCount()) return changes;
-  // Made only when a file changed: which record has which file name, and which picture.
-  std::unordered_map<std::string, RecordAt> owners;
-  std::unordered_map<const Image*, RecordAt> shows;
+  Owners owners;
   if (std::any_of(result.files.begin(), result.files.end(), [](const DiskScanResult::File& f) { return f.changed; })) {
     forEachRecord(document_.list(), [&](const auto& r, int64_t number, int64_t k, int64_t m) {
-      owners.emplace(imageFileName(r.name, number), RecordAt{k, m});
-      if (r.image) shows.emplace(r.image.get(), RecordAt{k, m});
+      owners.byFile.emplace(imageFileName(r.name, number), RecordAt{k, m});
+      if (r.image) owners.byPicture.emplace(r.image.get(), RecordAt{k, m});
     });
   }
-  // The record that shows a picture, for a file whose record has since been renamed or renumbered.
-  auto showing = [&](const ImageRef& picture) -> std::optional<RecordAt> {
-    auto found = picture ? shows.find(picture.get()) : shows.end();
-    return found != shows.end() ? std::optional<RecordAt>(found->second) : std::nullopt;
-  };
   // The pictures this look takes are one step.
   bool macro = false;
   for (const DiskScanResult::File& f : result.files) {
     seen_[f.name] = f.stamp;
     if (!f.changed) continue;
-    store_.markFilesChanged();
-    // Whether the file can be read as a picture, whoever uses it: a file that can be read again (a
-    // paint program finished writing it) is a picture once more.
-    const bool wasUnreadable = state_.unreadableImageFiles.count(f.name) != 0;
-    if (f.decoded.image || f.outcome == FileRead::Outcome::Missing) state_.unreadableImageFiles.erase(f.name);
-    else state_.unreadableImageFiles.insert(f.name);
-    auto known = state_.knownImageFiles.find(f.name);
-    const ImageRef knownPicture = known != state_.knownImageFiles.end() ? known->second.image : nullptr;
-    auto owner = owners.find(f.name);
-    std::optional<RecordAt> at = owner != owners.end() ? std::optional<RecordAt>(owner->second) : showing(knownPicture);
-    if (!at) {
-      // No record uses the file any more: it is no longer the editor's to replace or delete.
-      state_.knownImageFiles.erase(f.name);
-      continue;
+    std::optional<DiskChange> change = applyFile(f, owners);
+    if (!change) continue;
+    if (change->kind == DiskChange::Kind::PictureTaken) {
+      if (!std::exchange(macro, true)) document_.history().beginMacro(stepText(QT_TRANSLATE_NOOP("Command", "Take Pictures from Disk")));
+      document_.history().push(new TakePictureCommand(edits_, change->at, f.name, change->picture, change->stamp, false));
     }
-    const ImageRef shown = document_.fieldsOf(*at).image;
-    DiskChange change;
-    change.file = imagePath(f.name);
-    change.at = *at;
-    change.stamp = f.stamp.value_or(FileStamp{});
-    if (f.outcome == FileRead::Outcome::Missing) {
-      state_.knownImageFiles.erase(f.name);
-      if (!shown) continue;
-      change.kind = DiskChange::Kind::Deleted;
-    } else if (!f.decoded.image) {
-      state_.knownImageFiles.erase(f.name);
-      if (wasUnreadable && f.firstSeen) continue;  // known since the load
-      change.kind = DiskChange::Kind::Unreadable;
-      change.reason = f.outcome == FileRead::Outcome::Refused ? f.reason : f.decoded.problem;
-    } else {
-      if (f.firstSeen && shown) {
-        // A file found under the name of a record that has a picture already: the same picture makes it
-        // the editor's; another one stays the file's until a save asks before replacing it.
-        if (shown->samePixels(*f.decoded.image)) state_.knownImageFiles[f.name] = {shown, change.stamp};
-        continue;
-      }
-      change.picture = f.decoded.image;
-      // The picture the file had at the last load or save: a record still showing it has not been
-      // given another one in the editor.
-      const ImageRef before = owner != owners.end() ? store_.savedPicture(f.name) : knownPicture;
-      if (shown == before) {
-        change.kind = DiskChange::Kind::PictureTaken;
-        if (!std::exchange(macro, true)) document_.history().beginMacro(stepText(QT_TRANSLATE_NOOP("Command", "Take Pictures from Disk")));
-        document_.history().push(new TakePictureCommand(edits_, change.at, f.name, change.picture, change.stamp, false));
-      } else {
-        change.kind = DiskChange::Kind::Conflict;
-      }
-    }
-    changes.push_back(std::move(change));
+    changes.push_back(std::move(*change));
   }
   if (macro) document_.history().endMacro();
   if (result.dataFileChanged) {
@@ -158,6 +122,53 @@ std::vector<DiskChange> DiskLink::apply(const DiskScanResult& result) {
     changes.push_back(std::move(change));
   }
   return changes;
+}
+
+std::optional<DiskChange> DiskLink::applyFile(const DiskScanResult::File& f, const Owners& owners) {
+  store_.markFilesChanged();
+  // Whether the file can be read as a picture, whoever uses it: a file that can be read again (a
+  // paint program finished writing it) is a picture once more.
+  const bool wasUnreadable = state_.unreadableImageFiles.count(f.name) != 0;
+  if (f.decoded.image || f.outcome == FileRead::Outcome::Missing) state_.unreadableImageFiles.erase(f.name);
+  else state_.unreadableImageFiles.insert(f.name);
+  auto known = state_.knownImageFiles.find(f.name);
+  const ImageRef knownPicture = known != state_.knownImageFiles.end() ? known->second.image : nullptr;
+  const std::optional<RecordAt> at = owners.of(f.name, knownPicture);
+  if (!at) {
+    // No record uses the file any more: it is no longer the editor's to replace or delete.
+    state_.knownImageFiles.erase(f.name);
+    return std::nullopt;
+  }
+  const ImageRef shown = document_.fieldsOf(*at).image;
+  DiskChange change;
+  change.file = imagePath(f.name);
+  change.at = *at;
+  change.stamp = f.stamp.value_or(FileStamp{});
+  if (f.outcome == FileRead::Outcome::Missing) {
+    state_.knownImageFiles.erase(f.name);
+    if (!shown) return std::nullopt;
+    change.kind = DiskChange::Kind::Deleted;
+    return change;
+  }
+  if (!f.decoded.image) {
+    state_.knownImageFiles.erase(f.name);
+    if (wasUnreadable && f.firstSeen) return std::nullopt;  // known since the load
+    change.kind = DiskChange::Kind::Unreadable;
+    change.reason = f.outcome == FileRead::Outcome::Refused ? f.reason : f.decoded.problem;
+    return change;
+  }
+  if (f.firstSeen && shown) {
+    // A file found under the name of a record that has a picture already: the same picture makes it
+    // the editor's; another one stays the file's until a save asks before replacing it.
+    if (shown->samePixels(*f.decoded.image)) state_.knownImageFiles[f.name] = {shown, change.stamp};
+    return std::nullopt;
+  }
+  change.picture = f.decoded.image;
+  // The picture the file had at the last load or save: a record still showing it has not been
+  // given another one in the editor.
+  const ImageRef before = owners.byFile.count(f.name) ? store_.savedPicture(f.name) : knownPicture;
+  change.kind = shown == before ? DiskChange::Kind::PictureTaken : DiskChange::Kind::Conflict;
+  return change;
 }
 
 void DiskLink::resolveConflict(const DiskChange& change, bool takeFile) {

@@ -81,6 +81,10 @@ class DiskLink {
   void forget();
 
  private:
+  struct Owners;
+  // What a changed file means for the record that uses it; none when nothing is to be told or done.
+  std::optional<DiskChange> applyFile(const DiskScanResult::File& file, const Owners& owners);
+
   Document& document_;
   EditorState& state_;
   ProjectStore& store_;

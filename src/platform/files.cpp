@@ -196,6 +196,40 @@ FileInfo ProjectFolder::inspect(std::string_view relative) const {
   return info;
 }
 
+namespace {
+
+// Reads an open file of `size` bytes whole, straight into `data`, one byte more than the size to see
+// the end (or a file growing). False, with the reason, when it cannot or the file grew beyond maxBytes.
+bool readAll(int fd, size_t size, uint64_t maxBytes, std::string& data, std::string& reason) {
+  data.assign(size + 1, '\0');
+  size_t have = 0;
+  for (;;) {
+    if (have == data.size()) {
+      if (data.size() > maxBytes) {  // it grew while being read
+        reason = tooLargeText(maxBytes);
+        return false;
+      }
+      data.resize(data.size() * 2);
+    }
+    ssize_t n = ::read(fd, data.data() + have, data.size() - have);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      reason = "could not be read (" + errorText(errno) + ")";
+      return false;
+    }
+    if (n == 0) break;
+    have += static_cast<size_t>(n);
+  }
+  if (have > maxBytes) {
+    reason = tooLargeText(maxBytes);
+    return false;
+  }
+  data.resize(have);
+  return true;
+}
+
+}  // namespace
+
 FileRead readFileAt(const std::filesystem::path& path, uint64_t maxBytes) {
   FileRead result;
   auto refuse = [&](std::string reason) {
@@ -229,30 +263,10 @@ FileRead readFileAt(const std::filesystem::path& path, uint64_t maxBytes) {
     closeRetrying(fd);
     return refuse(tooLargeText(maxBytes));
   }
-  // Read straight into the result, one byte more than the size to see the end (or a file growing).
-  std::string data(static_cast<size_t>(st.st_size) + 1, '\0');
-  size_t have = 0;
-  for (;;) {
-    if (have == data.size()) {
-      if (data.size() > maxBytes) {  // it grew while being read
-        closeRetrying(fd);
-        return refuse(tooLargeText(maxBytes));
-      }
-      data.resize(data.size() * 2);
-    }
-    ssize_t n = ::read(fd, data.data() + have, data.size() - have);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      closeRetrying(fd);
-      return refuse("could not be read (" + errorText(error) + ")");
-    }
-    if (n == 0) break;
-    have += static_cast<size_t>(n);
-  }
+  std::string data, reason;
+  const bool read = readAll(fd, static_cast<size_t>(st.st_size), maxBytes, data, reason);
   closeRetrying(fd);
-  if (have > maxBytes) return refuse(tooLargeText(maxBytes));
-  data.resize(have);
+  if (!read) return refuse(std::move(reason));
   result.outcome = FileRead::Outcome::Read;
   result.bytes = std::move(data);
   result.stamp = stampOf(st);

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -49,6 +50,63 @@ void parallelFor(size_t count, Job&& job) {
   parallelFor(count, std::forward<Job>(job), std::max<size_t>(1, std::thread::hardware_concurrency()));
 }
 
+namespace detail {
+
+// What the threads of an ordered pipeline share.
+struct PipelineState {
+  PipelineState(size_t count, size_t ahead) : prepared(count, 0), count(count), ahead(ahead) {}
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<char> prepared;
+  const size_t count, ahead;
+  size_t next = 0;      // the next item to prepare
+  size_t consumed = 0;  // items below this one have been consumed
+  bool stop = false;    // no item is to be prepared any more
+  bool failed = false;  // a worker's prepare threw: its item will never be ready
+
+  // The next item for a worker to prepare, once the consumer is near enough; none when all are taken.
+  std::optional<size_t> take(std::unique_lock<std::mutex>& lock) {
+    changed.wait(lock, [&] { return stop || next >= count || next < consumed + ahead; });
+    if (stop || next >= count) return std::nullopt;
+    return next++;
+  }
+  // Waits for item i, preparing it on this thread when no worker has taken it yet (the pool's threads
+  // may all be busy elsewhere). False when a worker failed.
+  template <typename Prepare>
+  bool awaitPrepared(size_t i, Prepare& prepare) {
+    std::unique_lock lock(mutex);
+    while (!prepared[i]) {
+      if (failed) return false;  // runWithHelpers throws the worker's exception
+      if (next == i) {
+        ++next;
+        lock.unlock();
+        prepare(i);
+        lock.lock();
+        prepared[i] = 1;
+      } else {
+        changed.wait(lock);
+      }
+    }
+    return true;
+  }
+  void markConsumed(size_t i) {
+    {
+      std::lock_guard lock(mutex);
+      consumed = i + 1;
+    }
+    changed.notify_all();
+  }
+  void finish() {
+    {
+      std::lock_guard lock(mutex);
+      stop = true;
+    }
+    changed.notify_all();
+  }
+};
+
+}  // namespace detail
+
 // Calls prepare(i) for every i in [0, count) on up to `threads` threads, at most `ahead` items beyond
 // the last one consumed, and consume(i) on the calling thread in order of i, each after prepare(i)
 // has returned. prepare must be safe to call from several threads at once for different i.
@@ -63,72 +121,36 @@ void orderedPipeline(size_t count, size_t threads, size_t ahead, Prepare&& prepa
     }
     return;
   }
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<char> prepared(count, 0);
-  size_t next = 0;      // the next item to prepare
-  size_t consumed = 0;  // items below this one have been consumed
-  bool stop = false;    // no item is to be prepared any more
-  bool failed = false;  // a worker's prepare threw: its item will never be ready
+  detail::PipelineState s(count, ahead);
   const std::function<void()> worker = [&] {
-    std::unique_lock lock(mutex);
-    for (;;) {
-      changed.wait(lock, [&] { return stop || next >= count || next < consumed + ahead; });
-      if (stop || next >= count) return;
-      const size_t i = next++;
+    std::unique_lock lock(s.mutex);
+    while (const std::optional<size_t> i = s.take(lock)) {
       lock.unlock();
       try {
-        prepare(i);
+        prepare(*i);
       } catch (...) {
         lock.lock();
-        stop = failed = true;
-        changed.notify_all();
+        s.stop = s.failed = true;
+        s.changed.notify_all();
         throw;
       }
       lock.lock();
-      prepared[i] = 1;
-      changed.notify_all();
+      s.prepared[*i] = 1;
+      s.changed.notify_all();
     }
   };
-  // The calling thread consumes in order, and prepares the item it waits for itself when no worker
-  // has taken it yet (the pool's threads may all be busy elsewhere).
+  // The calling thread consumes in order.
   const std::function<void()> consumer = [&] {
-    const auto finish = [&] {
-      {
-        std::lock_guard lock(mutex);
-        stop = true;
-      }
-      changed.notify_all();
-    };
     try {
-      for (size_t i = 0; i < count; ++i) {
-        {
-          std::unique_lock lock(mutex);
-          while (!prepared[i]) {
-            if (failed) return;  // runWithHelpers throws the worker's exception
-            if (next == i) {
-              ++next;
-              lock.unlock();
-              prepare(i);
-              lock.lock();
-              prepared[i] = 1;
-            } else {
-              changed.wait(lock);
-            }
-          }
-        }
+      for (size_t i = 0; i < count && s.awaitPrepared(i, prepare); ++i) {
         consume(i);
-        {
-          std::lock_guard lock(mutex);
-          consumed = i + 1;
-        }
-        changed.notify_all();
+        s.markConsumed(i);
       }
     } catch (...) {
-      finish();
+      s.finish();
       throw;
     }
-    finish();
+    s.finish();
   };
   detail::runWithHelpers(threads, worker, consumer);
 }

@@ -89,6 +89,42 @@ std::string buildDataText(const CharacterList& list) {
   return out;
 }
 
+namespace {
+
+// The line as the save writes the record it holds (a layer line inside a layer block); none when it
+// holds no record. The line is not read as the file's first one, where a byte-order mark would be
+// skipped.
+std::optional<std::string> lineAsSaved(std::string_view line, bool inside) {
+  // GCC 12 at -O3 warns of an overlap (or, as inlined in other builds, an overflow) in the memcpy
+  // inlined from std::string's operator+ here, one that cannot happen (GCC bug 105329, a false
+  // -Wrestrict or -Wstringop-overflow); silenced for this statement only.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wrestrict"
+#pragma GCC diagnostic ignored "-Wstringop-overflow"
+#endif
+  const ParsedProject one =
+      parseDataText(inside ? "x\n####\n" + std::string(line) + "\n" : "\n" + std::string(line) + "\n");
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+  if (one.list.empty() || (inside && one.list.characters.front().layers.empty())) return std::nullopt;
+  return inside ? layerLine(one.list.characters.front().layers.front()) : characterLine(one.list.characters.front());
+}
+
+// What the save changes of a record line that it writes as `written`.
+std::string changeOf(std::string_view line, bool inside, const std::string& written) {
+  const size_t fields = text::split(line, ",").size(), wanted = inside ? 5 : 4;
+  if (fields > wanted)
+    return "has " + std::to_string(fields) + " fields; the save keeps the first " + std::to_string(wanted);
+  if (fields < wanted)
+    return "has only " + std::to_string(fields) + (fields == 1 ? " field" : " fields") +
+           "; the save writes the missing ones as 0";
+  return "is written by the save as \"" + written + "\"";
+}
+
+}  // namespace
+
 std::vector<Problem> describeTextChanges(std::string_view bytes) {
   std::vector<Problem> notes;
   size_t more = 0;
@@ -127,45 +163,20 @@ std::vector<Problem> describeTextChanges(std::string_view bytes) {
       note(i, "is empty; the save leaves it out");
       continue;
     }
-    const std::vector<std::string_view> fields = text::split(line, ",");
-    const size_t wanted = inside ? 5 : 4;
     if (inside && !characters) {
       note(i, "is a layer line before any character; it is not read, and the save leaves it out");
       continue;
     }
-    // The line as the save writes the record it holds. The line is not read as the file's first one,
-    // where a byte-order mark would be skipped.
-    // GCC 12 at -O3 warns of an overlap (or, as inlined in other builds, an overflow) in the memcpy
-    // inlined from std::string's operator+ here, one that cannot happen (GCC bug 105329, a false
-    // -Wrestrict or -Wstringop-overflow); silenced for this statement only.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wrestrict"
-#pragma GCC diagnostic ignored "-Wstringop-overflow"
-#endif
-    const ParsedProject one =
-        parseDataText(inside ? "x\n####\n" + std::string(line) + "\n" : "\n" + std::string(line) + "\n");
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
-    if (one.list.empty() || (inside && one.list.characters.front().layers.empty())) {
+    const std::optional<std::string> written = lineAsSaved(line, inside);
+    if (!written) {
       note(i, "is not read as a record; the save leaves it out");
       continue;
     }
-    const std::string written = inside ? layerLine(one.list.characters.front().layers.front())
-                                       : characterLine(one.list.characters.front());
     if (!inside) {
       closeCharacter();
       characters = true, blockAfterCharacter = false, lastCharacter = i;
     }
-    if (written == line) continue;
-    if (fields.size() > wanted)
-      note(i, "has " + std::to_string(fields.size()) + " fields; the save keeps the first " + std::to_string(wanted));
-    else if (fields.size() < wanted)
-      note(i, "has only " + std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
-                  "; the save writes the missing ones as 0");
-    else
-      note(i, "is written by the save as \"" + written + "\"");
+    if (*written != line) note(i, changeOf(line, inside, *written));
   }
   closeCharacter();
   if (inside) note(lines.size() > 1 ? lines.size() - 2 : 0, "leaves a layer block open at the end of the file");

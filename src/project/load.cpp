@@ -15,16 +15,19 @@
 
 namespace charstack {
 
-LoadResult loadProject(const ProjectFolder& folder, PictureReading reading) {
-  LoadResult result;
+namespace {
+
+// "data.txt": the records, and what the user should know of its text. False when there is nothing
+// to read (no file, or one that cannot be read).
+bool readDataFile(const ProjectFolder& folder, LoadResult& result) {
   FileRead data = folder.read(kDataFileName);
   if (data.outcome == FileRead::Outcome::Refused) {
     result.dataFileUnreadable = true;
     result.problems.push_back({kDataFileName, data.reason + "; the project starts empty and saving will not "
                                                             "replace it"});
-    return result;
+    return false;
   }
-  if (!data.read()) return result;
+  if (!data.read()) return false;
   result.dataFileStamp = data.stamp;
   if (!text::isValidUtf8(data.bytes))
     result.problems.push_back({kDataFileName, "holds names that are not valid UTF-8 text: the tables show "
@@ -43,13 +46,19 @@ LoadResult loadProject(const ProjectFolder& folder, PictureReading reading) {
                                                   std::string(kDataFileName) + ".bak"});
     for (Problem& note : describeTextChanges(data.bytes)) result.problems.push_back(std::move(note));
   }
+  return true;
+}
 
-  struct Job {
-    RecordRef record;
-    std::string fileName;
-    FileInfo info;
-  };
-  std::vector<Job> jobs;
+// A record and the name of its file in "img/".
+struct PictureJob {
+  RecordRef record;
+  std::string fileName;
+  FileInfo info;
+};
+
+// The records whose names can name a file, in save order; the others are reported.
+std::vector<PictureJob> pictureJobs(LoadResult& result) {
+  std::vector<PictureJob> jobs;
   for (const RecordRef& r : recordsInSaveOrder(result.list)) {
     *r.savedName = *r.name;
     // A name read from the file can break the format only by starting with a byte-order mark.
@@ -65,7 +74,11 @@ LoadResult loadProject(const ProjectFolder& folder, PictureReading reading) {
     }
     jobs.push_back({r, std::move(fileName), {}});
   }
+  return jobs;
+}
 
+// What stands under each record's name; the records keep their order.
+void findPictureFiles(const ProjectFolder& folder, std::vector<PictureJob>& jobs, LoadResult& result) {
   // What stands under each record's name; the records keep their order. A picture file is read when
   // first needed, or by checkPictures. The folder's stamp first: while it stays, the names found hold.
   // The listing names every file, so that a save asks the disk only about names listed; a record
@@ -80,7 +93,7 @@ LoadResult loadProject(const ProjectFolder& folder, PictureReading reading) {
     if (!listed || result.imageFolderNames.count(jobs[i].fileName))
       jobs[i].info = folder.inspect(imagePath(jobs[i].fileName));
   });
-  for (Job& job : jobs) {
+  for (PictureJob& job : jobs) {
     if (!job.info.exists) continue;
     if (!job.info.regular) {
       result.unreadableImageFiles.insert(job.fileName);
@@ -92,11 +105,21 @@ LoadResult loadProject(const ProjectFolder& folder, PictureReading reading) {
     result.knownImageFiles[job.fileName] = {picture, job.info.stamp};
     *job.record.image = std::move(picture);
   }
+}
+
+}  // namespace
+
+LoadResult loadProject(const ProjectFolder& folder, PictureReading reading) {
+  LoadResult result;
+  if (!readDataFile(folder, result)) return result;
+  std::vector<PictureJob> jobs = pictureJobs(result);
+  findPictureFiles(folder, jobs, result);
   if (reading == PictureReading::Now)
     applyPictureChecks(checkPictures(picturesToCheck(result.knownImageFiles)), result.list, result.knownImageFiles,
                        result.unreadableImageFiles, result.problems);
   return result;
 }
+
 
 void adoptLoadedFiles(LoadResult& loaded, EditorState& state) {
   state.unreadableImageFiles = std::move(loaded.unreadableImageFiles);

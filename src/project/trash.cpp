@@ -154,115 +154,145 @@ std::string trashBundleName(const ProjectFolder& folder) {
   return name;
 }
 
-TrashReport trashFiles(const ProjectFolder& folder, const std::vector<std::string>& files,
-                       const std::function<void(size_t done)>& progress, const std::atomic<bool>& cancelled) {
-  TrashReport report;
-  if (files.empty()) return report;
-  FileOps& ops = folder.ops();
-  const std::string bundle = trashBundleName(folder);
-  const fs::path into = folder.resolve(bundle);
-  // A reason for each file that stays; none for one moved.
-  std::vector<std::optional<std::string>> reasons(files.size());
-  size_t tried = 0;
-  const auto finish = [&] {
-    for (size_t i = 0; i < tried; ++i) {
-      if (reasons[i])
-        report.problems.push_back({files[i], "was not moved to the trash: " + *reasons[i]});
-      else
-        report.moved.push_back(files[i]);
+namespace {
+
+// One move of files to the trash: the files go into a bundle folder inside the project, which then
+// goes to the trash in one rename, beside a note that can bring it back.
+class TrashMove {
+ public:
+  TrashMove(const ProjectFolder& folder, const std::vector<std::string>& files)
+      : folder_(folder), files_(files), ops_(folder.ops()), bundle_(trashBundleName(folder)),
+        into_(folder.resolve(bundle_)), reasons_(files.size()) {}
+
+  TrashReport run(const std::function<void(size_t done)>& progress, const std::atomic<bool>& cancelled) {
+    const TrashPlace place = trashFor(folder_.path());
+    if (!place.error.empty()) return failAll(place.error);
+    if (std::string failed = writeNote(place); !failed.empty()) return failAll(failed);
+    if (const Status made = ops_.createFolder(into_); !made.ok()) {
+      ops_.remove(notePath_);
+      return failAll("the folder " + bundle_ + " to take it could not be made (" + made.error + ")");
     }
-    report.notTried = files.size() - tried;
-    if (!report.moved.empty()) report.bundle = bundle;
-    return report;
-  };
-  const auto failAll = [&](const std::string& reason) {
-    tried = files.size();
-    for (auto& r : reasons) r = reason;
+    const std::string full = moveIntoBundle(progress, cancelled);
+    // The bundle goes to the trash; when it cannot, its files go back where they were.
+    bool anyMoved = false;
+    for (size_t i = 0; i < tried_; ++i) anyMoved = anyMoved || !reasons_[i];
+    std::string failed = full;
+    if (anyMoved && failed.empty()) {
+      if (const int e = renameNoReplace(into_, place.files / entry_); e != 0)
+        failed = "the folder " + bundle_ + " could not go to the trash as " + (place.files / entry_).string() +
+                 " (" + errorText(e) + ")";
+    }
+    if (!anyMoved || !failed.empty()) return putBack(failed, full);
+    ops_.syncFolder(place.files);
+    ops_.syncFolder(folder_.path());
     return finish();
-  };
+  }
+
+ private:
+  TrashReport finish() {
+    TrashReport report;
+    for (size_t i = 0; i < tried_; ++i) {
+      if (reasons_[i])
+        report.problems.push_back({files_[i], "was not moved to the trash: " + *reasons_[i]});
+      else
+        report.moved.push_back(files_[i]);
+    }
+    report.notTried = files_.size() - tried_;
+    if (!report.moved.empty()) report.bundle = bundle_;
+    return report;
+  }
+
+  TrashReport failAll(const std::string& reason) {
+    tried_ = files_.size();
+    for (auto& r : reasons_) r = reason;
+    return finish();
+  }
 
   // The note first, flushed: an entry of the trash is never without the note that brings it back.
-  const TrashPlace place = trashFor(folder.path());
-  if (!place.error.empty()) return failAll(place.error);
-  std::error_code error;
-  const fs::path absolute = fs::weakly_canonical(folder.path(), error) / bundle;
-  const std::string note =
-      "[Trash Info]\nPath=" +
-      urlEscape(place.top.empty() ? absolute.string() : absolute.lexically_relative(place.top).string()) +
-      "\nDeletionDate=" + now("%Y-%m-%dT%H:%M:%S") + "\n";
-  std::string entry;
-  fs::path notePath;
-  for (int n = 1;; ++n) {
-    entry = n == 1 ? bundle : bundle + " " + std::to_string(n);
-    notePath = place.info / (entry + ".trashinfo");
-    struct stat st;
-    if (::lstat((place.files / entry).c_str(), &st) == 0) continue;
-    Status written = ops.createFile(notePath, note, 0600, nullptr, true);
-    if (written.ok() && !(written = ops.syncFolder(place.info)).ok()) ops.remove(notePath);
-    if (written.ok()) break;
-    if (written.code != EEXIST || n >= 1000)
-      return failAll("the trash's note " + notePath.string() + " could not be written (" + written.error +
-                     ")");
-  }
-  const auto dropNote = [&] { ops.remove(notePath); };
-  if (const Status made = ops.createFolder(into); !made.ok()) {
-    dropNote();
-    return failAll("the folder " + bundle + " to take it could not be made (" + made.error + ")");
+  // Returns why it could not be written; empty when it was.
+  std::string writeNote(const TrashPlace& place) {
+    std::error_code error;
+    const fs::path absolute = fs::weakly_canonical(folder_.path(), error) / bundle_;
+    const std::string note =
+        "[Trash Info]\nPath=" +
+        urlEscape(place.top.empty() ? absolute.string() : absolute.lexically_relative(place.top).string()) +
+        "\nDeletionDate=" + now("%Y-%m-%dT%H:%M:%S") + "\n";
+    for (int n = 1;; ++n) {
+      entry_ = n == 1 ? bundle_ : bundle_ + " " + std::to_string(n);
+      notePath_ = place.info / (entry_ + ".trashinfo");
+      struct stat st;
+      if (::lstat((place.files / entry_).c_str(), &st) == 0) continue;
+      Status written = ops_.createFile(notePath_, note, 0600, nullptr, true);
+      if (written.ok() && !(written = ops_.syncFolder(place.info)).ok()) ops_.remove(notePath_);
+      if (written.ok()) return {};
+      if (written.code != EEXIST || n >= 1000)
+        return "the trash's note " + notePath_.string() + " could not be written (" + written.error + ")";
+    }
   }
 
-  // Into the bundle, one rename each. A full disk (a folder that needs room to grow) stops it all.
-  std::unordered_set<std::string> seen, folders;  // files moved, folders made in the bundle
-  std::string full;
-  for (; tried < files.size() && !cancelled.load(std::memory_order_relaxed); ++tried) {
-    const std::string& file = files[tried];
-    const fs::path target = into / file;
-    Status s;
-    if (!seen.insert(file).second) {
-      s = Status::failure(errorText(EEXIST), EEXIST);  // named twice: it has gone already
-    } else if (!folders.count(target.parent_path().string())) {
-      s = ops.createFolder(target.parent_path());
-      if (s.ok()) folders.insert(target.parent_path().string());
+  // Into the bundle, one rename each. A full disk (a folder that needs room to grow) stops it all:
+  // then it returns what to tell.
+  std::string moveIntoBundle(const std::function<void(size_t done)>& progress, const std::atomic<bool>& cancelled) {
+    std::unordered_set<std::string> seen, folders;  // files moved, folders made in the bundle
+    for (; tried_ < files_.size() && !cancelled.load(std::memory_order_relaxed); ++tried_) {
+      const std::string& file = files_[tried_];
+      const fs::path target = into_ / file;
+      Status s;
+      if (!seen.insert(file).second) {
+        s = Status::failure(errorText(EEXIST), EEXIST);  // named twice: it has gone already
+      } else if (!folders.count(target.parent_path().string())) {
+        s = ops_.createFolder(target.parent_path());
+        if (s.ok()) folders.insert(target.parent_path().string());
+      }
+      if (s.ok()) s = ops_.rename(folder_.resolve(file), target);
+      if (!s.ok()) reasons_[tried_] = s.error;
+      if (s.code == ENOSPC || s.code == EDQUOT) {
+        ++tried_;
+        return "the disk is full: " + file + " could not be moved into the folder " + bundle_ + " (" + s.error +
+               "); nothing was moved";
+      }
+      if (progress) progress(tried_ + 1);
     }
-    if (s.ok()) s = ops.rename(folder.resolve(file), target);
-    if (!s.ok()) reasons[tried] = s.error;
-    if (s.code == ENOSPC || s.code == EDQUOT) {
-      full = "the disk is full: " + file + " could not be moved into the folder " + bundle + " (" + s.error +
-             "); nothing was moved";
-      ++tried;
-      break;
-    }
-    if (progress) progress(tried + 1);
+    return {};
   }
 
-  // The bundle goes to the trash; when it cannot, its files go back where they were.
-  bool anyMoved = false;
-  for (size_t i = 0; i < tried; ++i) anyMoved = anyMoved || !reasons[i];
-  std::string failed = full;
-  if (anyMoved && failed.empty()) {
-    if (const int e = renameNoReplace(into, place.files / entry); e != 0)
-      failed = "the folder " + bundle + " could not go to the trash as " + (place.files / entry).string() +
-               " (" + errorText(e) + ")";
-  }
-  if (!anyMoved || !failed.empty()) {
-    std::vector<char> stuck(files.size(), 0);
-    for (size_t i = 0; i < tried; ++i) {
-      if (reasons[i]) continue;
-      stuck[i] = renameNoReplace(into / files[i], folder.resolve(files[i])) != 0;
-      reasons[i] = failed;
+  // Every file moved into the bundle goes back; one that cannot stays there, and says so.
+  TrashReport putBack(const std::string& failed, const std::string& full) {
+    std::vector<char> stuck(files_.size(), 0);
+    for (size_t i = 0; i < tried_; ++i) {
+      if (reasons_[i]) continue;
+      stuck[i] = renameNoReplace(into_ / files_[i], folder_.resolve(files_[i])) != 0;
+      reasons_[i] = failed;
     }
-    removeEmptyFolders(into);  // a file that could not go back stays
-    dropNote();
+    removeEmptyFolders(into_);  // a file that could not go back stays
+    ops_.remove(notePath_);
     if (!full.empty()) {  // the file that met the full disk and those not tried yet stay too
-      for (size_t i = tried - 1; i < files.size(); ++i) reasons[i] = full;
-      tried = files.size();
+      for (size_t i = tried_ - 1; i < files_.size(); ++i) reasons_[i] = full;
+      tried_ = files_.size();
     }
-    for (size_t i = 0; i < tried; ++i)
-      if (stuck[i]) *reasons[i] += "; it is now in " + bundle + "/" + files[i];
+    for (size_t i = 0; i < tried_; ++i)
+      if (stuck[i]) *reasons_[i] += "; it is now in " + bundle_ + "/" + files_[i];
     return finish();
   }
-  ops.syncFolder(place.files);
-  ops.syncFolder(folder.path());
-  return finish();
+
+  const ProjectFolder& folder_;
+  const std::vector<std::string>& files_;
+  FileOps& ops_;
+  const std::string bundle_;
+  const fs::path into_;
+  std::string entry_;  // the bundle's name in the trash
+  fs::path notePath_;
+  // A reason for each file that stays; none for one moved.
+  std::vector<std::optional<std::string>> reasons_;
+  size_t tried_ = 0;
+};
+
+}  // namespace
+
+TrashReport trashFiles(const ProjectFolder& folder, const std::vector<std::string>& files,
+                       const std::function<void(size_t done)>& progress, const std::atomic<bool>& cancelled) {
+  if (files.empty()) return {};
+  return TrashMove(folder, files).run(progress, cancelled);
 }
 
 std::vector<Problem> findCleanUpLeftovers(const ProjectFolder& folder) {
