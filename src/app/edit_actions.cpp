@@ -39,7 +39,25 @@ RecordActions::RecordActions(Session& session, MirrorTableView& characters, Mirr
       window_(window),
       commit_(std::move(commit)),
       tell_(std::move(tell)) {
-  const Table both[] = {Table::Characters, Table::Layers};
+  makeActions();
+  for (const auto& [name, action] : {std::pair{"insertCharacter", insert_[0]},
+                                     {"removeCharacter", remove_[0]},
+                                     {"insertLayer", insert_[1]},
+                                     {"removeLayer", remove_[1]}})
+    bindButton(name, action);
+  connectTables();
+  canvas_.setAcceptDrops(true);
+  canvas_.installEventFilter(this);
+  connect(qApp, &QApplication::focusChanged, this, &RecordActions::update);
+  connect(QApplication::clipboard(), &QClipboard::dataChanged, this, [this] {
+    pasteable_ = holdsRecordsOrImage(QApplication::clipboard()->mimeData());
+    update();
+  });
+  pasteable_ = holdsRecordsOrImage(QApplication::clipboard()->mimeData());
+  update();
+}
+
+void RecordActions::makeActions() {
   insert_[0] = make(tr("Insert &Character"), tr("Insert a new character at the selected row"),
                     [this] { run(Insert, Table::Characters); });
   remove_[0] =
@@ -71,12 +89,11 @@ RecordActions::RecordActions(Session& session, MirrorTableView& characters, Mirr
   generic_[ShowHide] =
       make(tr("&Show Layers"), tr("Show the selected layers, or hide them when all are shown"),
            [this] { run(ShowHide, Table::Layers); });
-  for (const auto& [name, action] : {std::pair{"insertCharacter", insert_[0]},
-                                     {"removeCharacter", remove_[0]},
-                                     {"insertLayer", insert_[1]},
-                                     {"removeLayer", remove_[1]}})
-    bindButton(name, action);
-  for (Table table : both) {
+}
+
+// Delete, the context menu and dropped files in each table.
+void RecordActions::connectTables() {
+  for (Table table : {Table::Characters, Table::Layers}) {
     MirrorTableView& view = table == Table::Characters ? characters_ : layers_;
     connect(&view, &MirrorTableView::removeRequested, this, [this, table] {
       // Only what is highlighted goes.
@@ -88,22 +105,13 @@ RecordActions::RecordActions(Session& session, MirrorTableView& characters, Mirr
     auto* model = qobject_cast<MirrorTableModel*>(view.model());
     connect(model, &MirrorTableModel::filesDropped, this, [this, table](const QStringList& paths, int row) {
       std::vector<std::filesystem::path> files;
-      for (const QString& path : paths) files.push_back(QFile::encodeName(path).toStdString());
+      for (const QString& path : paths) files.push_back(toPath(path));
       tell_(session_.addPictureFiles(table, files, row >= 0 ? std::optional<int64_t>(row) : std::nullopt));
     });
     connect(model, &MirrorTableModel::dropRefused, this, [this](const QString& why) {
       tell_({why, {}, {}, {}, {}, false});
     });
   }
-  canvas_.setAcceptDrops(true);
-  canvas_.installEventFilter(this);
-  connect(qApp, &QApplication::focusChanged, this, &RecordActions::update);
-  connect(QApplication::clipboard(), &QClipboard::dataChanged, this, [this] {
-    pasteable_ = holdsRecordsOrImage(QApplication::clipboard()->mimeData());
-    update();
-  });
-  pasteable_ = holdsRecordsOrImage(QApplication::clipboard()->mimeData());
-  update();
 }
 
 QAction* RecordActions::make(const QString& text, const QString& tip, std::function<void()> act,

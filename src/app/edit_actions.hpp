@@ -41,6 +41,8 @@ class RecordActions : public QObject {
   // The table an action of the Edit menu works on: the table of the open context menu, the focused
   // table, the layers for a paste on the canvas, else the table clicked last.
   Table target(Kind kind) const;
+  void makeActions();
+  void connectTables();
   QAction* make(const QString& text, const QString& tip, std::function<void()> act,
                 const QKeySequence& keys = {});
   void run(Kind kind, Table table);

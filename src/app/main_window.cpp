@@ -69,6 +69,44 @@ MainWindow::~MainWindow() {
 
 void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   auto* central = new QWidget(this);
+  buildTables(central);
+  canvas_ = new CanvasWidget(list, state, central);
+  canvas_->setController(&controller());
+  // While dragging, the pointer's place on the canvas too.
+  connect(canvas_, &CanvasWidget::pointerMoved, this,
+          [this](int x, int y) { pointerText_ = tr(" (pointer at %1, %2)").arg(x).arg(y); });
+  connect(canvas_, &CanvasWidget::positionChanged, this, [this](int x, int y) {
+    statusBar()->showMessage(tr("Position %1, %2").arg(x).arg(y) + std::exchange(pointerText_, {}), 3000);
+  });
+  buildPanes(central);
+  save_ = new QPushButton(tr("Save"), central);
+  save_->setObjectName(QStringLiteral("save"));
+  save_->setToolTip(tr("Save the project (%1)").arg(QKeySequence(QKeySequence::Save).toString(QKeySequence::NativeText)));
+  connect(save_, &QPushButton::clicked, this, &MainWindow::save);
+  auto* bottom = new QHBoxLayout;
+  bottom->addStretch(1);
+  bottom->addWidget(save_);
+  auto* outer = new QVBoxLayout(central);
+  outer->addWidget(panes_, 1);
+  outer->addLayout(bottom);
+  setCentralWidget(central);
+  setMinimumSize(760, 480);
+  resize(1100, 680);
+  // Until a remembered geometry comes, the window fits the screen at any scale factor.
+  fitWindowToScreen(*this);
+
+  buildProblemsPanel();
+  // Made now, so that the first message does not make the layout jump.
+  statusBar()->setSizeGripEnabled(true);
+  progress_ = new QProgressBar(this);
+  progress_->setRange(0, 1000);
+  progress_->setMaximumWidth(200);
+  progress_->hide();
+  statusBar()->addPermanentWidget(progress_);
+}
+
+// The two tables with their image wells and thumbnails.
+void MainWindow::buildTables(QWidget* central) {
   Editor& c = controller();
   auto table = [&](Table which, const char* name, const QString& tip) {
     auto* view = new MirrorTableView(central);
@@ -92,23 +130,19 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   layerWell_->setObjectName(QStringLiteral("layerWell"));
   for (ImageWellWidget* well : {characterWell_, layerWell_})
     connect(well, &ImageWellWidget::message, this, [this](const QString& text) { statusBar()->showMessage(text); });
-  canvas_ = new CanvasWidget(list, state, central);
-  canvas_->setController(&c);
-  // While dragging, the pointer's place on the canvas too.
-  connect(canvas_, &CanvasWidget::pointerMoved, this,
-          [this](int x, int y) { pointerText_ = tr(" (pointer at %1, %2)").arg(x).arg(y); });
-  connect(canvas_, &CanvasWidget::positionChanged, this, [this](int x, int y) {
-    statusBar()->showMessage(tr("Position %1, %2").arg(x).arg(y) + std::exchange(pointerText_, {}), 3000);
-  });
   // Thumbnails of the pictures, an eye for a layer's visibility, hidden layers dimmed.
   installThumbnails(*characterTable_,
                     [&c](const QModelIndex& i) { return c.document().row(Table::Characters, i.row()).img; }, {},
-                    {MirrorTableModel::NameColumn, -1, MirrorTableModel::ValueColumn});
+                    {MirrorTableModel::NameColumn, -1, MirrorTableModel::DepthColumn});
   installThumbnails(
       *layerTable_, [&c](const QModelIndex& i) { return c.document().row(Table::Layers, i.row()).img; },
       [&c](const QModelIndex& i) { return c.document().row(Table::Layers, i.row()).visible != "1"; },
-      {MirrorTableModel::NameColumn, MirrorTableModel::VisibleColumn, MirrorTableModel::ValueColumn});
+      {MirrorTableModel::NameColumn, MirrorTableModel::VisibleColumn, MirrorTableModel::DepthColumn});
 
+}
+
+// The columns of tables and wells with their buttons, and the canvas, side by side.
+void MainWindow::buildPanes(QWidget* central) {
   // The buttons under each table: RecordActions gives them their actions.
   auto column = [&](const QString& title, QWidget* view, QWidget* well, const QString& insertText,
                     const QString& removeText, const char* what) {
@@ -143,22 +177,9 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   panes_->setStretchFactor(2, 1);
   panes_->setSizes({250, 310, 540});
 
-  save_ = new QPushButton(tr("Save"), central);
-  save_->setObjectName(QStringLiteral("save"));
-  save_->setToolTip(tr("Save the project (%1)").arg(QKeySequence(QKeySequence::Save).toString(QKeySequence::NativeText)));
-  connect(save_, &QPushButton::clicked, this, &MainWindow::save);
-  auto* bottom = new QHBoxLayout;
-  bottom->addStretch(1);
-  bottom->addWidget(save_);
-  auto* outer = new QVBoxLayout(central);
-  outer->addWidget(panes_, 1);
-  outer->addLayout(bottom);
-  setCentralWidget(central);
-  setMinimumSize(760, 480);
-  resize(1100, 680);
-  // Until a remembered geometry comes, the window fits the screen at any scale factor.
-  fitWindowToScreen(*this);
+}
 
+void MainWindow::buildProblemsPanel() {
   problemsList_ = new QTreeWidget;
   problemsList_->setObjectName(QStringLiteral("problems"));
   problemsList_->setColumnCount(2);
@@ -180,13 +201,6 @@ void MainWindow::buildWidgets(CharacterList& list, EditorState& state) {
   problemsDock_->setWidget(problemsList_);
   addDockWidget(Qt::BottomDockWidgetArea, problemsDock_);
   problemsDock_->hide();
-  // Made now, so that the first message does not make the layout jump.
-  statusBar()->setSizeGripEnabled(true);
-  progress_ = new QProgressBar(this);
-  progress_->setRange(0, 1000);
-  progress_->setMaximumWidth(200);
-  progress_->hide();
-  statusBar()->addPermanentWidget(progress_);
 }
 
 void MainWindow::buildMenus() {

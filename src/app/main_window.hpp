@@ -51,6 +51,9 @@ class MainWindow : public QMainWindow, private TableObserver {
 
  private:
   void buildWidgets(CharacterList& list, EditorState& state);
+  void buildTables(QWidget* central);
+  void buildPanes(QWidget* central);
+  void buildProblemsPanel();
   void buildMenus();
   void buildViewMenu();
   void fillRecentMenu();

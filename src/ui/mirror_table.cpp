@@ -52,7 +52,7 @@ int MirrorTableModel::column(Field field) const {
     case Field::Name:
       return NameColumn;
     case Field::Depth:
-      return ValueColumn;
+      return DepthColumn;
     case Field::Visible:
       return table_ == Table::Layers ? VisibleColumn : -1;
     case Field::X:

@@ -23,7 +23,7 @@ class MirrorTableModel : public QAbstractTableModel, public TableObserver {
   Q_OBJECT
 
  public:
-  enum Column { NameColumn = 0, ValueColumn = 1, VisibleColumn = 2 };
+  enum Column { NameColumn = 0, DepthColumn = 1, VisibleColumn = 2 };
   // The MIME type that names the rows a drag took from this model (and so from this window).
   static constexpr const char* kRowsMimeType = "application/x-charstack-rows";
 
