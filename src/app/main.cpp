@@ -70,7 +70,10 @@ int main(int argc, char** argv) {
   if (!folder) folder = charstack::askForProjectFolder(nullptr, false, {});
   if (!folder) return charstack::kExitOk;
 
-  charstack::MainWindow window(charstack::sharedCharacterList(), charstack::sharedEditorState(), *folder);
+  // The records and the editor state of the window, which outlive it.
+  charstack::CharacterList list;
+  charstack::EditorState state;
+  charstack::MainWindow window(list, state, *folder);
   window.rememberSettings();
   window.show();
   return app.exec();

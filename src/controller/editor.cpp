@@ -20,27 +20,6 @@ std::string translated(const char* context, const char* text) {
   return QCoreApplication::translate(context, text).toStdString();
 }
 
-std::string refusal(NameProblem problem) {
-  switch (problem) {
-    case NameProblem::None:
-      return {};
-    case NameProblem::BreaksFormat:
-      return translated("Edit", QT_TRANSLATE_NOOP("Edit",
-                                                  "a name cannot contain \",\", a line break, \"####\" or "
-                                                  "\"$$$$\", nor start with a byte-order mark"));
-    case NameProblem::UnsafePath:
-      return translated("Edit", QT_TRANSLATE_NOOP("Edit", "a name cannot contain \"/\" or a null character"));
-    case NameProblem::Blank:
-      return translated("Edit", QT_TRANSLATE_NOOP("Edit", "a name cannot be empty"));
-    case NameProblem::TooLong: {
-      const char* text =
-          QT_TRANSLATE_NOOP("Edit", "the name is too long for an image file name (at most %1 bytes)");
-      return QCoreApplication::translate("Edit", text).arg(kMaxNameBytes).toStdString();
-    }
-  }
-  return {};
-}
-
 // A step's name for one record or for several.
 const char* stepFor(size_t count, const char* one, const char* many) { return count == 1 ? one : many; }
 
@@ -361,7 +340,7 @@ std::optional<std::string> Editor::editCell(Table table, int64_t row, Field fiel
   RecordFields value = document_.fieldsOf(*at);
   switch (field) {
     case Field::Name:
-      if (NameProblem problem = checkTypedName(text); problem != NameProblem::None) return refusal(problem);
+      if (NameProblem problem = checkTypedName(text); problem != NameProblem::None) return describeNameProblem(problem);
       value.name = text;
       changeProperty(*edits_, *at, Property::Name, value,
                      character ? QT_TRANSLATE_NOOP("Command", "Rename Character")

@@ -21,10 +21,6 @@ int64_t CharacterList::characterRecordNumber(int64_t row) const {
   return number;
 }
 
-int64_t CharacterList::layerRecordNumber(int64_t characterRow, int64_t layerRow) const {
-  return characterRecordNumber(characterRow) + 1 + layerRow;
-}
-
 Layer* layerAtRow(Character& character, int64_t row) {
   if (row < 0) row = 0;
   if (row >= static_cast<int64_t>(character.layers.size())) return nullptr;
@@ -73,16 +69,6 @@ std::optional<RecordAt> dragTarget(const CharacterList& list, const EditorState&
   const Layer* layer = layerAtRow(*character, layerRow);
   if (!layer || layer->visible == 0) return std::nullopt;
   return RecordAt{row, layerRow};
-}
-
-CharacterList& sharedCharacterList() {
-  static CharacterList list;
-  return list;
-}
-
-EditorState& sharedEditorState() {
-  static EditorState state;
-  return state;
 }
 
 }  // namespace charstack

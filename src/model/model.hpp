@@ -55,8 +55,6 @@ struct CharacterList {
   // The recordNumber of the character at a row (row within 0..size()-1): 1 for the first character,
   // each character before it counting 1 plus its number of layers.
   int64_t characterRecordNumber(int64_t row) const;
-  // The recordNumber of the layer at layerRow of the character at characterRow.
-  int64_t layerRecordNumber(int64_t characterRow, int64_t layerRow) const;
 
   bool operator==(const CharacterList&) const = default;
 };
@@ -166,9 +164,5 @@ struct RecordAt {
 // table, or its selected layer after a click in the layers table when that layer is visible. A
 // negative row names the first entry. None when there is nothing to move.
 std::optional<RecordAt> dragTarget(const CharacterList& list, const EditorState& state);
-
-// The one model and editor state of the running program.
-CharacterList& sharedCharacterList();
-EditorState& sharedEditorState();
 
 }  // namespace charstack

@@ -1,5 +1,7 @@
 #include "model/names.hpp"
 
+#include <QCoreApplication>
+
 #include "model/model.hpp"
 
 namespace charstack {
@@ -36,18 +38,22 @@ NameProblem checkTypedName(std::string_view name) {
 }
 
 std::string describeNameProblem(NameProblem problem) {
+  const auto text = [](const char* source) { return QCoreApplication::translate("Edit", source); };
   switch (problem) {
     case NameProblem::None:
       return {};
     case NameProblem::BreaksFormat:
-      return "a name cannot contain \",\", a line break, \"####\" or \"$$$$\", nor start with a byte-order mark";
+      return text(QT_TRANSLATE_NOOP("Edit", "a name cannot contain \",\", a line break, \"####\" or \"$$$$\", "
+                                            "nor start with a byte-order mark"))
+          .toStdString();
     case NameProblem::UnsafePath:
-      return "a name cannot contain \"/\" or a null character";
+      return text(QT_TRANSLATE_NOOP("Edit", "a name cannot contain \"/\" or a null character")).toStdString();
     case NameProblem::TooLong:
-      return "the name is too long for an image file name (at most " +
-             std::to_string(kMaxFileNameBytes - kNumberRoom) + " bytes)";
+      return text(QT_TRANSLATE_NOOP("Edit", "the name is too long for an image file name (at most %1 bytes)"))
+          .arg(kMaxNameBytes)
+          .toStdString();
     case NameProblem::Blank:
-      return "a name cannot be empty";
+      return text(QT_TRANSLATE_NOOP("Edit", "a name cannot be empty")).toStdString();
   }
   return {};
 }

@@ -29,7 +29,8 @@ NameProblem checkName(std::string_view name);
 // A name typed for a record: what checkName refuses, and a blank name too (names read from
 // "data.txt" may be blank and stay as they are).
 NameProblem checkTypedName(std::string_view name);
-// A sentence for the user, empty for NameProblem::None.
+// A sentence for the user in the interface language, empty for NameProblem::None: the one text of
+// each refusal of a name.
 std::string describeNameProblem(NameProblem problem);
 
 // True when the text is a plain file name inside "img/": not empty, no "/" or NUL, not "." or "..",

@@ -20,7 +20,6 @@ int32_t number(const std::vector<std::string_view>& fields, size_t index) {
 
 ParsedProject parseDataText(std::string_view bytes) {
   ParsedProject parsed;
-  parsed.hadDataFile = true;
   // A byte-order mark some text editors put at the start is not part of the first name. Names keep
   // their bytes otherwise, valid UTF-8 or not.
   std::string_view content = bytes;

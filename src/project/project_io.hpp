@@ -30,7 +30,6 @@ struct Problem {
 // The records of "data.txt" without their images.
 struct ParsedProject {
   CharacterList list;
-  bool hadDataFile = false;
 };
 
 // Reads the text of "data.txt" into records (names, depths, visibility, positions; no images).
