@@ -273,8 +273,8 @@ void MainWindow::buildViewMenu() {
   };
   // Ctrl+= too: Ctrl++ needs Shift on many keyboards.
   add(tr("Zoom &In"), QKeySequence::keyBindings(QKeySequence::ZoomIn) << QKeySequence(Qt::CTRL | Qt::Key_Equal),
-      &CanvasWidget::zoomIn);
-  add(tr("Zoom &Out"), QKeySequence::keyBindings(QKeySequence::ZoomOut), &CanvasWidget::zoomOut);
+      [this] { canvas_->zoomBy(1); });
+  add(tr("Zoom &Out"), QKeySequence::keyBindings(QKeySequence::ZoomOut), [this] { canvas_->zoomBy(-1); });
   add(tr("&Actual Size"), {QKeySequence(Qt::CTRL | Qt::Key_0)}, [this] { canvas_->setZoom(1.0); });
   add(tr("&Fit"), {QKeySequence(Qt::CTRL | Qt::Key_9)}, &CanvasWidget::fitToView);
   view->addSeparator();

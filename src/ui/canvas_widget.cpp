@@ -8,30 +8,18 @@
 #include <QPixmap>
 #include <QScrollBar>
 #include <QWheelEvent>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "controller/editor.hpp"
-#include "platform/image_impl.hpp"
 
 namespace charstack {
 
 namespace {
 
-// Light and dark grey squares of 8 screen pixels behind the drawing, fixed to the screen.
-const QBrush& checkerBrush() {
-  static const QBrush brush = [] {
-    QPixmap tile(16, 16);
-    tile.fill(QColor(0xcc, 0xcc, 0xcc));
-    QPainter p(&tile);
-    p.fillRect(0, 0, 8, 8, QColor(0xff, 0xff, 0xff));
-    p.fillRect(8, 8, 8, 8, QColor(0xff, 0xff, 0xff));
-    return QBrush(tile);
-  }();
-  return brush;
-}
 
 int screenEdge(double v) {
   constexpr double limit = 1 << 24;  // far outside any screen, well inside int
@@ -62,23 +50,24 @@ CanvasWidget::CanvasWidget(CharacterList& list, EditorState& state, QWidget* par
     if (!syncingBars_) scrollTo(viewport_.scrollX, v);
   });
   view_ = std::make_unique<CanvasScene>(list, state);
+  input_ = new CanvasInput(*this);
 }
 
 CanvasWidget::~CanvasWidget() {
-  if (controller_) controller_->document().removeObserver(this);
+  if (controller_) controller_->document().removeObserver(&listener_);
 }
 
 void CanvasWidget::setController(Editor* controller) {
-  if (controller_) controller_->document().removeObserver(this);
+  if (controller_) controller_->document().removeObserver(&listener_);
   controller_ = controller;
-  if (controller_) controller_->document().addObserver(this);
+  if (controller_) controller_->document().addObserver(&listener_);
   refresh();
 }
 
 // The widget repaints only when the picture would change. Exposes and resizes reach paintEvent on
 // their own.
 void CanvasWidget::refresh() {
-  if (cacheTarget_ && dragTarget(list_, state_) != cacheTarget_) dropCaches();
+  if (cacheTarget_ && dragTarget(list_, state_) != cacheTarget_) cacheTarget_.reset(), painter_.dropCaches();
   view_->composition(current_);
   if (revealNewDrawing()) {
     viewChanged();
@@ -86,7 +75,7 @@ void CanvasWidget::refresh() {
   }
   if (sameAsLastPaint()) return;
   updateScrollBars();
-  update(drawingRegion());
+  update(drawingArea());
 }
 
 // The canvas without its scroll bars and the corner between them: a drag step repaints the drawing,
@@ -99,7 +88,7 @@ QRect CanvasWidget::drawingArea() const {
 // character just selected (all of it) or images that were not drawn at the last look (a picture
 // dropped or pasted, a layer shown, a change undone).
 bool CanvasWidget::revealNewDrawing() {
-  if (!isVisible() || gesture_ == Gesture::Drag) return false;
+  if (!isVisible() || input_->dragging()) return false;
   const int64_t row = state_.selectedCharacterRow;
   bool same = shownRow_ == row && shownImages_.size() == current_.size();
   for (size_t i = 0; same && i < current_.size(); ++i) same = current_[i].image->serial() == shownImages_[i];
@@ -135,11 +124,6 @@ CanvasWidget::Look CanvasWidget::lookOfCurrent() const {
   return Look{size(), devicePixelRatioF(), viewport_, checkerboard_, outlineRect()};
 }
 
-CanvasWidget::Look CanvasWidget::currentLook() {
-  view_->composition(current_);
-  return lookOfCurrent();
-}
-
 bool CanvasWidget::sameAsLastPaint() {
   const Look look = lookOfCurrent();
   if (!paintedOnce_ || !(look == paintedLook_) || current_.size() != painted_.size()) return false;
@@ -148,153 +132,27 @@ bool CanvasWidget::sameAsLastPaint() {
   return true;
 }
 
-int CanvasWidget::cachedBuffers() const {
-  return int{!below_.image.isNull()} + int{!above_.image.isNull()} + int{!units_.isNull()} + int{!exact_.image.isNull()};
-}
 
 // ---- Painting -------------------------------------------------------------------------------------
 
-CanvasWidget::Surface CanvasWidget::surfaceFor(qreal ratio) const {
-  Surface s;
-  s.zoom = viewport_.zoom;
-  s.checkerboard = checkerboard_;
-  s.background = palette().window().color().rgba();
-  if (viewport_.zoom >= 1 && viewport_.zoom * ratio >= 2) {
-    s.units = true;
-    const double left = std::floor(viewport_.toCanvasX(0)), top = std::floor(viewport_.toCanvasY(0));
-    const double right = std::ceil(viewport_.toCanvasX(width())), bottom = std::ceil(viewport_.toCanvasY(height()));
-    s.originX = static_cast<int64_t>(left);
-    s.originY = static_cast<int64_t>(top);
-    s.size = QSize(std::max(1, static_cast<int>(right - left)), std::max(1, static_cast<int>(bottom - top)));
-    return s;
-  }
-  s.ratio = ratio;
-  s.size = QSize(static_cast<int>(std::ceil(width() * ratio)), static_cast<int>(std::ceil(height() * ratio)));
-  s.originX = viewport_.scrollX;
-  s.originY = viewport_.scrollY;
-  return s;
-}
 
-void CanvasWidget::paintBackground(QPainter& painter, const QRect& area) const {
-  painter.fillRect(area, palette().window());
-  if (checkerboard_) painter.fillRect(area, checkerBrush());
-}
 
-void CanvasWidget::drawCalls(QPainter& painter, const Surface& surface, size_t from, size_t to) const {
-  // Surface coordinates: unit pixels, or the widget's screen pixels.
-  const double scale = surface.units ? 1.0 : surface.zoom;
-  const double dx = -static_cast<double>(surface.originX), dy = -static_cast<double>(surface.originY);
-  const double right = surface.size.width() / surface.ratio, bottom = surface.size.height() / surface.ratio;
-  painter.save();
-  painter.setTransform(QTransform(scale, 0, 0, scale, dx, dy));
-  painter.setRenderHint(QPainter::SmoothPixmapTransform, !surface.units && surface.zoom < 1);
-  for (size_t i = from; i < to; ++i) {
-    const DrawCall& c = current_[i];
-    const double w = c.image->width(), h = c.image->height();
-    const double x = c.x * scale + dx, y = c.y * scale + dy;
-    // Images outside the surface are passed over (far away they would strain the rasteriser).
-    if (x >= right || y >= bottom || x + w * scale <= 0 || y + h * scale <= 0) continue;
-    painter.drawImage(QRectF(c.x, c.y, w, h), c.image->impl().premultiplied());
-  }
-  painter.restore();
-}
 
-// One canvas unit a device pixel or more, the composition drawn afresh: the exact composition of the
-// surface's part of the canvas (the export's pixels), kept until the drawing or the surface changes.
-bool CanvasWidget::drawsExactly(const Surface& surface) const {
-  return surface.units || (surface.zoom == 1 && surface.ratio == 1);
-}
 
-void CanvasWidget::drawExact(QPainter& painter, const Surface& surface) {
-  std::vector<PaintedCall> calls;
-  for (const DrawCall& c : current_) calls.push_back({c.image->serial(), c.x, c.y});
-  if (exact_.image.isNull() || !(exact_.surface == surface) || exact_.calls != calls) {
-    std::vector<PlacedImage> placed;
-    for (const DrawCall& c : current_) placed.push_back({c.image, c.x, c.y});
-    const ImageRef composed =
-        composeRegion(placed, surface.originX, surface.originY, surface.size.width(), surface.size.height());
-    exact_.image = composed ? composed->impl().qimage() : QImage();
-    exact_.surface = surface;
-    exact_.calls = std::move(calls);
-  }
-  painter.save();
-  painter.resetTransform();
-  painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-  painter.drawImage(QPointF(0, 0), exact_.image);
-  painter.restore();
-}
 
-void CanvasWidget::refresh(Layered& layer, const Surface& surface, size_t from, size_t to, bool withBackground) {
-  std::vector<PaintedCall> calls;
-  for (size_t i = from; i < to; ++i) calls.push_back({current_[i].image->serial(), current_[i].x, current_[i].y});
-  if (!layer.image.isNull() && layer.surface == surface && layer.calls == calls) return;
-  if (!withBackground && calls.empty()) {  // nothing to keep
-    layer = Layered{};
-    return;
-  }
-  if (layer.image.size() != surface.size) layer.image = QImage(surface.size, QImage::Format_ARGB32_Premultiplied);
-  layer.image.setDevicePixelRatio(surface.ratio);
-  layer.image.fill(Qt::transparent);
-  QPainter painter(&layer.image);
-  if (withBackground) paintBackground(painter, QRect(QPoint(0, 0), layer.image.deviceIndependentSize().toSize()));
-  drawCalls(painter, surface, from, to);
-  layer.surface = surface;
-  layer.calls = std::move(calls);
-}
 
-void CanvasWidget::compose(QPainter& painter, const Surface& surface, std::optional<size_t> moving) {
-  if (!moving) {
-    paintBackground(painter, rect());
-    if (drawsExactly(surface)) drawExact(painter, surface);
-    else drawCalls(painter, surface, 0, current_.size());
-    return;
-  }
-  refresh(below_, surface, 0, *moving, true);
-  refresh(above_, surface, *moving + 1, current_.size(), false);
-  painter.setCompositionMode(QPainter::CompositionMode_Source);
-  painter.drawImage(QPointF(0, 0), below_.image);
-  painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-  drawCalls(painter, surface, *moving, *moving + 1);
-  if (!above_.image.isNull()) painter.drawImage(QPointF(0, 0), above_.image);
-}
 
-// Over the plain background the unit buffer starts from it, as the widget would; over the
-// checkerboard, which is fixed to the screen, it starts transparent.
-void CanvasWidget::compose(QImage& target, const Surface& surface, std::optional<size_t> moving) {
-  const bool opaque = !surface.checkerboard;
-  if (target.size() != surface.size) target = QImage(surface.size, QImage::Format_ARGB32_Premultiplied);
-  if (moving) {
-    refresh(below_, surface, 0, *moving, opaque);
-    refresh(above_, surface, *moving + 1, current_.size(), false);
-  }
-  const bool fromBelow = moving && !below_.image.isNull();
-  if (!fromBelow && !opaque) target.fill(Qt::transparent);
-  QPainter painter(&target);
-  if (fromBelow) {
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(QPointF(0, 0), below_.image);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-  } else if (opaque) {
-    paintBackground(painter, target.rect());
-  }
-  if (!moving) {
-    drawExact(painter, surface);
-    return;
-  }
-  drawCalls(painter, surface, *moving, *moving + 1);
-  if (!above_.image.isNull()) painter.drawImage(QPointF(0, 0), above_.image);
-}
 
 // Only while a drag runs: then the layers around the moving record are kept as 8-bit premultiplied
 // buffers, fast enough for every step; the canvas at rest shows the exact composition.
 std::optional<size_t> CanvasWidget::movingIndex() const {
-  if (gesture_ != Gesture::Drag || !cacheTarget_ || dragTarget(list_, state_) != cacheTarget_) return std::nullopt;
+  if (!input_->dragging() || !cacheTarget_ || dragTarget(list_, state_) != cacheTarget_) return std::nullopt;
   return view_->drawIndexOf(*cacheTarget_);
 }
 
 std::optional<QRect> CanvasWidget::outlineRect() const {
   // Shown while the canvas is being worked on: under the pointer, with the keyboard focus, dragging.
-  if (!hovered_ && !hasFocus() && gesture_ != Gesture::Drag) return std::nullopt;
+  if (!input_->hovered() && !hasFocus() && !input_->dragging()) return std::nullopt;
   const std::optional<RecordAt> at = dragTarget(list_, state_);
   if (!at) return std::nullopt;
   const std::optional<size_t> i = view_->drawIndexOf(*at);
@@ -309,11 +167,11 @@ std::optional<QRect> CanvasWidget::outlineRect() const {
 }
 
 void CanvasWidget::paintEvent(QPaintEvent* event) {
-  const Look look = currentLook();
+  view_->composition(current_);
+  const Look look = lookOfCurrent();
   const std::optional<size_t> moving = movingIndex();
-  if (!moving) below_ = above_ = Layered{};
-  else exact_ = Layered{};
-  const Surface surface = surfaceFor(devicePixelRatioF());
+  const CanvasSurface surface =
+      surfaceFor(viewport_, size(), devicePixelRatioF(), checkerboard_, palette().window().color().rgba());
 
   QPainter painter(this);
   const QRect area = drawingArea();
@@ -325,21 +183,7 @@ void CanvasWidget::paintEvent(QPaintEvent* event) {
           palette().window());
     painter.setClipRect(area);
   }
-  if (surface.units) {
-    compose(units_, surface, moving);
-    if (surface.checkerboard) paintBackground(painter, rect());
-    else painter.fillRect(rect(), palette().window());  // around the enlarged buffer
-    const double zoom = viewport_.zoom;
-    if (!surface.checkerboard) painter.setCompositionMode(QPainter::CompositionMode_Source);  // opaque
-    painter.drawImage(QRectF(viewport_.toScreenX(static_cast<double>(surface.originX)),
-                             viewport_.toScreenY(static_cast<double>(surface.originY)),
-                             surface.size.width() * zoom, surface.size.height() * zoom),
-                      units_);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-  } else {
-    units_ = QImage();
-    compose(painter, surface, moving);
-  }
+  painter_.paint(painter, rect(), surface, viewport_, current_, moving);
   if (look.outline) {
     painter.setPen(QPen(Qt::white, 0));
     painter.drawRect(*look.outline);
@@ -348,20 +192,13 @@ void CanvasWidget::paintEvent(QPaintEvent* event) {
   }
 
   // A partial expose leaves the rest of the canvas as it was: only a whole paint is remembered.
-  if (!(drawingRegion() - event->region()).isEmpty()) {
+  if (!(QRegion(drawingArea()) - event->region()).isEmpty()) {
     paintedOnce_ = false;
     return;
   }
-  painted_.clear();
-  for (const DrawCall& c : current_) painted_.push_back({c.image->serial(), c.x, c.y});
+  painted_ = paintedCalls(current_);
   paintedLook_ = look;
   paintedOnce_ = true;
-}
-
-void CanvasWidget::dropCaches() {
-  cacheTarget_.reset();
-  below_ = above_ = exact_ = Layered{};
-  units_ = QImage();
 }
 
 // ---- Viewing --------------------------------------------------------------------------------------
@@ -404,7 +241,7 @@ void CanvasWidget::updateScrollBars() {
 
 void CanvasWidget::viewChanged() {
   updateScrollBars();
-  update(drawingRegion());
+  update(drawingArea());
 }
 
 void CanvasWidget::setZoom(double zoom) {
@@ -415,8 +252,7 @@ void CanvasWidget::setZoom(double zoom) {
   if (viewport_.zoom != before) emit zoomChanged(viewport_.zoom);
 }
 
-void CanvasWidget::zoomIn() { setZoom(zoomStep(viewport_.zoom, 1)); }
-void CanvasWidget::zoomOut() { setZoom(zoomStep(viewport_.zoom, -1)); }
+void CanvasWidget::zoomBy(int steps) { setZoom(zoomStep(viewport_.zoom, steps)); }
 
 void CanvasWidget::fitToView() {
   view_->composition(current_);
@@ -442,11 +278,7 @@ void CanvasWidget::scrollTo(int64_t x, int64_t y) {
 void CanvasWidget::setCheckerboard(bool on) {
   if (checkerboard_ == on) return;
   checkerboard_ = on;
-  update(drawingRegion());
-}
-
-QPointF CanvasWidget::canvasPoint(const QPointF& screen) const {
-  return {viewport_.toCanvasX(screen.x()), viewport_.toCanvasY(screen.y())};
+  update(drawingArea());
 }
 
 void CanvasWidget::resizeEvent(QResizeEvent* event) {
@@ -462,108 +294,109 @@ void CanvasWidget::showEvent(QShowEvent* event) {
   viewChanged();
 }
 
-void CanvasWidget::reportPosition() {
-  const std::optional<RecordAt> at = dragTarget(list_, state_);
+// ---- Input ----------------------------------------------------------------------------------------
+
+void CanvasInput::reportPosition() {
+  const std::optional<RecordAt> at = dragTarget(w_.list_, w_.state_);
   if (!at) return;
-  const Character& character = list_.characters[static_cast<size_t>(at->characterRow)];
+  const Character& character = w_.list_.characters[static_cast<size_t>(at->characterRow)];
   if (at->layerRow < 0) {
-    emit positionChanged(character.x, character.y);
+    emit w_.positionChanged(character.x, character.y);
     return;
   }
   const Layer& layer = character.layers[static_cast<size_t>(at->layerRow)];
-  emit positionChanged(layer.x, layer.y);
+  emit w_.positionChanged(layer.x, layer.y);
 }
 
-// ---- Input ----------------------------------------------------------------------------------------
-
-void CanvasWidget::startPan(const QPointF& at) {
+void CanvasInput::startPan(const QPointF& at) {
   gesture_ = Gesture::Pan;
   panFrom_ = at;
-  setCursor(Qt::ClosedHandCursor);
+  w_.setCursor(Qt::ClosedHandCursor);
 }
 
-void CanvasWidget::mousePressEvent(QMouseEvent* event) {
-  if (gesture_ != Gesture::None) return;  // another button during a gesture
+QPointF CanvasInput::canvasPoint(const QPointF& screen) const {
+  return {w_.viewport_.toCanvasX(screen.x()), w_.viewport_.toCanvasY(screen.y())};
+}
+
+bool CanvasInput::press(QMouseEvent* event) {
+  if (gesture_ != Gesture::None) return true;  // another button during a gesture
   if (event->button() == Qt::MiddleButton || (event->button() == Qt::LeftButton && spaceHeld_)) {
     startPan(event->position());
-    return;
+    return true;
   }
-  if (event->button() != Qt::LeftButton) {
-    QWidget::mousePressEvent(event);
-    return;
-  }
+  if (event->button() != Qt::LeftButton) return false;
   gesture_ = Gesture::Drag;
   // The composition around the record is kept while it moves.
-  cacheTarget_ = dragTarget(list_, state_);
-  if (controller_) controller_->moves().beginGesture();
+  w_.cacheTarget_ = dragTarget(w_.list_, w_.state_);
+  if (w_.controller_) w_.controller_->moves().beginGesture();
   const QPointF p = canvasPoint(event->position());
-  view_->mouseDown(p.x(), p.y());
+  w_.view_->mouseDown(p.x(), p.y());
+  return true;
 }
 
-void CanvasWidget::mouseReleaseEvent(QMouseEvent* event) {
+bool CanvasInput::release(QMouseEvent* event) {
   if (gesture_ == Gesture::Pan && (event->button() == Qt::MiddleButton || event->button() == Qt::LeftButton)) {
     gesture_ = Gesture::None;
-    if (spaceHeld_) setCursor(Qt::OpenHandCursor);
-    else unsetCursor();
-    return;
+    if (spaceHeld_) w_.setCursor(Qt::OpenHandCursor);
+    else w_.unsetCursor();
+    return true;
   }
   if (event->button() == Qt::LeftButton && gesture_ == Gesture::Drag) {
     gesture_ = Gesture::None;
-    if (controller_) controller_->moves().endGesture();
+    if (w_.controller_) w_.controller_->moves().endGesture();
     reportPosition();
   }
-  QWidget::mouseReleaseEvent(event);
+  return false;
 }
 
-void CanvasWidget::mouseMoveEvent(QMouseEvent* event) {
+bool CanvasInput::move(QMouseEvent* event) {
   if (gesture_ == Gesture::Pan) {
     const QPointF d = event->position() - panFrom_;
     const int64_t dx = std::lround(d.x()), dy = std::lround(d.y());
     panFrom_ += QPointF(static_cast<double>(dx), static_cast<double>(dy));
-    scrollTo(viewport_.scrollX - dx, viewport_.scrollY - dy);
-    return;
+    w_.scrollTo(w_.viewport_.scrollX - dx, w_.viewport_.scrollY - dy);
+    return true;
   }
   // Qt keeps sending moves to the pressed widget while the button is held, even outside it.
-  if (!(event->buttons() & Qt::LeftButton)) {
-    QWidget::mouseMoveEvent(event);
-    return;
-  }
+  if (!(event->buttons() & Qt::LeftButton)) return false;
   const QPointF p = canvasPoint(event->position());
-  view_->mouseDragged(p.x(), p.y());
-  refresh();
-  emit dragged();
-  emit pointerMoved(static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y())));
+  w_.view_->mouseDragged(p.x(), p.y());
+  w_.refresh();
+  emit w_.dragged();
+  emit w_.pointerMoved(static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y())));
   reportPosition();
+  return true;
 }
 
-void CanvasWidget::wheelEvent(QWheelEvent* event) {
+bool CanvasInput::wheel(QWheelEvent* event) {
   if (event->modifiers() & Qt::ControlModifier) {
     wheelAngle_ += event->angleDelta().y();
     const int steps = wheelAngle_ / 120;
     wheelAngle_ -= steps * 120;
     if (steps != 0) {
-      double zoom = viewport_.zoom;
+      double zoom = w_.viewport_.zoom;
       for (int i = 0; i < std::abs(steps); ++i) zoom = zoomStep(zoom, steps);
-      const double before = viewport_.zoom;
-      viewport_.zoomAbout(zoom, event->position().x(), event->position().y());
-      viewChanged();
-      if (viewport_.zoom != before) emit zoomChanged(viewport_.zoom);
+      const double before = w_.viewport_.zoom;
+      w_.viewport_.zoomAbout(zoom, event->position().x(), event->position().y());
+      w_.viewChanged();
+      if (w_.viewport_.zoom != before) emit w_.zoomChanged(w_.viewport_.zoom);
     }
     event->accept();
-    return;
+    return true;
   }
   const QPoint delta = event->angleDelta();
-  QScrollBar* bar = std::abs(delta.x()) > std::abs(delta.y()) ? hbar_ : vbar_;
+  QScrollBar* bar = std::abs(delta.x()) > std::abs(delta.y()) ? w_.hbar_ : w_.vbar_;
   if (!bar->isHidden()) QCoreApplication::sendEvent(bar, event);
+  return true;
 }
 
-void CanvasWidget::keyPressEvent(QKeyEvent* event) {
+bool CanvasInput::keyPress(QKeyEvent* event) {
   if (event->key() == Qt::Key_Space) {
     if (!event->isAutoRepeat()) {
       spaceHeld_ = true;
-      if (gesture_ == Gesture::None) setCursor(Qt::OpenHandCursor);
+      if (gesture_ == Gesture::None) w_.setCursor(Qt::OpenHandCursor);
     }
-    return;
+    return true;
   }
   // The arrow keys move what a drag would move, by one unit or, with Shift, by ten.
   const int step = event->modifiers() & Qt::ShiftModifier ? 10 : 1;
@@ -573,47 +406,51 @@ void CanvasWidget::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Right: dx = step; break;
     case Qt::Key_Up: dy = -step; break;
     case Qt::Key_Down: dy = step; break;
-    default: QWidget::keyPressEvent(event); return;
+    default: return false;
   }
-  if (!controller_) return;
-  cacheTarget_ = dragTarget(list_, state_);
-  controller_->moves().nudge(dx, dy);
-  emit dragged();
+  if (!w_.controller_) return true;
+  w_.cacheTarget_ = dragTarget(w_.list_, w_.state_);
+  w_.controller_->moves().nudge(dx, dy);
+  emit w_.dragged();
   reportPosition();
+  return true;
 }
 
-void CanvasWidget::keyReleaseEvent(QKeyEvent* event) {
-  if (event->key() != Qt::Key_Space) {
-    QWidget::keyReleaseEvent(event);
-    return;
+bool CanvasInput::keyRelease(QKeyEvent* event) {
+  if (event->key() != Qt::Key_Space) return false;
+  if (event->isAutoRepeat()) return true;
+  spaceHeld_ = false;
+  if (gesture_ != Gesture::Pan) w_.unsetCursor();
+  return true;
+}
+
+bool CanvasInput::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != &w_) return false;
+  switch (event->type()) {
+    case QEvent::MouseButtonPress: return press(static_cast<QMouseEvent*>(event));
+    case QEvent::MouseButtonRelease: return release(static_cast<QMouseEvent*>(event));
+    case QEvent::MouseMove: return move(static_cast<QMouseEvent*>(event));
+    case QEvent::Wheel: return wheel(static_cast<QWheelEvent*>(event));
+    case QEvent::KeyPress: return keyPress(static_cast<QKeyEvent*>(event));
+    case QEvent::KeyRelease: return keyRelease(static_cast<QKeyEvent*>(event));
+    // The frame of what a drag moves shows while the canvas has the pointer or the focus.
+    case QEvent::FocusOut:
+      spaceHeld_ = false;
+      if (gesture_ != Gesture::Pan) w_.unsetCursor();
+      break;
+    case QEvent::Enter:
+      hovered_ = true;
+      break;
+    case QEvent::Leave:
+      hovered_ = false;
+      break;
+    case QEvent::FocusIn:
+      break;
+    default:
+      return false;
   }
-  if (event->isAutoRepeat()) return;
-  spaceHeld_ = false;
-  if (gesture_ != Gesture::Pan) unsetCursor();
-}
-
-void CanvasWidget::focusInEvent(QFocusEvent* event) {
-  QWidget::focusInEvent(event);
-  refresh();
-}
-
-void CanvasWidget::focusOutEvent(QFocusEvent* event) {
-  QWidget::focusOutEvent(event);
-  spaceHeld_ = false;
-  if (gesture_ != Gesture::Pan) unsetCursor();
-  refresh();
-}
-
-void CanvasWidget::enterEvent(QEnterEvent* event) {
-  QWidget::enterEvent(event);
-  hovered_ = true;
-  refresh();
-}
-
-void CanvasWidget::leaveEvent(QEvent* event) {
-  QWidget::leaveEvent(event);
-  hovered_ = false;
-  refresh();
+  w_.refresh();
+  return false;
 }
 
 }  // namespace charstack

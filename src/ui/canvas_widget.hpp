@@ -11,6 +11,7 @@
 
 #include "canvas/canvas_scene.hpp"
 #include "canvas/viewport.hpp"
+#include "ui/canvas_painter.hpp"
 #include "controller/document.hpp"
 #include "platform/ui.hpp"
 
@@ -20,6 +21,7 @@ class QScrollBar;
 namespace charstack {
 
 class Editor;
+class CanvasInput;
 
 // Paints the window background, optionally a checkerboard, the composition of the selected character
 // at the viewport's zoom and scroll, and, while the pointer is over the canvas, it has the keyboard
@@ -31,8 +33,9 @@ class Editor;
 //
 // The zoom stays as the user set it, but what the canvas newly draws is brought into view: a
 // character just selected, a picture just dropped or pasted, a layer just shown.
-class CanvasWidget : public QWidget, public TableObserver {
+class CanvasWidget : public QWidget {
   Q_OBJECT
+  friend class CanvasInput;
 
  public:
   CanvasWidget(CharacterList& list, EditorState& state, QWidget* parent = nullptr);
@@ -45,10 +48,6 @@ class CanvasWidget : public QWidget, public TableObserver {
 
   // Repaints what would now look different (the records, the selection, the frame).
   void refresh();
-  void beginRows(Table, Change, int64_t, int64_t) override {}
-  void endRows(Table) override { refresh(); }
-  void rowsChanged(Table, int64_t, int64_t) override { refresh(); }
-  void selectionChanged() override { refresh(); }
 
   QSize sizeHint() const override { return {480, 400}; }
 
@@ -56,11 +55,10 @@ class CanvasWidget : public QWidget, public TableObserver {
   // of the selected character fill the visible area.
   const Viewport& viewport() const { return viewport_; }
   void setZoom(double zoom);
-  void zoomIn();
-  void zoomOut();
+  // One zoom step in (1) or out (-1).
+  void zoomBy(int steps);
   void fitToView();
   void scrollTo(int64_t x, int64_t y);
-  bool checkerboard() const { return checkerboard_; }
   void setCheckerboard(bool on);
   QScrollBar* horizontalScrollBar() const { return hbar_; }
   QScrollBar* verticalScrollBar() const { return vbar_; }
@@ -78,44 +76,14 @@ class CanvasWidget : public QWidget, public TableObserver {
 
  public:
   // How many image buffers the canvas keeps between paints (tests and benchmarks check the bound).
-  int cachedBuffers() const;
+  int cachedBuffers() const { return painter_.cachedBuffers(); }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;
-  void mousePressEvent(QMouseEvent* event) override;
-  void mouseMoveEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
-  void wheelEvent(QWheelEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
-  void keyReleaseEvent(QKeyEvent* event) override;
-  void focusInEvent(QFocusEvent* event) override;
-  void focusOutEvent(QFocusEvent* event) override;
-  void enterEvent(QEnterEvent* event) override;
-  void leaveEvent(QEvent* event) override;
 
  private:
-  // One drawn image (by serial) and its position.
-  struct PaintedCall {
-    uint64_t image;
-    float x, y;
-    bool operator==(const PaintedCall&) const = default;
-  };
-  // Where the composition is drawn. Direct: straight onto the widget at the zoom. Units: into a
-  // buffer of one pixel per canvas unit covering the visible area, which is then enlarged with
-  // nearest-neighbour sampling (each unit covers two device pixels or more, so this draws far fewer
-  // pixels and gives the same picture).
-  struct Surface {
-    bool units = false;
-    qreal ratio = 1;  // device pixels per screen pixel
-    QSize size;       // widget size (direct) or unit buffer size, in device pixels or units
-    double zoom = 1;
-    int64_t originX = 0, originY = 0;  // scroll (direct) or first unit (units)
-    bool checkerboard = false;
-    QRgb background = 0;
-    bool operator==(const Surface&) const = default;
-  };
   // Everything a paint depends on besides the images: compared to skip paints that change nothing.
   struct Look {
     QSize size;
@@ -125,46 +93,19 @@ class CanvasWidget : public QWidget, public TableObserver {
     std::optional<QRect> outline;
     bool operator==(const Look&) const = default;
   };
-  // A composition drawn once and kept: the records below or above the moving one.
-  struct Layered {
-    QImage image;
-    Surface surface;
-    std::vector<PaintedCall> calls;
-  };
-
   bool sameAsLastPaint();
-  // Reads the composition into current_ and works out the look it would be painted with.
-  Look currentLook();
   // The look of current_ as it stands.
   Look lookOfCurrent() const;
-  Surface surfaceFor(qreal ratio) const;
-  // Draws calls [from, to) of current_ with the surface's mapping from canvas units.
-  void drawCalls(QPainter& painter, const Surface& surface, size_t from, size_t to) const;
-  void paintBackground(QPainter& painter, const QRect& area) const;
-  // The composition onto the surface's target: plain, or from the kept layers around `moving`.
-  void compose(QPainter& painter, const Surface& surface, std::optional<size_t> moving);
-  void compose(QImage& target, const Surface& surface, std::optional<size_t> moving);
-  bool drawsExactly(const Surface& surface) const;
-  // Draws the exact composition of current_ on the surface's part of the canvas, made anew when the
-  // drawing or the surface changed.
-  void drawExact(QPainter& painter, const Surface& surface);
-  // Draws calls [from, to) into the kept layer unless it already holds them on this surface.
-  void refresh(Layered& layer, const Surface& surface, size_t from, size_t to, bool withBackground);
-  void dropCaches();
   // The index in current_ of the record whose surroundings are kept while it moves.
   std::optional<size_t> movingIndex() const;
   std::optional<QRect> outlineRect() const;
   // The part of the canvas the drawing shows in: all of it but the scroll bars and their corner.
   QRect drawingArea() const;
-  QRegion drawingRegion() const { return QRegion(drawingArea()); }
   // Scrolls what current_ draws anew into view; true when the view moved.
   bool revealNewDrawing();
-  void reportPosition();
   // Lays out the scroll bars and sets their ranges from the drawing and the viewport.
   void updateScrollBars();
   void viewChanged();
-  QPointF canvasPoint(const QPointF& screen) const;
-  void startPan(const QPointF& at);
 
   CharacterList& list_;
   EditorState& state_;
@@ -176,19 +117,20 @@ class CanvasWidget : public QWidget, public TableObserver {
 
   Viewport viewport_;
   bool checkerboard_ = false;
-  enum class Gesture { None, Drag, Pan } gesture_ = Gesture::None;
-  QPointF panFrom_;
-  bool spaceHeld_ = false;
-  bool hovered_ = false;
-  int wheelAngle_ = 0;  // Ctrl+wheel angle not yet turned into a zoom step
+  CanvasInput* input_ = nullptr;
+  // Hears of every change of the document's records and selection.
+  struct Listener : TableObserver {
+    explicit Listener(CanvasWidget& canvas) : canvas(canvas) {}
+    void beginRows(Table, Change, int64_t, int64_t) override {}
+    void endRows(Table) override { canvas.refresh(); }
+    void rowsChanged(Table, int64_t, int64_t) override { canvas.refresh(); }
+    void selectionChanged() override { canvas.refresh(); }
+    CanvasWidget& canvas;
+  } listener_{*this};
 
-  // The record whose surroundings are kept while it moves, and the kept buffers: the records below it
-  // (with the background), those above it, and the unit buffer when the zoom draws through one.
+  // The record whose surroundings are kept while it moves, and the painter that keeps them.
   std::optional<RecordAt> cacheTarget_;
-  Layered below_, above_;
-  QImage units_;
-  // The exact composition shown at rest (straight ARGB32) and what it was made of.
-  Layered exact_;
+  CanvasPainter painter_;
 
   // What the canvas drew when it last looked for something new to bring into view: the selected row
   // and the images, in drawing order. No row before the canvas was first shown.
@@ -199,6 +141,36 @@ class CanvasWidget : public QWidget, public TableObserver {
   std::vector<PaintedCall> painted_;
   Look paintedLook_;
   bool paintedOnce_ = false;
+};
+
+// What the pointer and the keys do on the canvas: a left-button drag moves what the selection names
+// (one step), the middle button or Space with the left button pans, Ctrl with the wheel zooms about
+// the pointer, the arrow keys nudge. It watches the canvas's events.
+class CanvasInput : public QObject {
+ public:
+  explicit CanvasInput(CanvasWidget& canvas) : QObject(&canvas), w_(canvas) { canvas.installEventFilter(this); }
+  bool dragging() const { return gesture_ == Gesture::Drag; }
+  bool hovered() const { return hovered_; }
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  bool press(QMouseEvent* event);
+  bool release(QMouseEvent* event);
+  bool move(QMouseEvent* event);
+  bool wheel(QWheelEvent* event);
+  bool keyPress(QKeyEvent* event);
+  bool keyRelease(QKeyEvent* event);
+  void startPan(const QPointF& at);
+  QPointF canvasPoint(const QPointF& screen) const;
+  // Tells where the record that a drag or the arrow keys move now stands.
+  void reportPosition();
+
+  CanvasWidget& w_;
+  enum class Gesture { None, Drag, Pan } gesture_ = Gesture::None;
+  QPointF panFrom_;
+  bool spaceHeld_ = false;
+  bool hovered_ = false;
+  int wheelAngle_ = 0;  // Ctrl+wheel angle not yet turned into a zoom step
 };
 
 }  // namespace charstack
