@@ -309,7 +309,7 @@ std::optional<std::string> encodePng(const Image& image) {
   if (!data) return std::nullopt;
   // The saved file must bring back exactly these pixels, its structure and CRCs sound; refuse to hand
   // out data that would not.
-  if (!samePixelsOf(png::decodePixels(*data, true), pixels)) return std::nullopt;
+  if (!png::decodesTo(*data, pixels)) return std::nullopt;
   return data;
 }
 

@@ -56,6 +56,10 @@ std::optional<QImage> decodeLayout(const Layout& layout);
 // CRCs are checked again (data read at load was checked then and is not changed since).
 QImage decodePixels(std::string_view png, bool checkCrc);
 
+// Whether PNG data is sound, CRCs included, and decodes to exactly the pixels of image (ARGB32 or
+// RGB32), without keeping a decoded copy.
+bool decodesTo(std::string_view png, const QImage& image);
+
 // The PNG data of an ARGB32 (RGBA) or RGB32 (RGB) image, written by the editor; none for another
 // format or an image with more to say than its pixels and resolution (see encodeWithQt).
 std::optional<std::string> encodeDirectly(const QImage& image);

@@ -533,6 +533,15 @@ void addMetadata(const Layout& layout, QImage& image) {
   for (const QString& key : described.textKeys()) image.setText(key, described.text(key));
 }
 
+// Whether row y of image, ARGB32 or RGB32 (which is opaque whatever its top byte), holds pixels.
+bool sameRow(const QImage& image, int y, const uint32_t* pixels) {
+  const auto* row = reinterpret_cast<const uint32_t*>(image.constScanLine(y));
+  const uint32_t opaque = image.format() == QImage::Format_RGB32 ? 0xff000000u : 0;
+  for (int x = 0; x < image.width(); ++x)
+    if ((row[x] | opaque) != pixels[x]) return false;
+  return true;
+}
+
 }  // namespace
 
 std::optional<QImage> decodeLayout(const Layout& layout) {
@@ -552,6 +561,28 @@ QImage decodePixels(std::string_view png, bool checkCrc) {
   if (!image) return {};
   addMetadata(layout, *image);
   return std::move(*image);
+}
+
+bool decodesTo(std::string_view png, const QImage& image) {
+  Layout layout;
+  if (!readLayout(png, layout).empty() || layout.width != static_cast<uint32_t>(image.width()) ||
+      layout.height != static_cast<uint32_t>(image.height()))
+    return false;
+  if (image.format() != QImage::Format_ARGB32 && image.format() != QImage::Format_RGB32)
+    return decodesTo(png, image.convertToFormat(QImage::Format_ARGB32));
+  if (layout.interlaced) {
+    const std::optional<QImage> decoded = decodeLayout(layout);
+    if (!decoded) return false;
+    for (int y = 0; y < image.height(); ++y)
+      if (!sameRow(image, y, reinterpret_cast<const uint32_t*>(decoded->constScanLine(y)))) return false;
+    return true;
+  }
+  // Row by row: only the inflated rows are held, in a buffer the thread keeps.
+  const RowConverter converter(layout);
+  std::vector<uint32_t> pixels(layout.width);
+  return forEachRow(layout, [&](const Pass&, size_t y, const unsigned char* samples) {
+    return converter.convert(samples, layout.width, pixels.data(), 1) && sameRow(image, static_cast<int>(y), pixels.data());
+  });
 }
 
 void appendBigEndian(std::string& out, uint32_t v) {

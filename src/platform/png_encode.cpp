@@ -39,38 +39,95 @@ libdeflate_compressor* threadCompressor(int level) {
   return level == kProbeLevel ? probe.get() : repeats.get();
 }
 
-// zlib run-length data of the filtered rows; empty on failure.
-std::string deflateRuns(const unsigned char* data, size_t size) {
-  std::string runs;
+// A buffer that only grows, its bytes left as they are: a thread keeps its buffers for the next
+// picture (fresh memory for every picture costs the time of a deflate pass in page faults), unless
+// they grew beyond what a picture of two megapixels needs.
+class Buffer {
+ public:
+  unsigned char* room(size_t size) {
+    if (size > capacity_) {
+      data_.reset(new (std::nothrow) unsigned char[size]);
+      capacity_ = data_ ? size : 0;
+    }
+    return data_.get();
+  }
+  const unsigned char* data() const { return data_.get(); }
+  void trim() {
+    if (capacity_ > kKept) data_.reset(), capacity_ = 0;
+  }
+
+ private:
+  static constexpr size_t kKept = size_t{8} << 20;
+  std::unique_ptr<unsigned char[]> data_;
+  size_t capacity_ = 0;
+};
+
+// Deflated data in a buffer: its size, 0 when the deflating failed.
+struct Deflated {
+  const Buffer* buffer;
+  size_t size = 0;
+  const unsigned char* data() const { return buffer->data(); }
+};
+
+// zlib's run-length stream, set up once for each thread and reset for each use.
+struct RunsStream {
   z_stream zs{};
-  if (size > UINT32_MAX || deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) return runs;
-  runs.resize(deflateBound(&zs, static_cast<uLong>(size)));
+  bool ready = deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_RLE) == Z_OK;
+  RunsStream() = default;
+  RunsStream(const RunsStream&) = delete;
+  RunsStream& operator=(const RunsStream&) = delete;
+  ~RunsStream() {
+    if (ready) deflateEnd(&zs);
+  }
+};
+
+// zlib run-length data of size bytes at data, into out.
+Deflated deflateRuns(const unsigned char* data, size_t size, Buffer& out) {
+  thread_local RunsStream stream;
+  z_stream& zs = stream.zs;
+  if (!stream.ready || size > UINT32_MAX || deflateReset(&zs) != Z_OK) return {&out};
+  const size_t bound = std::min<size_t>(deflateBound(&zs, static_cast<uLong>(size)), UINT32_MAX);
+  unsigned char* room = out.room(bound);
+  if (!room) return {&out};
   zs.next_in = const_cast<Bytef*>(data);
   zs.avail_in = static_cast<uInt>(size);
-  zs.next_out = reinterpret_cast<Bytef*>(runs.data());
-  zs.avail_out = static_cast<uInt>(std::min<size_t>(runs.size(), UINT32_MAX));
-  runs.resize(deflate(&zs, Z_FINISH) == Z_STREAM_END ? zs.total_out : 0);
-  deflateEnd(&zs);
-  return runs;
+  zs.next_out = room;
+  zs.avail_out = static_cast<uInt>(bound);
+  return {&out, deflate(&zs, Z_FINISH) == Z_STREAM_END ? static_cast<size_t>(zs.total_out) : 0};
 }
 
-std::string deflateLevel(int level, const unsigned char* data, size_t size) {
+// libdeflate's zlib data at a level of size bytes at data, into out.
+Deflated deflateLevel(int level, const unsigned char* data, size_t size, Buffer& out) {
   libdeflate_compressor* compressor = threadCompressor(level);
-  if (!compressor) return {};
-  std::string out(libdeflate_zlib_compress_bound(compressor, size), '\0');
-  out.resize(libdeflate_zlib_compress(compressor, data, size, out.data(), out.size()));
-  return out;
+  if (!compressor) return {&out};
+  const size_t bound = libdeflate_zlib_compress_bound(compressor, size);
+  unsigned char* room = out.room(bound);
+  if (!room) return {&out};
+  return {&out, libdeflate_zlib_compress(compressor, data, size, room, bound)};
 }
+
+// What the writer keeps on each thread for the next picture.
+struct Scratch {
+  Buffer filtered, sample, best, other;
+  std::vector<unsigned char> previous, current, trials;  // rows for filterRow
+  void trim() {
+    for (Buffer* b : {&filtered, &sample, &best, &other}) b->trim();
+  }
+};
 
 // Every eighth band of rows, a band being a 64th of the rows (at least one): an eighth of the data,
-// spread from the top of the picture to its bottom, which the coding is chosen on.
-std::string sampleOf(const unsigned char* data, size_t rows, size_t rowSize) {
+// spread from the top of the picture to its bottom, which the coding is chosen on. Its size.
+size_t sampleOf(const unsigned char* data, size_t rows, size_t rowSize, Buffer& out) {
   const size_t band = std::max<size_t>(1, rows / 64);
-  std::string sample;
-  sample.reserve((rows / 8 + band) * rowSize);
-  for (size_t y = 0; y < rows; y += 8 * band)
-    sample.append(reinterpret_cast<const char*>(data + y * rowSize), std::min(band, rows - y) * rowSize);
-  return sample;
+  unsigned char* sample = out.room((rows / 8 + band) * rowSize);
+  if (!sample) return 0;
+  size_t size = 0;
+  for (size_t y = 0; y < rows; y += 8 * band) {
+    const size_t bytes = std::min(band, rows - y) * rowSize;
+    std::memcpy(sample + size, data + y * rowSize, bytes);
+    size += bytes;
+  }
+  return size;
 }
 
 enum class Coding { Repeats, Runs, Both };
@@ -81,32 +138,32 @@ enum class Coding { Repeats, Runs, Both };
 // each other. Pictures of gradients with noise come out at about 1.09 (probe to runs), patterned art
 // at 0.23 to 0.42, characters stacked of both at 0.75 to 0.95: each gets the coding that is smallest
 // for the whole picture, as both codings of every picture would give, at about half their time.
-Coding codingOf(const std::string& sample) {
-  const auto* data = reinterpret_cast<const unsigned char*>(sample.data());
-  const size_t probe = deflateLevel(kProbeLevel, data, sample.size()).size();
+Coding codingOf(const unsigned char* data, size_t rows, size_t rowSize, Scratch& scratch) {
+  const size_t size = sampleOf(data, rows, rowSize, scratch.sample);
+  const unsigned char* sample = scratch.sample.data();
+  const size_t probe = size ? deflateLevel(kProbeLevel, sample, size, scratch.other).size : 0;
   if (probe == 0) return Coding::Both;
-  if (probe < sample.size() / 4) return Coding::Repeats;
-  const size_t runs = deflateRuns(data, sample.size()).size();
+  if (probe < size / 4) return Coding::Repeats;
+  const size_t runs = deflateRuns(sample, size, scratch.other).size;
   if (runs == 0) return Coding::Both;
   if (20 * probe <= 19 * runs) return Coding::Repeats;
   if (20 * probe >= 21 * runs) return Coding::Runs;
   return Coding::Both;
 }
 
-// zlib data of the filtered rows (rows of rowSize bytes each), as above; the smaller data where both
-// codings are tried. None on failure.
-std::optional<std::string> deflateRows(const unsigned char* data, size_t rows, size_t rowSize) {
+// zlib data of the filtered rows (rows of rowSize bytes each), as above, in one of scratch's
+// buffers; the smaller data where both codings are tried. Its size is 0 on failure.
+Deflated deflateRows(const unsigned char* data, size_t rows, size_t rowSize, Scratch& scratch) {
   const size_t size = rows * rowSize;
-  const Coding coding = codingOf(sampleOf(data, rows, rowSize));
-  std::string best;
-  if (coding != Coding::Runs) best = deflateLevel(kRepeatsLevel, data, size);
-  if (coding != Coding::Repeats || best.empty()) {
-    std::string runs = deflateRuns(data, size);
-    if (!runs.empty() && (best.empty() || runs.size() < best.size())) best = std::move(runs);
+  const Coding coding = codingOf(data, rows, rowSize, scratch);
+  Deflated best{&scratch.best};
+  if (coding != Coding::Runs) best = deflateLevel(kRepeatsLevel, data, size, scratch.best);
+  if (coding != Coding::Repeats || best.size == 0) {
+    const Deflated runs = deflateRuns(data, size, scratch.other);
+    if (runs.size && (best.size == 0 || runs.size < best.size)) best = runs;
   }
   // Should one coding fail (memory running out), the other one.
-  if (best.empty() && coding == Coding::Runs) best = deflateLevel(kRepeatsLevel, data, size);
-  if (best.empty()) return std::nullopt;
+  if (best.size == 0 && coding == Coding::Runs) best = deflateLevel(kRepeatsLevel, data, size, scratch.best);
   return best;
 }
 
@@ -177,9 +234,9 @@ void rawRow(const QImage& image, int y, bool alpha, unsigned char* row) {
 
 // The chunks around the deflated rows: IHDR, pHYs for the image's resolution, IDAT (in chunks of at
 // most a megabyte) and IEND.
-std::string assemble(const QImage& image, bool alpha, const std::string& compressed) {
+std::string assemble(const QImage& image, bool alpha, const Deflated& rows) {
   std::string png;
-  png.reserve(compressed.size() + 128 + compressed.size() / (1u << 20) * 12);
+  png.reserve(rows.size + 128 + rows.size / (1u << 20) * 12);
   png.append(kSignature);
   std::string header;
   appendBigEndian(header, static_cast<uint32_t>(image.width()));
@@ -195,8 +252,9 @@ std::string assemble(const QImage& image, bool alpha, const std::string& compres
     phys += static_cast<char>(1);  // per metre
     appendChunk(png, "pHYs", phys.data(), phys.size());
   }
-  for (size_t at = 0; at < compressed.size(); at += 1u << 20)
-    appendChunk(png, "IDAT", compressed.data() + at, std::min<size_t>(compressed.size() - at, 1u << 20));
+  const auto* data = reinterpret_cast<const char*>(rows.data());
+  for (size_t at = 0; at < rows.size; at += 1u << 20)
+    appendChunk(png, "IDAT", data + at, std::min<size_t>(rows.size - at, 1u << 20));
   appendChunk(png, "IEND", nullptr, 0);
   return png;
 }
@@ -216,19 +274,22 @@ std::optional<std::string> encodeDirectly(const QImage& image) {
   const size_t bpp = alpha ? 4 : 3;
   const size_t rowBytes = width * bpp;
 
-  const size_t filteredSize = height * (rowBytes + 1);
-  std::unique_ptr<unsigned char[]> filtered(new (std::nothrow) unsigned char[filteredSize]);
+  thread_local Scratch scratch;
+  unsigned char* filtered = scratch.filtered.room(height * (rowBytes + 1));
   if (!filtered) return std::nullopt;
-  std::vector<unsigned char> previous(rowBytes, 0), current(rowBytes), scratch;
+  scratch.previous.assign(rowBytes, 0);
+  scratch.current.resize(rowBytes);
   for (size_t y = 0; y < height; ++y) {
-    rawRow(image, static_cast<int>(y), alpha, current.data());
-    filterRow(current.data(), previous.data(), rowBytes, bpp, filtered.get() + y * (rowBytes + 1), scratch);
-    current.swap(previous);
+    rawRow(image, static_cast<int>(y), alpha, scratch.current.data());
+    filterRow(scratch.current.data(), scratch.previous.data(), rowBytes, bpp, filtered + y * (rowBytes + 1),
+              scratch.trials);
+    scratch.current.swap(scratch.previous);
   }
-  std::optional<std::string> compressed = deflateRows(filtered.get(), height, rowBytes + 1);
-  filtered.reset();
-  if (!compressed) return std::nullopt;
-  return assemble(image, alpha, *compressed);
+  const Deflated rows = deflateRows(filtered, height, rowBytes + 1, scratch);
+  std::optional<std::string> png;
+  if (rows.size) png = assemble(image, alpha, rows);
+  scratch.trim();
+  return png;
 }
 
 std::optional<std::string> encodeWithQt(const QImage& image) {
