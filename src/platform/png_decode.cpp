@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "platform/image.hpp"
 #include "platform/png.hpp"
@@ -403,7 +404,70 @@ class RowConverter {
   uint32_t key_[3] = {};
 };
 
-void freeBuffer(void* buffer) { std::free(buffer); }
+// The pixel buffers of decoded pictures, handed back when their image goes and handed out again for
+// the next picture of the same size or a little smaller: an export decodes picture after picture,
+// each used once, and the page faults of fresh memory for each cost a third of the inflating. At
+// most 32 MB are held, in buffers of at most 8 MB.
+class PixelBuffers {
+ public:
+  // Images may go on any thread, at any time until the program ends: the pool never goes.
+  static PixelBuffers& shared() {
+    static PixelBuffers* pool = new PixelBuffers;
+    return *pool;
+  }
+
+  // A buffer of at least size bytes, or null; its pixels start at pixels(buffer).
+  void* take(size_t size) {
+    {
+      std::lock_guard lock(mutex_);
+      // The smallest that fits, and wastes at most a quarter.
+      auto best = held_.end();
+      for (auto it = held_.begin(); it != held_.end(); ++it) {
+        const size_t c = capacity(*it);
+        if (c >= size && c - size <= size / 4 && (best == held_.end() || c < capacity(*best))) best = it;
+      }
+      if (best != held_.end()) {
+        void* buffer = *best;
+        bytes_ -= capacity(buffer);
+        held_.erase(best);
+        return buffer;
+      }
+    }
+    void* buffer = std::malloc(kHeader + size);
+    if (buffer) std::memcpy(buffer, &size, sizeof size);
+    return buffer;
+  }
+
+  static unsigned char* pixels(void* buffer) { return static_cast<unsigned char*>(buffer) + kHeader; }
+
+  // Takes a buffer back (the cleanup of the image that had it).
+  static void give(void* buffer) {
+    PixelBuffers& pool = shared();
+    {
+      std::lock_guard lock(pool.mutex_);
+      if (capacity(buffer) <= kLargest && pool.bytes_ + capacity(buffer) <= kHeld) {
+        pool.held_.push_back(buffer);
+        pool.bytes_ += capacity(buffer);
+        return;
+      }
+    }
+    std::free(buffer);
+  }
+
+ private:
+  // The capacity is kept in front of the pixels, which stay as aligned as malloc's memory is.
+  static constexpr size_t kHeader = 64;
+  static constexpr size_t kLargest = size_t{8} << 20, kHeld = size_t{32} << 20;
+  static size_t capacity(const void* buffer) {
+    size_t size;
+    std::memcpy(&size, buffer, sizeof size);
+    return size;
+  }
+
+  std::mutex mutex_;
+  std::vector<void*> held_;
+  size_t bytes_ = 0;
+};
 
 // The image data inflated into exactly size bytes at out. False when it holds more or less.
 bool inflateData(const Layout& layout, unsigned char* out, size_t size) {
@@ -428,9 +492,10 @@ bool inflateData(const Layout& layout, unsigned char* out, size_t size) {
 std::optional<QImage> decodeRgbaInPlace(const Layout& layout) {
   const size_t width = layout.width, height = layout.height, rowBytes = width * 4, stride = rowBytes + 1;
   const size_t rawSize = height * stride;
-  auto* raw = static_cast<unsigned char*>(std::malloc(rawSize));
-  if (!raw) return std::nullopt;
-  std::unique_ptr<void, void (*)(void*)> owner(raw, freeBuffer);
+  void* buffer = PixelBuffers::shared().take(rawSize);
+  if (!buffer) return std::nullopt;
+  std::unique_ptr<void, void (*)(void*)> owner(buffer, PixelBuffers::give);
+  unsigned char* raw = PixelBuffers::pixels(buffer);
   if (!inflateData(layout, raw, rawSize)) return std::nullopt;
   // Row y is unfiltered against row y - 1 while that one is still in place; then row y - 1 moves to
   // its place in the picture, (y - 1) * rowBytes, which lies before its own bytes and row y's.
@@ -450,7 +515,7 @@ std::optional<QImage> decodeRgbaInPlace(const Layout& layout) {
   }
   move(height - 1);
   QImage image(raw, static_cast<int>(width), static_cast<int>(height), static_cast<qsizetype>(rowBytes),
-               QImage::Format_ARGB32, freeBuffer, raw);
+               QImage::Format_ARGB32, PixelBuffers::give, buffer);
   if (image.isNull()) return std::nullopt;
   owner.release();
   return image;
