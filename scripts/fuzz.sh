@@ -47,12 +47,14 @@ build data_text_fuzz fuzz/data_text_fuzz.cpp src/project/data_text.cpp src/platf
   src/model/names.cpp &
 pids+=($!)
 # shellcheck disable=SC2046 # pkg-config gives several words on purpose
-build png_fuzz fuzz/png_fuzz.cpp src/platform/image.cpp src/platform/files.cpp -- \
+build png_fuzz fuzz/png_fuzz.cpp src/platform/image.cpp src/platform/png_decode.cpp src/platform/png_encode.cpp \
+  src/platform/files.cpp -- \
   -Itests -fPIC $(pkg-config --cflags --libs Qt6Gui) -ldeflate -lz -lpng &
 pids+=($!)
 # shellcheck disable=SC2046
 build records_fuzz fuzz/records_fuzz.cpp src/project/transfer.cpp src/project/data_text.cpp src/platform/text.cpp \
-  src/model/model.cpp src/model/names.cpp src/platform/image.cpp src/platform/files.cpp -- \
+  src/model/model.cpp src/model/names.cpp src/platform/image.cpp src/platform/png_decode.cpp src/platform/png_encode.cpp \
+  src/platform/files.cpp -- \
   -fPIC $(pkg-config --cflags --libs Qt6Gui) -ldeflate -lz &
 pids+=($!)
 # shellcheck disable=SC2046

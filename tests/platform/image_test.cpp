@@ -122,6 +122,12 @@ TEST(Image, PngDataDecodesToTheToolkitReadersPixelsAndOursToTheSource) {
     ASSERT_TRUE(png);
     EXPECT_TRUE(imageFromQImage(QImage::fromData(QByteArray::fromStdString(*png)))->samePixels(*image)) << format;
   }
+  // The memory of a decoded picture that is gone goes to the next one, and to one only.
+  const std::string a = testing::testPng(40, 30, 3), b = testing::testPng(40, 30, 4);
+  decodeImageData(a)->impl().qimage();
+  ImageRef second = decodeImageData(b), third = decodeImageData(a);
+  second->impl().qimage(), third->impl().qimage();
+  EXPECT_TRUE(second->samePixels(*testImage(40, 30, 4)) && third->samePixels(*testImage(40, 30, 3)));
 }
 
 TEST(Image, PngDataIsCheckedWithoutDecodingAndBrokenDataIsNoPicture) {
