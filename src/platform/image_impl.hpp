@@ -45,7 +45,6 @@ struct Image::Impl {
   const std::optional<std::string>& pngData() const { return read(), png_; }
 
   QSize pixelSize() const { return read(), size_; }
-  bool hasAlpha() const { return read(), alpha_; }
   qreal devicePixelRatio() const { return ratio_; }
 
   // For an image read from a file: why the file is no picture (empty when it is one), and what a PNG
