@@ -91,8 +91,8 @@ bool needsNoWindow(int argc, char** argv) {
     const char* a = argv[i];
     if (std::strcmp(a, "--") == 0) return false;
     // The export's own options too: without --export they are wrong usage, told without a window.
-    for (const char* option : {"--export", "--help", "-h", "--help-all", "-?", "--version", "-v", "--scale", "--trim",
-                               "--no-numbers", "--sheet"})
+    for (const char* option : {"--export", "--help", "-h", "--help-all", "-?", "--version", "-v", "--scale",
+                               "--trim", "--no-numbers", "--sheet"})
       if (std::strcmp(a, option) == 0) return true;
     for (const char* option : {"--export=", "--scale=", "--sheet="})
       if (std::strncmp(a, option, std::strlen(option)) == 0) return true;
