@@ -224,6 +224,8 @@ class Exporter {
     Status written = Status::failure("nothing was written");
   };
   bool cancelled() const { return options_.cancel && options_.cancel->load(std::memory_order_relaxed); }
+  // What progress counts: the characters, and a sheet's putting together as one more.
+  size_t steps() const { return work_.size() + (options_.sheet.empty() ? 0 : 1); }
   void prepare(size_t i);
   void consume(size_t i);
   void place(size_t i, Work& w);
@@ -309,7 +311,7 @@ void Exporter::consume(size_t i) {
   else
     place(i, w);
   if (!w.temp.empty()) target_.ops().remove(w.temp);  // a temporary file that was not renamed into place
-  if (!stop && options_.progress) options_.progress(++done_, work_.size());
+  if (!stop && options_.progress) options_.progress(++done_, steps());
 }
 
 void Exporter::place(size_t i, Work& w) {
@@ -369,7 +371,10 @@ ExportReport Exporter::run() {
   orderedPipeline(
       work_.size(), threads, 2 * threads + 2, [this](size_t i) { prepare(i); },
       [this](size_t i) { consume(i); });
-  writeSheet();
+  if (!options_.sheet.empty()) {
+    writeSheet();
+    if (options_.progress && !report_.cancelled) options_.progress(steps(), steps());
+  }
   // One fsync of the folder makes the renames durable.
   if (committed_)
     if (Status s = target_.syncFolder(""); !s.ok())

@@ -48,7 +48,8 @@ struct ExportReport {
 
 struct ExportOptions {
   // Called on the calling thread after each character with the characters done so far and their
-  // number.
+  // number; for a sprite sheet, which is put together after them, the total counts one more, done
+  // once the sheet is written.
   std::function<void(size_t done, size_t total)> progress;
   // Set (from any thread, or from progress) to stop: no file is written after it is seen, and the
   // files written so far stay, each complete.

@@ -231,7 +231,10 @@ TEST(Export, SpriteSheetFramesAreTheCharactersPicturesScaledAndTrimmed) {
     testing::TempFolder out, again;
     ExportOptions options;
     options.scale = scale, options.trim = trim, options.sheet = "atlas", options.threads = 3;
+    size_t progress = 0;
+    options.progress = [&](size_t done, size_t total) { progress = done * 100 + total; };
     const ExportReport report = exportAllCharacters(list, ProjectFolder(out.path()), {}, options);
+    EXPECT_EQ(progress, 1010u);  // the nine characters, then the sheet
     ASSERT_EQ(report.written, (std::vector<std::string>{"atlas.png", "atlas.json"}));
     EXPECT_EQ(report.frames, 8u);
     EXPECT_EQ(out.list(""), (std::vector<std::string>{"atlas.json", "atlas.png"}));
