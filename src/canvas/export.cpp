@@ -63,15 +63,17 @@ std::string who(const CharacterList& list, size_t i) {
 
 // The file names of the characters that draw something, in character order (empty for the others).
 // A name an earlier character has gets " (2)", " (3)"… before ".png", never a name that another
-// character has of its own; renamed tells which did.
+// character has of its own; renamed tells which did. Names for JSON are made UTF-8 first (bytes that
+// are not become U+FFFD), so that two names never become one key there.
 std::vector<std::string> uniqueFileNames(const CharacterList& list, const std::vector<bool>& draws,
-                                         bool numbers, std::vector<bool>& renamed) {
+                                         bool numbers, bool forJson, std::vector<bool>& renamed) {
   const size_t count = list.characters.size();
   std::vector<std::string> names(count);
   std::set<std::string> own, given;
   for (size_t i = 0; i < count; ++i)
     if (draws[i]) {
       names[i] = exportFileName(list.characters[i].name, list.characterRecordNumber(int64_t(i)), numbers);
+      if (forJson) names[i] = QString::fromStdString(names[i]).toStdString();
       own.insert(names[i]);
     }
   renamed.assign(count, false);
@@ -265,7 +267,7 @@ Exporter::Exporter(const CharacterList& list, const ProjectFolder& target,
     draws.push_back(!calls.empty());
     for (const DrawCall& call : calls) ++uses_[call.image];
   }
-  fileNames_ = uniqueFileNames(list, draws, options.numbers, renamed_);
+  fileNames_ = uniqueFileNames(list, draws, options.numbers, !options.sheet.empty(), renamed_);
 }
 
 // On a worker thread: compose, scale, trim; for files, encode and write the temporary file (fsynced)

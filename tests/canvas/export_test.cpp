@@ -274,6 +274,14 @@ TEST(Export, SpriteSheetFramesAreTheCharactersPicturesScaledAndTrimmed) {
     exportAllCharacters(list, ProjectFolder(again.path()), {}, options);
     EXPECT_EQ(testing::filesOf(again), testing::filesOf(out));
   }
+  // Names that are not UTF-8 and differ only there still give a frame each.
+  CharacterList latin1;
+  latin1.characters = {character("caf\xE9", 0, testImage(3, 3, 1)), character("caf\xE8", 0, testImage(3, 3, 2))};
+  testing::TempFolder out;
+  ExportOptions options;
+  options.numbers = false, options.sheet = "s";
+  EXPECT_EQ(exportAllCharacters(latin1, ProjectFolder(out.path()), {}, options).renamed.size(), 1u);
+  EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(out.read("s.json")))["frames"].toObject().size(), 2);
 }
 
 }  // namespace
