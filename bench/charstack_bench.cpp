@@ -738,8 +738,8 @@ void benchExport(int rounds, std::vector<Row>& rows) {
     }
   }
 
-  std::vector<double> tPlain, tOurs, ratios;
-  uint64_t plainBytes = 0, ourBytes = 0, zlibBytes = 0;
+  std::vector<double> tPlain, tOurs, ratios, tSheet, sheetRatios;
+  uint64_t plainBytes = 0, ourBytes = 0, zlibBytes = 0, sheetBytes = 0;
   int differing = 0;
   for (int round = 0; round < rounds; ++round) {
     const std::filesystem::path a = dir / "plain", b = dir / "ours";
@@ -752,6 +752,20 @@ void benchExport(int rounds, std::vector<Row>& rows) {
       report = exportAllCharacters(loaded.list, ProjectFolder(b));
     });
     if (!report.ok() || report.written.size() != plain.pictures.size()) throw std::runtime_error("the export failed");
+    // The same characters as one sprite sheet, against the export just measured.
+    const std::filesystem::path c = dir / "sheet";
+    std::filesystem::create_directories(c);
+    const double sheet = timeSeconds([&] {
+      LoadResult loaded = loadProject(ProjectFolder(project));
+      ExportOptions options;
+      options.sheet = "sheet";
+      report = exportAllCharacters(loaded.list, ProjectFolder(c), {}, options);
+    });
+    if (!report.ok() || report.frames != plain.pictures.size()) throw std::runtime_error("the sprite sheet failed");
+    sheetBytes = folderBytes(c);
+    std::filesystem::remove_all(c);
+    tSheet.push_back(sheet);
+    sheetRatios.push_back(sheet / ours);
     plainBytes = folderBytes(a);
     ourBytes = folderBytes(b);
     // The toolkit's 8-bit premultiplied drawing loses colour where the export keeps it: only the
@@ -767,8 +781,9 @@ void benchExport(int rounds, std::vector<Row>& rows) {
     tPlain.push_back(base);
     tOurs.push_back(ours);
     ratios.push_back(ours / base);
-    std::printf("round %d: QImage+QPainter %s (%.1f MB) export %s (%.1f MB)\n", round + 1, formatSeconds(base).c_str(),
-                static_cast<double>(plainBytes) / 1e6, formatSeconds(ours).c_str(), static_cast<double>(ourBytes) / 1e6);
+    std::printf("round %d: QImage+QPainter %s (%.1f MB) export %s (%.1f MB) sprite sheet %s (%.1f MB)\n", round + 1,
+                formatSeconds(base).c_str(), static_cast<double>(plainBytes) / 1e6, formatSeconds(ours).c_str(),
+                static_cast<double>(ourBytes) / 1e6, formatSeconds(sheet).c_str(), static_cast<double>(sheetBytes) / 1e6);
     std::fflush(stdout);
   }
   if (differing) std::printf("note: %d exported pictures differ in size from the plain composition\n", differing);
@@ -780,6 +795,10 @@ void benchExport(int rounds, std::vector<Row>& rows) {
                   "QImage+QPainter 1 thread " + formatSeconds(median(tPlain)) + "; zlib 6 " +
                       formatFixed(static_cast<double>(zlibBytes) / 1e6, 2) + " MB",
                   formatFixed(q, 2), "<= 0.30, bytes <= zlib 6", q <= 0.3 && ourBytes <= zlibBytes && !differing});
+  const double qs = median(sheetRatios);
+  rows.push_back({"sprite sheet, 200x10 of 256^2",
+                  formatSeconds(median(tSheet)) + ", " + formatFixed(static_cast<double>(sheetBytes) / 1e6, 2) + " MB",
+                  "export all " + formatSeconds(median(tOurs)), formatFixed(qs, 2), "<= 1.20", qs <= 1.2});
 }
 
 // ---- Decoding single pictures against the toolkit's reader, on one thread ---------------------------

@@ -499,6 +499,35 @@ Save the project through them, writing and removing files outside the project fo
         <source>Scroll the canvas</source>
         <translation>キャンバスをスクロール</translation>
     </message>
+    <message>
+        <source>Name the sprite sheet: its files get that name with .png and .json, and a name cannot hold &quot;/&quot;.</source>
+        <translation>スプライトシートの名前を入力してください。ファイル名はその名前に .png と .json を付けたものになります。名前に &quot;/&quot; は使えません。</translation>
+    </message>
+    <message>
+        <source>Pictures</source>
+        <translation>画像</translation>
+    </message>
+    <message>
+        <source> x</source>
+        <comment>scale</comment>
+        <translation> 倍</translation>
+    </message>
+    <message>
+        <source>Scale (each pixel a block):</source>
+        <translation>倍率 (各ピクセルをブロックに拡大):</translation>
+    </message>
+    <message>
+        <source>Trim transparent borders</source>
+        <translation>透明な余白を切り取る</translation>
+    </message>
+    <message>
+        <source>Record numbers in file names</source>
+        <translation>ファイル名にレコード番号を付ける</translation>
+    </message>
+    <message>
+        <source>One sprite sheet (PNG and JSON), named:</source>
+        <translation>1 枚のスプライトシート (PNG と JSON) にまとめる。名前:</translation>
+    </message>
 </context>
 <context>
     <name>Record</name>
@@ -715,6 +744,16 @@ Save the project through them, writing and removing files outside the project fo
         <source>The last save of this project was interrupted, and the files it left are not as it left them, so it was not finished. Nothing was removed; the project is open read-only. The Problems panel names each file.</source>
         <translation>このプロジェクトの前回の保存は中断され、残されたファイルがその時の状態ではないため、完了しませんでした。何も削除していません。プロジェクトは読み取り専用で開いています。各ファイルは「問題」パネルに表示されます。</translation>
     </message>
+    <message numerus="yes">
+        <source>A sprite sheet of %n picture(s) written to %1.</source>
+        <translation>
+            <numerusform>%n 枚の画像を収めたスプライトシートを %1 に書き出しました。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 is named %2: an earlier character has its name.</source>
+        <translation>%1 は %2 という名前で書き出しました。前のキャラクターが同じ名前を使っています。</translation>
+    </message>
 </context>
 <context>
     <name>charstack</name>
@@ -785,6 +824,46 @@ Save the project through them, writing and removing files outside the project fo
     <message>
         <source>%1: the last save was interrupted; it has been completed</source>
         <translation>%1: 前回の保存は中断されていましたが、完了させました</translation>
+    </message>
+    <message>
+        <source>Makes each pixel a block of &lt;n&gt; x &lt;n&gt; pixels in the exported pictures (1 to 8; 1 when not given).</source>
+        <translation>書き出す画像の各ピクセルを &lt;n&gt; x &lt;n&gt; ピクセルのブロックにします (1 ～ 8。指定しないときは 1)。</translation>
+    </message>
+    <message>
+        <source>n</source>
+        <translation>n</translation>
+    </message>
+    <message>
+        <source>Crops each exported picture to its pixels that are not fully transparent.</source>
+        <translation>書き出す各画像を、完全には透明でないピクセルを囲む範囲に切り詰めます。</translation>
+    </message>
+    <message>
+        <source>Names the exported files after the characters without their record numbers; a name taken twice gets &quot; (2)&quot;, &quot; (3)&quot;…</source>
+        <translation>書き出すファイルにレコード番号を付けず、キャラクターの名前だけを付けます。同じ名前が重なったときは &quot; (2)&quot;、&quot; (3)&quot;… を付けます。</translation>
+    </message>
+    <message>
+        <source>Writes one sprite sheet instead of a file per character: &lt;name&gt;.png with every picture and &lt;name&gt;.json telling where each lies.</source>
+        <translation>キャラクターごとのファイルの代わりに 1 枚のスプライトシートを書き出します。すべての画像を収めた &lt;name&gt;.png と、各画像の位置を記した &lt;name&gt;.json です。</translation>
+    </message>
+    <message>
+        <source>name</source>
+        <translation>名前</translation>
+    </message>
+    <message>
+        <source>--scale, --trim, --no-numbers and --sheet go with --export.</source>
+        <translation>--scale、--trim、--no-numbers、--sheet は --export と一緒に指定します。</translation>
+    </message>
+    <message>
+        <source>--scale takes a whole number from 1 to 8.</source>
+        <translation>--scale には 1 から 8 までの整数を指定します。</translation>
+    </message>
+    <message>
+        <source>--sheet needs a name for the files, without &quot;/&quot;.</source>
+        <translation>--sheet にはファイルの名前を指定します (&quot;/&quot; は使えません)。</translation>
+    </message>
+    <message>
+        <source>%1 is named %2: an earlier character has its name</source>
+        <translation>%1 は %2 という名前で書き出しました: 前のキャラクターが同じ名前を使っています</translation>
     </message>
 </context>
 <context>

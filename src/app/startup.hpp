@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <optional>
 
+#include "canvas/export.hpp"
+
 namespace charstack {
 
 // What the command line asks for.
@@ -15,10 +17,11 @@ struct Invocation {
   QString text;                                  // the help or version text, or what is wrong
   std::optional<std::filesystem::path> project;  // the folder named on the command line
   std::filesystem::path exportFolder;            // for Export
+  ExportOptions exportOptions;                   // for Export: scale, trim, numbers, sheet
 };
 
-// True when the arguments ask for something that needs no window (--export, --help, --version), so
-// that the program can start without a display.
+// True when the arguments ask for something that needs no window (--export and its options, --help,
+// --version), so that the program can start without a display.
 bool needsNoWindow(int argc, char** argv);
 
 // Reads the arguments (the program's name first; Qt's own options already taken out).

@@ -253,6 +253,11 @@ Feedback Session::exportAllCharactersTo(const std::filesystem::path& folder, con
   const CharacterList list = controller_->list();
   const ExportReport report = charstack::exportAllCharacters(list, target, {}, options);
   QStringList lines{tr("%n picture(s) written to %1.", nullptr, static_cast<int>(report.written.size())).arg(folderText(folder))};
+  if (!options.sheet.empty() && !report.written.empty())
+    lines.front() = tr("A sprite sheet of %n picture(s) written to %1.", nullptr, static_cast<int>(report.frames))
+                        .arg(folderText(folder / (options.sheet + ".png")));
+  for (const auto& [who, fileName] : report.renamed)
+    lines << tr("%1 is named %2: an earlier character has its name.").arg(text(who), text(fileName));
   if (report.cancelled) lines << tr("The export was cancelled; the pictures written so far are complete.");
   if (!report.skipped.empty()) {
     lines << tr("Skipped, with nothing to draw:");

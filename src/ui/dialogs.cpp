@@ -1,10 +1,15 @@
 #include "ui/dialogs.hpp"
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QScreen>
 #include <QTextBrowser>
 #include <QVBoxLayout>
@@ -13,6 +18,9 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <algorithm>
 #include <atomic>
 #include <functional>
 
@@ -25,8 +33,17 @@ namespace {
 
 QString folderText(const std::filesystem::path& folder) { return Session::folderText(folder); }
 
+ExportOptions rememberedExportChoices();
+
+// The export's choices, kept in the settings: the chooser shows the last ones, the export uses them.
+const QString kScaleKey = QStringLiteral("export/scale");
+const QString kTrimKey = QStringLiteral("export/trim");
+const QString kNumbersKey = QStringLiteral("export/numbers");
+const QString kSheetKey = QStringLiteral("export/sheet");
+const QString kSheetNameKey = QStringLiteral("export/sheetName");
+
 // A folder chooser that takes a typed folder that does not exist yet once the user agrees to have it
-// made (the export makes it), instead of refusing it.
+// made (the export makes it), instead of refusing it; beneath the folders, how the pictures come out.
 class ExportFolderDialog : public QFileDialog {
  public:
   ExportFolderDialog(QWidget* parent, const QString& title, const QString& start)
@@ -34,19 +51,66 @@ class ExportFolderDialog : public QFileDialog {
     setFileMode(QFileDialog::Directory);
     setOption(QFileDialog::ShowDirsOnly);
     setOption(QFileDialog::DontUseNativeDialog);  // the check below needs the dialog's own accept
+    addChoices();
   }
   void accept() override {
+    if (sheet_->isChecked() && !isSheetName(sheetName_->text().toStdString())) {
+      QMessageBox::warning(this, windowTitle(),
+                           QObject::tr("Name the sprite sheet: its files get that name with .png and .json, "
+                                       "and a name cannot hold \"/\"."));
+      return;
+    }
     const QStringList chosen = selectedFiles();
     if (chosen.size() == 1 && !QFileInfo::exists(chosen.front())) {
       const auto answer = QMessageBox::question(
           this, windowTitle(),
           QObject::tr("The folder %1 does not exist. Create it and export into it?").arg(QDir::toNativeSeparators(chosen.front())),
           QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
-      if (answer == QMessageBox::Yes) QDialog::accept();
+      if (answer == QMessageBox::Yes) remember(), QDialog::accept();
       return;
     }
+    remember();
     QFileDialog::accept();
   }
+
+ private:
+  void addChoices() {
+    auto* box = new QGroupBox(QObject::tr("Pictures"), this);
+    auto* form = new QFormLayout(box);
+    const ExportOptions last = rememberedExportChoices();
+    scale_ = new QSpinBox(box);
+    scale_->setRange(1, kMaxExportScale);
+    scale_->setSuffix(QObject::tr(" x", "scale"));
+    scale_->setValue(last.scale);
+    form->addRow(QObject::tr("Scale (each pixel a block):"), scale_);
+    trim_ = new QCheckBox(QObject::tr("Trim transparent borders"), box);
+    trim_->setChecked(last.trim);
+    form->addRow(trim_);
+    numbers_ = new QCheckBox(QObject::tr("Record numbers in file names"), box);
+    numbers_->setChecked(last.numbers);
+    form->addRow(numbers_);
+    sheet_ = new QCheckBox(QObject::tr("One sprite sheet (PNG and JSON), named:"), box);
+    sheet_->setChecked(!last.sheet.empty());
+    sheetName_ = new QLineEdit(QSettings().value(kSheetNameKey, QStringLiteral("sheet")).toString(), box);
+    sheetName_->setEnabled(sheet_->isChecked());
+    connect(sheet_, &QCheckBox::toggled, sheetName_, &QWidget::setEnabled);
+    form->addRow(sheet_, sheetName_);
+    if (auto* grid = qobject_cast<QGridLayout*>(layout())) grid->addWidget(box, grid->rowCount(), 0, 1, -1);
+  }
+  void remember() const {
+    QSettings settings;
+    settings.setValue(kScaleKey, scale_->value());
+    settings.setValue(kTrimKey, trim_->isChecked());
+    settings.setValue(kNumbersKey, numbers_->isChecked());
+    settings.setValue(kSheetKey, sheet_->isChecked());
+    settings.setValue(kSheetNameKey, sheetName_->text());
+  }
+
+  QSpinBox* scale_ = nullptr;
+  QCheckBox* trim_ = nullptr;
+  QCheckBox* numbers_ = nullptr;
+  QCheckBox* sheet_ = nullptr;
+  QLineEdit* sheetName_ = nullptr;
 };
 
 bool yes(QWidget* parent, const QString& title, const QString& text, QMessageBox::StandardButtons buttons,
@@ -246,6 +310,19 @@ void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus) {
   box.exec();
 }
 
+namespace {
+ExportOptions rememberedExportChoices() {
+  QSettings settings;
+  ExportOptions options;
+  options.scale = std::clamp(settings.value(kScaleKey, 1).toInt(), 1, kMaxExportScale);
+  options.trim = settings.value(kTrimKey, false).toBool();
+  options.numbers = settings.value(kNumbersKey, true).toBool();
+  const std::string sheet = settings.value(kSheetNameKey).toString().toStdString();
+  if (settings.value(kSheetKey, false).toBool() && isSheetName(sheet)) options.sheet = sheet;
+  return options;
+}
+}  // namespace
+
 Feedback exportWithProgress(QWidget* parent, const QString& title,
                             const std::function<Feedback(const ExportOptions&)>& run) {
   // The pictures are made on other threads; this one keeps the dialog up to date.
@@ -253,7 +330,7 @@ Feedback exportWithProgress(QWidget* parent, const QString& title,
   progress.setWindowModality(Qt::WindowModal);
   progress.setMinimumDuration(500);
   std::atomic<bool> cancel{false};
-  ExportOptions options;
+  ExportOptions options = rememberedExportChoices();
   options.cancel = &cancel;
   options.progress = [&](size_t done, size_t total) {
     progress.setValue(total ? static_cast<int>(done * 1000 / total) : 0);

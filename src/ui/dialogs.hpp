@@ -47,6 +47,8 @@ void fitDialogToScreen(QWidget& dialog);
 void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus);
 
 // Runs an export with a progress dialog that shows after half a second; its Cancel stops the export.
+// The export's choices (scale, trim, numbers, sprite sheet) are the ones last made in the chooser of
+// chooseExportFolder, kept in the settings.
 Feedback exportWithProgress(QWidget* parent, const QString& title,
                             const std::function<Feedback(const ExportOptions&)>& run);
 

@@ -102,15 +102,54 @@ TEST_F(CommandLine, ExitStatusesTellWhatWentWrong) {
       {{"--export", path(out, "in-the-way"), path(project)}, 1},
       {{"--help"}, 0},
       {{"--version"}, 0},
+      {{"--export", path(out), "--scale", "0", path(project)}, 2},
+      {{"--export", path(out), "--scale", "9", path(project)}, 2},
+      {{"--export", path(out), "--scale", "x", path(project)}, 2},
+      {{"--export", path(out), "--sheet", "", path(project)}, 2},
+      {{"--export", path(out), "--sheet", "a/b", path(project)}, 2},
+      {{"--scale", "2", path(project, "no-such-project")}, 2},  // without --export
+      {{"--export", path(out, "big"), "--scale", "8", "--trim", "--no-numbers", "--sheet", "s", path(project)}, 0},
   };
   for (const auto& c : cases)
     EXPECT_EQ(charstack(c.arguments).status, c.status) << c.arguments.join(' ').toStdString();
+  const QString help = charstack({"--help"}).out;
+  for (const char* option : {"--scale <n>", "--trim", "--no-numbers", "--sheet <name>"})
+    EXPECT_TRUE(help.contains(option)) << option;
 
   // A picture the editor cannot read would leave a layer out: the export says so and fails.
   project.write("img/over3", "not a picture");
   const Outcome run = charstack({"--export", path(out, "pictures"), path(project)});
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(run.err.contains("img/over3")) << run.err.toStdString();
+}
+
+// A sprite sheet of the trimmed pictures at twice their size, and files named without numbers where
+// two characters have one name.
+TEST_F(CommandLine, WritesASpriteSheetAndUniqueNamesWithoutNumbers) {
+  const Outcome run =
+      charstack({"--export", path(out), "--sheet", "atlas", "--scale", "2", "--trim", "--no-numbers", path(project)});
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_EQ(run.out, path(out, "atlas.png") + "\n" + path(out, "atlas.json") + "\n");
+  const ImageRef sheet = decodeImageData(out.read("atlas.png"));
+  ASSERT_TRUE(sheet);
+  // hero is 7x7, a/b 1x1: twice that, the taller first; the second does not fit beside it on a shelf
+  // as wide as the square root of their area with padding (17).
+  EXPECT_EQ(sheet->pixelWidth(), 14);
+  EXPECT_EQ(sheet->pixelHeight(), 14 + 2 + 2);
+  EXPECT_EQ(sheet->pixel(1, 1), 0xFF00FF00u);
+  EXPECT_EQ(sheet->pixel(1, 17), 0xFF123456u);
+  const QString json = QString::fromStdString(out.read("atlas.json"));
+  EXPECT_TRUE(json.contains("\"a_b.png\": {")) << json.toStdString();
+  EXPECT_TRUE(json.contains("\"hero.png\": {")) << json.toStdString();
+
+  project.write("data.txt", "x,1, 0, 0\nx,2, 0, 0\n");
+  project.write("img/x1", solid(1, 1, 0xFF0000FF));
+  project.write("img/x2", solid(1, 1, 0xFFFF0000));
+  const Outcome files = charstack({"--export", path(out, "files"), "--no-numbers", path(project)});
+  EXPECT_EQ(files.status, 0) << files.err.toStdString();
+  EXPECT_EQ(files.out, path(out, "files/x.png") + "\n" + path(out, "files/x (2).png") + "\n");
+  EXPECT_TRUE(files.err.contains("character 2 \"x\" is named x (2).png")) << files.err.toStdString();
+  EXPECT_EQ(decodeImageData(out.read("files/x (2).png"))->pixel(0, 0), 0xFFFF0000u);
 }
 
 // What a killed export left is removed by the next one into the same folder (only regular files of

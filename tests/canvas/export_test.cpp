@@ -1,7 +1,10 @@
 // Export of every character on several threads: the files a character-by-character export would
-// write, in character order, and a cancelled export leaves only whole files.
+// write, in character order, and a cancelled export leaves only whole files; scaled, trimmed, named
+// without numbers, or as one sprite sheet with its JSON.
 #include "canvas/export.hpp"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <cmath>
 #include <random>
 
@@ -37,19 +40,19 @@ TEST(Export, ThreadsWriteWhatEachCharactersPictureIsInCharacterOrder) {
   options.progress = [&](size_t done, size_t total) { progress.push_back(done * 100 + total); };
   ExportReport report = exportAllCharacters(list, ProjectFolder(out.path()), [&](const std::string& f) { told.push_back(f); }, options);
 
-  const std::vector<std::string> names = {"a11.png", "hero2.png", "b6.png", "b7.png", "b8.png", "b9.png", "b10.png"};
+  const std::vector<std::string> names = {"a11.png", "hero2.png", "b6.png", "b7.png", "b8.png", "b9.png", "b10.png",
+                                          "a11 (2).png"};
   EXPECT_EQ(report.written, names);
   EXPECT_EQ(told, names);
   EXPECT_EQ(report.skipped, std::vector<std::string>{"character 3 \"empty\""});
-  ASSERT_EQ(report.problems.size(), 1u);
-  EXPECT_EQ(report.problems[0].file, "a11.png");
+  EXPECT_TRUE(report.problems.empty());
+  using Renamed = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(report.renamed, (Renamed{{"character 9 \"a\"", "a11 (2).png"}}));
   EXPECT_EQ(progress.size(), 9u);
   EXPECT_EQ(progress.back(), 909u);
   EXPECT_EQ(out.list("").size(), names.size());  // and no temporary file
-  for (size_t k = 0; k < 3; ++k) {  // the same bytes as the picture made on its own
-    const size_t row = k == 2 ? 3 : k;
-    EXPECT_EQ(out.read(names[k]), characterPicture(list.characters[row]).png.value_or("")) << names[k];
-  }
+  for (const auto& [k, row] : {std::pair{0, 0}, {1, 1}, {2, 3}, {7, 8}})  // the same bytes as the picture alone
+    EXPECT_EQ(out.read(names[size_t(k)]), characterPicture(list.characters[size_t(row)]).png.value_or("")) << names[size_t(k)];
 
   // Again on one thread: the same files, byte for byte.
   testing::TempFolder again;
@@ -143,6 +146,142 @@ TEST(Export, PicturesAreTheExactCompositionOfTheirImages) {
       }
     EXPECT_LE(worst, c.tolerance + 1e-6) << c.what;
   }
+}
+
+// The picture an export with these options must give: the character's picture alone, cropped to its
+// pixels that are not fully transparent when trimmed, each pixel a scale x scale block. Its pixels
+// row by row, its width, and where it lies in the scaled whole picture.
+struct Expected {
+  std::vector<uint32_t> argb;
+  int w = 0, h = 0, x = 0, y = 0, wholeW = 0, wholeH = 0;
+};
+Expected expectedPicture(const Character& c, int scale, bool trim) {
+  const ImageRef whole = decodeImageData(characterPicture(c).png.value_or(""));
+  Expected e;
+  if (!whole) return e;
+  int x0 = 0, y0 = 0, x1 = whole->pixelWidth() - 1, y1 = whole->pixelHeight() - 1;
+  const auto clear = [&](int x, int y) { return trim && whole->pixel(x, y) >> 24 == 0; };
+  const auto clearRow = [&](int y) { for (int x = x0; x <= x1; ++x) if (!clear(x, y)) return false; return true; };
+  const auto clearColumn = [&](int x) { for (int y = y0; y <= y1; ++y) if (!clear(x, y)) return false; return true; };
+  while (y0 <= y1 && clearRow(y0)) ++y0;
+  while (y1 >= y0 && clearRow(y1)) --y1;
+  while (x0 <= x1 && clearColumn(x0)) ++x0;
+  while (x1 >= x0 && clearColumn(x1)) --x1;
+  e = {{}, (x1 - x0 + 1) * scale, (y1 - y0 + 1) * scale, x0 * scale, y0 * scale,
+       whole->pixelWidth() * scale, whole->pixelHeight() * scale};
+  for (int y = 0; y < e.h; ++y)
+    for (int x = 0; x < e.w; ++x) e.argb.push_back(whole->pixel(x0 + x / scale, y0 + y / scale));
+  return e;
+}
+
+// The pixels of image at (x, y), w x h.
+std::vector<uint32_t> pixelsOf(const Image& image, int x, int y, int w, int h) {
+  std::vector<uint32_t> argb;
+  for (int j = 0; j < h; ++j)
+    for (int i = 0; i < w; ++i) argb.push_back(image.pixel(x + i, y + j));
+  return argb;
+}
+
+TEST(Export, ScalesTrimsAndNamesWithOrWithoutNumbers) {
+  // Two characters of one name and one whose name is the second one's unique name; a layer beside the
+  // picture leaves a transparent corner; testImage's first row and column are transparent.
+  CharacterList list;
+  list.characters = {character("Hero", 0, testImage(6, 5, 1)), character("Hero", 0, testImage(3, 4, 2)),
+                     character("Hero (2)", 0, testImage(5, 5, 3)), character("empty")};
+  list.characters[0].layers = {layer("cape", 1, testImage(4, 4, 4))};
+  list.characters[0].layers[0].x = 5, list.characters[0].layers[0].y = 3;
+  const struct {
+    int scale;
+    bool trim, numbers;
+    std::vector<std::string> names;
+    std::vector<std::string> renamed;  // the names given instead of one an earlier character has
+  } cases[] = {
+      {1, false, true, {"Hero1.png", "Hero3.png", "Hero (2)4.png"}, {}},
+      {1, true, true, {"Hero1.png", "Hero3.png", "Hero (2)4.png"}, {}},
+      {3, false, false, {"Hero.png", "Hero (3).png", "Hero (2).png"}, {"Hero (3).png"}},
+      {8, true, false, {"Hero.png", "Hero (3).png", "Hero (2).png"}, {"Hero (3).png"}},
+  };
+  for (const auto& c : cases) {
+    const std::string what = "scale " + std::to_string(c.scale) + (c.trim ? " trimmed" : "");
+    testing::TempFolder out;
+    ExportOptions options;
+    options.scale = c.scale, options.trim = c.trim, options.numbers = c.numbers, options.threads = 2;
+    const ExportReport report = exportAllCharacters(list, ProjectFolder(out.path()), {}, options);
+    EXPECT_EQ(report.written, c.names) << what;
+    EXPECT_EQ(report.skipped.size(), 1u) << what;
+    std::vector<std::string> renamed;
+    for (const auto& r : report.renamed) renamed.push_back(r.second);
+    EXPECT_EQ(renamed, c.renamed) << what;
+    for (size_t k = 0; k < c.names.size(); ++k) {
+      const Expected e = expectedPicture(list.characters[k], c.scale, c.trim);
+      const ImageRef got = decodeImageData(out.read(c.names[k]));
+      ASSERT_TRUE(got) << what << " " << c.names[k];
+      ASSERT_EQ(got->pixelWidth(), e.w) << what << " " << c.names[k];
+      ASSERT_EQ(got->pixelHeight(), e.h) << what << " " << c.names[k];
+      EXPECT_EQ(pixelsOf(*got, 0, 0, e.w, e.h), e.argb) << what << " " << c.names[k];
+    }
+  }
+}
+
+// Every frame the JSON names, cut out of the sheet, is the character's picture as a file export with
+// the same options writes it; the frames keep their padding; the same list gives the same bytes.
+TEST(Export, SpriteSheetFramesAreTheCharactersPicturesScaledAndTrimmed) {
+  const CharacterList list = exportedList();
+  for (const auto& [scale, trim] : {std::pair{1, false}, {2, true}}) {
+    testing::TempFolder out, again;
+    ExportOptions options;
+    options.scale = scale, options.trim = trim, options.sheet = "atlas", options.threads = 3;
+    size_t progress = 0;
+    options.progress = [&](size_t done, size_t total) { progress = done * 100 + total; };
+    const ExportReport report = exportAllCharacters(list, ProjectFolder(out.path()), {}, options);
+    EXPECT_EQ(progress, 1010u);  // the nine characters, then the sheet
+    ASSERT_EQ(report.written, (std::vector<std::string>{"atlas.png", "atlas.json"}));
+    EXPECT_EQ(report.frames, 8u);
+    EXPECT_EQ(out.list(""), (std::vector<std::string>{"atlas.json", "atlas.png"}));
+    const ImageRef sheet = decodeImageData(out.read("atlas.png"));
+    ASSERT_TRUE(sheet);
+    const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(out.read("atlas.json"))).object();
+    const QJsonObject meta = json["meta"].toObject(), frames = json["frames"].toObject();
+    EXPECT_EQ(meta["image"].toString(), "atlas.png");
+    EXPECT_EQ(meta["scale"].toString(), QString::number(scale));
+    EXPECT_EQ(meta["size"].toObject()["w"].toInt(), sheet->pixelWidth());
+    EXPECT_EQ(meta["size"].toObject()["h"].toInt(), sheet->pixelHeight());
+    const std::vector<std::pair<std::string, size_t>> names = {{"a11.png", 0}, {"hero2.png", 1}, {"b6.png", 3},
+                                                               {"b10.png", 7}, {"a11 (2).png", 8}};
+    EXPECT_EQ(frames.size(), 8);
+    std::vector<QJsonObject> rects;
+    for (const auto& [name, row] : names) {
+      const QJsonObject f = frames[QString::fromStdString(name)].toObject();
+      const QJsonObject r = f["frame"].toObject(), source = f["spriteSourceSize"].toObject();
+      const Expected e = expectedPicture(list.characters[row], scale, trim);
+      EXPECT_EQ(pixelsOf(*sheet, r["x"].toInt(), r["y"].toInt(), r["w"].toInt(), r["h"].toInt()), e.argb) << name;
+      EXPECT_EQ(r["w"].toInt(), e.w) << name;
+      EXPECT_EQ(QJsonObject({{"x", e.x}, {"y", e.y}, {"w", e.w}, {"h", e.h}}), source) << name;
+      EXPECT_EQ(QJsonObject({{"w", e.wholeW}, {"h", e.wholeH}}), f["sourceSize"].toObject()) << name;
+      EXPECT_EQ(f["trimmed"].toBool(), e.w != e.wholeW || e.h != e.wholeH) << name;
+    }
+    for (const QJsonValue& f : frames) rects.push_back(f.toObject()["frame"].toObject());
+    for (size_t i = 0; i < rects.size(); ++i)
+      for (size_t j = i + 1; j < rects.size(); ++j) {
+        const QJsonObject &a = rects[i], &b = rects[j];
+        const bool apart = a["x"].toInt() + a["w"].toInt() + kSheetPadding <= b["x"].toInt() ||
+                           b["x"].toInt() + b["w"].toInt() + kSheetPadding <= a["x"].toInt() ||
+                           a["y"].toInt() + a["h"].toInt() + kSheetPadding <= b["y"].toInt() ||
+                           b["y"].toInt() + b["h"].toInt() + kSheetPadding <= a["y"].toInt();
+        EXPECT_TRUE(apart) << "frames " << i << " and " << j;
+      }
+    options.threads = 1;
+    exportAllCharacters(list, ProjectFolder(again.path()), {}, options);
+    EXPECT_EQ(testing::filesOf(again), testing::filesOf(out));
+  }
+  // Names that are not UTF-8 and differ only there still give a frame each.
+  CharacterList latin1;
+  latin1.characters = {character("caf\xE9", 0, testImage(3, 3, 1)), character("caf\xE8", 0, testImage(3, 3, 2))};
+  testing::TempFolder out;
+  ExportOptions options;
+  options.numbers = false, options.sheet = "s";
+  EXPECT_EQ(exportAllCharacters(latin1, ProjectFolder(out.path()), {}, options).renamed.size(), 1u);
+  EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(out.read("s.json")))["frames"].toObject().size(), 2);
 }
 
 }  // namespace
