@@ -19,7 +19,7 @@ class TableView {
   // The row of the click that sent the table's action, counted from 0 in display order; -1 when that
   // click was not on a row.
   virtual int64_t clickedRow() const = 0;
-  // The action the table sends for a single click (target and selector in one).
+  // What the table calls on a single click.
   virtual void setAction(std::function<void()> action) = 0;
   // The rows selected when the action runs (a table with an extended selection), in any order; by
   // default the clicked row alone.
