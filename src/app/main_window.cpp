@@ -222,6 +222,11 @@ void MainWindow::buildMenus() {
   file->addSeparator();
   saveAction_ = add(file, tr("&Save"), [this] { save(); }, QKeySequence::Save);
   file->addSeparator();
+  add(file, tr("Add &Layers from Files…"),
+      [this] { commitOpenEdits(), tell(session_->addChosenPictureFiles(Table::Layers)); });
+  add(file, tr("Add C&haracters from Files…"),
+      [this] { commitOpenEdits(), tell(session_->addChosenPictureFiles(Table::Characters)); });
+  file->addSeparator();
   add(file, tr("&Export Picture…"), [this] { commitOpenEdits(), tell(session_->exportPicture()); },
       QKeySequence(tr("Ctrl+E")));
   add(file, tr("Export &All Characters…"), [this] {

@@ -306,6 +306,11 @@ Feedback Session::addPictureFiles(Table table, const std::vector<std::filesystem
   return {lines.join(QStringLiteral("; ")), {}, {}, {}, {}, false};
 }
 
+Feedback Session::addChosenPictureFiles(Table table) {
+  const std::vector<std::filesystem::path> files = questions_.choosePictureFiles(table);
+  return files.empty() ? Feedback{} : addPictureFiles(table, files);
+}
+
 Feedback Session::cleanUpUnusedImages() {
   Feedback feedback;
   feedback.messageTitle = tr("Clean Up Unused Images");

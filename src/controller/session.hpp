@@ -59,6 +59,8 @@ class UserQuestions : public SaveQuestions {
   virtual std::optional<std::filesystem::path> chooseProjectFolder(bool forNewProject) = 0;
   virtual std::optional<std::filesystem::path> chooseExportFile(const std::string& suggestedName) = 0;
   virtual std::optional<std::filesystem::path> chooseExportFolder() = 0;
+  // Picture files to add as new layers (or characters); empty when the user cancelled.
+  virtual std::vector<std::filesystem::path> choosePictureFiles(Table table) = 0;
   virtual std::vector<std::string> chooseFilesToTrash(const std::vector<UnusedImageFile>& files) = 0;
   // Moves the chosen files (paths inside the project folder) to the trash while the user sees how far
   // it got and may cancel (trashFiles does the moving).
@@ -102,6 +104,8 @@ class Session {
   // in (a table's records, before `row` when given): one step. Files that are no image are named.
   Feedback addPictureFiles(Table table, const std::vector<std::filesystem::path>& files,
                            std::optional<int64_t> row = std::nullopt);
+  // Add Layers from Files… and Add Characters from Files…: the user chooses the files.
+  Feedback addChosenPictureFiles(Table table);
   // Lists the unused image files of the saved project (saving first when the user agrees) and moves
   // the ones the user chooses to the trash.
   Feedback cleanUpUnusedImages();

@@ -237,6 +237,17 @@ std::optional<std::filesystem::path> DialogQuestions::chooseExportFolder() {
   return toPath(folder);
 }
 
+std::vector<std::filesystem::path> DialogQuestions::choosePictureFiles(Table table) {
+  const QStringList chosen = QFileDialog::getOpenFileNames(
+      parent_, table == Table::Layers ? QObject::tr("Add Layers from Files") : QObject::tr("Add Characters from Files"),
+      fromPath(lastPictureFolder_.empty() ? project_() : lastPictureFolder_),
+      QObject::tr("Pictures (*.png *.jpg *.jpeg *.bmp *.gif *.webp *.tif *.tiff *.tga);;All files (*)"));
+  std::vector<std::filesystem::path> files;
+  for (const QString& file : chosen) files.push_back(toPath(file));
+  if (!files.empty()) lastPictureFolder_ = files.front().parent_path();
+  return files;
+}
+
 std::vector<std::string> DialogQuestions::chooseFilesToTrash(const std::vector<UnusedImageFile>& files) {
   CleanUpDialog dialog(files, parent_);
   if (dialog.exec() != QDialog::Accepted) return {};

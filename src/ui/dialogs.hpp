@@ -28,12 +28,14 @@ class DialogQuestions : public UserQuestions {
   std::optional<std::filesystem::path> chooseProjectFolder(bool forNewProject) override;
   std::optional<std::filesystem::path> chooseExportFile(const std::string& suggestedName) override;
   std::optional<std::filesystem::path> chooseExportFolder() override;
+  std::vector<std::filesystem::path> choosePictureFiles(Table table) override;
   std::vector<std::string> chooseFilesToTrash(const std::vector<UnusedImageFile>& files) override;
   TrashReport moveToTrash(const ProjectFolder& folder, const std::vector<std::string>& paths) override;
   void tell(const QString& title, const QString& text, bool warning) override;
 
   // Where the last export went: the next chooser starts there.
   std::filesystem::path lastExportFolder;
+  std::filesystem::path lastPictureFolder_;  // where the last added pictures came from
 
  private:
   QWidget* parent_;

@@ -106,17 +106,17 @@ TEST_F(Projects, AnotherFolderOpensInTheSameWindowFromAFreshStart) {
   for (int i = 0; i < 200 && !w->statusBar()->currentMessage().contains("img/alpha1"); ++i) QTest::qWait(10);
   EXPECT_TRUE(w->statusBar()->currentMessage().contains("img/alpha1"));
 
-  // Image files dropped on the layers table become visible layers after the selected row, selected; a
-  // text file is refused.
+  // Files chosen for Add Layers from Files… (as files dropped on the layers table) become visible
+  // layers after the selected row, selected, in one step; a text file is refused.
   b.write("drop/red.png", testing::testPng(5, 3, 1));
   b.write("drop/two.dots.png", testing::testPng(2, 2, 2));
   b.write("drop/notes.txt", "hello");
   clickRow(w->findChild<MirrorTableView*>("layers"), 1);
-  w->statusBar()->showMessage(
-      w->session()
-          .addPictureFiles(Table::Layers, {b.path() / "drop/red.png", b.path() / "drop/notes.txt",
-                                           b.path() / "drop/two.dots.png"})
-          .status);
+  w->questions.pictureFiles = {b.path() / "drop/red.png", b.path() / "drop/notes.txt", b.path() / "drop/two.dots.png"};
+  const int steps = w->controller().document().history().count();
+  for (QAction* a : w->findChildren<QAction*>())
+    if (a->text() == MainWindow::tr("Add &Layers from Files…")) a->trigger();
+  EXPECT_EQ(w->controller().document().history().count(), steps + 1);
   const std::vector<Layer>& layers = list.characters[0].layers;
   ASSERT_EQ(layers.size(), 4u);
   EXPECT_EQ(layers[1].name + layers[2].name + layers[3].name, "yredtwo.dots");

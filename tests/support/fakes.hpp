@@ -80,6 +80,8 @@ struct FakeQuestions : UserQuestions {
     if (choosing) choosing();  // what happens while the user chooses
     return exportFolder;
   }
+  std::vector<std::filesystem::path> pictureFiles;
+  std::vector<std::filesystem::path> choosePictureFiles(Table) override { return ++asked, pictureFiles; }
   std::string suggested;  // the file name the last export chooser offered
   std::function<void()> choosing;
   std::vector<std::string> chooseFilesToTrash(const std::vector<UnusedImageFile>& files) override {
