@@ -221,6 +221,10 @@ void MainWindow::buildMenus() {
   fillRecentMenu();
   file->addSeparator();
   saveAction_ = add(file, tr("&Save"), [this] { save(); }, QKeySequence::Save);
+  add(file, tr("Save &As…"), [this] {
+    commitOpenEdits();
+    if (std::optional<Feedback> saved = session_->saveAs()) showProject(saved);
+  }, QKeySequence::SaveAs);
   file->addSeparator();
   add(file, tr("Add &Layers from Files…"),
       [this] { commitOpenEdits(), tell(session_->addChosenPictureFiles(Table::Layers)); });

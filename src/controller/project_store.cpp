@@ -150,6 +150,17 @@ void ProjectStore::recordPicturesTaken(const std::vector<ImageRef>& before, size
   history.endMacro();
 }
 
+SaveReport ProjectStore::saveCopy(const std::filesystem::path& folder) const {
+  // A new folder is made (its parent must exist); an existing one is chosen empty.
+  std::error_code ignored;
+  std::filesystem::create_directory(folder, ignored);
+  // No file there is one the editor read or wrote: every record is new to it.
+  CharacterList copy = document_.list();
+  forEachRecord(copy, [](auto& r, auto...) { r.savedName.reset(); });
+  EditorState fresh;
+  return saveProject(copy, fresh, ProjectFolder(folder));
+}
+
 std::vector<std::pair<std::string, ImageRef>> ProjectStore::picturesToCheck() const {
   return charstack::picturesToCheck(state_.knownImageFiles);
 }

@@ -33,6 +33,9 @@ class ProjectStore {
   void open(ProjectFolder folder);
   // Saves the records; the pictures the save takes from files become one step of the history.
   SaveReport save(const SaveOptions& options = {});
+  // The records written into another, empty folder as a project of their own: every picture and
+  // "data.txt" anew. What this store knows of its own folder does not change.
+  SaveReport saveCopy(const std::filesystem::path& folder) const;
   // True when the next save would write something else than the last load or save left on disk.
   bool hasUnsavedChanges() const;
   uint64_t saveCount() const { return saveCount_; }

@@ -133,6 +133,11 @@ Feedback Session::save(const std::function<void(size_t, size_t)>& progress) {
   if (!report.backupFile.empty())
     feedback.status += tr(" (the old %1 was kept as %2)").arg(QString::fromLatin1(kDataFileName), text(report.backupFile));
   if (report.ok()) return feedback;
+  tellFailedSave(report, feedback);
+  return feedback;
+}
+
+void Session::tellFailedSave(const SaveReport& report, Feedback& feedback) {
   feedback.problemsTitle = tr("Problems of the last save");
   feedback.problems = report.problems;
   QStringList lines{report.refused ? tr("Nothing was saved.") : tr("Some files could not be saved.")};
@@ -140,7 +145,29 @@ Feedback Session::save(const std::function<void(size_t, size_t)>& progress) {
   feedback.messageTitle = tr("Save failed");
   feedback.message = lines.join(QLatin1Char('\n'));
   feedback.warning = true;
-  return feedback;
+}
+
+std::optional<Feedback> Session::saveAs() {
+  if (saving_ || applying_) return std::nullopt;
+  const std::optional<std::filesystem::path> folder = questions_.chooseProjectFolder(true);
+  if (!folder) return std::nullopt;
+  saving_ = true;
+  const SaveReport report = controller_->store().saveCopy(*folder);
+  saving_ = false;
+  Feedback feedback;
+  feedback.status = describeSave(report, folderText(*folder));
+  if (!report.ok()) {
+    tellFailedSave(report, feedback);
+    return feedback;
+  }
+  // The copy is the project from now on; the folder it came from stays as it was last saved.
+  controller_->openFolder(ProjectFolder(*folder));
+  changedFiles_.clear(), changedAnything_ = false;
+  watchProject();
+  checkPictures();
+  Feedback opened = loaded();
+  opened.status = feedback.status;
+  return opened;
 }
 
 bool Session::settleUnsavedChanges(Feedback& feedback) {

@@ -87,6 +87,9 @@ class Session {
   // Saves, asking what the save must know, and tells how it went. progress is called now and then.
   Feedback save(const std::function<void(size_t done, size_t total)>& progress = {});
   bool saving() const { return saving_; }
+  // Save As…: the project written into a new (empty) folder the user chooses, through the save
+  // transaction, then opened there. None when the user cancelled.
+  std::optional<Feedback> saveAs();
   // Before the project closes: asks about unsaved changes; false when the user cancelled, or chose to
   // save and the save failed (its feedback goes to `feedback`).
   bool settleUnsavedChanges(Feedback& feedback);
@@ -133,6 +136,7 @@ class Session {
   void startScan();
   void applyScan(const DiskScanResult& result);
   Feedback handleDiskChanges(const std::vector<DiskChange>& changes);
+  void tellFailedSave(const SaveReport& report, Feedback& feedback);
 
   UserQuestions& questions_;
   std::unique_ptr<Editor> controller_;

@@ -129,5 +129,29 @@ TEST_F(Projects, AnotherFolderOpensInTheSameWindowFromAFreshStart) {
   EXPECT_EQ(w->findChild<MirrorTableView*>("characters")->model()->rowCount() + w->findChild<MirrorTableView*>("layers")->model()->rowCount(), 0);
 }
 
+// Save As… writes what the tables show, unsaved edits included, into the chosen folder and goes on
+// there; the folder it came from keeps what was last saved.
+TEST_F(Projects, SaveAsCopiesTheProjectWithItsUnsavedEditsAndOpensTheCopy) {
+  a.write("data.txt", "one,100, 0, 0\n####\nleg,100,1, 0, 0\n$$$$\n");
+  a.write("img/one1", testing::testPng(3, 3, 1));
+  a.write("img/leg2", testing::testPng(2, 2, 2));
+  auto w = open(a);
+  const auto before = testing::filesOf(a);
+  clickRow(w->findChild<MirrorTableView*>("characters"), 0);
+  w->controller().insertLayer();
+  ASSERT_EQ(w->controller().editCell(Table::Layers, 0, Field::Name, "arm"), std::nullopt);
+  const CharacterList shown = list;
+  w->questions.folder = out.path() / "copy";
+  for (QAction* action : w->findChildren<QAction*>())
+    if (action->text() == MainWindow::tr("Save &As…")) action->trigger();
+  EXPECT_EQ(testing::filesOf(a), before);
+  const LoadResult copy = loadProject(ProjectFolder(out.path() / "copy"));
+  EXPECT_TRUE(copy.problems.empty());
+  testing::expectSameModel(shown, copy.list);
+  EXPECT_EQ(w->controller().store().folder().path(), out.path() / "copy");
+  EXPECT_FALSE(w->controller().store().hasUnsavedChanges());
+  EXPECT_EQ(list.characters[0].layers.size(), 2u);
+}
+
 }  // namespace
 }  // namespace charstack
