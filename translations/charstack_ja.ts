@@ -21,6 +21,17 @@
     </message>
 </context>
 <context>
+    <name>CanvasInput</name>
+    <message>
+        <source>Layer %1</source>
+        <translation>レイヤー %1</translation>
+    </message>
+    <message>
+        <source>Character %1</source>
+        <translation>キャラクター %1</translation>
+    </message>
+</context>
+<context>
     <name>Command</name>
     <message>
         <source>Take Picture of Character from Disk</source>
@@ -206,6 +217,14 @@
         <source>Hide Layers</source>
         <translation>レイヤーを非表示</translation>
     </message>
+    <message>
+        <source>Move Character and Layers</source>
+        <translation>キャラクターとレイヤーを移動</translation>
+    </message>
+    <message>
+        <source>Move Layers</source>
+        <translation>レイヤーを移動</translation>
+    </message>
 </context>
 <context>
     <name>Edit</name>
@@ -388,16 +407,8 @@ Replace them with the editor&apos;s version?</source>
         <translation>キャンバス上の矢印キー</translation>
     </message>
     <message>
-        <source>Move the character or layer by one unit (ten with Shift)</source>
-        <translation>キャラクターまたはレイヤーを1単位移動（Shiftで10単位）</translation>
-    </message>
-    <message>
         <source>Drag on the canvas</source>
         <translation>キャンバス上でドラッグ</translation>
-    </message>
-    <message>
-        <source>Move the character, or the layer clicked last</source>
-        <translation>キャラクター、または最後にクリックしたレイヤーを移動</translation>
     </message>
     <message>
         <source>Keyboard Shortcuts</source>
@@ -527,6 +538,46 @@ Save the project through them, writing and removing files outside the project fo
     <message>
         <source>One sprite sheet (PNG and JSON), named:</source>
         <translation>1 枚のスプライトシート (PNG と JSON) にまとめる。名前:</translation>
+    </message>
+    <message>
+        <source>Move the character or the selected layers by one unit (ten with Shift)</source>
+        <translation>キャラクターまたは選択したレイヤーを1単位移動（Shiftで10単位）</translation>
+    </message>
+    <message>
+        <source>Click on the canvas</source>
+        <translation>キャンバス上でクリック</translation>
+    </message>
+    <message>
+        <source>Select the topmost picture under the pointer</source>
+        <translation>ポインターの下でいちばん上の画像を選択</translation>
+    </message>
+    <message>
+        <source>Move the picture under the pointer with the other selected layers (over no picture: what is selected)</source>
+        <translation>ポインターの下の画像を、選択中のほかのレイヤーと一緒に移動（画像のない所では選択中のものを移動）</translation>
+    </message>
+    <message>
+        <source>Shift+drag on the canvas</source>
+        <translation>キャンバス上でShift+ドラッグ</translation>
+    </message>
+    <message>
+        <source>Move along one axis only</source>
+        <translation>一方の軸に沿ってだけ移動</translation>
+    </message>
+    <message>
+        <source>Ctrl+drag on the canvas</source>
+        <translation>キャンバス上でCtrl+ドラッグ</translation>
+    </message>
+    <message>
+        <source>Move the character with all its layers</source>
+        <translation>キャラクターをすべてのレイヤーと一緒に移動</translation>
+    </message>
+    <message>
+        <source>Right-click on the canvas</source>
+        <translation>キャンバス上で右クリック</translation>
+    </message>
+    <message>
+        <source>Choose one of the records under the pointer</source>
+        <translation>ポインターの下にあるレコードから1つを選択</translation>
     </message>
 </context>
 <context>

@@ -15,15 +15,6 @@ const Character* drawnCharacter(const CharacterList& list, int64_t row) {
   return &list.characters[static_cast<size_t>(row)];
 }
 
-// Dragging walks row steps from the first entry, so a negative row walks none and names the first.
-template <typename T>
-T* entryForDrag(std::vector<T>& entries, int64_t row) {
-  if (entries.empty()) return nullptr;
-  if (row < 0) return &entries.front();
-  if (row >= static_cast<int64_t>(entries.size())) return nullptr;
-  return &entries[static_cast<size_t>(row)];
-}
-
 bool drawableDepth(int64_t value) { return value >= 0 && value < DepthCount; }
 
 DrawCall callAt(const Image& image, int32_t x, int32_t y) {
@@ -96,11 +87,35 @@ std::vector<DrawCall> CanvasScene::composition() const {
 }
 
 std::optional<size_t> CanvasScene::drawIndexOf(const RecordAt& at) const {
-  if (at.characterRow != state_.selectedCharacterRow) return std::nullopt;
+  const std::vector<size_t> found = drawIndicesOf({at});
+  if (found.empty()) return std::nullopt;
+  return found.front();
+}
+
+std::vector<size_t> CanvasScene::drawIndicesOf(const std::vector<RecordAt>& records) const {
+  std::vector<size_t> out;
   collectComposition();
   for (size_t i = 0; i < scratch_.size(); ++i)
-    if (scratch_[i].layerRow == at.layerRow) return i;
-  return std::nullopt;
+    for (const RecordAt& at : records)
+      if (at.characterRow == state_.selectedCharacterRow && scratch_[i].layerRow == at.layerRow) {
+        out.push_back(i);
+        break;
+      }
+  return out;
+}
+
+std::vector<RecordAt> CanvasScene::recordsAt(double x, double y) const {
+  std::vector<RecordAt> out;
+  collectComposition();
+  for (auto d = scratch_.rbegin(); d != scratch_.rend(); ++d) {
+    // The image's pixel under the point: whole units from its top-left corner.
+    const double u = std::floor(x - static_cast<double>(d->call.x)), v = std::floor(y - static_cast<double>(d->call.y));
+    const Image& image = *d->call.image;
+    if (!(u >= 0 && v >= 0 && u < image.pixelWidth() && v < image.pixelHeight())) continue;
+    if ((image.pixel(static_cast<int>(u), static_cast<int>(v)) >> 24) != 0)
+      out.push_back({state_.selectedCharacterRow, d->layerRow});
+  }
+  return out;
 }
 
 void CanvasScene::draw(Painter& painter) {
@@ -108,36 +123,46 @@ void CanvasScene::draw(Painter& painter) {
   for (const PendingDraw& d : scratch_) drawImage(painter, *d.call.image, d.call.x, d.call.y);
 }
 
-void CanvasScene::mouseDown(double px, double py) {
-  Character* character = entryForDrag(list_.characters, state_.selectedCharacterRow);
-  Layer* layer = character ? entryForDrag(character->layers, state_.selectedLayerRow) : nullptr;
-
-  if (state_.moveCharacter && character) {
-    state_.dragAnchorX = character->x;
-    state_.dragAnchorY = character->y;
+void CanvasScene::mouseDown(double px, double py, bool withLayers) {
+  moving_ = dragTargets(list_, state_, withLayers);
+  starts_.clear();
+  for (const RecordAt& at : moving_) {
+    Character& character = list_.characters[static_cast<size_t>(at.characterRow)];
+    if (at.layerRow < 0) starts_.emplace_back(character.x, character.y);
+    else starts_.emplace_back(character.layers[static_cast<size_t>(at.layerRow)].x,
+                              character.layers[static_cast<size_t>(at.layerRow)].y);
   }
-  if (state_.moveLayer && layer && layer->visible != 0) {
-    state_.dragAnchorX = layer->x;
-    state_.dragAnchorY = layer->y;
-  }
+  if (!starts_.empty()) state_.dragAnchorX = starts_.front().first, state_.dragAnchorY = starts_.front().second;
   state_.grabOffsetX = px - static_cast<double>(state_.dragAnchorX);
   state_.grabOffsetY = py - static_cast<double>(state_.dragAnchorY);
 }
 
-void CanvasScene::mouseDragged(double px, double py) {
+void CanvasScene::mouseDragged(double px, double py, bool constrain) {
   state_.dragAnchorX = anchorFrom(px, state_.grabOffsetX, state_.dragAnchorX);
   state_.dragAnchorY = anchorFrom(py, state_.grabOffsetY, state_.dragAnchorY);
-
-  Character* character = entryForDrag(list_.characters, state_.selectedCharacterRow);
-  Layer* layer = character ? entryForDrag(character->layers, state_.selectedLayerRow) : nullptr;
-
-  if (state_.moveCharacter && character) {
-    character->x = state_.dragAnchorX;
-    character->y = state_.dragAnchorY;
+  if (starts_.empty()) return;
+  int64_t dx = int64_t{state_.dragAnchorX} - starts_.front().first;
+  int64_t dy = int64_t{state_.dragAnchorY} - starts_.front().second;
+  if (constrain) {
+    (std::abs(dx) >= std::abs(dy) ? dy : dx) = 0;
+    state_.dragAnchorX = static_cast<int32_t>(starts_.front().first + dx);
+    state_.dragAnchorY = static_cast<int32_t>(starts_.front().second + dy);
   }
-  if (state_.moveLayer && layer && layer->visible != 0) {
-    layer->x = state_.dragAnchorX;
-    layer->y = state_.dragAnchorY;
+  auto moved = [](int32_t start, int64_t d) {
+    return static_cast<int32_t>(std::clamp<int64_t>(start + d, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+  };
+  // The rows were checked at the press; a step of the history may have changed the lists since.
+  for (size_t i = 0; i < moving_.size(); ++i) {
+    const int64_t k = moving_[i].characterRow;
+    if (k < 0 || k >= list_.size()) continue;
+    Character* character = &list_.characters[static_cast<size_t>(k)];
+    const int64_t m = moving_[i].layerRow;
+    if (m >= static_cast<int64_t>(character->layers.size())) continue;
+    int32_t& x = m < 0 ? character->x : character->layers[static_cast<size_t>(m)].x;
+    int32_t& y = m < 0 ? character->y : character->layers[static_cast<size_t>(m)].y;
+    x = moved(starts_[i].first, dx);
+    y = moved(starts_[i].second, dy);
   }
 }
 

@@ -1,11 +1,12 @@
-// The canvas: shows the selected character composed by depth and lets the user drag it or its
-// selected layer.
+// The canvas: shows the selected character composed by depth, finds what lies under a point, and lets
+// the user drag the character or its selected layers.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "model/model.hpp"
@@ -43,10 +44,21 @@ class CanvasScene {
   static std::vector<DrawCall> compositionOf(const Character& character);
   // Where the record's image comes in the composition; none when the record is not drawn.
   std::optional<size_t> drawIndexOf(const RecordAt& at) const;
+  // Where the images of the records come in the composition, in drawing order; records not drawn
+  // have none.
+  std::vector<size_t> drawIndicesOf(const std::vector<RecordAt>& records) const;
+  // The drawn records of the selected character whose pixel at the canvas point is not fully
+  // transparent, topmost (drawn last) first: what a click there picks.
+  std::vector<RecordAt> recordsAt(double x, double y) const;
 
-  // Pointer positions in the canvas's flipped coordinates (origin top-left, y downward).
-  void mouseDown(double px, double py);
-  void mouseDragged(double px, double py);
+  // Pointer positions in the canvas's flipped coordinates (origin top-left, y downward). A press
+  // takes what dragTargets names (withLayers: the character with all its layers); each drag step
+  // moves them all by the travel of the first, which takes the pointer's place less the grab offset.
+  // constrain: only along the axis of the larger travel since the press.
+  void mouseDown(double px, double py, bool withLayers = false);
+  void mouseDragged(double px, double py, bool constrain = false);
+  // The records the running drag moves, the drag target first.
+  const std::vector<RecordAt>& moving() const { return moving_; }
 
  private:
   // A drawable record of the selected character, keyed for the depth sort.
@@ -63,6 +75,9 @@ class CanvasScene {
 
   CharacterList& list_;
   EditorState& state_;
+  // What the press took, and where each record stood then.
+  std::vector<RecordAt> moving_;
+  std::vector<std::pair<int32_t, int32_t>> starts_;
   // Reused by every pass so that a redraw does not allocate once it has warmed up. This
   // makes the const passes unsafe to run concurrently on one view, which the main thread never does.
   mutable std::vector<PendingDraw> scratch_;

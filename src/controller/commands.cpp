@@ -49,6 +49,44 @@ bool PropertyCommand::mergeWith(const QUndoCommand* other) {
   return true;
 }
 
+// ---- MoveCommand --------------------------------------------------------------------------------
+
+MoveCommand::MoveCommand(RecordEdits& edits, const char* text, std::vector<Move> moves, bool mergeable, bool done)
+    : Command(edits, text), moves_(std::move(moves)), mergeable_(mergeable), done_(done) {}
+
+void MoveCommand::redo() {
+  if (std::exchange(done_, false)) {
+    remember(true);
+    return;
+  }
+  restore(false);
+  RecordFields place;
+  for (const Move& m : moves_) {
+    place.x = m.toX, place.y = m.toY;
+    edits_.document().setProperty(m.at, Property::Position, place);
+  }
+  settle();
+}
+
+void MoveCommand::undo() {
+  RecordFields place;
+  for (auto m = moves_.rbegin(); m != moves_.rend(); ++m) {
+    place.x = m->fromX, place.y = m->fromY;
+    edits_.document().setProperty(m->at, Property::Position, place);
+  }
+  restore(false);
+}
+
+bool MoveCommand::mergeWith(const QUndoCommand* other) {
+  const auto* next = dynamic_cast<const MoveCommand*>(other);
+  if (!next || !next->mergeable_ || next->moves_.size() != moves_.size()) return false;
+  for (size_t i = 0; i < moves_.size(); ++i)
+    if (!(next->moves_[i].at == moves_[i].at)) return false;
+  for (size_t i = 0; i < moves_.size(); ++i) moves_[i].toX = next->moves_[i].toX, moves_[i].toY = next->moves_[i].toY;
+  after_ = next->after_;
+  return true;
+}
+
 // ---- RecordsCommand -----------------------------------------------------------------------------
 
 RecordsCommand::RecordsCommand(RecordEdits& edits, const char* text, RecordAt at, bool inserting)

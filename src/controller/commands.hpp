@@ -76,6 +76,29 @@ class PropertyCommand : public Command {
   bool done_;
 };
 
+// Records moved together by a canvas drag or nudges: where each stood before and after. Taking it back
+// puts every one of them where it stood.
+class MoveCommand : public Command {
+ public:
+  struct Move {
+    RecordAt at;
+    int32_t fromX, fromY, toX, toY;
+    bool operator==(const Move&) const = default;
+  };
+  // done: the records stand where they go already (a drag moved them while the pointer moved).
+  MoveCommand(RecordEdits& edits, const char* text, std::vector<Move> moves, bool mergeable, bool done);
+  void redo() override;
+  void undo() override;
+  // A run of nudges of the same records is one step.
+  int id() const override { return mergeable_ ? 2 : -1; }
+  bool mergeWith(const QUndoCommand* other) override;
+
+ private:
+  std::vector<Move> moves_;
+  bool mergeable_;
+  bool done_;
+};
+
 // Records put into a list (characters, or layers of one character) and taken out again. Taking out a
 // record that a save has written queues its files for deletion; putting it back drops them from the
 // queue again while no save has carried them out.

@@ -405,38 +405,58 @@ bool Editor::setPicture(Table table, ImageRef image) {
 }
 
 
-void CanvasMoves::beginGesture() {
-  gestureAt_ = dragTarget(document_.list(), state_);
-  gesture_.reset();
-  if (gestureAt_) gesture_ = document_.fieldsOf(*gestureAt_);
+std::optional<std::pair<int32_t, int32_t>> CanvasMoves::placeOf(const RecordAt& at) const {
+  const CharacterList& list = document_.list();
+  if (at.characterRow < 0 || at.characterRow >= list.size()) return std::nullopt;
+  const Character& character = list.characters[static_cast<size_t>(at.characterRow)];
+  if (at.layerRow < 0) return std::pair(character.x, character.y);
+  if (at.layerRow >= static_cast<int64_t>(character.layers.size())) return std::nullopt;
+  const Layer& layer = character.layers[static_cast<size_t>(at.layerRow)];
+  return std::pair(layer.x, layer.y);
+}
+
+void CanvasMoves::beginGesture(bool withLayers) {
+  gesture_.clear();
+  withLayers_ = withLayers;
+  for (const RecordAt& at : dragTargets(document_.list(), state_, withLayers)) {
+    const auto [x, y] = *placeOf(at);
+    gesture_.push_back({at, x, y, x, y});
+  }
 }
 
 void CanvasMoves::endGesture() {
-  if (!gesture_ || !gestureAt_) return;
-  const RecordFields before = *std::exchange(gesture_, std::nullopt);
-  const RecordAt at = *gestureAt_;
-  const RecordFields after = document_.fieldsOf(at);
-  if (before.x == after.x && before.y == after.y) return;
-  document_.notifyRecord(at);
-  document_.history().push(new PropertyCommand(edits_, at.layerRow < 0 ? QT_TRANSLATE_NOOP("Command", "Move Character")
-                                                           : QT_TRANSLATE_NOOP("Command", "Move Layer"),
-                                    at, Property::Position, before, after, false, true));
+  std::vector<MoveCommand::Move> moves = std::exchange(gesture_, {});
+  for (MoveCommand::Move& m : moves)
+    if (const auto place = placeOf(m.at)) std::tie(m.toX, m.toY) = *place;
+  push(std::move(moves), withLayers_, true);
 }
 
 void CanvasMoves::nudge(int32_t dx, int32_t dy) {
-  const std::optional<RecordAt> at = dragTarget(document_.list(), state_);
-  if (!at) return;
   auto move = [](int32_t v, int32_t d) {
     return static_cast<int32_t>(std::clamp<int64_t>(int64_t{v} + d, INT32_MIN, INT32_MAX));
   };
-  RecordFields value = document_.fieldsOf(*at);
-  value.x = move(value.x, dx);
-  value.y = move(value.y, dy);
-  changeProperty(edits_, *at, Property::Position, value,
-                 at->layerRow < 0 ? QT_TRANSLATE_NOOP("Command", "Move Character") : QT_TRANSLATE_NOOP("Command", "Move Layer"),
-                 true);
+  std::vector<MoveCommand::Move> moves;
+  for (const RecordAt& at : dragTargets(document_.list(), state_)) {
+    const auto [x, y] = *placeOf(at);
+    moves.push_back({at, x, y, move(x, dx), move(y, dy)});
+  }
+  push(std::move(moves), false, false);
 }
 
+bool CanvasMoves::push(std::vector<MoveCommand::Move> moves, bool withLayers, bool done) {
+  std::erase_if(moves, [](const MoveCommand::Move& m) { return m.fromX == m.toX && m.fromY == m.toY; });
+  if (moves.empty()) return false;
+  // A drag has moved the records already: the tables hear of it now.
+  for (const MoveCommand::Move& m : moves)
+    if (done) document_.notifyRecord(m.at);
+  const bool character = moves.front().at.layerRow < 0;
+  const char* step = character && withLayers ? QT_TRANSLATE_NOOP("Command", "Move Character and Layers")
+                     : character            ? QT_TRANSLATE_NOOP("Command", "Move Character")
+                     : moves.size() == 1    ? QT_TRANSLATE_NOOP("Command", "Move Layer")
+                                            : QT_TRANSLATE_NOOP("Command", "Move Layers");
+  document_.history().push(new MoveCommand(edits_, step, std::move(moves), !done, done));
+  return true;
+}
 
 void changeProperty(RecordEdits& edits, const RecordAt& at, Property property, RecordFields value, const char* step,
                     bool mergeable) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "controller/commands.hpp"
 #include "controller/disk_link.hpp"
 #include "controller/document.hpp"
 #include "controller/project_store.hpp"
@@ -19,7 +20,6 @@
 
 namespace charstack {
 
-class RecordEdits;
 
 // The default name of a record made in the editor, in the interface language, and new records.
 std::string newRecordName(Table table);
@@ -27,23 +27,31 @@ Character newCharacter();
 Layer newLayer();
 
 // A canvas drag is one gesture: begin at the press, the canvas's moves, end at the release, which
-// records one step when the gesture moved something. Nudges (arrow keys) move by whole units.
+// records one step when the gesture moved something. Nudges (arrow keys) move by whole units. Both
+// move every record dragTargets names, and taking the step back puts each where it stood.
 class CanvasMoves {
  public:
   CanvasMoves(Document& document, EditorState& state, RecordEdits& edits)
       : document_(document), state_(state), edits_(edits) {}
-  void beginGesture();
+  // withLayers: the character moves with all its layers (a drag with Ctrl).
+  void beginGesture(bool withLayers = false);
   void endGesture();
-  // Moves what a drag would move by (dx, dy) units; a run of nudges of one record is one step.
+  // Moves what a drag would move by (dx, dy) units; a run of nudges of the same records is one step.
   void nudge(int32_t dx, int32_t dy);
-  void forget() { gesture_.reset(), gestureAt_.reset(); }
+  void forget() { gesture_.clear(); }
 
  private:
+  // Pushes the moves that change something as one step; false when none does.
+  bool push(std::vector<MoveCommand::Move> moves, bool withLayers, bool done);
+  // Where the record stands; none when no record is there any more.
+  std::optional<std::pair<int32_t, int32_t>> placeOf(const RecordAt& at) const;
+
   Document& document_;
   EditorState& state_;
   RecordEdits& edits_;
-  std::optional<RecordFields> gesture_;  // the record a running drag moves, as it was at the press
-  std::optional<RecordAt> gestureAt_;
+  // The records a running drag moves, where they stood at the press.
+  std::vector<MoveCommand::Move> gesture_;
+  bool withLayers_ = false;
 };
 
 class Editor {

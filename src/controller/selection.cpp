@@ -62,6 +62,13 @@ void Selection::layerTableClicked() {
   document_.notifySelection();
 }
 
+void Selection::selectRecord(const RecordAt& at) {
+  const Character* character = at.characterRow >= 0 ? document_.list().characterAtRow(at.characterRow) : nullptr;
+  if (!character || at.layerRow >= static_cast<int64_t>(character->layers.size())) return;
+  restore(at.layerRow < 0 ? selecting(Table::Characters, -1, at.characterRow, 1)
+                          : selecting(Table::Layers, at.characterRow, std::max<int64_t>(at.layerRow, 0), 1));
+}
+
 std::vector<int64_t> Selection::selectedLayers() const {
   const int64_t current = state_.selectedLayerRow, rows = document_.rowCount(Table::Layers);
   const auto& extended = state_.selectedLayerRows;

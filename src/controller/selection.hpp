@@ -40,6 +40,11 @@ class Selection {
   void characterTableClicked();
   void layerTableClicked();
 
+  // Selects a record as a click on its row would (the character in the characters table, a layer
+  // alone in the layers table of its character, which the table then shows) and tells the observers:
+  // a pick on the canvas. A record that is not there changes nothing.
+  void selectRecord(const RecordAt& at);
+
   SelectedRows current() const;
   void restore(const SelectedRows& rows);
   // The selection of `count` records at `first` of a table (of the character at characterRow).

@@ -71,4 +71,26 @@ std::optional<RecordAt> dragTarget(const CharacterList& list, const EditorState&
   return RecordAt{row, layerRow};
 }
 
+std::vector<RecordAt> dragTargets(const CharacterList& list, const EditorState& state, bool withLayers) {
+  std::vector<RecordAt> out;
+  const std::optional<RecordAt> target = dragTarget(list, state);
+  if (!target) return out;
+  out.push_back(*target);
+  const std::vector<Layer>& layers = list.characters[static_cast<size_t>(target->characterRow)].layers;
+  const auto count = static_cast<int64_t>(layers.size());
+  if (target->layerRow < 0) {
+    for (int64_t m = 0; withLayers && m < count; ++m) out.push_back({target->characterRow, m});
+    return out;
+  }
+  // The extended selection counts only while it holds the current row.
+  std::vector<int64_t> rows = state.selectedLayerRows;
+  if (std::find(rows.begin(), rows.end(), state.selectedLayerRow) == rows.end()) return out;
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  for (const int64_t m : rows)
+    if (m >= 0 && m < count && m != target->layerRow && layers[static_cast<size_t>(m)].visible != 0)
+      out.push_back({target->characterRow, m});
+  return out;
+}
+
 }  // namespace charstack

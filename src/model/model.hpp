@@ -164,5 +164,9 @@ struct RecordAt {
 // table, or its selected layer after a click in the layers table when that layer is visible. A
 // negative row names the first entry. None when there is nothing to move.
 std::optional<RecordAt> dragTarget(const CharacterList& list, const EditorState& state);
+// Every record a canvas drag or a nudge moves, the drag target first: when it is a layer, the other
+// visible layers of the extended selection follow in list order; when it is the character and
+// withLayers is set, all of its layers. Empty when there is nothing to move.
+std::vector<RecordAt> dragTargets(const CharacterList& list, const EditorState& state, bool withLayers = false);
 
 }  // namespace charstack

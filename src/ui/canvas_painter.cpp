@@ -115,30 +115,30 @@ void CanvasPainter::keep(Layered& layer, const CanvasSurface& surface, size_t fr
   layer.calls = std::move(calls);
 }
 
-void CanvasPainter::compose(QPainter& painter, const CanvasSurface& surface, std::optional<size_t> moving) {
+void CanvasPainter::compose(QPainter& painter, const CanvasSurface& surface, std::optional<DrawSpan> moving) {
   if (!moving) {
     paintBackground(painter, area_, surface);
     if (drawsExactly(surface)) drawExact(painter, surface);
     else drawCalls(painter, surface, 0, (*calls_).size());
     return;
   }
-  keep(below_, surface, 0, *moving, true);
-  keep(above_, surface, *moving + 1, (*calls_).size(), false);
+  keep(below_, surface, 0, moving->first, true);
+  keep(above_, surface, moving->last + 1, (*calls_).size(), false);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
   painter.drawImage(QPointF(0, 0), below_.image);
   painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-  drawCalls(painter, surface, *moving, *moving + 1);
+  drawCalls(painter, surface, moving->first, moving->last + 1);
   if (!above_.image.isNull()) painter.drawImage(QPointF(0, 0), above_.image);
 }
 
 // Over the plain background the unit buffer starts from it, as the widget would; over the
 // checkerboard, which is fixed to the screen, it starts transparent.
-void CanvasPainter::compose(QImage& target, const CanvasSurface& surface, std::optional<size_t> moving) {
+void CanvasPainter::compose(QImage& target, const CanvasSurface& surface, std::optional<DrawSpan> moving) {
   const bool opaque = !surface.checkerboard;
   if (target.size() != surface.size) target = QImage(surface.size, QImage::Format_ARGB32_Premultiplied);
   if (moving) {
-    keep(below_, surface, 0, *moving, opaque);
-    keep(above_, surface, *moving + 1, (*calls_).size(), false);
+    keep(below_, surface, 0, moving->first, opaque);
+    keep(above_, surface, moving->last + 1, (*calls_).size(), false);
   }
   const bool fromBelow = moving && !below_.image.isNull();
   if (!fromBelow && !opaque) target.fill(Qt::transparent);
@@ -154,7 +154,7 @@ void CanvasPainter::compose(QImage& target, const CanvasSurface& surface, std::o
     drawExact(painter, surface);
     return;
   }
-  drawCalls(painter, surface, *moving, *moving + 1);
+  drawCalls(painter, surface, moving->first, moving->last + 1);
   if (!above_.image.isNull()) painter.drawImage(QPointF(0, 0), above_.image);
 }
 
@@ -163,7 +163,7 @@ int CanvasPainter::cachedBuffers() const {
 }
 
 void CanvasPainter::paint(QPainter& painter, const QRect& area, const CanvasSurface& surface, const Viewport& viewport,
-                          const std::vector<DrawCall>& calls, std::optional<size_t> moving) {
+                          const std::vector<DrawCall>& calls, std::optional<DrawSpan> moving) {
   calls_ = &calls;
   area_ = area;
   if (!moving) below_ = above_ = Layered{};

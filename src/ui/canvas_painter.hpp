@@ -46,18 +46,24 @@ struct PaintedCall {
 };
 std::vector<PaintedCall> paintedCalls(const std::vector<DrawCall>& calls, size_t from = 0, size_t to = SIZE_MAX);
 
+// The draw calls from first to last (both included): those around the records a drag moves.
+struct DrawSpan {
+  size_t first = 0, last = 0;
+  bool operator==(const DrawSpan&) const = default;
+};
+
 class CanvasPainter {
  public:
-  // Paints `calls` onto the widget's area; `moving`: the index of the record a drag moves, whose
-  // surroundings are kept while it moves.
+  // Paints `calls` onto the widget's area; `moving`: the span of the records a drag moves, whose
+  // surroundings (the calls below and above it) are kept while they move.
   void paint(QPainter& painter, const QRect& area, const CanvasSurface& surface, const Viewport& viewport,
-             const std::vector<DrawCall>& calls, std::optional<size_t> moving);
+             const std::vector<DrawCall>& calls, std::optional<DrawSpan> moving);
   void dropCaches();
   // How many image buffers are kept between paints (tests and benchmarks check the bound).
   int cachedBuffers() const;
 
  private:
-  // A composition drawn once and kept: the records below or above the moving one.
+  // A composition drawn once and kept: the records below or above the moving ones.
   struct Layered {
     QImage image;
     CanvasSurface surface;
@@ -67,8 +73,8 @@ class CanvasPainter {
   // Draws calls [from, to) with the surface's mapping from canvas units.
   void drawCalls(QPainter& painter, const CanvasSurface& surface, size_t from, size_t to) const;
   // The composition onto the surface's target: plain, or from the kept layers around `moving`.
-  void compose(QPainter& painter, const CanvasSurface& surface, std::optional<size_t> moving);
-  void compose(QImage& target, const CanvasSurface& surface, std::optional<size_t> moving);
+  void compose(QPainter& painter, const CanvasSurface& surface, std::optional<DrawSpan> moving);
+  void compose(QImage& target, const CanvasSurface& surface, std::optional<DrawSpan> moving);
   static bool drawsExactly(const CanvasSurface& surface);
   // Draws the exact composition on the surface's part of the canvas, made anew when the drawing or
   // the surface changed.

@@ -1,7 +1,9 @@
 #include "ui/canvas_widget.hpp"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -24,6 +26,25 @@ namespace {
 int screenEdge(double v) {
   constexpr double limit = 1 << 24;  // far outside any screen, well inside int
   return static_cast<int>(std::clamp(std::round(v), -limit, limit));
+}
+
+// The frame in black dashes on white, the origin as a black cross on a white one.
+void drawMarks(QPainter& painter, const CanvasMarks& marks) {
+  if (marks.frame) {
+    painter.setPen(QPen(Qt::white, 0));
+    painter.drawRect(*marks.frame);
+    painter.setPen(QPen(Qt::black, 0, Qt::DashLine));
+    painter.drawRect(*marks.frame);
+  }
+  if (marks.origin) {
+    constexpr int arm = 6;
+    const QPoint o = *marks.origin;
+    for (const auto& [pen, width] : {std::pair(Qt::white, 3), std::pair(Qt::black, 1)}) {
+      painter.setPen(QPen(pen, width, Qt::SolidLine, Qt::FlatCap));
+      painter.drawLine(o - QPoint(arm, 0), o + QPoint(arm, 0));
+      painter.drawLine(o - QPoint(0, arm), o + QPoint(0, arm));
+    }
+  }
 }
 
 }  // namespace
@@ -121,7 +142,7 @@ bool CanvasWidget::revealNewDrawing() {
 }
 
 CanvasWidget::Look CanvasWidget::lookOfCurrent() const {
-  return Look{size(), devicePixelRatioF(), viewport_, checkerboard_, outlineRect()};
+  return Look{size(), devicePixelRatioF(), viewport_, checkerboard_, marks()};
 }
 
 bool CanvasWidget::sameAsLastPaint() {
@@ -143,33 +164,43 @@ bool CanvasWidget::sameAsLastPaint() {
 
 
 
-// Only while a drag runs: then the layers around the moving record are kept as 8-bit premultiplied
+// Only while a drag runs: then the layers around the moving records are kept as 8-bit premultiplied
 // buffers, fast enough for every step; the canvas at rest shows the exact composition.
-std::optional<size_t> CanvasWidget::movingIndex() const {
+std::optional<DrawSpan> CanvasWidget::movingSpan() const {
   if (!input_->dragging() || !cacheTarget_ || dragTarget(list_, state_) != cacheTarget_) return std::nullopt;
-  return view_->drawIndexOf(*cacheTarget_);
+  const std::vector<size_t> drawn = view_->drawIndicesOf(view_->moving());
+  if (drawn.empty()) return std::nullopt;
+  return DrawSpan{drawn.front(), drawn.back()};
 }
 
-std::optional<QRect> CanvasWidget::outlineRect() const {
+CanvasMarks CanvasWidget::marks() const {
   // Shown while the canvas is being worked on: under the pointer, with the keyboard focus, dragging.
-  if (!input_->hovered() && !hasFocus() && !input_->dragging()) return std::nullopt;
-  const std::optional<RecordAt> at = dragTarget(list_, state_);
-  if (!at) return std::nullopt;
-  const std::optional<size_t> i = view_->drawIndexOf(*at);
-  if (!i || *i >= current_.size()) return std::nullopt;
-  const DrawCall& c = current_[*i];
-  const int left = screenEdge(viewport_.toScreenX(c.x)), top = screenEdge(viewport_.toScreenY(c.y));
-  const int right = screenEdge(viewport_.toScreenX(c.x + c.image->width()));
-  const int bottom = screenEdge(viewport_.toScreenY(c.y + c.image->height()));
-  // A one-pixel pen draws a rectangle's right and bottom edges one pixel further: the frame lies
-  // just outside the image.
-  return QRect(left - 1, top - 1, right - left + 1, bottom - top + 1);
+  if (!input_->hovered() && !hasFocus() && !input_->dragging()) return {};
+  const std::vector<RecordAt> targets = input_->dragging() ? view_->moving() : dragTargets(list_, state_);
+  if (targets.empty() || targets.front().characterRow != state_.selectedCharacterRow) return {};
+  CanvasMarks marks;
+  std::vector<DrawCall> calls;
+  for (const size_t i : view_->drawIndicesOf(targets))
+    if (i < current_.size()) calls.push_back(current_[i]);
+  if (const std::optional<CanvasBox> box = drawnBounds(calls)) {
+    const int left = screenEdge(viewport_.toScreenX(box->left)), top = screenEdge(viewport_.toScreenY(box->top));
+    const int right = screenEdge(viewport_.toScreenX(box->right)), bottom = screenEdge(viewport_.toScreenY(box->bottom));
+    // A one-pixel pen draws a rectangle's right and bottom edges one pixel further: the frame lies
+    // just outside the images.
+    marks.frame = QRect(left - 1, top - 1, right - left + 1, bottom - top + 1);
+  }
+  const RecordAt& first = targets.front();
+  if (first.layerRow < 0 && !view_->drawIndexOf(first)) {
+    const Character& character = list_.characters[static_cast<size_t>(first.characterRow)];
+    marks.origin = QPoint(screenEdge(viewport_.toScreenX(character.x)), screenEdge(viewport_.toScreenY(character.y)));
+  }
+  return marks;
 }
 
 void CanvasWidget::paintEvent(QPaintEvent* event) {
   view_->composition(current_);
   const Look look = lookOfCurrent();
-  const std::optional<size_t> moving = movingIndex();
+  const std::optional<DrawSpan> moving = movingSpan();
   const CanvasSurface surface =
       surfaceFor(viewport_, size(), devicePixelRatioF(), checkerboard_, palette().window().color().rgba());
 
@@ -184,12 +215,7 @@ void CanvasWidget::paintEvent(QPaintEvent* event) {
     painter.setClipRect(area);
   }
   painter_.paint(painter, rect(), surface, viewport_, current_, moving);
-  if (look.outline) {
-    painter.setPen(QPen(Qt::white, 0));
-    painter.drawRect(*look.outline);
-    painter.setPen(QPen(Qt::black, 0, Qt::DashLine));
-    painter.drawRect(*look.outline);
-  }
+  drawMarks(painter, look.marks);
 
   // A partial expose leaves the rest of the canvas as it was: only a whole paint is remembered.
   if (!(QRegion(drawingArea()) - event->region()).isEmpty()) {
@@ -326,11 +352,13 @@ bool CanvasInput::press(QMouseEvent* event) {
   }
   if (event->button() != Qt::LeftButton) return false;
   gesture_ = Gesture::Drag;
-  // The composition around the record is kept while it moves.
-  w_.cacheTarget_ = dragTarget(w_.list_, w_.state_);
-  if (w_.controller_) w_.controller_->moves().beginGesture();
   const QPointF p = canvasPoint(event->position());
-  w_.view_->mouseDown(p.x(), p.y());
+  const bool withLayers = event->modifiers() & Qt::ControlModifier;
+  if (w_.controller_) pick(p, withLayers);
+  // The composition around the records is kept while they move.
+  w_.cacheTarget_ = dragTarget(w_.list_, w_.state_);
+  if (w_.controller_) w_.controller_->moves().beginGesture(withLayers);
+  w_.view_->mouseDown(p.x(), p.y(), withLayers);
   return true;
 }
 
@@ -360,11 +388,48 @@ bool CanvasInput::move(QMouseEvent* event) {
   // Qt keeps sending moves to the pressed widget while the button is held, even outside it.
   if (!(event->buttons() & Qt::LeftButton)) return false;
   const QPointF p = canvasPoint(event->position());
-  w_.view_->mouseDragged(p.x(), p.y());
+  w_.view_->mouseDragged(p.x(), p.y(), event->modifiers() & Qt::ShiftModifier);
   w_.refresh();
   emit w_.dragged();
   emit w_.pointerMoved(static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y())));
   reportPosition();
+  return true;
+}
+
+void CanvasInput::pick(const QPointF& at, bool withLayers) {
+  Selection& selection = w_.controller_->selection();
+  const int64_t shown = w_.state_.selectedCharacterRow;
+  if (withLayers) {
+    if (shown >= 0 && shown < w_.list_.size()) selection.selectRecord({shown, -1});
+    return;
+  }
+  const std::vector<RecordAt> under = w_.view_->recordsAt(at.x(), at.y());
+  if (under.empty()) return;  // no picture there: the drag moves what is selected
+  const RecordAt& top = under.front();
+  if (top.layerRow >= 0 && w_.state_.moveLayer) {
+    const std::vector<int64_t> selected = selection.selectedLayers();
+    if (std::find(selected.begin(), selected.end(), top.layerRow) != selected.end()) return;
+  }
+  selection.selectRecord(top);
+}
+
+bool CanvasInput::contextMenu(QContextMenuEvent* event) {
+  if (gesture_ != Gesture::None || !w_.controller_) return true;
+  const QPointF at = canvasPoint(event->pos());
+  QMenu menu(&w_);
+  for (const RecordAt& record : w_.view_->recordsAt(at.x(), at.y())) {
+    const Character& character = w_.list_.characters[static_cast<size_t>(record.characterRow)];
+    const bool layer = record.layerRow >= 0;
+    const std::string& name = layer ? character.layers[static_cast<size_t>(record.layerRow)].name : character.name;
+    const QString text = layer ? QCoreApplication::translate("CanvasInput", "Layer %1")
+                               : QCoreApplication::translate("CanvasInput", "Character %1");
+    // An ampersand in a name is no shortcut.
+    menu.addAction(text.arg(QString::fromStdString(name).replace(QLatin1Char('&'), QStringLiteral("&&"))),
+                   [this, record] {
+                     if (w_.controller_) w_.controller_->selection().selectRecord(record);
+                   });
+  }
+  if (!menu.isEmpty()) menu.exec(event->globalPos());
   return true;
 }
 
@@ -433,6 +498,7 @@ bool CanvasInput::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Wheel: return wheel(static_cast<QWheelEvent*>(event));
     case QEvent::KeyPress: return keyPress(static_cast<QKeyEvent*>(event));
     case QEvent::KeyRelease: return keyRelease(static_cast<QKeyEvent*>(event));
+    case QEvent::ContextMenu: return contextMenu(static_cast<QContextMenuEvent*>(event));
     // The frame of what a drag moves shows while the canvas has the pointer or the focus.
     case QEvent::FocusOut:
       spaceHeld_ = false;

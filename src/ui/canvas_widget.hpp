@@ -15,6 +15,7 @@
 #include "controller/document.hpp"
 #include "platform/ui.hpp"
 
+class QContextMenuEvent;
 class QPainter;
 class QScrollBar;
 
@@ -23,11 +24,19 @@ namespace charstack {
 class Editor;
 class CanvasInput;
 
+// What shows the records a drag would move: a dashed frame around their drawn images, and a cross at
+// the origin of a character whose own picture is not drawn. In screen pixels.
+struct CanvasMarks {
+  std::optional<QRect> frame;
+  std::optional<QPoint> origin;
+  bool operator==(const CanvasMarks&) const = default;
+};
+
 // Paints the window background, optionally a checkerboard, the composition of the selected character
 // at the viewport's zoom and scroll, and, while the pointer is over the canvas, it has the keyboard
-// focus or a drag runs, a dashed frame around the record a drag would move. A press
-// and a drag with the left button move that record; the middle button, or Space with the left
-// button, pans; Ctrl with the wheel zooms about the pointer. Scroll bars appear at the right and the
+// focus or a drag runs, the marks of the records a drag would move. A press with the left button
+// picks the record under the pointer and a drag moves it (CanvasInput); the middle button, or Space
+// with the left button, pans; Ctrl with the wheel zooms about the pointer. Scroll bars appear at the right and the
 // bottom when the drawing reaches beyond the visible area; the drawing stays out of them and of the
 // corner between them.
 //
@@ -90,15 +99,16 @@ class CanvasWidget : public QWidget {
     qreal ratio = 0;
     Viewport viewport;
     bool checkerboard = false;
-    std::optional<QRect> outline;
+    CanvasMarks marks;
     bool operator==(const Look&) const = default;
   };
   bool sameAsLastPaint();
   // The look of current_ as it stands.
   Look lookOfCurrent() const;
-  // The index in current_ of the record whose surroundings are kept while it moves.
-  std::optional<size_t> movingIndex() const;
-  std::optional<QRect> outlineRect() const;
+  // The calls of current_ from the first to the last record a drag moves: their surroundings are
+  // kept while they move.
+  std::optional<DrawSpan> movingSpan() const;
+  CanvasMarks marks() const;
   // The part of the canvas the drawing shows in: all of it but the scroll bars and their corner.
   QRect drawingArea() const;
   // Scrolls what current_ draws anew into view; true when the view moved.
@@ -143,9 +153,13 @@ class CanvasWidget : public QWidget {
   bool paintedOnce_ = false;
 };
 
-// What the pointer and the keys do on the canvas: a left-button drag moves what the selection names
-// (one step), the middle button or Space with the left button pans, Ctrl with the wheel zooms about
-// the pointer, the arrow keys nudge. It watches the canvas's events.
+// What the pointer and the keys do on the canvas. A left press selects the topmost record whose pixel
+// under the pointer is not transparent (a layer among the selected ones keeps the selection) and a
+// drag moves what the selection names, all selected layers together, as one step: with Shift only
+// along the axis of the larger travel; with Ctrl the character shown with all its layers. A right
+// click lists every record under the pointer to select one. The middle button or Space with the left
+// button pans, Ctrl with the wheel zooms about the pointer, the arrow keys nudge. It watches the
+// canvas's events.
 class CanvasInput : public QObject {
  public:
   explicit CanvasInput(CanvasWidget& canvas) : QObject(&canvas), w_(canvas) { canvas.installEventFilter(this); }
@@ -160,6 +174,9 @@ class CanvasInput : public QObject {
   bool wheel(QWheelEvent* event);
   bool keyPress(QKeyEvent* event);
   bool keyRelease(QKeyEvent* event);
+  bool contextMenu(QContextMenuEvent* event);
+  // Selects what a press at the canvas point drags (withLayers: the character shown).
+  void pick(const QPointF& at, bool withLayers);
   void startPan(const QPointF& at);
   QPointF canvasPoint(const QPointF& screen) const;
   // Tells where the record that a drag or the arrow keys move now stands.

@@ -298,8 +298,13 @@ void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus) {
   row(QObject::tr("Right-click in a table"), QObject::tr("What can be done with the selected records"));
   row(QObject::tr("Space"), QObject::tr("Show or hide the layer whose eye is the current cell"));
   row(QObject::tr("F2, or type"), QObject::tr("Edit the current cell"));
-  row(QObject::tr("Arrow keys on the canvas"), QObject::tr("Move the character or layer by one unit (ten with Shift)"));
-  row(QObject::tr("Drag on the canvas"), QObject::tr("Move the character, or the layer clicked last"));
+  row(QObject::tr("Arrow keys on the canvas"), QObject::tr("Move the character or the selected layers by one unit (ten with Shift)"));
+  row(QObject::tr("Click on the canvas"), QObject::tr("Select the topmost picture under the pointer"));
+  row(QObject::tr("Drag on the canvas"),
+      QObject::tr("Move the picture under the pointer with the other selected layers (over no picture: what is selected)"));
+  row(QObject::tr("Shift+drag on the canvas"), QObject::tr("Move along one axis only"));
+  row(QObject::tr("Ctrl+drag on the canvas"), QObject::tr("Move the character with all its layers"));
+  row(QObject::tr("Right-click on the canvas"), QObject::tr("Choose one of the records under the pointer"));
   row(QObject::tr("Tab"), QObject::tr("Go from the tables on to the canvas"));
   row(QObject::tr("Ctrl+wheel on the canvas"), QObject::tr("Zoom in or out about the pointer"));
   row(QObject::tr("Middle button drag, or Space and drag"), QObject::tr("Pan the canvas"));

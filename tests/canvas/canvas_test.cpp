@@ -1,6 +1,8 @@
-// The canvas: the selected character composed by depth, and dragging it or its selected layer.
+// The canvas: the selected character composed by depth, what lies under a point, and dragging the
+// character or its selected layers.
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "canvas/canvas_scene.hpp"
@@ -101,37 +103,90 @@ TEST_F(Canvas, DragMovesTheCharacterFromTheGrabOffset) {
   EXPECT_EQ(std::pair(at(list.characters[1].layers[0]), at(list.characters[0])), std::pair(P(5, 6), P(1, 1)));
 }
 
-TEST_F(Canvas, DragRowsAndFlagsChooseWhatMoves) {
+// The press takes every record dragTargets names; each step moves them all by the first one's travel.
+TEST_F(Canvas, DragRowsFlagsAndSelectedLayersChooseWhatMoves) {
   struct Case {
     int64_t characterRow, layerRow;
     bool moveCharacter, moveLayer;
-    std::vector<P> positions;  // character 0, its layers 0 and 1
+    std::vector<int64_t> extended;  // the layers table's extended selection
+    bool withLayers, constrain;
+    std::vector<P> positions;  // character 0, its layers 0, 1 and 2 (hidden)
   };
   const Case cases[] = {
-      {-1, 0, true, false, {{31, 22}, {5, 6}, {7, 8}}},  // a negative row names the first
-      {0, 0, false, true, {{30, 20}, {6, 8}, {7, 8}}},
-      {0, -1, false, true, {{30, 20}, {6, 8}, {7, 8}}},
-      {0, 1, false, true, {{30, 20}, {5, 6}, {8, 10}}},
-      {0, 0, true, true, {{6, 8}, {6, 8}, {7, 8}}},  // both take the layer's place
-      {0, 2, false, true, {{30, 20}, {5, 6}, {7, 8}}},  // no such layer
-      {2, 0, true, true, {{30, 20}, {5, 6}, {7, 8}}},  // no such character
-      {0, 0, false, false, {{30, 20}, {5, 6}, {7, 8}}},
-      {1, 0, false, true, {{30, 20}, {5, 6}, {7, 8}}},  // a hidden layer does not move
+      {-1, 0, true, false, {}, false, false, {{31, 22}, {5, 6}, {7, 8}, {9, 10}}},  // a negative row names the first
+      {0, 0, false, true, {}, false, false, {{30, 20}, {6, 8}, {7, 8}, {9, 10}}},
+      {0, -1, false, true, {}, false, false, {{30, 20}, {6, 8}, {7, 8}, {9, 10}}},
+      {0, 1, false, true, {}, false, false, {{30, 20}, {5, 6}, {8, 10}, {9, 10}}},
+      {0, 0, true, true, {}, false, false, {{31, 22}, {5, 6}, {7, 8}, {9, 10}}},  // the character first
+      {0, 3, false, true, {}, false, false, {{30, 20}, {5, 6}, {7, 8}, {9, 10}}},  // no such layer
+      {2, 0, true, true, {}, false, false, {{30, 20}, {5, 6}, {7, 8}, {9, 10}}},  // no such character
+      {0, 0, false, false, {}, false, false, {{30, 20}, {5, 6}, {7, 8}, {9, 10}}},
+      {1, 0, false, true, {}, false, false, {{30, 20}, {5, 6}, {7, 8}, {9, 10}}},  // a hidden layer does not move
+      // Selected layers move together, hidden ones stay; a selection without the current row counts not.
+      {0, 1, false, true, {0, 1, 2}, false, false, {{30, 20}, {6, 8}, {8, 10}, {9, 10}}},
+      {0, 1, false, true, {0, 2}, false, false, {{30, 20}, {5, 6}, {8, 10}, {9, 10}}},
+      // With its layers the character takes all of them, hidden ones too.
+      {0, 1, true, false, {}, true, false, {{31, 22}, {6, 8}, {8, 10}, {10, 12}}},
+      {0, 1, false, true, {}, true, false, {{30, 20}, {5, 6}, {8, 10}, {9, 10}}},
+      // Constrained: the travel (1, 2) keeps to the vertical axis.
+      {0, 0, false, true, {0, 1}, false, true, {{30, 20}, {5, 8}, {7, 10}, {9, 10}}},
   };
   for (const Case& c : cases) {
-    list.characters = {character(0, a, 30, 20, {layer(0, b, 5, 6), layer(0, b, 7, 8)}),
+    list.characters = {character(0, a, 30, 20, {layer(0, b, 5, 6), layer(0, b, 7, 8), layer(0, b, 9, 10, 0)}),
                        character(0, a, 0, 0, {layer(0, b, 9, 9, 0)})};
     state = {};
     state.dragAnchorX = 3, state.dragAnchorY = 4;  // left by an earlier drag
     state.selectedCharacterRow = c.characterRow, state.selectedLayerRow = c.layerRow;
+    state.selectedLayerRows = c.extended;
     state.moveCharacter = c.moveCharacter, state.moveLayer = c.moveLayer;
-    view.mouseDown(100, 50), view.mouseDragged(101, 52);
-    const std::vector<P> got = {at(list.characters[0]), at(list.characters[0].layers[0]), at(list.characters[0].layers[1])};
-    EXPECT_EQ(got, c.positions) << c.characterRow << "," << c.layerRow << "," << c.moveCharacter << c.moveLayer;
+    view.mouseDown(100, 50, c.withLayers), view.mouseDragged(101, 52, c.constrain);
+    const Character& k = list.characters[0];
+    const std::vector<P> got = {at(k), at(k.layers[0]), at(k.layers[1]), at(k.layers[2])};
+    EXPECT_EQ(got, c.positions) << c.characterRow << "," << c.layerRow << "," << c.moveCharacter << c.moveLayer
+                                << c.extended.size() << c.withLayers << c.constrain;
     EXPECT_EQ(std::pair(at(list.characters[1]), at(list.characters[1].layers[0])), std::pair(P(0, 0), P(9, 9)));
   }
+  // Records moved along stop at the edges of the 32-bit range while the first travels on.
+  list.characters = {character(0, a, 0, 0, {layer(0, b, INT32_MAX - 1, INT32_MIN + 1)})};
+  state = {}, state.moveCharacter = true;
+  view.mouseDown(0, 0, true), view.mouseDragged(5, -5);
+  EXPECT_EQ(std::pair(at(list.characters[0]), at(list.characters[0].layers[0])),
+            std::pair(P(5, -5), P(INT32_MAX, INT32_MIN)));
   list.characters.clear();  // nothing to drag
   view.mouseDown(1, 1), view.mouseDragged(2, 2);
+}
+
+// A click picks the topmost drawn record whose pixel under the pointer is not fully transparent.
+TEST_F(Canvas, RecordsUnderAPointAreTheDrawnOnesNotTransparentThereTopmostFirst) {
+  auto block = [](int w, int h, std::function<uint32_t(int, int)> argb) {
+    std::vector<uint32_t> px;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) px.push_back(argb(x, y));
+    return makeImage(w, h, px);
+  };
+  const ImageRef solid = block(4, 4, [](int, int) { return 0xff808080u; });
+  // Opaque on its border, transparent inside; the faint pixel has alpha 1.
+  const ImageRef ring = block(4, 4, [](int x, int y) { return x % 3 == 0 || y % 3 == 0 ? 0xff0000ffu : 0x00ffffffu; });
+  const ImageRef faint = block(1, 1, [](int, int) { return 0x01000000u; });
+  list.characters = {character(10, solid, 0, 0,
+                               {layer(20, ring, 0, 0), layer(30, solid, 0, 0, 0), layer(5, solid, 3, 3),
+                                layer(1000, solid, 0, 0), layer(25, faint, 2, 2)}),
+                     character(10, solid, 0, 0, {layer(20, solid, 0, 0)})};
+  using Hits = std::vector<RecordAt>;
+  const RecordAt self{0, -1}, ringAt{0, 0}, under{0, 2}, faintAt{0, 4};
+  const struct { double x, y; Hits hits; } cases[] = {
+      {0.5, 0.5, {ringAt, self}},        // the hidden layer and depth 1000 above are not drawn
+      {1.5, 1.9, {self}},                // through the ring's transparent middle
+      {2.9, 2.0, {faintAt, self}},       // any alpha above 0 counts
+      {3.5, 3.5, {ringAt, self, under}}, // the layer of depth 5 lies under the character's picture
+      {4.2, 4.99, {under}},
+      {-0.1, 0, {}},                     // left of the picture, not in its first column
+      {1, 7, {}}};
+  for (const auto& c : cases) EXPECT_EQ(view.recordsAt(c.x, c.y), c.hits) << c.x << "," << c.y;
+  state.selectedCharacterRow = 1;
+  EXPECT_EQ(view.recordsAt(0.5, 0.5), (Hits{{1, 0}, {1, -1}}));
+  state.selectedCharacterRow = -1;
+  EXPECT_EQ(view.recordsAt(0.5, 0.5), Hits{});
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <sstream>
 
+#include "canvas/canvas_scene.hpp"
 #include "project/transfer.hpp"
 #include "support/fakes.hpp"
 
@@ -306,6 +307,56 @@ TEST_F(ControllerTest, CellEditsGoToTheirRowsRecordAtOnceOrAreRefused) {
   QLocale::setDefault(locale);
   while (controller->document().history().canUndo()) controller->document().history().undo();
   EXPECT_EQ(buildDataText(list), kThreeCharacters);
+}
+
+// A canvas drag or a run of nudges moves every record it names as one step; undo puts each back.
+TEST_F(ControllerTest, CanvasMovesAreOneStepThatUndoTakesBackForEveryRecord) {
+  const char* data = "K,100, 0, 0\n####\nA,150,1, 1, 1\nB,120,0, 2, 2\nC,130,1, 3, 3\n$$$$\nW,50, 7, 7\n####\n$$$$\n";
+  const struct {
+    int64_t layer;                // the layer clicked; -1: the character
+    std::vector<int64_t> layers;  // the layers selected with it
+    bool withLayers, nudges;
+    const char* positions;
+    const char* undo;
+  } cases[] = {
+      {0, {0, 1, 2}, false, false, "K0,0 A5,-1 B2,2 C7,1 W7,7", "Move Layers"},  // the hidden B stays
+      {-1, {}, true, false, "K4,-2 A5,-1 B6,0 C7,1 W7,7", "Move Character and Layers"},
+      {-1, {}, false, false, "K4,-2 A1,1 B2,2 C3,3 W7,7", "Move Character"},
+      {2, {0, 2}, false, true, "K0,0 A3,0 B2,2 C5,2 W7,7", "Move Layers"},
+      {0, {}, false, true, "K0,0 A3,0 B2,2 C3,3 W7,7", "Move Layer"},
+  };
+  auto positions = [this] {
+    std::string out;
+    forEachRecord(list, [&](const auto& r, auto...) {
+      out += (out.empty() ? "" : " ") + r.name + std::to_string(r.x) + "," + std::to_string(r.y);
+    });
+    return out;
+  };
+  for (const auto& c : cases) {
+    open(data);
+    const std::string start = positions();
+    clickCharacter(0);
+    if (c.layer >= 0) clickLayer(c.layer, c.layers);
+    CanvasScene view(list, state);
+    if (c.nudges) {
+      controller->moves().nudge(1, 0), controller->moves().nudge(1, -1);
+    } else {
+      controller->moves().beginGesture(c.withLayers);
+      view.mouseDown(10, 10, c.withLayers), view.mouseDragged(12, 9), view.mouseDragged(14, 8);
+      controller->moves().endGesture();
+    }
+    EXPECT_EQ(positions(), c.positions) << c.undo;
+    QUndoStack& history = controller->document().history();
+    EXPECT_EQ(std::pair(history.count(), history.undoText().toStdString()), std::pair(1, std::string(c.undo)));
+    history.undo();
+    EXPECT_EQ(positions(), start) << c.undo;
+    history.redo();
+    EXPECT_EQ(positions(), c.positions) << c.undo;
+  }
+  // A press and release that moves nothing is no step.
+  controller->moves().beginGesture();
+  controller->moves().endGesture();
+  EXPECT_EQ(controller->document().history().count(), 1);
 }
 
 }  // namespace

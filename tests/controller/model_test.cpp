@@ -1,8 +1,8 @@
 // Seeded random sequences of what a user does in the window, against a model of what each action
 // must do: clicks (several layers selected too), cell edits (some refused), pictures, inserts and
 // removes, moves up and down, rows dragged, duplicates, cut, copy and paste, pictures dropped as new
-// records, show or hide, drags and nudges on the canvas, undo and redo, saves, and other programs'
-// changes on disk. After every step the tables show the model
+// records, show or hide, picks, drags (of several records too) and nudges on the canvas, undo and
+// redo, saves, and other programs' changes on disk. After every step the tables show the model
 // and the model is what the actions made it; after every save the folder loads as the model; undoing
 // to any earlier point and redoing back gives the models of those points. CHARSTACK_MODEL_STEPS and
 // CHARSTACK_MODEL_SEED vary a run.
@@ -108,21 +108,35 @@ struct Model : testing::ControllerTest {
     } else if (kind < 62) {
       recordAction();
     } else if (kind < 70) {
-      // A drag or a nudge moves the drag target and nothing else.
-      const std::optional<RecordAt> at = dragTarget(list, state);
-      if (below(2)) {
-        c().moves().beginGesture();
-        view->mouseDown(below(50), below(50));
-        view->mouseDragged(below(90) - 20, below(90) - 20);
+      // Now and then a click on the canvas picks a record under it first. Then a drag (with Ctrl: the
+      // character with its layers; with Shift: along one axis) or a nudge moves every record
+      // dragTargets names by one offset, each stopping at the edges of the 32-bit range.
+      if (below(3) == 0)
+        if (const auto under = view->recordsAt(below(16) - 4 + 0.5, below(16) - 4 + 0.5); !under.empty())
+          c().selection().selectRecord(under[size_t(below(int(under.size())))]);
+      const bool drag = below(2), withLayers = drag && below(3) == 0;
+      const std::vector<RecordAt> moved = dragTargets(list, state, withLayers);
+      std::vector<std::pair<int64_t, int64_t>> before;
+      for (const RecordAt& at : moved) before.emplace_back(c().document().fieldsOf(at).x, c().document().fieldsOf(at).y);
+      int64_t dx = below(3) - 1, dy = below(21) - 10;
+      if (drag) {
+        c().moves().beginGesture(withLayers);
+        view->mouseDown(below(50), below(50), withLayers);
+        view->mouseDragged(below(90) - 20, below(90) - 20, below(4) == 0);
         c().moves().endGesture();
+        if (!moved.empty()) {
+          const RecordFields first = c().document().fieldsOf(moved.front());
+          dx = first.x - before.front().first, dy = first.y - before.front().second;
+        }
       } else {
-        c().moves().nudge(below(3) - 1, below(21) - 10);
+        c().moves().nudge(int32_t(dx), int32_t(dy));
       }
-      if (at) {
-        const RecordFields now = c().document().fieldsOf(*at);
-        Character& ch = expected.characters[size_t(at->characterRow)];
-        if (at->layerRow < 0) ch.x = now.x, ch.y = now.y;
-        else ch.layers[size_t(at->layerRow)].x = now.x, ch.layers[size_t(at->layerRow)].y = now.y;
+      auto clamp = [](int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+      for (size_t i = 0; i < moved.size(); ++i) {
+        Character& ch = expected.characters[size_t(moved[i].characterRow)];
+        const int32_t x = clamp(before[i].first + dx), y = clamp(before[i].second + dy);
+        if (moved[i].layerRow < 0) ch.x = x, ch.y = y;
+        else ch.layers[size_t(moved[i].layerRow)].x = x, ch.layers[size_t(moved[i].layerRow)].y = y;
       }
     } else if (kind < 82) {
       // Undo or redo: the model of that point of the history.

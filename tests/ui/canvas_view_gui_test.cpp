@@ -3,17 +3,22 @@
 // what comes into view, and what it paints at scale factors 1 and 1.5.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
 
 #include "platform/image_impl.hpp"
 #include "support/fakes.hpp"
 #include "ui/at_scale.hpp"
+#include "controller/editor.hpp"
 #include "ui/canvas_widget.hpp"
 
 namespace charstack {
@@ -218,6 +223,90 @@ TEST_F(CanvasView, PaintsNothingOverItsScrollBarsOrTheirCornerAtAnyZoomAndScale)
         }
       EXPECT_EQ(wrong, 0) << "zoom " << zoom << (checkerboard ? " over the checkerboard" : "");
     }
+}
+
+// The canvas as a tool over a project: a press picks what it drags, a right click lists what lies
+// under the pointer, Shift keeps a drag on one axis and Ctrl takes the character with its layers.
+struct CanvasPicking : testing::ControllerTest {
+  void SetUp() override {
+    // 4x4 pictures, transparent in their first row and column. K covers units 0..3, A 2..5; H is hidden.
+    open("K,100, 0, 0\n####\nA,150,1, 2, 2\nH,200,0, 0, 0\n$$$$\nW,50, 0, 0\n####\n$$$$\n");
+    clickCharacter(0);
+    canvas = std::make_unique<CanvasWidget>(list, state);
+    canvas->setController(controller.get());
+    canvas->resize(300, 200);
+    canvas->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(canvas.get()));
+    canvas->setZoom(10);
+  }
+  QPointF screen(double x, double y) const {
+    return {canvas->viewport().toScreenX(x), canvas->viewport().toScreenY(y)};
+  }
+  void mouse(QEvent::Type type, double x, double y, Qt::KeyboardModifiers keys = Qt::NoModifier) {
+    const QPointF at = screen(x, y);
+    QMouseEvent e(type, at, canvas->mapToGlobal(at), Qt::LeftButton,
+                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, keys);
+    QCoreApplication::sendEvent(canvas.get(), &e);
+  }
+  void drag(double x, double y, double toX, double toY, Qt::KeyboardModifiers keys = Qt::NoModifier) {
+    mouse(QEvent::MouseButtonPress, x, y, keys);
+    mouse(QEvent::MouseMove, toX, toY, keys);
+    mouse(QEvent::MouseButtonRelease, toX, toY, keys);
+  }
+  // "c" for the character as the drag target, "l<row>" for a layer.
+  std::string target() const {
+    return state.moveCharacter ? "c" : state.moveLayer ? "l" + std::to_string(state.selectedLayerRow) : "-";
+  }
+  std::string positions() const {
+    std::string out;
+    forEachRecord(list, [&](const auto& r, int64_t, int64_t k, auto) {
+      if (k == 0) out += (out.empty() ? "" : " ") + std::to_string(r.x) + "," + std::to_string(r.y);
+    });
+    return out;
+  }
+  std::unique_ptr<CanvasWidget> canvas;
+};
+
+TEST_F(CanvasPicking, APressPicksTheTopmostPictureAndTheDragMovesIt) {
+  clickLayer(0);
+  // Right-click where A lies over K: both listed, topmost first; the second is chosen.
+  QStringList listed;
+  QTimer::singleShot(0, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu) return;
+    for (QAction* action : menu->actions()) listed << action->text();
+    menu->actions().at(1)->trigger();
+    menu->close();
+  });
+  QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, screen(3.5, 3.5).toPoint(),
+                              canvas->mapToGlobal(screen(3.5, 3.5).toPoint()));
+  QCoreApplication::sendEvent(canvas.get(), &menuEvent);
+  EXPECT_EQ(listed, (QStringList{"Layer A", "Character K"}));
+  EXPECT_EQ(target(), "c");
+
+  QUndoStack& history = controller->document().history();
+  const struct {
+    std::function<void()> act;
+    const char* target;
+    const char* positions;  // K, A, H
+    const char* undo;
+  } steps[] = {
+      {[&] { drag(4.5, 4.5, 6.5, 4.5); }, "l0", "0,0 4,2 0,0", "Move Layer"},
+      // The hidden H above K is passed through; Shift keeps the travel (1, 4) vertical.
+      {[&] { drag(1.5, 1.5, 2.5, 5.5, Qt::ShiftModifier); }, "c", "0,4 4,2 0,0", "Move Character"},
+      // Over no picture the drag moves what is selected.
+      {[&] { clickLayer(0), drag(10.5, 10.5, 11.5, 10.5); }, "l0", "0,4 5,2 0,0", "Move Layer"},
+      // K's transparent first column lets the press through to nothing: the selection stays.
+      {[&] { drag(0.5, 6.5, 0.5, 7.5); }, "l0", "0,4 5,3 0,0", "Move Layer"},
+      {[&] { drag(6.5, 3.5, 7.5, 4.5, Qt::ControlModifier); }, "c", "1,5 6,4 1,1", "Move Character and Layers"},
+      {[&] { history.undo(); }, "c", "0,4 5,3 0,0", "Move Layer"},
+  };
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    steps[i].act();
+    EXPECT_EQ(std::tuple(target(), positions(), history.undoText().toStdString()),
+              std::tuple(std::string(steps[i].target), std::string(steps[i].positions), std::string(steps[i].undo)))
+        << "step " << i;
+  }
 }
 
 }  // namespace
