@@ -368,29 +368,29 @@ bool goOn(std::vector<unsigned char>& data, size_t size) {
   return true;
 }
 
-// A band's libdeflate data at the repeats' level, raw: ending the stream (last) or going on.
-bool deflateRepeatsBand(const unsigned char* data, size_t size, bool last, std::vector<unsigned char>& out) {
+// A band's libdeflate data at the repeats' level, raw, ending the stream (see goOn).
+bool deflateRepeatsBand(const unsigned char* data, size_t size, std::vector<unsigned char>& out) {
   libdeflate_compressor* compressor = threadCompressor(kRepeatsLevel);
   if (!compressor) return false;
   out.resize(libdeflate_deflate_compress_bound(compressor, size));
   const size_t written = libdeflate_deflate_compress(compressor, data, size, out.data(), out.size());
-  if (written == 0) return false;
   out.resize(written);
-  return last || goOn(out, size);
+  return written != 0;
 }
 
 // A band's deflate data in the picture's coding (as deflateRows chooses: the smaller of both where
-// both are tried, the other where one fails).
+// both are tried, the other where one fails), ending the stream (last) or going on to the next
+// band's. Repeats are made to go on only once chosen: finding their final block inflates them.
 bool deflateBand(Coding coding, const unsigned char* data, size_t size, bool last, std::vector<unsigned char>& out) {
   thread_local std::vector<unsigned char> runs;
-  bool done = coding != Coding::Runs && deflateRepeatsBand(data, size, last, out);
-  if ((coding != Coding::Repeats || !done) && deflateRunsBand(data, size, last, runs) &&
-      (!done || runs.size() < out.size())) {
+  bool repeats = coding != Coding::Runs && deflateRepeatsBand(data, size, out);
+  if ((coding != Coding::Repeats || !repeats) && deflateRunsBand(data, size, last, runs) &&
+      (!repeats || runs.size() < out.size())) {
     out.swap(runs);
-    done = true;
+    return true;
   }
-  if (!done && coding == Coding::Runs) done = deflateRepeatsBand(data, size, last, out);
-  return done;
+  if (!repeats && coding == Coding::Runs) repeats = deflateRepeatsBand(data, size, out);
+  return repeats && (last || goOn(out, size));
 }
 
 // Whether a band's deflate data inflates by itself to rows that unfilter to exactly the image's
