@@ -304,13 +304,16 @@ std::optional<std::string> encodePng(const Image& image) {
   const Image::Impl& impl = image.impl();
   if (impl.pngData()) return impl.pngData();
   const QImage& pixels = impl.qimage();
-  std::optional<std::string> data = png::encodeDirectly(pixels);
-  if (!data) data = png::encodeWithQt(pixels);
-  if (!data) return std::nullopt;
+  std::optional<png::Encoded> encoded = png::encodeDirectly(pixels);
+  if (!encoded) {
+    std::optional<std::string> data = png::encodeWithQt(pixels);
+    if (!data) return std::nullopt;
+    encoded = png::Encoded{std::move(*data)};
+  }
   // The saved file must bring back exactly these pixels, its structure and CRCs sound; refuse to hand
-  // out data that would not.
-  if (!png::decodesTo(*data, pixels)) return std::nullopt;
-  return data;
+  // out data that would not. (A big picture's writer checks it so itself, on all cores.)
+  if (!encoded->checked && !png::decodesTo(encoded->data, pixels)) return std::nullopt;
+  return std::move(encoded->data);
 }
 
 namespace {

@@ -60,11 +60,24 @@ QImage decodePixels(std::string_view png, bool checkCrc);
 // RGB32), without keeping a decoded copy.
 bool decodesTo(std::string_view png, const QImage& image);
 
+// PNG data written by the editor, and whether the writer has already checked that it decodes to
+// exactly the image's pixels (a big picture's, band by band on all cores; see encodeDirectly).
+struct Encoded {
+  std::string data;
+  bool checked = false;
+};
+
 // The PNG data of an ARGB32 (RGBA) or RGB32 (RGB) image, written by the editor; none for another
-// format or an image with more to say than its pixels and resolution (see encodeWithQt).
-std::optional<std::string> encodeDirectly(const QImage& image);
+// format or an image with more to say than its pixels and resolution (see encodeWithQt). A big
+// picture is filtered, deflated and checked in bands on up to `threads` threads (0: the machine's
+// cores); its bytes are the same whatever the number.
+std::optional<Encoded> encodeDirectly(const QImage& image, size_t threads = 0);
 // The same written by the toolkit's writer, which keeps a colour space, text and an offset too.
 std::optional<std::string> encodeWithQt(const QImage& image);
+
+// Undoes a row's filter in place; prior is the row above, unfiltered (zeros for the first row).
+// False for an unknown filter.
+bool unfilterRow(int filter, unsigned char* row, const unsigned char* prior, size_t size, size_t bpp);
 
 // The chunk helpers both sides use.
 inline uint32_t bigEndian(const unsigned char* p) {

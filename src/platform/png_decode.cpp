@@ -232,7 +232,8 @@ bool unfilterRgbaRow(int filter, unsigned char* row, const unsigned char* prior,
 }
 #endif
 
-// Undoes a row's filter in place; prior is the row above, unfiltered (zeros for the first row).
+}  // namespace
+
 bool unfilterRow(int filter, unsigned char* row, const unsigned char* prior, size_t size, size_t bpp) {
   if (filter == 0) return true;
   if (filter == 2) {
@@ -259,6 +260,8 @@ bool unfilterRow(int filter, unsigned char* row, const unsigned char* prior, siz
       return false;
   }
 }
+
+namespace {
 
 // A buffer for inflated rows that each thread keeps for the next picture, unless it grew beyond
 // what pictures of a few megapixels need.

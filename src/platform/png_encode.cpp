@@ -8,10 +8,14 @@
 #include <QColorSpace>
 #include <QImageWriter>
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
+#include <vector>
 
+#include "platform/parallel.hpp"
 #include "platform/png.hpp"
 
 namespace charstack::png {
@@ -69,11 +73,13 @@ struct Deflated {
   const unsigned char* data() const { return buffer->data(); }
 };
 
-// zlib's run-length stream, set up once for each thread and reset for each use.
+// zlib's run-length stream, set up once for each thread and reset for each use: with zlib's wrapper
+// (windowBits 15) or raw (-15).
 struct RunsStream {
   z_stream zs{};
-  bool ready = deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_RLE) == Z_OK;
-  RunsStream() = default;
+  bool ready;
+  explicit RunsStream(int windowBits)
+      : ready(deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_RLE) == Z_OK) {}
   RunsStream(const RunsStream&) = delete;
   RunsStream& operator=(const RunsStream&) = delete;
   ~RunsStream() {
@@ -83,7 +89,7 @@ struct RunsStream {
 
 // zlib run-length data of size bytes at data, into out.
 Deflated deflateRuns(const unsigned char* data, size_t size, Buffer& out) {
-  thread_local RunsStream stream;
+  thread_local RunsStream stream(15);
   z_stream& zs = stream.zs;
   if (!stream.ready || size > UINT32_MAX || deflateReset(&zs) != Z_OK) return {&out};
   const size_t bound = std::min<size_t>(deflateBound(&zs, static_cast<uLong>(size)), UINT32_MAX);
@@ -234,9 +240,9 @@ void rawRow(const QImage& image, int y, bool alpha, unsigned char* row) {
 
 // The chunks around the deflated rows: IHDR, pHYs for the image's resolution, IDAT (in chunks of at
 // most a megabyte) and IEND.
-std::string assemble(const QImage& image, bool alpha, const Deflated& rows) {
+std::string assemble(const QImage& image, bool alpha, const unsigned char* rows, size_t size) {
   std::string png;
-  png.reserve(rows.size + 128 + rows.size / (1u << 20) * 12);
+  png.reserve(size + 128 + size / (1u << 20) * 12);
   png.append(kSignature);
   std::string header;
   appendBigEndian(header, static_cast<uint32_t>(image.width()));
@@ -252,29 +258,17 @@ std::string assemble(const QImage& image, bool alpha, const Deflated& rows) {
     phys += static_cast<char>(1);  // per metre
     appendChunk(png, "pHYs", phys.data(), phys.size());
   }
-  const auto* data = reinterpret_cast<const char*>(rows.data());
-  for (size_t at = 0; at < rows.size; at += 1u << 20)
-    appendChunk(png, "IDAT", data + at, std::min<size_t>(rows.size - at, 1u << 20));
+  const auto* data = reinterpret_cast<const char*>(rows);
+  for (size_t at = 0; at < size; at += 1u << 20)
+    appendChunk(png, "IDAT", data + at, std::min<size_t>(size - at, 1u << 20));
   appendChunk(png, "IEND", nullptr, 0);
   return png;
 }
 
-}  // namespace
-
-// Each row filtered as filterRow does, the whole deflated as deflateRows does. The chunks are the
-// ones Qt's writer would give such an image; an image with anything more to say (a colour space,
-// text, an offset) is left to Qt's writer.
-std::optional<std::string> encodeDirectly(const QImage& image) {
-  const bool alpha = image.format() == QImage::Format_ARGB32;
-  if (!alpha && image.format() != QImage::Format_RGB32) return std::nullopt;
-  if (image.colorSpace().isValid() || !image.textKeys().isEmpty() || !image.offset().isNull()) return std::nullopt;
-  const size_t width = static_cast<size_t>(image.width());
+// Each row filtered as filterRow does, the whole deflated as deflateRows does.
+std::optional<std::string> encodeWhole(const QImage& image, bool alpha, size_t bpp, Scratch& scratch) {
   const size_t height = static_cast<size_t>(image.height());
-  if (width == 0 || height == 0) return std::nullopt;
-  const size_t bpp = alpha ? 4 : 3;
-  const size_t rowBytes = width * bpp;
-
-  thread_local Scratch scratch;
+  const size_t rowBytes = static_cast<size_t>(image.width()) * bpp;
   unsigned char* filtered = scratch.filtered.room(height * (rowBytes + 1));
   if (!filtered) return std::nullopt;
   scratch.previous.assign(rowBytes, 0);
@@ -286,8 +280,230 @@ std::optional<std::string> encodeDirectly(const QImage& image) {
     scratch.current.swap(scratch.previous);
   }
   const Deflated rows = deflateRows(filtered, height, rowBytes + 1, scratch);
-  std::optional<std::string> png;
-  if (rows.size) png = assemble(image, alpha, rows);
+  if (!rows.size) return std::nullopt;
+  return assemble(image, alpha, rows.data(), rows.size);
+}
+
+// ---- Big pictures, in bands of rows on all cores -------------------------------------------------
+
+// Pictures of at least this many bytes of filtered rows (a megapixel) are filtered, deflated and
+// checked in bands of rows, each band on its own and on any core: one deflate stream whose bands
+// start afresh, each ending on a byte. Smaller pictures, which Export All writes by the hundred, keep
+// to one thread each, as above.
+constexpr size_t kBandedFrom = size_t{4} << 20;
+// A band's rows hold about this many filtered bytes.
+constexpr size_t kBandBytes = size_t{1} << 20;
+
+// A big picture and how its rows (rowBytes bytes, one more filtered) fall into bands of bandRows.
+struct Banded {
+  const QImage& image;
+  bool alpha;
+  size_t bpp, rowBytes, rows, bandRows;
+  size_t rowSize() const { return rowBytes + 1; }
+  size_t bands() const { return (rows + bandRows - 1) / bandRows; }
+  size_t first(size_t band) const { return band * bandRows; }
+  size_t count(size_t band) const { return std::min(bandRows, rows - first(band)); }
+  size_t bytes(size_t band) const { return count(band) * rowSize(); }
+};
+
+// Filters the rows of a band into filtered (the whole picture's rows), as encodeWhole does.
+void filterBand(const Banded& b, size_t band, unsigned char* filtered) {
+  thread_local std::vector<unsigned char> previous, current, trials;
+  previous.assign(b.rowBytes, 0);
+  current.resize(b.rowBytes);
+  const size_t first = b.first(band);
+  if (first > 0) rawRow(b.image, static_cast<int>(first - 1), b.alpha, previous.data());
+  for (size_t y = first; y < first + b.count(band); ++y) {
+    rawRow(b.image, static_cast<int>(y), b.alpha, current.data());
+    filterRow(current.data(), previous.data(), b.rowBytes, b.bpp, filtered + y * b.rowSize(), trials);
+    current.swap(previous);
+  }
+}
+
+// A band's zlib run-length data, raw: ending the stream (last) or, as zlib's sync flush leaves it,
+// after an empty stored block that ends on a byte.
+bool deflateRunsBand(const unsigned char* data, size_t size, bool last, std::vector<unsigned char>& out) {
+  thread_local RunsStream stream(-15);
+  z_stream& zs = stream.zs;
+  if (!stream.ready || size > UINT32_MAX / 2 || deflateReset(&zs) != Z_OK) return false;
+  out.resize(deflateBound(&zs, static_cast<uLong>(size)) + 16);
+  zs.next_in = const_cast<Bytef*>(data);
+  zs.avail_in = static_cast<uInt>(size);
+  zs.next_out = out.data();
+  zs.avail_out = static_cast<uInt>(out.size());
+  const int status = deflate(&zs, last ? Z_FINISH : Z_SYNC_FLUSH);
+  if (last ? status != Z_STREAM_END : status != Z_OK || zs.avail_in != 0 || zs.avail_out == 0) return false;
+  out.resize(zs.total_out);
+  return true;
+}
+
+// Makes raw deflate data of size bytes that ends the stream go on instead, as zlib's sync flush
+// leaves it: its final block's flag cleared, and the spare bits of its last byte (with one more
+// byte where they are fewer than a block header's three) begin an empty stored block. The final
+// block is found by inflating the data block by block.
+bool goOn(std::vector<unsigned char>& data, size_t size) {
+  thread_local std::vector<unsigned char> sink(size_t{1} << 16);
+  z_stream zs{};
+  if (data.size() > UINT32_MAX || inflateInit2(&zs, -15) != Z_OK) return false;
+  zs.next_in = data.data();
+  zs.avail_in = static_cast<uInt>(data.size());
+  size_t header = 0, finalHeader = SIZE_MAX;  // bit offsets of block headers
+  int spare = 0, status = Z_OK;
+  while (status == Z_OK) {
+    zs.next_out = sink.data();
+    zs.avail_out = static_cast<uInt>(sink.size());
+    status = inflate(&zs, Z_BLOCK);
+    if (status != Z_OK || !(zs.data_type & 128)) continue;  // not after a block
+    spare = zs.data_type & 7;
+    if (zs.data_type & 64) finalHeader = header;
+    header = (data.size() - zs.avail_in) * 8 - static_cast<size_t>(spare);
+  }
+  const bool whole = status == Z_STREAM_END && zs.avail_in == 0 && zs.total_out == size && finalHeader != SIZE_MAX;
+  inflateEnd(&zs);
+  if (!whole) return false;
+  data[finalHeader / 8] &= static_cast<unsigned char>(~(1u << (finalHeader % 8)));
+  data.back() &= static_cast<unsigned char>(0xff >> spare);
+  if (spare < 3) data.push_back(0);
+  data.insert(data.end(), {0, 0, 0xff, 0xff});
+  return true;
+}
+
+// A band's libdeflate data at the repeats' level, raw, ending the stream (see goOn).
+bool deflateRepeatsBand(const unsigned char* data, size_t size, std::vector<unsigned char>& out) {
+  libdeflate_compressor* compressor = threadCompressor(kRepeatsLevel);
+  if (!compressor) return false;
+  out.resize(libdeflate_deflate_compress_bound(compressor, size));
+  const size_t written = libdeflate_deflate_compress(compressor, data, size, out.data(), out.size());
+  out.resize(written);
+  return written != 0;
+}
+
+// A band's deflate data in the picture's coding (as deflateRows chooses: the smaller of both where
+// both are tried, the other where one fails), ending the stream (last) or going on to the next
+// band's. Repeats are made to go on only once chosen: finding their final block inflates them.
+bool deflateBand(Coding coding, const unsigned char* data, size_t size, bool last, std::vector<unsigned char>& out) {
+  thread_local std::vector<unsigned char> runs;
+  bool repeats = coding != Coding::Runs && deflateRepeatsBand(data, size, out);
+  if ((coding != Coding::Repeats || !repeats) && deflateRunsBand(data, size, last, runs) &&
+      (!repeats || runs.size() < out.size())) {
+    out.swap(runs);
+    return true;
+  }
+  if (!repeats && coding == Coding::Runs) repeats = deflateRepeatsBand(data, size, out);
+  return repeats && (last || goOn(out, size));
+}
+
+// Whether a band's deflate data inflates by itself to rows that unfilter to exactly the image's
+// pixels, and then ends the stream (the last band) or stops on a byte between blocks, where the next
+// band's data goes on. The Adler-32 of its filtered rows into adler.
+bool bandDecodes(const Banded& b, size_t band, const std::vector<unsigned char>& data, uint32_t& adler) {
+  thread_local std::vector<unsigned char> rows, pixels;
+  const size_t size = b.bytes(band);
+  rows.resize(size + 1);
+  z_stream zs{};
+  if (data.size() > UINT32_MAX || size >= UINT32_MAX || inflateInit2(&zs, -15) != Z_OK) return false;
+  zs.next_in = const_cast<Bytef*>(data.data());
+  zs.avail_in = static_cast<uInt>(data.size());
+  zs.next_out = rows.data();
+  zs.avail_out = static_cast<uInt>(size + 1);
+  const int status = inflate(&zs, Z_SYNC_FLUSH);
+  const bool ends = band + 1 == b.bands();
+  const bool whole = zs.avail_in == 0 && zs.total_out == size &&
+                     (ends ? status == Z_STREAM_END : status == Z_OK && (zs.data_type & (128 | 7)) == 128);
+  inflateEnd(&zs);
+  if (!whole) return false;
+  adler = libdeflate_adler32(1, rows.data(), size);
+  pixels.resize(2 * b.rowBytes);
+  unsigned char *prior = pixels.data(), *pixel = prior + b.rowBytes;
+  std::memset(prior, 0, b.rowBytes);
+  const size_t first = b.first(band);
+  if (first > 0) rawRow(b.image, static_cast<int>(first - 1), b.alpha, prior);
+  for (size_t y = 0; y < b.count(band); ++y) {
+    unsigned char* row = rows.data() + y * b.rowSize();
+    rawRow(b.image, static_cast<int>(first + y), b.alpha, pixel);
+    if (!unfilterRow(row[0], row + 1, prior, b.rowBytes, b.bpp) || std::memcmp(row + 1, pixel, b.rowBytes) != 0)
+      return false;
+    std::swap(prior, pixel);
+  }
+  return true;
+}
+
+// Whether PNG data is sound, CRCs included, and its IDAT chunks hold exactly the zlib stream.
+bool holds(std::string_view png, std::string_view zlib) {
+  Layout layout;
+  if (!readLayout(png, layout).empty()) return false;
+  size_t at = 0;
+  for (std::string_view chunk : layout.data) {
+    if (zlib.substr(at, chunk.size()) != chunk) return false;
+    at += chunk.size();
+  }
+  return at == zlib.size();
+}
+
+// The zlib stream of a big picture's bands: its header, the bands' data in order and the Adler-32
+// of the filtered rows, made of the bands' own.
+std::string zlibStream(const Banded& b, Coding coding, const std::vector<std::vector<unsigned char>>& data,
+                       const std::vector<uint32_t>& adlers) {
+  std::string zlib("\x78", 1);
+  zlib += static_cast<char>(coding == Coding::Runs ? 0x01 : 0xda);  // the level as zlib's header says it
+  uint32_t adler = 1;
+  for (size_t i = 0; i < data.size(); ++i) {
+    zlib.append(reinterpret_cast<const char*>(data[i].data()), data[i].size());
+    adler = static_cast<uint32_t>(adler32_combine(adler, adlers[i], static_cast<z_off_t>(b.bytes(i))));
+  }
+  appendBigEndian(zlib, adler);
+  return zlib;
+}
+
+// A big picture's PNG data, its bands filtered, deflated and checked (see bandDecodes) on up to
+// `threads` threads. The coding is the picture's, chosen as for any other.
+std::optional<std::string> encodeInBands(const Banded& b, size_t threads, Scratch& scratch) {
+  unsigned char* filtered = scratch.filtered.room(b.rows * b.rowSize());
+  if (!filtered) return std::nullopt;
+  parallelFor(b.bands(), [&](size_t i) { filterBand(b, i, filtered); }, threads);
+  const Coding coding = codingOf(filtered, b.rows, b.rowSize(), scratch);
+  std::vector<std::vector<unsigned char>> data(b.bands());
+  std::vector<uint32_t> adlers(b.bands());
+  std::atomic<bool> failed{false};
+  parallelFor(
+      b.bands(),
+      [&](size_t i) {
+        const bool last = i + 1 == b.bands();
+        if (!deflateBand(coding, filtered + b.first(i) * b.rowSize(), b.bytes(i), last, data[i]) ||
+            !bandDecodes(b, i, data[i], adlers[i]))
+          failed = true;
+      },
+      threads);
+  if (failed) return std::nullopt;
+  const std::string zlib = zlibStream(b, coding, data, adlers);
+  std::string png = assemble(b.image, b.alpha, reinterpret_cast<const unsigned char*>(zlib.data()), zlib.size());
+  if (!holds(png, zlib)) return std::nullopt;
+  return png;
+}
+
+}  // namespace
+
+// The chunks are the ones Qt's writer would give such an image; an image with anything more to say
+// (a colour space, text, an offset) is left to Qt's writer.
+std::optional<Encoded> encodeDirectly(const QImage& image, size_t threads) {
+  const bool alpha = image.format() == QImage::Format_ARGB32;
+  if (!alpha && image.format() != QImage::Format_RGB32) return std::nullopt;
+  if (image.colorSpace().isValid() || !image.textKeys().isEmpty() || !image.offset().isNull()) return std::nullopt;
+  const size_t width = static_cast<size_t>(image.width());
+  const size_t height = static_cast<size_t>(image.height());
+  if (width == 0 || height == 0) return std::nullopt;
+  const size_t bpp = alpha ? 4 : 3;
+  const size_t rowSize = width * bpp + 1;
+
+  thread_local Scratch scratch;
+  std::optional<Encoded> png;
+  if (height * rowSize < kBandedFrom) {
+    if (std::optional<std::string> data = encodeWhole(image, alpha, bpp, scratch)) png = Encoded{std::move(*data)};
+  } else {
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    const Banded banded{image, alpha, bpp, rowSize - 1, height, std::max<size_t>(1, kBandBytes / rowSize)};
+    if (std::optional<std::string> data = encodeInBands(banded, threads, scratch)) png = Encoded{std::move(*data), true};
+  }
   scratch.trim();
   return png;
 }

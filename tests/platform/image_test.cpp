@@ -7,8 +7,10 @@
 
 #include <QBuffer>
 #include <QColorSpace>
+#include <random>
 
 #include "platform/image_impl.hpp"
+#include "platform/png.hpp"
 #include "support/fakes.hpp"
 
 namespace charstack {
@@ -163,6 +165,49 @@ TEST(Image, PngDataIsCheckedWithoutDecodingAndBrokenDataIsNoPicture) {
   ComposedImage composed = composeImages({{damaged.image.get(), 0, 0, false}, {testImage(2, 2, 1).get(), 5, 5}});
   EXPECT_TRUE(!composed.image && damaged.image->impl().decodeFailed()) << composed.problem;
   EXPECT_EQ(damaged.image->pixel(3, 3), 0u);
+}
+
+// A picture of kind noise (random pixels, alpha too), flat (one colour), pattern (stripes and
+// checks of a few colours: repeats further back than a pixel) or mixed (mixedImage's rows).
+QImage bigPicture(const std::string& kind, int width, int height, QImage::Format format) {
+  if (kind == "mixed") return mixedImage(width, height, format);
+  QImage image(width, height, format);
+  std::mt19937 random(uint32_t(width * 7 + height));
+  for (int y = 0; y < height; ++y) {
+    auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < width; ++x)
+      row[x] = kind == "noise" ? QRgb(random()) : kind == "flat" ? qRgba(30, 140, 200, 255)
+                                                  : qRgba((x / 7 + y / 5) % 4 * 60, (x + y) % 9 * 25, y % 3 * 90, 255);
+  }
+  return image;
+}
+
+TEST(Image, BigPicturesAreWrittenInBandsTheSameOnAnyThreadsAndDecodeExactly) {
+  // Bands begin at 4 MiB of filtered rows: 1023 RGBA pixels make 4093 bytes a row, 1365 RGB 4096.
+  struct Case {
+    const char* kind;
+    int width, height;
+    QImage::Format format;
+    bool banded;
+  } const cases[] = {{"noise", 1023, 1025, QImage::Format_ARGB32, true},
+                     {"noise", 1023, 1024, QImage::Format_ARGB32, false},
+                     {"flat", 1365, 1024, QImage::Format_RGB32, true},
+                     {"pattern", 1365, 1023, QImage::Format_RGB32, false},
+                     {"pattern", 2049, 1111, QImage::Format_ARGB32, true},
+                     {"mixed", 777, 2999, QImage::Format_RGB32, true}};
+  for (const Case& c : cases) {
+    const std::string name = std::string(c.kind) + " " + std::to_string(c.width) + "x" + std::to_string(c.height);
+    const QImage source = bigPicture(c.kind, c.width, c.height, c.format);
+    const std::optional<png::Encoded> one = png::encodeDirectly(source, 1), several = png::encodeDirectly(source, 3);
+    ASSERT_TRUE(one && several) << name;
+    EXPECT_EQ(one->checked, c.banded) << name;
+    EXPECT_TRUE(one->data == several->data) << name;
+    // Ours and the toolkit's reader, which checks the zlib stream's Adler-32 too.
+    const ImageRef image = imageFromQImage(source), ours = decodeImageData(one->data);
+    const QImage theirs = QImage::fromData(QByteArray::fromStdString(one->data));
+    EXPECT_TRUE(ours && ours->samePixels(*image)) << name;
+    EXPECT_TRUE(!theirs.isNull() && imageFromQImage(theirs)->samePixels(*image)) << name;
+  }
 }
 
 }  // namespace
