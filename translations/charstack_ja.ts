@@ -579,6 +579,18 @@ Save the project through them, writing and removing files outside the project fo
         <source>Choose one of the records under the pointer</source>
         <translation>ポインターの下にあるレコードから1つを選択</translation>
     </message>
+    <message>
+        <source>Add Layers from Files</source>
+        <translation>ファイルからレイヤーを追加</translation>
+    </message>
+    <message>
+        <source>Add Characters from Files</source>
+        <translation>ファイルからキャラクターを追加</translation>
+    </message>
+    <message>
+        <source>Pictures (*.png *.jpg *.jpeg *.bmp *.gif *.webp *.tif *.tiff *.tga);;All files (*)</source>
+        <translation>画像 (*.png *.jpg *.jpeg *.bmp *.gif *.webp *.tif *.tiff *.tga);;すべてのファイル (*)</translation>
+    </message>
 </context>
 <context>
     <name>Record</name>
@@ -1174,6 +1186,18 @@ cannot be shown: it %2</source>
     <message>
         <source>Opened read-only: the last save was interrupted and cannot be finished safely</source>
         <translation>読み取り専用で開きました: 前回の保存が中断され、安全に完了できません</translation>
+    </message>
+    <message>
+        <source>Save &amp;As…</source>
+        <translation>名前を付けて保存(&amp;A)…</translation>
+    </message>
+    <message>
+        <source>Add &amp;Layers from Files…</source>
+        <translation>ファイルからレイヤーを追加(&amp;L)…</translation>
+    </message>
+    <message>
+        <source>Add C&amp;haracters from Files…</source>
+        <translation>ファイルからキャラクターを追加(&amp;H)…</translation>
     </message>
 </context>
 <context>

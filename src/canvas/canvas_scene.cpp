@@ -123,7 +123,7 @@ void CanvasScene::draw(Painter& painter) {
   for (const PendingDraw& d : scratch_) drawImage(painter, *d.call.image, d.call.x, d.call.y);
 }
 
-void CanvasScene::mouseDown(double px, double py, bool withLayers) {
+void CanvasScene::pressAt(double px, double py, bool withLayers) {
   moving_ = dragTargets(list_, state_, withLayers);
   starts_.clear();
   for (const RecordAt& at : moving_) {
@@ -137,7 +137,7 @@ void CanvasScene::mouseDown(double px, double py, bool withLayers) {
   state_.grabOffsetY = py - static_cast<double>(state_.dragAnchorY);
 }
 
-void CanvasScene::mouseDragged(double px, double py, bool constrain) {
+void CanvasScene::dragTo(double px, double py, bool constrain) {
   state_.dragAnchorX = anchorFrom(px, state_.grabOffsetX, state_.dragAnchorX);
   state_.dragAnchorY = anchorFrom(py, state_.grabOffsetY, state_.dragAnchorY);
   if (starts_.empty()) return;

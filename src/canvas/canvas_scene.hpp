@@ -55,8 +55,8 @@ class CanvasScene {
   // takes what dragTargets names (withLayers: the character with all its layers); each drag step
   // moves them all by the travel of the first, which takes the pointer's place less the grab offset.
   // constrain: only along the axis of the larger travel since the press.
-  void mouseDown(double px, double py, bool withLayers = false);
-  void mouseDragged(double px, double py, bool constrain = false);
+  void pressAt(double px, double py, bool withLayers = false);
+  void dragTo(double px, double py, bool constrain = false);
   // The records the running drag moves, the drag target first.
   const std::vector<RecordAt>& moving() const { return moving_; }
 

@@ -358,7 +358,7 @@ bool CanvasInput::press(QMouseEvent* event) {
   // The composition around the records is kept while they move.
   w_.cacheTarget_ = dragTarget(w_.list_, w_.state_);
   if (w_.controller_) w_.controller_->moves().beginGesture(withLayers);
-  w_.view_->mouseDown(p.x(), p.y(), withLayers);
+  w_.view_->pressAt(p.x(), p.y(), withLayers);
   return true;
 }
 
@@ -388,7 +388,7 @@ bool CanvasInput::move(QMouseEvent* event) {
   // Qt keeps sending moves to the pressed widget while the button is held, even outside it.
   if (!(event->buttons() & Qt::LeftButton)) return false;
   const QPointF p = canvasPoint(event->position());
-  w_.view_->mouseDragged(p.x(), p.y(), event->modifiers() & Qt::ShiftModifier);
+  w_.view_->dragTo(p.x(), p.y(), event->modifiers() & Qt::ShiftModifier);
   w_.refresh();
   emit w_.dragged();
   emit w_.pointerMoved(static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y())));

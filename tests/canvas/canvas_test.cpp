@@ -85,7 +85,7 @@ TEST_F(Canvas, DragMovesTheCharacterFromTheGrabOffset) {
   list.characters = {character(0, a, 1, 1), character(0, a, 30, 20, {layer(0, b, 5, 6)})};
   state.selectedCharacterRow = 1;
   state.moveCharacter = true;
-  view.mouseDown(100, 50);
+  view.pressAt(100, 50);
   EXPECT_EQ(at(list.characters[1]), P(30, 20));  // a press alone moves nothing
   const double inf = std::numeric_limits<double>::infinity();
   const std::pair<std::pair<double, double>, P> steps[] = {
@@ -97,7 +97,7 @@ TEST_F(Canvas, DragMovesTheCharacterFromTheGrabOffset) {
       {{-inf, 1e300}, {INT32_MIN, INT32_MAX}},
       {{1e12, std::nan("")}, {INT32_MAX, INT32_MAX}}};
   for (const auto& [pointer, position] : steps) {
-    view.mouseDragged(pointer.first, pointer.second);
+    view.dragTo(pointer.first, pointer.second);
     EXPECT_EQ(at(list.characters[1]), position) << pointer.first << "," << pointer.second;
   }
   EXPECT_EQ(std::pair(at(list.characters[1].layers[0]), at(list.characters[0])), std::pair(P(5, 6), P(1, 1)));
@@ -139,7 +139,7 @@ TEST_F(Canvas, DragRowsFlagsAndSelectedLayersChooseWhatMoves) {
     state.selectedCharacterRow = c.characterRow, state.selectedLayerRow = c.layerRow;
     state.selectedLayerRows = c.extended;
     state.moveCharacter = c.moveCharacter, state.moveLayer = c.moveLayer;
-    view.mouseDown(100, 50, c.withLayers), view.mouseDragged(101, 52, c.constrain);
+    view.pressAt(100, 50, c.withLayers), view.dragTo(101, 52, c.constrain);
     const Character& k = list.characters[0];
     const std::vector<P> got = {at(k), at(k.layers[0]), at(k.layers[1]), at(k.layers[2])};
     EXPECT_EQ(got, c.positions) << c.characterRow << "," << c.layerRow << "," << c.moveCharacter << c.moveLayer
@@ -149,11 +149,11 @@ TEST_F(Canvas, DragRowsFlagsAndSelectedLayersChooseWhatMoves) {
   // Records moved along stop at the edges of the 32-bit range while the first travels on.
   list.characters = {character(0, a, 0, 0, {layer(0, b, INT32_MAX - 1, INT32_MIN + 1)})};
   state = {}, state.moveCharacter = true;
-  view.mouseDown(0, 0, true), view.mouseDragged(5, -5);
+  view.pressAt(0, 0, true), view.dragTo(5, -5);
   EXPECT_EQ(std::pair(at(list.characters[0]), at(list.characters[0].layers[0])),
             std::pair(P(5, -5), P(INT32_MAX, INT32_MIN)));
   list.characters.clear();  // nothing to drag
-  view.mouseDown(1, 1), view.mouseDragged(2, 2);
+  view.pressAt(1, 1), view.dragTo(2, 2);
 }
 
 // A click picks the topmost drawn record whose pixel under the pointer is not fully transparent.

@@ -342,7 +342,7 @@ TEST_F(ControllerTest, CanvasMovesAreOneStepThatUndoTakesBackForEveryRecord) {
       controller->moves().nudge(1, 0), controller->moves().nudge(1, -1);
     } else {
       controller->moves().beginGesture(c.withLayers);
-      view.mouseDown(10, 10, c.withLayers), view.mouseDragged(12, 9), view.mouseDragged(14, 8);
+      view.pressAt(10, 10, c.withLayers), view.dragTo(12, 9), view.dragTo(14, 8);
       controller->moves().endGesture();
     }
     EXPECT_EQ(positions(), c.positions) << c.undo;

@@ -121,8 +121,8 @@ struct Model : testing::ControllerTest {
       int64_t dx = below(3) - 1, dy = below(21) - 10;
       if (drag) {
         c().moves().beginGesture(withLayers);
-        view->mouseDown(below(50), below(50), withLayers);
-        view->mouseDragged(below(90) - 20, below(90) - 20, below(4) == 0);
+        view->pressAt(below(50), below(50), withLayers);
+        view->dragTo(below(90) - 20, below(90) - 20, below(4) == 0);
         c().moves().endGesture();
         if (!moved.empty()) {
           const RecordFields first = c().document().fieldsOf(moved.front());
