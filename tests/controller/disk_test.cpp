@@ -81,6 +81,33 @@ TEST_F(Disk, AChangeOnBothSidesIsTheUsersChoiceAndSavesNeverReplaceChangedFilesU
   EXPECT_TRUE(loadProject(controller->store().folder()).list.characters[0].image->samePixels(*testImage(4, 4, 9)));
 }
 
+// A look begun before a save finds the save's own files changed: it is out of date, and dropped.
+TEST_F(Disk, ALookBegunBeforeASaveIsDroppedAfterIt) {
+  const DiskScanRequest request = controller->disk().scanRequest();
+  controller->setPicture(Table::Characters, testImage(4, 4, 5));
+  ASSERT_TRUE(controller->store().save().ok());
+  const int steps = controller->document().history().count();
+  EXPECT_TRUE(controller->disk().apply(scanDisk(controller->store().folder(), request)).empty());
+  EXPECT_EQ(controller->document().history().count(), steps);
+  EXPECT_TRUE(look().empty());
+}
+
+// The pictures of a project opened without reading them are checked afterwards: a file that is no
+// picture leaves its record without one, unless the user gave the record a picture meanwhile.
+TEST_F(Disk, TheLatePictureCheckKeepsAPictureTheUserSetMeanwhile) {
+  dir.write("img/Hero1", "not a picture");
+  dir.write("img/Arm2", "no picture either");
+  CharacterList lazyList;
+  EditorState lazyState;
+  Editor lazy(lazyList, lazyState, ProjectFolder(dir.path()), nullptr, PictureReading::WhenNeeded);
+  const ImageRef mine = testImage(4, 4, 5);
+  ASSERT_TRUE(lazy.setPicture(Table::Characters, mine));
+  EXPECT_EQ(lazy.store().takePictureChecks(checkPictures(lazy.store().picturesToCheck())).size(), 2u);
+  EXPECT_EQ(lazyList.characters[0].image, mine);
+  EXPECT_FALSE(lazyList.characters[0].layers[0].image);
+  EXPECT_TRUE(lazy.store().hasUnsavedChanges());
+}
+
 // A record renamed before its file exists: the file a paint program writes under the new name comes
 // in, at once or after the editor noted its absence.
 TEST_F(Disk, AFileWrittenUnderANewNameComesInAsItsRecordsPicture) {

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "project/journal.hpp"
@@ -207,17 +208,26 @@ TEST(SaveFaults, AnyFaultAtAnyOperationLeavesTheOldOrTheNewProject) {
         EditorState state = stateAfterLoad(loaded);
         scenario.edit(list, state);
         const CharacterList wanted = list;
-        // The paint program saves (atomically) a file the save replaces.
-        std::string painted;
-        for (const auto& [path, bytes] : filesOf(dir))
-          if (path.rfind("img/", 0) == 0 && painted.empty())
-            forEachRecord(wanted, [&](const auto& r, int64_t n, auto...) {
-              if (r.image && "img/" + imageFileName(r.name, n) == path) painted = path;
-            });
+        // The paint program saves (atomically) a file the save replaces, and one it removes.
+        std::string painted, paintedGone;
+        for (const auto& [path, bytes] : filesOf(dir)) {
+          if (path.rfind("img/", 0) != 0) continue;
+          bool used = false;
+          forEachRecord(wanted, [&](const auto& r, int64_t n, auto...) {
+            if ("img/" + imageFileName(r.name, n) != path) return;
+            used = true;
+            if (r.image && painted.empty()) painted = path;
+          });
+          if (!used && paintedGone.empty()) paintedGone = path;
+        }
 
         FaultyOps ops;
         ops.fault = fault, ops.at = k;
-        if (!painted.empty()) ops.paintProgram = [&] { ProjectFolder(dir.path()).writeFileAtomically(painted, paint); };
+        if (!painted.empty())
+          ops.paintProgram = [&] {
+            for (const std::string& file : {painted, paintedGone})
+              if (!file.empty()) ProjectFolder(dir.path()).writeFileAtomically(file, paint);
+          };
         const SaveReport report = saveProject(list, state, ProjectFolder(dir.path(), &ops));
         if (!ops.hit && (fault == Fault::Stop ? ops.count <= k : ops.count < k)) break;  // no operation k
         if (!ops.hit) continue;  // operation k was not of the kind this fault needs
@@ -226,7 +236,8 @@ TEST(SaveFaults, AnyFaultAtAnyOperationLeavesTheOldOrTheNewProject) {
         const bool paintedLate = fault == Fault::PaintProgram && !painted.empty();
         const LoadResult reopened = reopen(dir, k);
         const bool isOld = testing::sameModel(reopened.list, old), isNew = testing::sameModel(reopened.list, wanted);
-        const bool paintKept = !paintedLate || dir.read(painted) == paint;
+        const bool paintKept =
+            !paintedLate || (dir.read(painted) == paint && (paintedGone.empty() || dir.read(paintedGone) == paint));
         stopped += reopened.recoveryStopped;
         for (const Problem& p : report.problems) keptBeside += p.reason.find("the saved version is") != std::string::npos;
         // With a paint program's file, the records are the old or the new ones, and that file is its.
@@ -256,6 +267,80 @@ TEST(SaveFaults, AnyFaultAtAnyOperationLeavesTheOldOrTheNewProject) {
               "%d recoveries stopped read-only, %d paint-program files kept beside the saved version\n",
               tried, losses, falseSaved, stopped, keptBeside);
   EXPECT_EQ(losses + falseSaved, 0);
+}
+
+// Every file a journal names, and its name in its folder, is durable before the journal is written;
+// the renames are durable before the first removal. A file flushed late would leave the journal
+// naming a file that a power cut emptied.
+TEST(SaveFaults, WhatTheJournalNamesIsDurableBeforeIt) {
+  struct DurabilityOps : FileOps {
+    std::set<std::string> unflushed, unsyncedFolders;  // files written, folders with new names
+    bool committed = false;
+    std::vector<std::string> failures;
+    static std::string key(const std::filesystem::path& p) { return std::filesystem::weakly_canonical(p).string(); }
+    void expectDurable(const std::string& before) {
+      for (const std::string& f : unflushed) failures.push_back(f + " not flushed before " + before);
+      for (const std::string& f : unsyncedFolders) failures.push_back(f + " not synced before " + before);
+    }
+    Status createFile(const std::filesystem::path& p, std::string_view d, unsigned m, FileStamp* s, bool f) override {
+      if (d.substr(0, 17) == "charstack journal") expectDurable("the journal"), committed = true;
+      Status r = FileOps::createFile(p, d, m, s, f);
+      if (!f) unflushed.insert(key(p));
+      unsyncedFolders.insert(key(p.parent_path()));
+      return r;
+    }
+    Status syncFileSystem(const std::filesystem::path& p) override {
+      unflushed.clear(), unsyncedFolders.clear();
+      return FileOps::syncFileSystem(p);
+    }
+    Status syncFolder(const std::filesystem::path& p) override {
+      unsyncedFolders.erase(key(p));
+      return FileOps::syncFolder(p);
+    }
+    Status rename(const std::filesystem::path& a, const std::filesystem::path& b) override {
+      unsyncedFolders.insert(key(b.parent_path()));
+      return FileOps::rename(a, b);
+    }
+    Status link(const std::filesystem::path& a, const std::filesystem::path& b) override {
+      unsyncedFolders.insert(key(b.parent_path()));
+      return FileOps::link(a, b);
+    }
+    Status createFolder(const std::filesystem::path& p) override {
+      unsyncedFolders.insert(key(p.parent_path()));
+      return FileOps::createFolder(p);
+    }
+    Status remove(const std::filesystem::path& p) override {
+      if (committed && p.filename() != kJournalFileName) expectDurable("removing " + p.filename().string());
+      return FileOps::remove(p);
+    }
+  };
+  for (Scenario& scenario : scenarios()) {
+    SCOPED_TRACE(scenario.what);
+    testing::TempFolder dir;
+    ASSERT_TRUE(testing::saveInto(scenario.old, dir).ok());
+    LoadResult loaded = loadProject(ProjectFolder(dir.path()));
+    EditorState state = stateAfterLoad(loaded);
+    scenario.edit(loaded.list, state);
+    DurabilityOps ops;
+    EXPECT_TRUE(saveProject(loaded.list, state, ProjectFolder(dir.path(), &ops)).ok());
+    EXPECT_EQ(ops.failures, std::vector<std::string>{});
+  }
+}
+
+// A journal cut short anywhere is no journal: nothing of it is carried out.
+TEST(SaveFaults, AJournalCutShortIsRefusedWhole) {
+  Journal journal;
+  journal.folderDevice = 2049, journal.folderInode = 77;
+  journal.staging = temporaryFileName("tok");
+  journal.puts = {{"Hero 1", {120, 0xabcdef}, std::nullopt}, {"Arm2", {80, 42}, FileStamp{2049, 78, 80, 123456789}}};
+  journal.stagedData = temporaryFileName("tok");
+  journal.dataContent = {33, 7};
+  journal.dataWas = FileStamp{2049, 79, 30, 5};
+  journal.removals = {{"Old3", {2049, 80, 10, 1}}, {"Old4", {2049, 81, 11, 2}}};
+  const std::string text = journalText(journal);
+  ASSERT_TRUE(parseJournal(text));
+  EXPECT_EQ(journalText(*parseJournal(text)), text);
+  for (size_t n = 0; n < text.size(); ++n) EXPECT_FALSE(parseJournal(text.substr(0, n))) << "cut short at " << n;
 }
 
 // Another program changes "data.txt" while the pictures are written: the save stops at its commit.
