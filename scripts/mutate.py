@@ -9,6 +9,7 @@ pass.
 
   scripts/mutate.py                 every mutation
   scripts/mutate.py --only S1,J4    some of them
+  scripts/mutate.py --from J1       from one of them on
   scripts/mutate.py --check         only checks that every old text is found exactly once
   scripts/mutate.py --build DIR     the build folder (default build-dev, configured with
                                     -DCHARSTACK_TESTS=ON)
@@ -50,7 +51,7 @@ MUTATIONS = [
      "Status s = many ? ops.syncFileSystem(folder.anchored(staging)) : ops.syncFolder(folder.anchored(staging));",
      "Status s = Status::success();"),
     ("S3 a single staged picture written without fsync", SAVE,
-     "ops.createFile(path, *png, w.mode, &w.stamp, !many)", "ops.createFile(path, *png, w.mode, &w.stamp, false)"),
+     "ops.createFile(path, *png, w.mode, &w.stamp, !many)", "ops.createFile(path, *png, w.mode, &w.stamp, !many && false)"),
     ("S4 a picture-less record's file never read is removed unasked", SAVE,
      "if (rule != FileRule::Ours && !options.replaceAnyway.count(imagePath(fileName)))",
      "if (rule == FileRule::Changed && !options.replaceAnyway.count(imagePath(fileName)))"),
@@ -61,7 +62,7 @@ MUTATIONS = [
      "known->second.image == image &&\n                           plan.present.count(fileName);",
      "known->second.image == image;"),
     ("S7 a changed or never-read file replaced unasked", SAVE,
-     "      if (!options.replaceAnyway.count(path)) report.changedOnDisk.push_back(path);\n", ""),
+     "      if (!options.replaceAnyway.count(path)) report.changedOnDisk.push_back(path);\n", "      (void)options;\n"),
     ("S8 no last look before the commit", SAVE,
      "if (mayReplaceOrRemove(sinceSeen(now, expected))) continue;", "continue;"),
     ("S9 a changed data.txt replaced unasked", SAVE,
@@ -209,12 +210,15 @@ def run(command, timeout, log):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--only", default="", help="names (their first word) to run, comma-separated")
+    parser.add_argument("--from", dest="start", default="", help="the name (its first word) to start from")
     parser.add_argument("--check", action="store_true")
     parser.add_argument("--build", default="build-dev")
     parser.add_argument("--test-timeout", type=int, default=900)
     args = parser.parse_args()
     only = set(filter(None, args.only.split(",")))
     chosen = [m for m in MUTATIONS if not only or m[0].split()[0] in only]
+    if args.start:
+        chosen = chosen[[m[0].split()[0] for m in chosen].index(args.start):]
     bad = 0
     for name, path, old, new in chosen:
         count = open(os.path.join(ROOT, path)).read().count(old)

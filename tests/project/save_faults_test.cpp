@@ -223,6 +223,9 @@ TEST(SaveFaults, AnyFaultAtAnyOperationLeavesTheOldOrTheNewProject) {
 
         FaultyOps ops;
         ops.fault = fault, ops.at = k;
+        // A file of the user's under the name a kept file's saved version would take first.
+        const std::string besideTaken = painted + " (saved by the editor).png";
+        if (!painted.empty()) dir.write(besideTaken, "mine");
         if (!painted.empty())
           ops.paintProgram = [&] {
             for (const std::string& file : {painted, paintedGone})
@@ -237,7 +240,8 @@ TEST(SaveFaults, AnyFaultAtAnyOperationLeavesTheOldOrTheNewProject) {
         const LoadResult reopened = reopen(dir, k);
         const bool isOld = testing::sameModel(reopened.list, old), isNew = testing::sameModel(reopened.list, wanted);
         const bool paintKept =
-            !paintedLate || (dir.read(painted) == paint && (paintedGone.empty() || dir.read(paintedGone) == paint));
+            (painted.empty() || dir.read(besideTaken) == "mine") &&
+            (!paintedLate || (dir.read(painted) == paint && (paintedGone.empty() || dir.read(paintedGone) == paint)));
         stopped += reopened.recoveryStopped;
         for (const Problem& p : report.problems) keptBeside += p.reason.find("the saved version is") != std::string::npos;
         // With a paint program's file, the records are the old or the new ones, and that file is its.
@@ -255,6 +259,9 @@ TEST(SaveFaults, AnyFaultAtAnyOperationLeavesTheOldOrTheNewProject) {
           for (const Problem& p : reopened.problems) std::printf("  open: %s: %s\n", p.file.c_str(), p.reason.c_str());
         }
         EXPECT_TRUE(!reopened.recoveryStopped || fault == Fault::StagedRemoved);
+        // Without its journal, a save changes nothing.
+        for (const Problem& p : report.problems)
+          EXPECT_TRUE(p.file != kJournalFileName || p.reason.rfind("could not be written", 0) != 0 || isOld);
         EXPECT_TRUE(!reopened.recoveryStopped || !reopened.problems.empty());
         int temporaries = 0;
         filesOf(dir, &temporaries);
@@ -278,6 +285,7 @@ TEST(SaveFaults, WhatTheJournalNamesIsDurableBeforeIt) {
     bool committed = false;
     std::vector<std::string> failures;
     static std::string key(const std::filesystem::path& p) { return std::filesystem::weakly_canonical(p).string(); }
+    void entry(const std::filesystem::path& p) { unsyncedFolders.insert(key(p.parent_path())); }
     void expectDurable(const std::string& before) {
       for (const std::string& f : unflushed) failures.push_back(f + " not flushed before " + before);
       for (const std::string& f : unsyncedFolders) failures.push_back(f + " not synced before " + before);
@@ -286,8 +294,7 @@ TEST(SaveFaults, WhatTheJournalNamesIsDurableBeforeIt) {
       if (d.substr(0, 17) == "charstack journal") expectDurable("the journal"), committed = true;
       Status r = FileOps::createFile(p, d, m, s, f);
       if (!f) unflushed.insert(key(p));
-      unsyncedFolders.insert(key(p.parent_path()));
-      return r;
+      return entry(p), r;
     }
     Status syncFileSystem(const std::filesystem::path& p) override {
       unflushed.clear(), unsyncedFolders.clear();
@@ -298,17 +305,12 @@ TEST(SaveFaults, WhatTheJournalNamesIsDurableBeforeIt) {
       return FileOps::syncFolder(p);
     }
     Status rename(const std::filesystem::path& a, const std::filesystem::path& b) override {
-      unsyncedFolders.insert(key(b.parent_path()));
-      return FileOps::rename(a, b);
+      return entry(b), FileOps::rename(a, b);
     }
     Status link(const std::filesystem::path& a, const std::filesystem::path& b) override {
-      unsyncedFolders.insert(key(b.parent_path()));
-      return FileOps::link(a, b);
+      return entry(b), FileOps::link(a, b);
     }
-    Status createFolder(const std::filesystem::path& p) override {
-      unsyncedFolders.insert(key(p.parent_path()));
-      return FileOps::createFolder(p);
-    }
+    Status createFolder(const std::filesystem::path& p) override { return entry(p), FileOps::createFolder(p); }
     Status remove(const std::filesystem::path& p) override {
       if (committed && p.filename() != kJournalFileName) expectDurable("removing " + p.filename().string());
       return FileOps::remove(p);
@@ -327,8 +329,9 @@ TEST(SaveFaults, WhatTheJournalNamesIsDurableBeforeIt) {
   }
 }
 
-// A journal cut short anywhere is no journal: nothing of it is carried out.
-TEST(SaveFaults, AJournalCutShortIsRefusedWhole) {
+// A journal cut short anywhere, or naming anything a save could not have written, is no journal:
+// nothing of it is carried out.
+TEST(SaveFaults, AJournalCutShortOrDamagedIsRefusedWhole) {
   Journal journal;
   journal.folderDevice = 2049, journal.folderInode = 77;
   journal.staging = temporaryFileName("tok");
@@ -341,6 +344,17 @@ TEST(SaveFaults, AJournalCutShortIsRefusedWhole) {
   ASSERT_TRUE(parseJournal(text));
   EXPECT_EQ(journalText(*parseJournal(text)), text);
   for (size_t n = 0; n < text.size(); ++n) EXPECT_FALSE(parseJournal(text.substr(0, n))) << "cut short at " << n;
+  auto damaged = [&](const std::string& from, const std::string& to) {
+    std::string t = text;
+    return t.replace(t.find(from), from.size(), to);
+  };
+  Journal noPuts = journal;
+  noPuts.puts.clear();
+  const std::string damages[] = {damaged("put Hero%201", "put ../data.txt"), damaged("remove Old3", "remove a/b"),
+                                 damaged("data " + journal.stagedData, "data ../" + journal.stagedData),
+                                 damaged("stage " + journal.staging, "stage Hero1"), journalText(noPuts),
+                                 damaged("Arm2 80 ", "Arm2 -80 ")};
+  for (const std::string& d : damages) EXPECT_FALSE(parseJournal(d)) << d;
 }
 
 // Another program changes "data.txt" while the pictures are written: the save stops at its commit.
