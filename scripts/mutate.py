@@ -10,6 +10,7 @@ pass.
   scripts/mutate.py                 every mutation
   scripts/mutate.py --only S1,J4    some of them
   scripts/mutate.py --from J1       from one of them on
+  scripts/mutate.py --first E1,C1   those first
   scripts/mutate.py --check         only checks that every old text is found exactly once
   scripts/mutate.py --build DIR     the build folder (default build-dev, configured with
                                     -DCHARSTACK_TESTS=ON)
@@ -72,7 +73,7 @@ MUTATIONS = [
      "      state.knownImageFiles.erase(w.fileName);  // another program's file: the next save asks\n", ""),
     ("S11 pending deletions kept after a save", SAVE, "  state.pendingImageDeletions = {};\n", ""),
     ("S12 the result check skipped for written pictures", SAVE,
-     "if (!now || now->size != w.content.size) wrong.push_back(imagePath(w.fileName));", ""),
+     "if (!now || now->size != w.content.size) wrong.push_back(imagePath(w.fileName));", "(void)now;"),
     ("S13 img/ not synced after staging", SAVE,
      "    if (s.ok()) s = ops.syncFolder(folder.anchored(kImageFolder));\n", ""),
     ("S14 the staged data.txt's folder not synced", SAVE,
@@ -94,7 +95,7 @@ MUTATIONS = [
      "const bool asLeft = folderStamp && state.imageFolderStamp == folderStamp;", "const bool asLeft = true;"),
     ("S21 an unreadable file replaced", SAVE,
      "    case FileRule::Never:\n      state.unreadableImageFiles.insert(fileName);\n      report.problems.push_back({path, notWrittenText(unreadable)});\n      return std::nullopt;\n",
-     ""),
+     "    case FileRule::Never:\n      (void)notWrittenText;\n      [[fallthrough]];\n"),
     ("S22 the linked picture's stamp not checked", SAVE,
      "if (linked && known != state.knownImageFiles.end() && *linked == known->second.stamp && content) {",
      "if (linked && content) {"),
@@ -211,12 +212,16 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--only", default="", help="names (their first word) to run, comma-separated")
     parser.add_argument("--from", dest="start", default="", help="the name (its first word) to start from")
+    parser.add_argument("--first", default="", help="names to run before the others, comma-separated")
     parser.add_argument("--check", action="store_true")
     parser.add_argument("--build", default="build-dev")
     parser.add_argument("--test-timeout", type=int, default=900)
     args = parser.parse_args()
     only = set(filter(None, args.only.split(",")))
     chosen = [m for m in MUTATIONS if not only or m[0].split()[0] in only]
+    if args.first:  # these first, then the rest in their order
+        names = args.first.split(",")
+        chosen.sort(key=lambda m: names.index(m[0].split()[0]) if m[0].split()[0] in names else len(names))
     if args.start:
         chosen = chosen[[m[0].split()[0] for m in chosen].index(args.start):]
     bad = 0

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <set>
 #include <thread>
@@ -55,6 +56,11 @@ struct FaultyOps : FileOps {
   std::atomic<int> count{0};
   std::atomic<bool> hit{false};          // the fault happened
   std::function<void()> paintProgram;    // what the paint program does
+  // Told of each operation done (from any thread, one at a time): 'c' a file made (its data, whether
+  // flushed), 'r' 'l' a rename or link (the new name), 'm' a folder made, 'f' a folder synced, 's' the
+  // file system synced, 'd' a file removed.
+  std::function<void(char, const std::filesystem::path&, std::string_view, bool)> seen;
+  std::mutex seenOne;
   // Whether operation n (counted here) is skipped (with result) or goes on.
   bool skip(bool rename, const std::filesystem::path& from, Status& result, int& n) {
     n = ++count;
@@ -78,33 +84,38 @@ struct FaultyOps : FileOps {
     }
   }
   template <typename F>
-  Status run(bool rename, const std::filesystem::path& from, F&& real) {
+  Status run(char op, const std::filesystem::path& from, F&& real, const std::filesystem::path& to = {},
+             std::string_view data = {}, bool flush = true) {
     Status r;
     int n = 0;
-    if (skip(rename, from, r, n)) return r;
+    if (skip(op == 'r', from, r, n)) return r;
     r = real();
+    if (seen) {
+      std::lock_guard<std::mutex> one(seenOne);
+      seen(op, to.empty() ? from : to, data, flush);
+    }
     // Operations of the staging run on several threads: only the one that was operation `at` acts.
     if (fault == Fault::PaintProgram && n == at && paintProgram) hit = true, std::exchange(paintProgram, nullptr)();
     return r;
   }
   Status createFile(const std::filesystem::path& p, std::string_view d, unsigned m, FileStamp* s, bool f) override {
-    return run(false, p, [&] { return FileOps::createFile(p, d, m, s, f); });
+    return run('c', p, [&] { return FileOps::createFile(p, d, m, s, f); }, p, d, f);
   }
   Status syncFileSystem(const std::filesystem::path& p) override {
-    return run(false, p, [&] { return FileOps::syncFileSystem(p); });
+    return run('s', p, [&] { return FileOps::syncFileSystem(p); });
   }
   Status rename(const std::filesystem::path& a, const std::filesystem::path& b) override {
-    return run(true, a, [&] { return FileOps::rename(a, b); });
+    return run('r', a, [&] { return FileOps::rename(a, b); }, b);
   }
   Status link(const std::filesystem::path& a, const std::filesystem::path& b) override {
-    return run(false, a, [&] { return FileOps::link(a, b); });
+    return run('l', a, [&] { return FileOps::link(a, b); }, b);
   }
-  Status remove(const std::filesystem::path& p) override { return run(false, p, [&] { return FileOps::remove(p); }); }
+  Status remove(const std::filesystem::path& p) override { return run('d', p, [&] { return FileOps::remove(p); }); }
   Status syncFolder(const std::filesystem::path& p) override {
-    return run(false, p, [&] { return FileOps::syncFolder(p); });
+    return run('f', p, [&] { return FileOps::syncFolder(p); });
   }
   Status createFolder(const std::filesystem::path& p) override {
-    return run(false, p, [&] { return FileOps::createFolder(p); });
+    return run('m', p, [&] { return FileOps::createFolder(p); });
   }
 };
 
@@ -280,52 +291,37 @@ TEST(SaveFaults, AnyFaultAtAnyOperationLeavesTheOldOrTheNewProject) {
 // the renames are durable before the first removal. A file flushed late would leave the journal
 // naming a file that a power cut emptied.
 TEST(SaveFaults, WhatTheJournalNamesIsDurableBeforeIt) {
-  struct DurabilityOps : FileOps {
-    std::set<std::string> unflushed, unsyncedFolders;  // files written, folders with new names
-    bool committed = false;
-    std::vector<std::string> failures;
-    static std::string key(const std::filesystem::path& p) { return std::filesystem::weakly_canonical(p).string(); }
-    void entry(const std::filesystem::path& p) { unsyncedFolders.insert(key(p.parent_path())); }
-    void expectDurable(const std::string& before) {
-      for (const std::string& f : unflushed) failures.push_back(f + " not flushed before " + before);
-      for (const std::string& f : unsyncedFolders) failures.push_back(f + " not synced before " + before);
-    }
-    Status createFile(const std::filesystem::path& p, std::string_view d, unsigned m, FileStamp* s, bool f) override {
-      if (d.substr(0, 17) == "charstack journal") expectDurable("the journal"), committed = true;
-      Status r = FileOps::createFile(p, d, m, s, f);
-      if (!f) unflushed.insert(key(p));
-      return entry(p), r;
-    }
-    Status syncFileSystem(const std::filesystem::path& p) override {
-      unflushed.clear(), unsyncedFolders.clear();
-      return FileOps::syncFileSystem(p);
-    }
-    Status syncFolder(const std::filesystem::path& p) override {
-      unsyncedFolders.erase(key(p));
-      return FileOps::syncFolder(p);
-    }
-    Status rename(const std::filesystem::path& a, const std::filesystem::path& b) override {
-      return entry(b), FileOps::rename(a, b);
-    }
-    Status link(const std::filesystem::path& a, const std::filesystem::path& b) override {
-      return entry(b), FileOps::link(a, b);
-    }
-    Status createFolder(const std::filesystem::path& p) override { return entry(p), FileOps::createFolder(p); }
-    Status remove(const std::filesystem::path& p) override {
-      if (committed && p.filename() != kJournalFileName) expectDurable("removing " + p.filename().string());
-      return FileOps::remove(p);
-    }
+  std::set<std::string> unflushed, unsynced;  // files written, folders with names made, not yet durable
+  std::vector<std::string> failures;
+  bool committed = false;
+  auto key = [](const std::filesystem::path& p) { return std::filesystem::weakly_canonical(p).string(); };
+  auto expectDurable = [&](const std::string& before) {
+    for (const std::string& f : unflushed) failures.push_back(f + " not flushed before " + before);
+    for (const std::string& f : unsynced) failures.push_back(f + " not synced before " + before);
   };
-  for (Scenario& scenario : scenarios()) {
+  FaultyOps ops;
+  ops.seen = [&](char op, const std::filesystem::path& p, std::string_view data, bool flush) {
+    if (op == 'c' && data.substr(0, 17) == "charstack journal") expectDurable("the journal"), committed = true;
+    if (op == 'c' && !flush) unflushed.insert(key(p));
+    if (op == 'c' || op == 'r' || op == 'l' || op == 'm') unsynced.insert(key(p.parent_path()));
+    if (op == 's') unflushed.clear(), unsynced.clear();
+    if (op == 'f') unsynced.erase(key(p));
+    if (op == 'd' && committed && p.filename() != kJournalFileName) expectDurable("removing " + p.filename().string());
+  };
+  std::vector<Scenario> all = scenarios();  // and a save that encodes a single picture
+  all.push_back({"one new picture", repeatedNames(1, 0, 1), [](CharacterList& l, EditorState&) {
+                   l.characters[0].image = testImage(4, 4, 99);
+                 }});
+  for (Scenario& scenario : all) {
     SCOPED_TRACE(scenario.what);
     testing::TempFolder dir;
     ASSERT_TRUE(testing::saveInto(scenario.old, dir).ok());
     LoadResult loaded = loadProject(ProjectFolder(dir.path()));
     EditorState state = stateAfterLoad(loaded);
     scenario.edit(loaded.list, state);
-    DurabilityOps ops;
+    committed = false, unflushed.clear(), unsynced.clear();
     EXPECT_TRUE(saveProject(loaded.list, state, ProjectFolder(dir.path(), &ops)).ok());
-    EXPECT_EQ(ops.failures, std::vector<std::string>{});
+    EXPECT_EQ(failures, std::vector<std::string>{});
   }
 }
 
@@ -359,13 +355,8 @@ TEST(SaveFaults, AJournalCutShortOrDamagedIsRefusedWhole) {
 
 // Another program changes "data.txt" while the pictures are written: the save stops at its commit.
 TEST(SaveFaults, AChangeDuringTheSaveIsFoundAtTheCommit) {
-  struct ChangingOps : FileOps {
-    std::function<void()> meanwhile;
-    Status createFile(const std::filesystem::path& p, std::string_view d, unsigned m, FileStamp* s, bool f) override {
-      if (meanwhile) std::exchange(meanwhile, nullptr)();
-      return FileOps::createFile(p, d, m, s, f);
-    }
-  } ops;
+  FaultyOps ops;  // the other program writes after the first operation of the save
+  ops.fault = Fault::PaintProgram, ops.at = 1;
   testing::TempFolder dir;
   CharacterList list = repeatedNames(2, 2, 1);
   ASSERT_TRUE(testing::saveInto(list, dir).ok());
@@ -373,7 +364,7 @@ TEST(SaveFaults, AChangeDuringTheSaveIsFoundAtTheCommit) {
   EditorState state = stateAfterLoad(loaded);
   loaded.list.characters[0].image = testImage(6, 6, 9);
   auto before = filesOf(dir);
-  ops.meanwhile = [&] { dir.write("data.txt", before["data.txt"] = "Other,1, 0, 0\n####\n$$$$\n"); };
+  ops.paintProgram = [&] { dir.write("data.txt", before["data.txt"] = "Other,1, 0, 0\n####\n$$$$\n"); };
   SaveReport report = saveProject(loaded.list, state, ProjectFolder(dir.path(), &ops));
   EXPECT_EQ(report.changedOnDisk, std::vector<std::string>{"data.txt"});
   EXPECT_FALSE(report.ok() || report.dataFileWritten);
