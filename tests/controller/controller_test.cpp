@@ -78,6 +78,8 @@ const Row kRows[] = {
      "Paste Character", ""},
     {kFourLayers, "c0 l0:0,3 y2 l1 P", "K*[A*,B*-,A*,D*,C*,D*]", "c0 l2,3", "Paste Layers", ""},
     {kThreeCharacters, "c1 x1 z", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c1 l", "", ""},
+    // Cut and pasted back where it was: the queued files hold its pictures again, and stay.
+    {kThreeCharacters, "c1 x1 c0 p", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c1 l", "Paste Character", "Mage4 Hat5"},
     {kFourLayers, "c0 l1:0,1 h l0:0,1 h", "K*[A*-,B*-,C*,D*]", "c0 l0,1", "Hide Layers", ""},
     // Nudges of one record are one step; of another record, a step of their own.
     {kThreeCharacters, "c0 n n c1 n z", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c1 l", "Move Character", ""},
