@@ -8,9 +8,13 @@
 #include <cstdio>
 
 #include "model/names.hpp"
+#include "project/file_rules.hpp"
 #include "project/records.hpp"
 
 namespace charstack {
+
+// The stamp of what a stat found (files.cpp).
+FileStamp stampOf(const struct stat& st);
 
 namespace {
 
@@ -117,11 +121,12 @@ std::vector<std::string_view> fields(std::string_view line) {
   }
 }
 
+// What a regular file at a path looks like, links followed (as ProjectFolder::stamp, for the anchored
+// paths of the journal).
 std::optional<FileStamp> stampAt(const std::filesystem::path& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return FileStamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                   static_cast<uint64_t>(st.st_size), int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
+  return stampOf(st);
 }
 
 // Whether the regular file at a path holds exactly that content (its size is looked at first).
@@ -264,105 +269,152 @@ bool writeJournal(const ProjectFolder& folder, const Journal& journal, std::vect
   return true;
 }
 
-JournalOutcome applyJournal(const ProjectFolder& folder, const Journal& journal, std::vector<Problem>& problems,
-                            bool outside) {
+namespace {
+
+// Carrying out one journal: what it found before it changed anything, and what it came to.
+struct Run {
+  Run(const ProjectFolder& f, const Journal& j, std::vector<Problem>& p)
+      : folder(f), journal(j), problems(p), before(p.size()), staging(std::string(kImageFolder) + "/" + j.staging) {}
+  const ProjectFolder& folder;
+  const Journal& journal;
+  std::vector<Problem>& problems;
   JournalOutcome outcome;
-  FileOps& ops = folder.ops();
-  const size_t before = problems.size();
-  auto stop = [&](std::string file, std::string reason) {
+  size_t before;                    // the problems of this run start here
+  std::string staging;              // the staging folder, relative to the project folder
+  std::string dataTarget;           // where the new "data.txt" goes, relative (or absolute when outside)
+  std::vector<char> staged;         // each put's staged file is still there
+  bool dataStaged = false;
+  bool sameFolder = false;          // the folder the save wrote in, not a copy of it
+
+  JournalOutcome stop(std::string file, std::string reason) {
     problems.push_back({std::move(file), std::move(reason)});
     outcome.stopped = true;
     return outcome;
-  };
-  const std::string staging = std::string(kImageFolder) + "/" + journal.staging;
-  if (!outside && (!journal.puts.empty() || !journal.removals.empty()))
-    if (std::optional<std::filesystem::path> out = folder.leadsOutside(kImageFolder))
-      return stop(std::string(kImageFolder) + "/", "leads out of the project folder (to " + out->string() +
-                                                       "); the interrupted save was not finished through it");
-  std::string dataTarget;
-  if (!journal.stagedData.empty()) {
-    std::optional<std::string> inside = dataFileTargetInside(folder);
-    if (!inside && outside) inside = dataFileTarget(folder).string();  // allowed: the staged text is beside it
-    if (!inside || parentOf(*inside) != parentOf(journal.stagedData))
-      return stop(kDataFileName, "no longer leads where the interrupted save wrote its new text (" +
-                                     journal.stagedData + "); the save was not finished");
-    dataTarget = *inside;
   }
+};
 
-  // Every step proven first: its staged file is there, or its target holds what it held.
-  std::vector<char> staged(journal.puts.size(), 0);
+// Whether the journal may be carried out through the links of "img/" and "data.txt": a stopped
+// outcome when not.
+std::optional<JournalOutcome> checkWhereItLeads(Run& run, bool outside) {
+  const Journal& journal = run.journal;
+  if (!outside && (!journal.puts.empty() || !journal.removals.empty()))
+    if (std::optional<std::filesystem::path> out = run.folder.leadsOutside(kImageFolder))
+      return run.stop(std::string(kImageFolder) + "/", "leads out of the project folder (to " + out->string() +
+                                                           "); the interrupted save was not finished through it");
+  if (journal.stagedData.empty()) return std::nullopt;
+  std::optional<std::string> inside = dataFileTargetInside(run.folder);
+  if (!inside && outside) inside = dataFileTarget(run.folder).string();  // allowed: the staged text is beside it
+  if (!inside || parentOf(*inside) != parentOf(journal.stagedData))
+    return run.stop(kDataFileName, "no longer leads where the interrupted save wrote its new text (" +
+                                       journal.stagedData + "); the save was not finished");
+  run.dataTarget = *inside;
+  return std::nullopt;
+}
+
+// Every step proven before any is taken: its staged file is there, or its target holds what it held.
+bool proveSteps(Run& run) {
+  const Journal& journal = run.journal;
+  const ProjectFolder& folder = run.folder;
+  run.staged.assign(journal.puts.size(), 0);
   for (size_t i = 0; i < journal.puts.size(); ++i) {
     const Journal::Put& put = journal.puts[i];
-    staged[i] = ownStamp(folder.anchored(staging + "/" + put.target)).has_value();
-    if (!staged[i] && !holds(folder.anchored(imagePath(put.target)), put.content))
-      problems.push_back({imagePath(put.target), "the interrupted save's new picture for it is missing, and the file "
-                                                 "there is not that picture"});
+    run.staged[i] = ownStamp(folder.anchored(run.staging + "/" + put.target)).has_value();
+    if (!run.staged[i] && !holds(folder.anchored(imagePath(put.target)), put.content))
+      run.problems.push_back({imagePath(put.target), "the interrupted save's new picture for it is missing, and the "
+                                                     "file there is not that picture"});
   }
-  const bool dataStaged = !journal.stagedData.empty() && ownStamp(folder.anchored(journal.stagedData)).has_value();
-  if (!journal.stagedData.empty() && !dataStaged && !holds(folder.anchored(dataTarget), journal.dataContent))
-    problems.push_back({kDataFileName, "the interrupted save's new text for it is missing, and the file there is not "
-                                       "that text"});
-  if (problems.size() != before)
-    return stop(kJournalFileName, "the interrupted save cannot be finished: the files above are not as it left them; "
-                                  "its journal and files were left as they are, and nothing was removed");
+  run.dataStaged = !journal.stagedData.empty() && ownStamp(folder.anchored(journal.stagedData)).has_value();
+  if (!journal.stagedData.empty() && !run.dataStaged && !holds(folder.anchored(run.dataTarget), journal.dataContent))
+    run.problems.push_back({kDataFileName, "the interrupted save's new text for it is missing, and the file there is "
+                                           "not that text"});
+  return run.problems.size() == run.before;
+}
 
-  // A file changed since the commit is another program's work: it stays, the save's version goes beside.
-  // In a copy of the folder the stamps tell nothing; a file that was not there at the commit still does.
-  struct stat self;
-  const bool sameFolder = ::stat(folder.anchored("").c_str(), &self) == 0 &&
-                          static_cast<uint64_t>(self.st_dev) == journal.folderDevice &&
-                          static_cast<uint64_t>(self.st_ino) == journal.folderInode;
-  auto putInPlace = [&](const std::string& from, const std::string& to, const ContentCheck& content,
-                        const std::optional<FileStamp>& was, bool picture) {
-    const std::filesystem::path target = folder.anchored(to);
-    struct stat st;
-    const bool there = ::lstat(target.c_str(), &st) == 0;
-    const bool changed = sameFolder ? !(stampAt(target) == was) : !was;
-    if (there && changed && !holds(target, content)) {
-      const std::string beside = besideName(folder, to, picture);
-      if (Status s = ops.rename(folder.anchored(from), folder.anchored(beside)); !s.ok())
-        return problems.push_back({to, "changed since the save began, and the saved version could not be kept beside it: " +
-                                           s.error});
-      outcome.keptBeside.emplace_back(to, beside);
-      problems.push_back({to, "was changed by another program while the save was being finished; it was kept as it "
-                              "is, and the saved version is " + beside});
+// Puts a staged file in place. A file changed since the commit is another program's work: it stays,
+// and the save's version goes beside it. In a copy of the folder the stamps tell nothing; a file that
+// was not there at the commit still does.
+void putInPlace(Run& run, const std::string& from, const std::string& to, const ContentCheck& content,
+                const std::optional<FileStamp>& was, bool picture) {
+  const ProjectFolder& folder = run.folder;
+  FileOps& ops = folder.ops();
+  const std::filesystem::path target = folder.anchored(to);
+  struct stat st;
+  const bool there = ::lstat(target.c_str(), &st) == 0;
+  const bool changed = run.sameFolder ? !mayReplaceOrRemove(sinceSeen(stampAt(target), was)) : !was;
+  if (there && changed && !holds(target, content)) {
+    const std::string beside = besideName(folder, to, picture);
+    if (Status s = ops.rename(folder.anchored(from), folder.anchored(beside)); !s.ok())
+      return run.problems.push_back(
+          {to, "changed since the save began, and the saved version could not be kept beside it: " + s.error});
+    run.outcome.keptBeside.emplace_back(to, beside);
+    run.problems.push_back({to, "was changed by another program while the save was being finished; it was kept as "
+                                "it is, and the saved version is " + beside});
+    return;
+  }
+  if (Status s = ops.rename(folder.anchored(from), target); !s.ok() && !(s.code == ENOENT && holds(target, content)))
+    run.problems.push_back({to, "could not be put in place: " + s.error});
+}
+
+// Every staged file into place, and the renames made durable. False when one of them failed.
+bool putAllInPlace(Run& run) {
+  const Journal& journal = run.journal;
+  for (size_t i = 0; i < journal.puts.size(); ++i)
+    if (run.staged[i])
+      putInPlace(run, run.staging + "/" + journal.puts[i].target, imagePath(journal.puts[i].target),
+                 journal.puts[i].content, journal.puts[i].was, true);
+  if (run.dataStaged) putInPlace(run, journal.stagedData, run.dataTarget, journal.dataContent, journal.dataWas, false);
+  size_t failures = 0;
+  for (size_t i = run.before; i < run.problems.size(); ++i)
+    failures += run.problems[i].reason.find("could not") != std::string::npos;
+  // The renames are durable before the files the old "data.txt" used go.
+  for (const std::string& f : {std::string(kImageFolder), parentOf(run.dataTarget)})
+    if (Status s = run.folder.ops().syncFolder(run.folder.anchored(f));
+        !s.ok() && (f == kImageFolder ? !journal.puts.empty() : true))
+      run.problems.push_back({f.empty() ? "" : f + "/", "could not be synced: " + s.error}), ++failures;
+  return failures == 0;
+}
+
+// The removals of files still as the journal saw them, then the journal itself.
+void removeAndFinish(Run& run) {
+  const ProjectFolder& folder = run.folder;
+  FileOps& ops = folder.ops();
+  for (const Journal::Removal& r : run.journal.removals) {
+    const std::filesystem::path path = folder.anchored(imagePath(r.fileName));
+    // Gone already, not the same file, or unprovable in a copy of the folder: kept.
+    if (!run.sameFolder || sinceSeen(stampAt(path), r.stamp) != FileRule::Ours) continue;
+    if (Status s = ops.remove(path); !s.ok()) {
+      run.problems.push_back({imagePath(r.fileName), "could not be deleted: " + s.error});
       return;
     }
-    if (Status s = ops.rename(folder.anchored(from), target); !s.ok() && !(s.code == ENOENT && holds(target, content)))
-      problems.push_back({to, "could not be put in place: " + s.error});
-  };
-  for (size_t i = 0; i < journal.puts.size(); ++i)
-    if (staged[i])
-      putInPlace(staging + "/" + journal.puts[i].target, imagePath(journal.puts[i].target), journal.puts[i].content,
-                 journal.puts[i].was, true);
-  if (dataStaged) putInPlace(journal.stagedData, dataTarget, journal.dataContent, journal.dataWas, false);
-  size_t failures = 0;
-  for (size_t i = before; i < problems.size(); ++i) failures += problems[i].reason.find("could not") != std::string::npos;
-  // The renames are durable before the files the old "data.txt" used go.
-  for (const std::string& f : {std::string(kImageFolder), parentOf(dataTarget)})
-    if (Status s = ops.syncFolder(folder.anchored(f)); !s.ok() && (f == kImageFolder ? !journal.puts.empty() : true))
-      problems.push_back({f.empty() ? "" : f + "/", "could not be synced: " + s.error}), ++failures;
-  if (failures) return outcome;
-  for (const Journal::Removal& r : journal.removals) {
-    const std::filesystem::path path = folder.anchored(imagePath(r.fileName));
-    if (!sameFolder || !(stampAt(path) == r.stamp)) continue;  // gone already, not the same file, or unprovable
-    if (Status s = ops.remove(path); !s.ok()) {
-      problems.push_back({imagePath(r.fileName), "could not be deleted: " + s.error});
-      return outcome;
-    }
   }
-  if (!journal.staging.empty()) ::rmdir(folder.anchored(staging).c_str());
-  if (Status s = ops.syncFolder(folder.anchored(kImageFolder)); !s.ok() && !journal.removals.empty()) {
-    problems.push_back({std::string(kImageFolder) + "/", "could not be synced: " + s.error});
-    return outcome;
+  if (!run.journal.staging.empty()) ::rmdir(folder.anchored(run.staging).c_str());
+  if (Status s = ops.syncFolder(folder.anchored(kImageFolder)); !s.ok() && !run.journal.removals.empty()) {
+    run.problems.push_back({std::string(kImageFolder) + "/", "could not be synced: " + s.error});
+    return;
   }
   if (Status s = ops.remove(folder.anchored(kJournalFileName)); !s.ok()) {
-    problems.push_back({kJournalFileName, "could not be deleted: " + s.error});
-    return outcome;
+    run.problems.push_back({kJournalFileName, "could not be deleted: " + s.error});
+    return;
   }
   ops.syncFolder(folder.anchored(""));
-  outcome.done = true;
-  return outcome;
+  run.outcome.done = true;
+}
+
+}  // namespace
+
+JournalOutcome applyJournal(const ProjectFolder& folder, const Journal& journal, std::vector<Problem>& problems,
+                            bool outside) {
+  Run run(folder, journal, problems);
+  if (std::optional<JournalOutcome> stopped = checkWhereItLeads(run, outside)) return *stopped;
+  if (!proveSteps(run))
+    return run.stop(kJournalFileName, "the interrupted save cannot be finished: the files above are not as it left "
+                                      "them; its journal and files were left as they are, and nothing was removed");
+  struct stat self;
+  run.sameFolder = ::stat(folder.anchored("").c_str(), &self) == 0 &&
+                   static_cast<uint64_t>(self.st_dev) == journal.folderDevice &&
+                   static_cast<uint64_t>(self.st_ino) == journal.folderInode;
+  if (putAllInPlace(run)) removeAndFinish(run);
+  return run.outcome;
 }
 
 RecoveryReport recoverInterruptedSave(const ProjectFolder& folder, bool removeLeftovers) {

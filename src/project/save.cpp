@@ -1,7 +1,7 @@
 // Writing a project folder as one transaction, in four steps:
 //   plan    decides, touching nothing, what each record's file must hold and which files are
-//           replaced or removed, and whether each may be: only files the editor read as pictures or
-//           wrote itself, unchanged since;
+//           replaced or removed, and whether each may be (file_rules.hpp): only files the editor read
+//           as pictures or wrote itself, unchanged since;
 //   stage   writes every new picture under its final name into a staging folder inside "img/" (a
 //           picture the editor already holds in a file of "img/" is linked there, not encoded again,
 //           so that a renumbering moves files instead of copying them) and the new "data.txt" under
@@ -29,6 +29,7 @@
 #include "platform/image.hpp"
 #include "platform/parallel.hpp"
 #include "platform/project_lock.hpp"
+#include "project/file_rules.hpp"
 #include "project/journal.hpp"
 #include "project/project_io.hpp"
 #include "project/records.hpp"
@@ -125,9 +126,11 @@ bool checkNames(const CharacterList& list, const SavePlan& plan, SaveReport& rep
 bool planDataFile(const CharacterList& list, const EditorState& state, const ProjectFolder& folder,
                   SavePlan& plan, const SaveOptions& options, SaveReport& report) {
   const FileInfo info = folder.inspect(kDataFileName);
-  if (state.dataFileUnreadable || (info.exists && !info.regular)) {
-    report.problems.push_back({kDataFileName, "was not written: it " +
-                                                  (info.exists && !info.regular ? info.reason : "could not be read") +
+  std::string why;
+  const FileRule rule =
+      fileRule({info, state.dataFileStamp, state.dataFileUnreadable ? "could not be read" : ""}, &why);
+  if (state.dataFileUnreadable || rule == FileRule::Never) {
+    report.problems.push_back({kDataFileName, "was not written: it " + (why.empty() ? "could not be read" : why) +
                                                   ", and the editor does not replace what it could not read; "
                                                   "nothing was saved"});
     return false;
@@ -155,7 +158,8 @@ bool planDataFile(const CharacterList& list, const EditorState& state, const Pro
   }
   // A data file that appeared since the load (none then) counts as changed too.
   plan.replaced[kDataFileName] = state.dataFileStamp;
-  if (!(folder.stamp(kDataFileName) == state.dataFileStamp) && !options.replaceAnyway.count(kDataFileName))
+  if (!mayReplaceOrRemove(sinceSeen(folder.stamp(kDataFileName), state.dataFileStamp)) &&
+      !options.replaceAnyway.count(kDataFileName))
     report.changedOnDisk.push_back(kDataFileName);
   return true;
 }
@@ -167,25 +171,23 @@ std::optional<unsigned> mayReplace(const std::string& fileName, EditorState& sta
                                    SavePlan& plan, const SaveOptions& options, SaveReport& report) {
   const std::string path = imagePath(fileName);
   const FileInfo info = folder.inspect(path);
-  if (!info.exists) {
-    plan.replaced[path] = std::nullopt;
-    return newFileMode();
-  }
-  auto known = state.knownImageFiles.find(fileName);
-  std::string unreadable = state.unreadableImageFiles.count(fileName) ? "could not be read as a picture" : "";
-  if (!info.regular) unreadable = info.reason;
-  // A file opened but not read yet is read now: one that is no picture is never replaced.
-  if (unreadable.empty() && known != state.knownImageFiles.end() && known->second.image)
-    unreadable = known->second.image->readProblem();
-  if (!unreadable.empty()) {
-    state.unreadableImageFiles.insert(fileName);
-    report.problems.push_back({path, notWrittenText(unreadable)});
-    return std::nullopt;
+  std::string unreadable;
+  switch (fileRule(imageFileFacts(info, state, fileName), &unreadable)) {
+    case FileRule::Free:
+      plan.replaced[path] = std::nullopt;
+      return newFileMode();
+    case FileRule::Never:
+      state.unreadableImageFiles.insert(fileName);
+      report.problems.push_back({path, notWrittenText(unreadable)});
+      return std::nullopt;
+    case FileRule::Ours:
+      break;
+    case FileRule::Changed:
+    case FileRule::Foreign:
+      if (!options.replaceAnyway.count(path)) report.changedOnDisk.push_back(path);
+      break;
   }
   plan.replaced[path] = info.stamp;
-  if ((known == state.knownImageFiles.end() || !(info.stamp == known->second.stamp)) &&
-      !options.replaceAnyway.count(path))
-    report.changedOnDisk.push_back(path);
   return info.mode;
 }
 
@@ -193,12 +195,9 @@ std::optional<unsigned> mayReplace(const std::string& fileName, EditorState& sta
 // A file the editor never read, or that another program changed, stays (Clean Up lists it).
 void planRemoval(const std::string& fileName, const EditorState& state, const ProjectFolder& folder,
                  SavePlan& plan) {
-  if (!plan.planned.insert(fileName).second) return;
-  auto known = state.knownImageFiles.find(fileName);
-  if (known == state.knownImageFiles.end()) return;
-  if (known->second.image && !known->second.image->readProblem().empty()) return;  // no picture: kept
-  std::optional<FileStamp> now = folder.stamp(imagePath(fileName));
-  if (now && *now == known->second.stamp) plan.removals.push_back({fileName, *now});
+  if (!plan.planned.insert(fileName).second || !state.knownImageFiles.count(fileName)) return;
+  const FileInfo info = folder.inspect(imagePath(fileName));
+  if (fileRule(imageFileFacts(info, state, fileName)) == FileRule::Ours) plan.removals.push_back({fileName, info.stamp});
 }
 
 // The names in "img/": those the last save left while the folder looks as it did, else a listing.
@@ -224,15 +223,13 @@ bool listImageFolder(EditorState& state, const ProjectFolder& folder, SavePlan& 
 // record's picture.
 void planNoPicture(const std::string& fileName, const EditorState& state, const ProjectFolder& folder,
                    const SaveOptions& options, SavePlan& plan, SaveReport& report) {
-  auto known = state.knownImageFiles.find(fileName);
-  const bool noPicture = known != state.knownImageFiles.end() && known->second.image &&
-                         !known->second.image->readProblem().empty();  // kept, as it could not be read
-  if (state.unreadableImageFiles.count(fileName) || noPicture || !plan.mayBeThere(fileName)) return;
+  if (!plan.mayBeThere(fileName)) return;
   const FileInfo info = folder.inspect(imagePath(fileName));
-  const bool ours = known != state.knownImageFiles.end() && info.stamp == known->second.stamp;
-  if (info.regular && !ours && !options.replaceAnyway.count(imagePath(fileName)))
+  const FileRule rule = fileRule(imageFileFacts(info, state, fileName));
+  if (rule == FileRule::Free || rule == FileRule::Never) return;  // nothing there, or kept as it could not be read
+  if (rule != FileRule::Ours && !options.replaceAnyway.count(imagePath(fileName)))
     report.changedOnDisk.push_back(imagePath(fileName));
-  else if (info.regular && plan.planned.insert(fileName).second)
+  else if (plan.planned.insert(fileName).second)
     plan.removals.push_back({fileName, info.stamp});
 }
 
@@ -521,7 +518,7 @@ bool commit(const ProjectFolder& folder, SavePlan& plan, const SaveOptions& opti
   // program's, and is kept.
   for (auto& [path, expected] : plan.replaced) {
     const std::optional<FileStamp> now = folder.stamp(path);
-    if (now == expected) continue;
+    if (mayReplaceOrRemove(sinceSeen(now, expected))) continue;
     if (options.replaceAnyway.count(path)) expected = now;
     else report.changedOnDisk.push_back(path);
   }

@@ -20,8 +20,8 @@ struct Row {
   // c<row>, l<row>[:<rows selected>]: click a character or layer row; i1 i2 r1 r2: insert, remove;
   // u1 u2 d1 d2: move up, down; m1:<rows>><row>, m2:...: drag rows before a row; D1 D2: duplicate;
   // x1 x2 y1 y2: cut, copy; p: paste; P: paste the copied records' bytes; e1=<name> e2=<name>: rename
-  // the selected character or layer; a1 a2: a picture dropped on a table; h: show or hide; z Z: undo,
-  // redo; s: save
+  // the selected character or layer; a1 a2: a picture dropped on a table; h: show or hide; n: nudge;
+  // z Z: undo, redo; s: save
   const char* steps;
   const char* tree;       // the records afterwards
   const char* selected;   // the selected character and layers afterwards
@@ -46,6 +46,9 @@ const Row kRows[] = {
      ""},
     {kThreeCharacters, "c0 i1 c2 z Z", "New Character[] Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c0 l",
      "Insert Character", ""},
+    // An insert taken back leaves no file to delete; one a save wrote is deleted by the next save.
+    {kThreeCharacters, "c0 a1 z", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c0 l", "", ""},
+    {kThreeCharacters, "c2 a1 s z", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c2 l", "", "pic7"},
     {kThreeCharacters, "c2 a2", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[pic*]", "c2 l0", "Add Layer from Picture",
      ""},
     // A removal selects the record that takes the place of the removed one.
@@ -76,7 +79,11 @@ const Row kRows[] = {
      "Paste Character", ""},
     {kFourLayers, "c0 l0:0,3 y2 l1 P", "K*[A*,B*-,A*,D*,C*,D*]", "c0 l2,3", "Paste Layers", ""},
     {kThreeCharacters, "c1 x1 z", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c1 l", "", ""},
+    // Cut and pasted back where it was: the queued files hold its pictures again, and stay.
+    {kThreeCharacters, "c1 x1 c0 p", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c1 l", "Paste Character", "Mage4 Hat5"},
     {kFourLayers, "c0 l1:0,1 h l0:0,1 h", "K*[A*-,B*-,C*,D*]", "c0 l0,1", "Hide Layers", ""},
+    // Nudges of one record are one step; of another record, a step of their own.
+    {kThreeCharacters, "c0 n n c1 n z", "Hero*[Arm*,Leg*] Mage*[Hat*] Wolf*[]", "c1 l", "Move Character", ""},
 };
 
 // Every record's picture is the one its name had when the project was opened: shared, never lost.
@@ -131,6 +138,7 @@ TEST_P(Actions, LeaveTheRecordsSelectionAndHistoryThatUndoRedoSaveAndLoadKeep) {
     }
     if (s[0] == 'a') controller->insertPictures(table, {{"pic", testing::testImage(3, 3, 99)}});
     if (s == "h") controller->showHideSelected();
+    if (s == "n") controller->moves().nudge(1, 0);
     if (s == "z" || s == "Z") s == "z" ? controller->document().history().undo() : controller->document().history().redo();
     if (s == "s") deleted = state.pendingImageDeletions, controller->store().save();
   }
@@ -148,6 +156,10 @@ TEST_P(Actions, LeaveTheRecordsSelectionAndHistoryThatUndoRedoSaveAndLoadKeep) {
   for (const std::string& file : deleted) queued += (queued.empty() ? "" : " ") + file;
   EXPECT_EQ(queued, row.deletions);
   expectPicturesKept(opened, list, std::string(row.steps).find('P') == std::string::npos);
+  // Unsaved changes are any change of a record (its visibility too) or a file queued for deletion.
+  const bool saved = std::string(row.steps).find('s') != std::string::npos;
+  EXPECT_TRUE(saved || controller->store().hasUnsavedChanges() ==
+                           (!testing::sameModel(list, opened) || !state.pendingImageDeletions.empty()));
 
   // Back to the start and forward again; then the folder holds the model: names, numbers, pixels.
   const CharacterList done = list;
@@ -155,6 +167,7 @@ TEST_P(Actions, LeaveTheRecordsSelectionAndHistoryThatUndoRedoSaveAndLoadKeep) {
   const int here = history.index();
   history.setIndex(0);
   EXPECT_TRUE(testing::sameModel(list, opened)) << buildDataText(list);
+  EXPECT_TRUE(saved || !controller->store().hasUnsavedChanges());
   history.setIndex(here);
   EXPECT_TRUE(testing::sameModel(list, done)) << buildDataText(list);
   ASSERT_TRUE(controller->store().save().ok());
@@ -213,6 +226,12 @@ TEST_F(ControllerTest, LoadShowsTheFirstCharacterSelectedAndItsLayersAndDepthsNe
       controller->store().loadProblems()[1].reason,
       "layer 1 \"Fog\" of character 4 \"Ghost\": depth -5 is never drawn (only depths from 0 to 999 are)");
   EXPECT_EQ(controller->document().row(Table::Characters, 3).depth, "1500");
+  // An insert at the row of the character whose layers are shown: the layers table shows the new one's.
+  clickCharacter(1);
+  notices.log.clear();
+  controller->insertCharacter();
+  EXPECT_EQ(notices.log, "C+1x1 L!");
+  EXPECT_EQ(controller->document().rowCount(Table::Layers), 0);
 }
 
 TEST_F(ControllerTest, ClicksShowTheClickedCharactersLayersAndStoreTheReportedRows) {

@@ -53,6 +53,12 @@ TEST_F(Disk, PicturesReplacedByRenameOrRewrittenInPlaceComeInAndSavesKeepTheirBy
   ASSERT_TRUE(controller->store().save().ok());
   EXPECT_EQ(dir.read("img/Hero1"), testPng(4, 4, 8));
   EXPECT_EQ(modified("img/Arm2"), arm);  // an unchanged save writes no picture
+  // A look begun before a save finds the save's own files changed: it is out of date, and dropped.
+  const DiskScanRequest request = controller->disk().scanRequest();
+  controller->setPicture(Table::Characters, testImage(4, 4, 5));
+  ASSERT_TRUE(controller->store().save().ok());
+  EXPECT_TRUE(controller->disk().apply(scanDisk(controller->store().folder(), request)).empty());
+  EXPECT_TRUE(look().empty());
 }
 
 TEST_F(Disk, AChangeOnBothSidesIsTheUsersChoiceAndSavesNeverReplaceChangedFilesUnasked) {
@@ -81,6 +87,22 @@ TEST_F(Disk, AChangeOnBothSidesIsTheUsersChoiceAndSavesNeverReplaceChangedFilesU
   EXPECT_TRUE(loadProject(controller->store().folder()).list.characters[0].image->samePixels(*testImage(4, 4, 9)));
 }
 
+// The pictures of a project opened without reading them are checked afterwards: a file that is no
+// picture leaves its record without one, unless the user gave the record a picture meanwhile.
+TEST_F(Disk, TheLatePictureCheckKeepsAPictureTheUserSetMeanwhile) {
+  dir.write("img/Hero1", "not a picture");
+  dir.write("img/Arm2", "no picture either");
+  CharacterList lazyList;
+  EditorState lazyState;
+  Editor lazy(lazyList, lazyState, ProjectFolder(dir.path()), nullptr, PictureReading::WhenNeeded);
+  const ImageRef mine = testImage(4, 4, 5);
+  ASSERT_TRUE(lazy.setPicture(Table::Characters, mine));
+  EXPECT_EQ(lazy.store().takePictureChecks(checkPictures(lazy.store().picturesToCheck())).size(), 2u);
+  EXPECT_EQ(lazyList.characters[0].image, mine);
+  EXPECT_FALSE(lazyList.characters[0].layers[0].image);
+  EXPECT_TRUE(lazy.store().hasUnsavedChanges());
+}
+
 // A record renamed before its file exists: the file a paint program writes under the new name comes
 // in, at once or after the editor noted its absence.
 TEST_F(Disk, AFileWrittenUnderANewNameComesInAsItsRecordsPicture) {
@@ -98,6 +120,13 @@ TEST_F(Disk, AFileWrittenUnderANewNameComesInAsItsRecordsPicture) {
   }
   EXPECT_TRUE(controller->store().save().ok());
   EXPECT_EQ(dir.read("img/Eye2"), testPng(4, 4, 6));
+  // A record with a picture of its own leaves another picture found under its new name to its file,
+  // and the save asks before it replaces it.
+  controller->editCell(Table::Characters, 0, Field::Name, "Boss");
+  dir.write("img/Boss1", testPng(4, 4, 9));
+  EXPECT_TRUE(look().empty());
+  EXPECT_EQ(controller->store().save().changedOnDisk, std::vector<std::string>{"img/Boss1"});
+  EXPECT_EQ(dir.read("img/Boss1"), testPng(4, 4, 9));
 }
 
 // Two windows on one project: the second knows it is not the owner, and its save never replaces

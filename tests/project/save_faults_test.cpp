@@ -18,7 +18,9 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "project/journal.hpp"
@@ -54,6 +56,11 @@ struct FaultyOps : FileOps {
   std::atomic<int> count{0};
   std::atomic<bool> hit{false};          // the fault happened
   std::function<void()> paintProgram;    // what the paint program does
+  // Told of each operation done (from any thread, one at a time): 'c' a file made (its data, whether
+  // flushed), 'r' 'l' a rename or link (the new name), 'm' a folder made, 'f' a folder synced, 's' the
+  // file system synced, 'd' a file removed.
+  std::function<void(char, const std::filesystem::path&, std::string_view, bool)> seen;
+  std::mutex seenOne;
   // Whether operation n (counted here) is skipped (with result) or goes on.
   bool skip(bool rename, const std::filesystem::path& from, Status& result, int& n) {
     n = ++count;
@@ -77,33 +84,38 @@ struct FaultyOps : FileOps {
     }
   }
   template <typename F>
-  Status run(bool rename, const std::filesystem::path& from, F&& real) {
+  Status run(char op, const std::filesystem::path& from, F&& real, const std::filesystem::path& to = {},
+             std::string_view data = {}, bool flush = true) {
     Status r;
     int n = 0;
-    if (skip(rename, from, r, n)) return r;
+    if (skip(op == 'r', from, r, n)) return r;
     r = real();
+    if (seen) {
+      std::lock_guard<std::mutex> one(seenOne);
+      seen(op, to.empty() ? from : to, data, flush);
+    }
     // Operations of the staging run on several threads: only the one that was operation `at` acts.
     if (fault == Fault::PaintProgram && n == at && paintProgram) hit = true, std::exchange(paintProgram, nullptr)();
     return r;
   }
   Status createFile(const std::filesystem::path& p, std::string_view d, unsigned m, FileStamp* s, bool f) override {
-    return run(false, p, [&] { return FileOps::createFile(p, d, m, s, f); });
+    return run('c', p, [&] { return FileOps::createFile(p, d, m, s, f); }, p, d, f);
   }
   Status syncFileSystem(const std::filesystem::path& p) override {
-    return run(false, p, [&] { return FileOps::syncFileSystem(p); });
+    return run('s', p, [&] { return FileOps::syncFileSystem(p); });
   }
   Status rename(const std::filesystem::path& a, const std::filesystem::path& b) override {
-    return run(true, a, [&] { return FileOps::rename(a, b); });
+    return run('r', a, [&] { return FileOps::rename(a, b); }, b);
   }
   Status link(const std::filesystem::path& a, const std::filesystem::path& b) override {
-    return run(false, a, [&] { return FileOps::link(a, b); });
+    return run('l', a, [&] { return FileOps::link(a, b); }, b);
   }
-  Status remove(const std::filesystem::path& p) override { return run(false, p, [&] { return FileOps::remove(p); }); }
+  Status remove(const std::filesystem::path& p) override { return run('d', p, [&] { return FileOps::remove(p); }); }
   Status syncFolder(const std::filesystem::path& p) override {
-    return run(false, p, [&] { return FileOps::syncFolder(p); });
+    return run('f', p, [&] { return FileOps::syncFolder(p); });
   }
   Status createFolder(const std::filesystem::path& p) override {
-    return run(false, p, [&] { return FileOps::createFolder(p); });
+    return run('m', p, [&] { return FileOps::createFolder(p); });
   }
 };
 
@@ -207,17 +219,29 @@ TEST(SaveFaults, AnyFaultAtAnyOperationLeavesTheOldOrTheNewProject) {
         EditorState state = stateAfterLoad(loaded);
         scenario.edit(list, state);
         const CharacterList wanted = list;
-        // The paint program saves (atomically) a file the save replaces.
-        std::string painted;
-        for (const auto& [path, bytes] : filesOf(dir))
-          if (path.rfind("img/", 0) == 0 && painted.empty())
-            forEachRecord(wanted, [&](const auto& r, int64_t n, auto...) {
-              if (r.image && "img/" + imageFileName(r.name, n) == path) painted = path;
-            });
+        // The paint program saves (atomically) a file the save replaces, and one it removes.
+        std::string painted, paintedGone;
+        for (const auto& [path, bytes] : filesOf(dir)) {
+          if (path.rfind("img/", 0) != 0) continue;
+          bool used = false;
+          forEachRecord(wanted, [&](const auto& r, int64_t n, auto...) {
+            if ("img/" + imageFileName(r.name, n) != path) return;
+            used = true;
+            if (r.image && painted.empty()) painted = path;
+          });
+          if (!used && paintedGone.empty()) paintedGone = path;
+        }
 
         FaultyOps ops;
         ops.fault = fault, ops.at = k;
-        if (!painted.empty()) ops.paintProgram = [&] { ProjectFolder(dir.path()).writeFileAtomically(painted, paint); };
+        // A file of the user's under the name a kept file's saved version would take first.
+        const std::string besideTaken = painted + " (saved by the editor).png";
+        if (!painted.empty()) dir.write(besideTaken, "mine");
+        if (!painted.empty())
+          ops.paintProgram = [&] {
+            for (const std::string& file : {painted, paintedGone})
+              if (!file.empty()) ProjectFolder(dir.path()).writeFileAtomically(file, paint);
+          };
         const SaveReport report = saveProject(list, state, ProjectFolder(dir.path(), &ops));
         if (!ops.hit && (fault == Fault::Stop ? ops.count <= k : ops.count < k)) break;  // no operation k
         if (!ops.hit) continue;  // operation k was not of the kind this fault needs
@@ -226,7 +250,9 @@ TEST(SaveFaults, AnyFaultAtAnyOperationLeavesTheOldOrTheNewProject) {
         const bool paintedLate = fault == Fault::PaintProgram && !painted.empty();
         const LoadResult reopened = reopen(dir, k);
         const bool isOld = testing::sameModel(reopened.list, old), isNew = testing::sameModel(reopened.list, wanted);
-        const bool paintKept = !paintedLate || dir.read(painted) == paint;
+        const bool paintKept =
+            (painted.empty() || dir.read(besideTaken) == "mine") &&
+            (!paintedLate || (dir.read(painted) == paint && (paintedGone.empty() || dir.read(paintedGone) == paint)));
         stopped += reopened.recoveryStopped;
         for (const Problem& p : report.problems) keptBeside += p.reason.find("the saved version is") != std::string::npos;
         // With a paint program's file, the records are the old or the new ones, and that file is its.
@@ -244,6 +270,9 @@ TEST(SaveFaults, AnyFaultAtAnyOperationLeavesTheOldOrTheNewProject) {
           for (const Problem& p : reopened.problems) std::printf("  open: %s: %s\n", p.file.c_str(), p.reason.c_str());
         }
         EXPECT_TRUE(!reopened.recoveryStopped || fault == Fault::StagedRemoved);
+        // Without its journal, a save changes nothing.
+        for (const Problem& p : report.problems)
+          EXPECT_TRUE(p.file != kJournalFileName || p.reason.rfind("could not be written", 0) != 0 || isOld);
         EXPECT_TRUE(!reopened.recoveryStopped || !reopened.problems.empty());
         int temporaries = 0;
         filesOf(dir, &temporaries);
@@ -258,15 +287,79 @@ TEST(SaveFaults, AnyFaultAtAnyOperationLeavesTheOldOrTheNewProject) {
   EXPECT_EQ(losses + falseSaved, 0);
 }
 
+// Every file a journal names, and its name in its folder, is durable before the journal is written;
+// the renames are durable before the first removal. A file flushed late would leave the journal
+// naming a file that a power cut emptied.
+TEST(SaveFaults, WhatTheJournalNamesIsDurableBeforeIt) {
+  std::set<std::string> unflushed, unsynced;  // files written, folders with names made, not yet durable
+  std::vector<std::string> failures;
+  bool committed = false, stepped = false;  // the journal is in place; its first step was taken
+  auto key = [](const std::filesystem::path& p) { return std::filesystem::weakly_canonical(p).string(); };
+  auto expectDurable = [&](const std::string& before) {
+    for (const std::string& f : unflushed) failures.push_back(f + " not flushed before " + before);
+    for (const std::string& f : unsynced) failures.push_back(f + " not synced before " + before);
+  };
+  FaultyOps ops;
+  ops.seen = [&](char op, const std::filesystem::path& p, std::string_view data, bool flush) {
+    const bool journal = p.filename() == kJournalFileName;
+    if (op == 'c' && data.substr(0, 17) == "charstack journal") expectDurable("the journal");
+    if (committed && !journal && (op == 'd' || (op == 'r' && !stepped))) expectDurable("a step of the journal");
+    stepped = stepped || (committed && op == 'r');
+    committed = committed || (op == 'r' && journal);
+    if (op == 'c' && !flush) unflushed.insert(key(p));
+    if (op == 'c' || op == 'r' || op == 'l' || op == 'm') unsynced.insert(key(p.parent_path()));
+    if (op == 's') unflushed.clear(), unsynced.clear();
+    if (op == 'f') unsynced.erase(key(p));
+  };
+  std::vector<Scenario> all = scenarios();  // and a save that encodes a single picture
+  all.push_back({"one new picture", repeatedNames(1, 0, 1), [](CharacterList& l, EditorState&) {
+                   l.characters[0].image = testImage(4, 4, 99);
+                 }});
+  for (Scenario& scenario : all) {
+    SCOPED_TRACE(scenario.what);
+    testing::TempFolder dir;
+    ASSERT_TRUE(testing::saveInto(scenario.old, dir).ok());
+    LoadResult loaded = loadProject(ProjectFolder(dir.path()));
+    EditorState state = stateAfterLoad(loaded);
+    scenario.edit(loaded.list, state);
+    committed = stepped = false, unflushed.clear(), unsynced.clear();
+    EXPECT_TRUE(saveProject(loaded.list, state, ProjectFolder(dir.path(), &ops)).ok());
+    EXPECT_EQ(failures, std::vector<std::string>{});
+  }
+}
+
+// A journal cut short anywhere, or naming anything a save could not have written, is no journal:
+// nothing of it is carried out.
+TEST(SaveFaults, AJournalCutShortOrDamagedIsRefusedWhole) {
+  Journal journal;
+  journal.folderDevice = 2049, journal.folderInode = 77;
+  journal.staging = temporaryFileName("tok");
+  journal.puts = {{"Hero 1", {120, 0xabcdef}, std::nullopt}, {"Arm2", {80, 42}, FileStamp{2049, 78, 80, 123456789}}};
+  journal.stagedData = temporaryFileName("tok");
+  journal.dataContent = {33, 7};
+  journal.dataWas = FileStamp{2049, 79, 30, 5};
+  journal.removals = {{"Old3", {2049, 80, 10, 1}}, {"Old4", {2049, 81, 11, 2}}};
+  const std::string text = journalText(journal);
+  ASSERT_TRUE(parseJournal(text));
+  EXPECT_EQ(journalText(*parseJournal(text)), text);
+  for (size_t n = 0; n < text.size(); ++n) EXPECT_FALSE(parseJournal(text.substr(0, n))) << "cut short at " << n;
+  auto damaged = [&](const std::string& from, const std::string& to) {
+    std::string t = text;
+    return t.replace(t.find(from), from.size(), to);
+  };
+  Journal noPuts = journal;
+  noPuts.puts.clear();
+  const std::string damages[] = {damaged("put Hero%201", "put ../data.txt"), damaged("remove Old3", "remove a/b"),
+                                 damaged("data " + journal.stagedData, "data ../" + journal.stagedData),
+                                 damaged("stage " + journal.staging, "stage Hero1"), journalText(noPuts),
+                                 damaged("Arm2 80 ", "Arm2 -80 ")};
+  for (const std::string& d : damages) EXPECT_FALSE(parseJournal(d)) << d;
+}
+
 // Another program changes "data.txt" while the pictures are written: the save stops at its commit.
 TEST(SaveFaults, AChangeDuringTheSaveIsFoundAtTheCommit) {
-  struct ChangingOps : FileOps {
-    std::function<void()> meanwhile;
-    Status createFile(const std::filesystem::path& p, std::string_view d, unsigned m, FileStamp* s, bool f) override {
-      if (meanwhile) std::exchange(meanwhile, nullptr)();
-      return FileOps::createFile(p, d, m, s, f);
-    }
-  } ops;
+  FaultyOps ops;  // the other program writes after the first operation of the save
+  ops.fault = Fault::PaintProgram, ops.at = 1;
   testing::TempFolder dir;
   CharacterList list = repeatedNames(2, 2, 1);
   ASSERT_TRUE(testing::saveInto(list, dir).ok());
@@ -274,7 +367,7 @@ TEST(SaveFaults, AChangeDuringTheSaveIsFoundAtTheCommit) {
   EditorState state = stateAfterLoad(loaded);
   loaded.list.characters[0].image = testImage(6, 6, 9);
   auto before = filesOf(dir);
-  ops.meanwhile = [&] { dir.write("data.txt", before["data.txt"] = "Other,1, 0, 0\n####\n$$$$\n"); };
+  ops.paintProgram = [&] { dir.write("data.txt", before["data.txt"] = "Other,1, 0, 0\n####\n$$$$\n"); };
   SaveReport report = saveProject(loaded.list, state, ProjectFolder(dir.path(), &ops));
   EXPECT_EQ(report.changedOnDisk, std::vector<std::string>{"data.txt"});
   EXPECT_FALSE(report.ok() || report.dataFileWritten);

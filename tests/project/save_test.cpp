@@ -107,10 +107,24 @@ const SaveCase kCases[] = {
      {"data.txt=Hero,1, 0, 0\n####\nArm,1,1, 0, 0\n$$$$\n", "img/Hero1", "img/Arm2"},
      [](auto& l, auto&, auto&) { l.characters[0].layers.insert(l.characters[0].layers.begin(), layer("Arm")); }, {}, {},
      false, {"Arm3", "Hero1"}, "Hero,1, 0, 0\n####\nArm,0,1, 0, 0\nArm,1,1, 0, 0\n$$$$\n"},
-    {"pending deletions remove the files the editor read, never one it did not",
-     {kAB, "img/A1", "img/B2", "img/Stray9"},
-     [](auto& l, auto& s, auto&) { l.characters.pop_back(), s.pendingImageDeletions = {"B2", "Stray9", "Missing7"}; },
-     {}, {}, false, {"A1", "Stray9"}, "A,1, 0, 0\n####\n$$$$\n"},
+    {"a picture whose file was deleted on disk is written again", {kAB, "img/A1", "img/B2"},
+     [](auto& l, auto&, auto& d) { std::filesystem::remove(d.path() / "img/B2"), l.characters[0].value = 5; }, {}, {},
+     false, {"A1", "B2"}, "A,5, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n"},
+    // A record without a picture neither takes nor removes a file that another program put under its
+    // name, or rewrote, since the load: the save asks.
+    {"records without a picture leave files put under their names or rewritten", {kAB, "img/A1"},
+     [](auto& l, auto&, auto& d) {
+       l.characters[0].image = nullptr, d.write("img/A1", testing::testPng(5, 5, 9));
+       d.write("img/B2", testing::testPng(3, 3, 7));
+     },
+     {}, {"img/A1", "img/B2"}, true, {"A1", "B2"}, "A,1, 0, 0\n####\n$$$$\nB,2, 0, 0\n####\n$$$$\n"},
+    {"pending deletions remove the files the editor read, never one it did not or another program rewrote",
+     {std::string(kAB) + "C,3, 0, 0" + kBlocks, "img/A1", "img/B2", "img/C3", "img/Stray9"},
+     [](auto& l, auto& s, auto& d) {
+       l.characters.resize(1), s.pendingImageDeletions = {"B2", "C3", "Stray9", "Missing7"};
+       d.write("img/C3", testing::testPng(5, 5, 9));
+     },
+     {}, {}, false, {"A1", "C3", "Stray9"}, "A,1, 0, 0\n####\n$$$$\n"},
     {"a record without a picture leaves no file under its own name; one it moves onto stays for the next load",
      {kAB, "img/A1", "img/B2", "img/X3", "img/Boss2"},
      [](auto& l, auto&, auto&) {

@@ -39,6 +39,8 @@ TEST(Transfer, RecordsComeBackWholeAndDamagedBytesAreRefused) {
                                  changed("L -5 1", "L -5 2"),
                                  changed("L -5 1", "L 99999999999 1"),  // no depth "data.txt" can hold
                                  changed("C 1500", "C -2147483649"),
+                                 changed("L 0 0 2147483647", "L 0 0 2147483648"),  // an x of 33 bits
+                                 changed("C 1500 ", "C 1500x"),  // "12x3" is no two numbers
                                  changed("IDAT", "IDAx"),
                                  changed("C 0 0 0 0", "L 0 0 0 0"),
                                  bytes + "L 0 1 0 0 0 0\n",
