@@ -10,6 +10,7 @@
 #include <string_view>
 
 class QString;
+struct stat;
 
 namespace charstack {
 
@@ -35,6 +36,8 @@ struct FileStamp {
   int64_t modifiedNs = 0;
   bool operator==(const FileStamp&) const = default;
 };
+// The stamp of what a stat call found.
+FileStamp stampOf(const struct ::stat& st);
 
 // What reading a file found. Only regular files are opened (after following links), without
 // blocking, and never past a size bound.

@@ -13,9 +13,6 @@
 
 namespace charstack {
 
-// The stamp of what a stat found (files.cpp).
-FileStamp stampOf(const struct stat& st);
-
 namespace {
 
 constexpr std::string_view kHeader = "charstack journal 2";
