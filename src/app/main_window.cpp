@@ -203,7 +203,7 @@ void MainWindow::buildProblemsPanel() {
   problemsDock_->hide();
 }
 
-void MainWindow::buildMenus() {
+void MainWindow::buildFileMenu() {
   auto add = [this](QMenu* menu, const QString& text, auto slot, const QKeySequence& keys = {}) {
     QAction* action = menu->addAction(text, this, slot);
     action->setShortcut(keys);
@@ -246,6 +246,15 @@ void MainWindow::buildMenus() {
   add(file, tr("&Clean Up Unused Images…"), [this] { commitOpenEdits(), tell(session_->cleanUpUnusedImages()); });
   file->addSeparator();
   add(file, tr("&Quit"), [this] { close(); }, QKeySequence::Quit)->setMenuRole(QAction::QuitRole);
+}
+
+void MainWindow::buildMenus() {
+  auto add = [this](QMenu* menu, const QString& text, auto slot, const QKeySequence& keys = {}) {
+    QAction* action = menu->addAction(text, this, slot);
+    action->setShortcut(keys);
+    return action;
+  };
+  buildFileMenu();
 
   QMenu* edit = menuBar()->addMenu(tr("&Edit"));
   edit->setObjectName(QStringLiteral("editMenu"));

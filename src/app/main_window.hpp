@@ -55,6 +55,7 @@ class MainWindow : public QMainWindow, private TableObserver {
   void buildPanes(QWidget* central);
   void buildProblemsPanel();
   void buildMenus();
+  void buildFileMenu();
   void buildViewMenu();
   void fillRecentMenu();
   // Shows what an action did: the status line, the Problems panel, a message box.
