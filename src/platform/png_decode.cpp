@@ -232,9 +232,8 @@ bool unfilterRgbaRow(int filter, unsigned char* row, const unsigned char* prior,
 }
 #endif
 
-}  // namespace
-
-bool unfilterRow(int filter, unsigned char* row, const unsigned char* prior, size_t size, size_t bpp) {
+// Inlined where the decoder knows the pixel size, as its own loops need.
+[[gnu::always_inline]] inline bool unfilter(int filter, unsigned char* row, const unsigned char* prior, size_t size, size_t bpp) {
   if (filter == 0) return true;
   if (filter == 2) {
     for (size_t i = 0; i < size; ++i) row[i] = static_cast<unsigned char>(row[i] + prior[i]);
@@ -259,6 +258,12 @@ bool unfilterRow(int filter, unsigned char* row, const unsigned char* prior, siz
     default:
       return false;
   }
+}
+
+}  // namespace
+
+bool unfilterRow(int filter, unsigned char* row, const unsigned char* prior, size_t size, size_t bpp) {
+  return unfilter(filter, row, prior, size, bpp);
 }
 
 namespace {
@@ -513,7 +518,7 @@ std::optional<QImage> decodeRgbaInPlace(const Layout& layout) {
   std::vector<unsigned char> zeros(rowBytes, 0);
   for (size_t y = 0; y < height; ++y) {
     unsigned char* row = raw + y * stride;
-    if (!unfilterRow(row[0], row + 1, y ? row + 1 - stride : zeros.data(), rowBytes, 4)) return std::nullopt;
+    if (!unfilter(row[0], row + 1, y ? row + 1 - stride : zeros.data(), rowBytes, 4)) return std::nullopt;
     if (y) move(y - 1);
   }
   move(height - 1);
@@ -543,7 +548,7 @@ bool forEachRow(const Layout& layout, Row&& row) {
     const size_t rowBytes = (p.width * bitsPerPixel + 7) / 8;
     const unsigned char* prior = zeros.data();
     for (size_t j = 0; j < p.height; ++j, at += rowBytes + 1) {
-      if (!unfilterRow(at[0], at + 1, prior, rowBytes, bpp) || !row(p, j, at + 1)) return false;
+      if (!unfilter(at[0], at + 1, prior, rowBytes, bpp) || !row(p, j, at + 1)) return false;
       prior = at + 1;
     }
   }
