@@ -43,23 +43,26 @@ run() {
 mkdir -p "$out"
 # The four builds run side by side (the machine's cores are otherwise idle while one compiles).
 pids=()
+# shellcheck disable=SC2046
 build data_text_fuzz fuzz/data_text_fuzz.cpp src/project/data_text.cpp src/platform/text.cpp src/model/model.cpp \
-  src/model/names.cpp &
+  src/model/names.cpp -- -fPIC $(pkg-config --cflags --libs Qt6Core) &
 pids+=($!)
 # shellcheck disable=SC2046 # pkg-config gives several words on purpose
-build png_fuzz fuzz/png_fuzz.cpp src/platform/image.cpp src/platform/png_decode.cpp src/platform/png_encode.cpp \
+build png_fuzz fuzz/png_fuzz.cpp src/platform/image.cpp src/platform/png_decode.cpp src/platform/png_encode.cpp src/platform/parallel.cpp \
   src/platform/files.cpp -- \
   -Itests -fPIC $(pkg-config --cflags --libs Qt6Gui) -ldeflate -lz -lpng &
 pids+=($!)
 # shellcheck disable=SC2046
 build records_fuzz fuzz/records_fuzz.cpp src/project/transfer.cpp src/project/data_text.cpp src/platform/text.cpp \
-  src/model/model.cpp src/model/names.cpp src/platform/image.cpp src/platform/png_decode.cpp src/platform/png_encode.cpp \
+  src/model/model.cpp src/model/names.cpp src/platform/image.cpp src/platform/png_decode.cpp src/platform/png_encode.cpp src/platform/parallel.cpp \
   src/platform/files.cpp -- \
   -fPIC $(pkg-config --cflags --libs Qt6Gui) -ldeflate -lz &
 pids+=($!)
 # shellcheck disable=SC2046
-build journal_fuzz fuzz/journal_fuzz.cpp src/project/journal.cpp src/project/records.cpp src/platform/files.cpp \
-  src/platform/text.cpp src/model/names.cpp src/model/model.cpp -- -fPIC $(pkg-config --cflags --libs Qt6Core) -ldeflate &
+build journal_fuzz fuzz/journal_fuzz.cpp src/project/journal.cpp src/project/file_rules.cpp src/project/records.cpp \
+  src/platform/files.cpp src/platform/text.cpp src/model/names.cpp src/model/model.cpp src/platform/image.cpp \
+  src/platform/png_decode.cpp src/platform/png_encode.cpp src/platform/parallel.cpp -- \
+  -fPIC $(pkg-config --cflags --libs Qt6Gui) -ldeflate -lz &
 pids+=($!)
 for pid in "${pids[@]}"; do wait "$pid"; done  # a failed build fails the script
 
