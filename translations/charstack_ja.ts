@@ -591,6 +591,32 @@ Save the project through them, writing and removing files outside the project fo
         <source>Pictures (*.png *.jpg *.jpeg *.bmp *.gif *.webp *.tif *.tiff *.tga);;All files (*)</source>
         <translation>画像 (*.png *.jpg *.jpeg *.bmp *.gif *.webp *.tif *.tiff *.tga);;すべてのファイル (*)</translation>
     </message>
+    <message numerus="yes">
+        <source>The editor stopped before the last changes to this project were saved. Its unsaved work (%n step(s) of the history, kept at %1) can be restored, with its undo history. Restored changes stay unsaved until you save them.</source>
+        <translation>
+            <numerusform>前回の変更を保存する前にエディターが終了しました。未保存の作業（履歴 %n ステップ、%1 に保持）を元に戻す履歴ごと復元できます。復元した変更は保存するまで未保存のままです。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The editor stopped before the last changes to this project were saved, and its unsaved work was kept at %1, but it cannot be restored: %2. Keep it aside in %3, or discard it?</source>
+        <translation>前回の変更を保存する前にエディターが終了し、未保存の作業は %1 に保持されましたが、復元できません: %2。%3 に取っておきますか、それとも破棄しますか？</translation>
+    </message>
+    <message>
+        <source>Recover unsaved work</source>
+        <translation>未保存の作業の復元</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>復元</translation>
+    </message>
+    <message>
+        <source>Keep Aside</source>
+        <translation>取っておく</translation>
+    </message>
+    <message>
+        <source>Discard</source>
+        <translation>破棄</translation>
+    </message>
 </context>
 <context>
     <name>Record</name>
@@ -601,6 +627,33 @@ Save the project through them, writing and removing files outside the project fo
     <message>
         <source>New Layer</source>
         <translation>新規レイヤー</translation>
+    </message>
+</context>
+<context>
+    <name>Recovery</name>
+    <message>
+        <source>The unsaved work could not be kept for recovery: %1</source>
+        <translation>未保存の作業を復元用に保持できませんでした: %1</translation>
+    </message>
+    <message>
+        <source>a picture of the recovered work is missing or damaged (%1)</source>
+        <translation>復元用の作業の画像がないか壊れています (%1)</translation>
+    </message>
+    <message>
+        <source>img/%1 changed since the work was recovered</source>
+        <translation>作業を保持した後に img/%1 が変更されました</translation>
+    </message>
+    <message>
+        <source>the recovered work is damaged or cut short</source>
+        <translation>復元用の作業が壊れているか途中で切れています</translation>
+    </message>
+    <message>
+        <source>the recovered work cannot be read: %1</source>
+        <translation>復元用の作業を読み込めません: %1</translation>
+    </message>
+    <message>
+        <source>data.txt changed since the work was recovered</source>
+        <translation>作業を保持した後に data.txt が変更されました</translation>
     </message>
 </context>
 <context>
@@ -816,6 +869,26 @@ Save the project through them, writing and removing files outside the project fo
     <message>
         <source>%1 is named %2: an earlier character has its name.</source>
         <translation>%1 は %2 という名前で書き出しました。前のキャラクターが同じ名前を使っています。</translation>
+    </message>
+    <message>
+        <source>Restored the unsaved work of %1: it is not saved yet</source>
+        <translation>%1 の未保存の作業を復元しました。まだ保存されていません</translation>
+    </message>
+    <message>
+        <source>The recovered work was discarded</source>
+        <translation>復元用の作業を破棄しました</translation>
+    </message>
+    <message>
+        <source>The recovered work was kept aside in %1</source>
+        <translation>復元用の作業を %1 に取っておきました</translation>
+    </message>
+    <message>
+        <source>Recovered work</source>
+        <translation>復元用の作業</translation>
+    </message>
+    <message>
+        <source>The recovered work in %1 could not be moved aside; it will be offered again at the next open.</source>
+        <translation>%1 にある復元用の作業を移動できませんでした。次に開くときにもう一度表示します。</translation>
     </message>
 </context>
 <context>

@@ -55,9 +55,15 @@ MainWindow::MainWindow(CharacterList& list, EditorState& state, const std::files
     updateModifiedMark();
   });
   showProject(session_->loaded());
-  // Another window owns the project: once this window stands, the user chooses how to go on.
+  session_->autosave().setFailureListener([this](const QString& why) { statusBar()->showMessage(why); });
+  // Another window owns the project: once this window stands, the user chooses how to go on. Else the
+  // unsaved work a crash left is offered.
   if (c.store().ownership() != ProjectLock::Ownership::Owned)
     QTimer::singleShot(0, this, [this] { session_->settleOwnership() ? showProject(std::nullopt) : void(close()); });
+  else
+    QTimer::singleShot(0, this, [this] {
+      if (std::optional<Feedback> recovered = session_->recoverUnsavedWork()) tell(*recovered), syncHighlights();
+    });
 }
 
 MainWindow::~MainWindow() {
@@ -389,8 +395,9 @@ void MainWindow::showProject(const std::optional<Feedback>& opened) {
     saveMessage_.clear();
     statusBar()->clearMessage();
     problemsDock_->hide();
-    setWindowModified(false);
     tell(*opened);
+    // Unsaved work restored at the open: its selection, and the mark of unsaved changes.
+    if (c.store().hasUnsavedChanges()) syncHighlights();
     if (remembersSettings_) rememberProject(c.store().folder().path());
   }
   if (c.store().ownership() == ProjectLock::Ownership::OwnedByAnother)

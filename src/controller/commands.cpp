@@ -27,6 +27,7 @@ PropertyCommand::PropertyCommand(RecordEdits& edits, const char* text, RecordAt 
       done_(done) {}
 
 void PropertyCommand::redo() {
+  if (skipped()) return;
   if (std::exchange(done_, false)) {
     remember(true);
     return;
@@ -55,6 +56,7 @@ MoveCommand::MoveCommand(RecordEdits& edits, const char* text, std::vector<Move>
     : Command(edits, text), moves_(std::move(moves)), mergeable_(mergeable), done_(done) {}
 
 void MoveCommand::redo() {
+  if (skipped()) return;
   if (std::exchange(done_, false)) {
     remember(true);
     return;
@@ -130,6 +132,7 @@ void RecordsCommand::takeOut(bool queueFiles) {
 }
 
 void RecordsCommand::redo() {
+  if (skipped()) return;
   const bool first = std::exchange(first_, false);
   if (!first) restore(false);
   if (inserting_) {
@@ -174,6 +177,7 @@ ReorderCommand::ReorderCommand(RecordEdits& edits, const char* text, int64_t cha
 }
 
 void ReorderCommand::redo() {
+  if (skipped()) return;
   const bool first = std::exchange(first_, false);
   if (!first) restore(false);
   edits_.document().reorder(characterRow_, order_);
@@ -202,6 +206,7 @@ TakePictureCommand::TakePictureCommand(RecordEdits& edits, RecordAt at, std::str
       done_(done) {}
 
 void TakePictureCommand::redo() {
+  if (skipped()) return;
   const bool first = std::exchange(done_, false);
   RecordFields fields;
   fields.image = new_;

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "controller/document.hpp"
@@ -37,6 +38,8 @@ class RecordEdits {
 QString stepText(const char* text);
 
 class Command : public QUndoCommand {
+  friend class HistoryCodec;
+
  public:
   Command(RecordEdits& edits, const char* text);
   // The selection the step makes (what it put in or moved): its first redo selects it.
@@ -51,13 +54,19 @@ class Command : public QUndoCommand {
     if (select_) edits_.restoreSelection(*select_);
     remember(true);
   }
+  // A step read back from a recovery is pushed onto the history where the records stand after it
+  // already: its first redo changes nothing.
+  bool skipped() { return std::exchange(skipRedo_, false); }
   RecordEdits& edits_;
   SelectedRows before_, after_;
   std::optional<SelectedRows> select_;
+  bool skipRedo_ = false;
 };
 
 // One property of one record: a name, a depth, visibility, a picture or a position.
 class PropertyCommand : public Command {
+  friend class HistoryCodec;
+
  public:
   // done: the change has happened already (a drag moved the record while the pointer moved).
   PropertyCommand(RecordEdits& edits, const char* text, RecordAt at, Property property, RecordFields before,
@@ -79,6 +88,8 @@ class PropertyCommand : public Command {
 // Records moved together by a canvas drag or nudges: where each stood before and after. Taking it back
 // puts every one of them where it stood.
 class MoveCommand : public Command {
+  friend class HistoryCodec;
+
  public:
   struct Move {
     RecordAt at;
@@ -103,6 +114,8 @@ class MoveCommand : public Command {
 // record that a save has written queues its files for deletion; putting it back drops them from the
 // queue again while no save has carried them out.
 class RecordsCommand : public Command {
+  friend class HistoryCodec;
+
  public:
   // Inserting: the records to put in at `at`. Removing: `count` records at `at`.
   static RecordsCommand* inserting(RecordEdits& edits, const char* text, RecordAt at,
@@ -127,6 +140,8 @@ class RecordsCommand : public Command {
 
 // The records of one list (the characters, or the layers of one character) put in another order.
 class ReorderCommand : public Command {
+  friend class HistoryCodec;
+
  public:
   // order[i]: the row of the record that comes to row i; characterRow -1 for the characters.
   ReorderCommand(RecordEdits& edits, const char* text, int64_t characterRow, std::vector<int64_t> order);
@@ -143,6 +158,8 @@ class ReorderCommand : public Command {
 // file's truth. Taking it back gives the record its picture before, and makes the file one the next
 // save asks about before replacing it.
 class TakePictureCommand : public Command {
+  friend class HistoryCodec;
+
  public:
   // done: the record shows the picture already (a save took it).
   TakePictureCommand(RecordEdits& edits, RecordAt at, std::string fileName, ImageRef picture, FileStamp stamp,

@@ -39,6 +39,8 @@ class CanvasMoves {
   // Moves what a drag would move by (dx, dy) units; a run of nudges of the same records is one step.
   void nudge(int32_t dx, int32_t dy);
   void forget() { gesture_.clear(); }
+  // A drag runs: the records stand where the pointer took them, and its step comes at the release.
+  bool dragging() const { return !gesture_.empty(); }
 
  private:
   // Pushes the moves that change something as one step; false when none does.
@@ -71,6 +73,8 @@ class Editor {
   CanvasMoves& moves() { return *moves_; }
   const CharacterList& list() const { return document_.list(); }
   EditorState& state() { return state_; }
+  // What the steps of the history change the records through.
+  RecordEdits& edits() { return *edits_; }
 
   // Puts another project folder in place of this one: a fresh editor state (selection, drag state,
   // pending deletions, history), and the folder loaded as at start.

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QDateTime>
+#include <QLocale>
 #include <QThreadPool>
 
 #include "model/names.hpp"
@@ -29,28 +31,31 @@ QString problemLine(const std::vector<Problem>& problems) {
   return line;
 }
 
+// What the status bar says of a save, and of the problems found when opening.
+QString describeSave(const SaveReport& report, const QString& folder) {
+  if (report.ok()) return QCoreApplication::translate("Session", "Saved to %1").arg(folder);
+  const QString head = report.refused ? QCoreApplication::translate("Session", "Not saved") : QCoreApplication::translate("Session", "Save failed");
+  if (report.problems.empty()) return QCoreApplication::translate("Session", "%1: the project cannot be saved as it stands").arg(head);
+  return QStringLiteral("%1: %2").arg(head, problemLine(report.problems));
+}
+
+QString describeLoadProblems(const std::vector<Problem>& problems) {
+  if (problems.empty()) return {};
+  return QCoreApplication::translate("Session", "Opened with problems: %1").arg(problemLine(problems));
+}
+
 }  // namespace
 
 QString Session::folderText(const std::filesystem::path& folder) {
   return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(folder.string())));
 }
 
-QString Session::describeSave(const SaveReport& report, const QString& folder) {
-  if (report.ok()) return tr("Saved to %1").arg(folder);
-  const QString head = report.refused ? tr("Not saved") : tr("Save failed");
-  if (report.problems.empty()) return tr("%1: the project cannot be saved as it stands").arg(head);
-  return QStringLiteral("%1: %2").arg(head, problemLine(report.problems));
-}
-
-QString Session::describeLoadProblems(const std::vector<Problem>& problems) {
-  if (problems.empty()) return {};
-  return tr("Opened with problems: %1").arg(problemLine(problems));
-}
 
 Session::Session(CharacterList& list, EditorState& state, const std::filesystem::path& folder,
                  UserQuestions& questions)
     : questions_(questions),
-      controller_(std::make_unique<Editor>(list, state, ProjectFolder(folder), nullptr, PictureReading::WhenNeeded)) {
+      controller_(std::make_unique<Editor>(list, state, ProjectFolder(folder), nullptr, PictureReading::WhenNeeded)),
+      autosave_(std::make_unique<Autosave>(*controller_)) {
   // Files changed by other programs come in within about a second: a change is looked at once the
   // changes have settled for a moment.
   scanTimer_.setSingleShot(true);
@@ -79,8 +84,9 @@ void Session::checkPictures() {
 }
 
 Session::~Session() {
-  // A look still running reports to this session: it ends first.
+  // A look still running reports to this session: it ends first; a recovery being written is finished.
   pool_.waitForDone();
+  autosave_.reset();
   watch_.reset();
 }
 
@@ -132,6 +138,8 @@ Feedback Session::save(const std::function<void(size_t, size_t)>& progress) {
     feedback.status += tr(" (%1 is now the picture of the record with its name)").arg(text(report.picturesTaken.front()));
   if (!report.backupFile.empty())
     feedback.status += tr(" (the old %1 was kept as %2)").arg(QString::fromLatin1(kDataFileName), text(report.backupFile));
+  // Saved as the tables show it: nothing is left to recover.
+  if (report.ok() && !controller_->store().hasUnsavedChanges()) autosave_->discard();
   if (report.ok()) return feedback;
   tellFailedSave(report, feedback);
   return feedback;
@@ -162,6 +170,8 @@ std::optional<Feedback> Session::saveAs() {
   }
   // The copy is the project from now on; the folder it came from stays as it was last saved.
   controller_->openFolder(ProjectFolder(*folder));
+  autosave_->follow();
+  autosave_->adopt();  // a new folder: nothing to recover there
   changedFiles_.clear(), changedAnything_ = false;
   watchProject();
   checkPictures();
@@ -177,6 +187,7 @@ bool Session::settleUnsavedChanges(Feedback& feedback) {
       feedback = save();
       return !controller_->store().hasUnsavedChanges();  // a failure keeps the work open
     case UserQuestions::Unsaved::Discard:
+      autosave_->discard();
       return true;
     case UserQuestions::Unsaved::Cancel:
       return false;
@@ -202,13 +213,45 @@ std::optional<Feedback> Session::openProject(const std::filesystem::path& folder
   if (!std::filesystem::equivalent(folder, controller_->store().folder().path(), ec) && projectInUse(folder))
     if ((choice = questions_.projectInUse(folder, {})) == UserQuestions::InUse::Cancel) return std::nullopt;
   controller_->openFolder(ProjectFolder(folder));
+  autosave_->follow();
   controller_->store().setReadOnly(choice == UserQuestions::InUse::ReadOnly);
   // Nobody can lock it: the user chooses, as for a project open elsewhere.
   if (controller_->store().ownership() == ProjectLock::Ownership::NoLockFile && !settleOwnership()) controller_->store().setReadOnly(true);
   changedFiles_.clear(), changedAnything_ = false;
   watchProject();
   checkPictures();
-  return loaded();
+  Feedback opened = loaded();
+  if (std::optional<Feedback> recovered = recoverUnsavedWork()) {
+    opened.status = recovered->status;
+    opened.messageTitle = recovered->messageTitle, opened.message = recovered->message, opened.warning = recovered->warning;
+  }
+  return opened;
+}
+
+std::optional<Feedback> Session::recoverUnsavedWork() {
+  const ProjectStore& store = controller_->store();
+  if (store.readOnly() || store.ownership() != ProjectLock::Ownership::Owned) return std::nullopt;
+  std::optional<RecoveredWork> work = findRecovery(*controller_, autosave_->folder());
+  UserQuestions::Recovered choice = work ? questions_.recoverWork(*work) : UserQuestions::Recovered::Restore;
+  autosave_->adopt();
+  if (!work) return std::nullopt;
+  Feedback feedback;
+  if (choice == UserQuestions::Recovered::Restore && restoreRecovery(*controller_, *work)) {
+    feedback.status = tr("Restored the unsaved work of %1: it is not saved yet").arg(QLocale().toString(
+                          QDateTime::fromMSecsSinceEpoch(work->writtenMs), QLocale::ShortFormat));
+    autosave_->writeNow();
+  } else if (choice == UserQuestions::Recovered::Discard && removeRecovery(work->folder).ok()) {
+    feedback.status = tr("The recovered work was discarded");
+  } else if (const std::optional<std::filesystem::path> aside = keepRecoveryAside(work->folder)) {
+    feedback.status = tr("The recovered work was kept aside in %1").arg(folderText(*aside));
+  } else {
+    // Neither restored nor moved: it stays where the next open offers it again.
+    feedback.messageTitle = tr("Recovered work");
+    feedback.message = tr("The recovered work in %1 could not be moved aside; it will be offered again at the next open.")
+                           .arg(folderText(work->folder));
+    feedback.warning = true;
+  }
+  return feedback;
 }
 
 std::optional<Feedback> Session::openChosenProject(bool forNewProject) {

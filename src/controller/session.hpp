@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "canvas/export.hpp"
+#include "controller/autosave.hpp"
 #include "controller/editor.hpp"
 #include "controller/saving.hpp"
 #include "project/trash.hpp"
@@ -45,6 +46,10 @@ class UserQuestions : public SaveQuestions {
   enum class InUse { ReadOnly, OpenAnyway, Cancel };
   // The project has unsaved changes and is about to close.
   virtual Unsaved unsavedChanges() = 0;
+  // Unsaved work of the project just opened was recovered after a crash: restore it, keep it aside
+  // where no open looks for it, or discard it? (A work with a mismatch cannot be restored.)
+  enum class Recovered { Restore, KeepAside, Discard };
+  virtual Recovered recoverWork(const RecoveredWork& work) = 0;
   // Another window has the project in `folder` open (lockProblem empty), or nobody can lock it
   // (lockProblem says why: then nothing guards against a second window).
   virtual InUse projectInUse(const std::filesystem::path& folder, const std::string& lockProblem) = 0;
@@ -83,6 +88,10 @@ class Session {
   Feedback loaded() const;
   // When another window has the project open, asks how to go on: false when the user cancelled.
   bool settleOwnership();
+  // Offers the unsaved work a crash left of the project just opened (see Autosave); none when there
+  // was none. From then on the unsaved work of this project is kept for recovery.
+  std::optional<Feedback> recoverUnsavedWork();
+  Autosave& autosave() { return *autosave_; }
 
   // Saves, asking what the save must know, and tells how it went. progress is called now and then.
   Feedback save(const std::function<void(size_t done, size_t total)>& progress = {});
@@ -122,9 +131,6 @@ class Session {
   // No look at the disk, nor a check of the pictures just opened, runs or waits to run.
   bool idle() const { return !scanning_ && !scanTimer_.isActive() && checking_ == 0; }
 
-  // What the status bar says of a save, and of the problems found when opening.
-  static QString describeSave(const SaveReport& report, const QString& folder);
-  static QString describeLoadProblems(const std::vector<Problem>& problems);
   static QString folderText(const std::filesystem::path& folder);
 
  private:
@@ -140,6 +146,7 @@ class Session {
 
   UserQuestions& questions_;
   std::unique_ptr<Editor> controller_;
+  std::unique_ptr<Autosave> autosave_;
   bool saving_ = false;
   bool scanning_ = false;
   bool applying_ = false;  // what a look found is being applied (its questions may be open)

@@ -1,6 +1,8 @@
 #include "ui/dialogs.hpp"
 
 #include <QCheckBox>
+#include <QDateTime>
+#include <QLocale>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -24,6 +26,7 @@
 #include <atomic>
 #include <functional>
 
+#include "controller/recovery.hpp"
 #include "ui/clean_up_dialog.hpp"
 #include "ui/project_folder_dialog.hpp"
 
@@ -185,6 +188,29 @@ UserQuestions::InUse DialogQuestions::projectInUse(const std::filesystem::path& 
   if (box.clickedButton() == readOnly) return InUse::ReadOnly;
   if (box.clickedButton() == anyway) return InUse::OpenAnyway;
   return InUse::Cancel;
+}
+
+UserQuestions::Recovered DialogQuestions::recoverWork(const RecoveredWork& work) {
+  const QString when = QLocale().toString(QDateTime::fromMSecsSinceEpoch(work.writtenMs), QLocale::ShortFormat);
+  const bool restorable = work.mismatch.isEmpty();
+  const QString text =
+      restorable ? QObject::tr("The editor stopped before the last changes to this project were saved. Its unsaved work "
+                               "(%n step(s) of the history, kept at %1) can be restored, with its undo history. "
+                               "Restored changes stay unsaved until you save them.", nullptr, work.steps)
+                       .arg(when)
+                 : QObject::tr("The editor stopped before the last changes to this project were saved, and its unsaved "
+                               "work was kept at %1, but it cannot be restored: %2. Keep it aside in %3, or discard it?")
+                       .arg(when, work.mismatch, folderText(work.folder));
+  QMessageBox box(restorable ? QMessageBox::Question : QMessageBox::Warning, QObject::tr("Recover unsaved work"), text,
+                  QMessageBox::NoButton, parent_);
+  QPushButton* restore = restorable ? box.addButton(QObject::tr("Restore"), QMessageBox::AcceptRole) : nullptr;
+  QPushButton* aside = box.addButton(QObject::tr("Keep Aside"), QMessageBox::RejectRole);
+  QPushButton* discard = box.addButton(QObject::tr("Discard"), QMessageBox::DestructiveRole);
+  box.setDefaultButton(restore ? restore : aside);
+  box.setEscapeButton(aside);
+  box.exec();
+  if (restore && box.clickedButton() == restore) return Recovered::Restore;
+  return box.clickedButton() == discard ? Recovered::Discard : Recovered::KeepAside;
 }
 
 bool DialogQuestions::takeChangedFile(const DiskChange& change) {

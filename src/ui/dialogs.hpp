@@ -22,6 +22,7 @@ class DialogQuestions : public UserQuestions {
   bool writeThroughLinks(const std::vector<std::string>& paths) override;
   Unsaved unsavedChanges() override;
   InUse projectInUse(const std::filesystem::path& folder, const std::string& lockProblem) override;
+  Recovered recoverWork(const RecoveredWork& work) override;
   bool takeChangedFile(const DiskChange& change) override;
   bool reloadChangedProject() override;
   bool saveBeforeCleanUp() override;

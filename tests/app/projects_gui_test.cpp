@@ -6,8 +6,10 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <fstream>
 
 #include "app/main_window.hpp"
+#include "controller/recovery.hpp"
 #include "support/fakes.hpp"
 #include "ui/canvas_widget.hpp"
 #include "ui/mirror_table.hpp"
@@ -21,14 +23,17 @@ struct Answers {
   testing::FakeQuestions questions;
 };
 struct TestWindow : Answers, MainWindow {
-  TestWindow(CharacterList& list, EditorState& state, const std::filesystem::path& folder)
-      : MainWindow(list, state, folder, &questions) {}
+  TestWindow(CharacterList& list, EditorState& state, const std::filesystem::path& folder,
+             UserQuestions::Recovered recovered = UserQuestions::Recovered::Restore)
+      : MainWindow(list, state, folder, &questions) {
+    questions.recovered = recovered;  // asked once the window stands
+  }
   CanvasWidget* canvas() { return findChild<CanvasWidget*>(); }
 };
 
 struct Projects : ::testing::Test {
-  std::unique_ptr<TestWindow> open(const TempFolder& dir) {
-    auto w = std::make_unique<TestWindow>(list, state, dir.path());
+  std::unique_ptr<TestWindow> open(const TempFolder& dir, UserQuestions::Recovered recovered = UserQuestions::Recovered::Restore) {
+    auto w = std::make_unique<TestWindow>(list, state, dir.path(), recovered);
     w->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(w.get()));
     return w;
@@ -151,6 +156,77 @@ TEST_F(Projects, SaveAsCopiesTheProjectWithItsUnsavedEditsAndOpensTheCopy) {
   EXPECT_EQ(w->controller().store().folder().path(), out.path() / "copy");
   EXPECT_FALSE(w->controller().store().hasUnsavedChanges());
   EXPECT_EQ(list.characters[0].layers.size(), 2u);
+}
+
+// Unsaved work outlives the editor: kept a moment after the edits, offered at the next open and
+// restored with its history, or kept aside (never lost) when the project changed on disk since or the
+// recovery is damaged; a save or a discard removes it.
+TEST_F(Projects, UnsavedWorkIsRestoredAfterACrashOrKeptAsideWhenItNoLongerFits) {
+  using R = UserQuestions::Recovered;
+  struct Case {
+    const char* name;
+    std::function<void(const TempFolder& dir, const std::filesystem::path& state)> meanwhile;
+    R answer;
+    const char* mismatch;  // what the offer says, empty: it can be restored
+    const char* after;     // the recovery afterwards: "kept" where it was, "aside", "gone"
+  };
+  auto nothing = [](const TempFolder&, const std::filesystem::path&) {};
+  const Case cases[] = {
+      {"restored", nothing, R::Restore, "", "kept"},
+      {"data.txt rewritten", [](const TempFolder& dir, auto&) { dir.write("data.txt", "Hero,100, 0, 0\n####\n$$$$\n"); },
+       R::Restore, "data.txt changed", "aside"},
+      {"a picture rewritten", [](const TempFolder& dir, auto&) { dir.write("img/Hero1", testing::testPng(4, 4, 7)); },
+       R::Restore, "img/Hero1 changed", "aside"},
+      {"damaged", [](const TempFolder&, const std::filesystem::path& state) {
+         std::fstream file(state, std::ios::in | std::ios::out | std::ios::binary);
+         file.seekg(40);
+         const char c = char(file.get() ^ 1);
+         file.seekp(40), file.put(c);
+       }, R::Discard, "damaged", "gone"},
+      {"discarded", nothing, R::Discard, "", "gone"},
+      {"kept aside", nothing, R::KeepAside, "", "aside"},
+  };
+  const std::string stateHome = std::getenv("XDG_STATE_HOME");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder dir, states;
+    setenv("XDG_STATE_HOME", states.path().c_str(), 1);
+    dir.write("data.txt", "Hero,100, 0, 0\n####\n$$$$\n");
+    dir.write("img/Hero1", testing::testPng(4, 4, 1));
+    const std::filesystem::path recovery = recoveryFolderOf(dir.path()), state = recovery / "state";
+    {
+      auto w = open(dir);
+      ASSERT_TRUE(w->controller().editCell(Table::Characters, 0, Field::Name, "Held") == std::nullopt);
+      w->controller().insertCharacter();
+      w->controller().setPicture(Table::Characters, testing::testImage(5, 3, 9));
+      if (c.answer == R::Restore) QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(state), 3 * Autosave::kDelayMs);
+      w->session().autosave().writeNow();
+      w->session().autosave().wait();
+    }  // killed: the window goes without being closed
+    c.meanwhile(dir, state);
+    auto w = open(dir, c.answer);
+    QTRY_VERIFY(w->questions.offered.has_value());
+    EXPECT_TRUE(w->questions.offered->mismatch.contains(c.mismatch)) << w->questions.offered->mismatch.toStdString();
+    const bool restored = !*c.mismatch && c.answer == R::Restore;
+    ASSERT_EQ(w->controller().document().history().count(), restored ? 3 : 0);
+    ASSERT_EQ(list.size(), restored ? 2 : 1);
+    const size_t added = restored && list.characters[0].name == "Held" ? 1 : 0;
+    EXPECT_EQ(list.characters[restored ? 1 - added : 0].name, restored ? "Held" : "Hero");
+    EXPECT_EQ(w->isWindowModified(), restored);
+    std::error_code ec;
+    const auto siblings = std::distance(std::filesystem::directory_iterator(recovery.parent_path(), ec), {});
+    EXPECT_EQ(std::filesystem::exists(state), std::string(c.after) == "kept");
+    EXPECT_EQ(siblings, std::string(c.after) == "gone" ? 0 : 1);
+    if (!restored) continue;
+    EXPECT_TRUE(list.characters[added].image->samePixels(*testing::testImage(5, 3, 9)));
+    w->controller().document().history().undo();
+    EXPECT_FALSE(list.characters[added].image);
+    w->controller().document().history().redo();
+    EXPECT_TRUE(w->session().save().status.startsWith("Saved"));
+    w->session().autosave().wait();
+    EXPECT_FALSE(std::filesystem::exists(recovery));
+  }
+  setenv("XDG_STATE_HOME", stateHome.c_str(), 1);
 }
 
 }  // namespace

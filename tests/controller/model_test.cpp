@@ -2,15 +2,16 @@
 // must do: clicks (several layers selected too), cell edits (some refused), pictures, inserts and
 // removes, moves up and down, rows dragged, duplicates, cut, copy and paste, pictures dropped as new
 // records, show or hide, picks, drags (of several records too) and nudges on the canvas, undo and
-// redo, saves, and other programs' changes on disk. After every step the tables show the model
-// and the model is what the actions made it; after every save the folder loads as the model; undoing
-// to any earlier point and redoing back gives the models of those points. CHARSTACK_MODEL_STEPS and
-// CHARSTACK_MODEL_SEED vary a run.
+// redo, saves, other programs' changes on disk, and the editor killed and its unsaved work restored.
+// After every step the tables show the model and the model is what the actions made it; after every
+// save the folder loads as the model; undoing to any earlier point and redoing back gives the models
+// of those points, also after a restore. CHARSTACK_MODEL_STEPS and CHARSTACK_MODEL_SEED vary a run.
 #include <algorithm>
 #include <cstdlib>
 #include <random>
 
 #include "canvas/canvas_scene.hpp"
+#include "controller/recovery.hpp"
 #include "project/transfer.hpp"
 #include "support/fakes.hpp"
 
@@ -307,6 +308,45 @@ struct Model : testing::ControllerTest {
           clipboard.layers.begin(), clipboard.layers.end());
   }
 
+  // The editor killed after its unsaved work was kept, a new one on the folder, and the work restored:
+  // records, selection, pending deletions and the history as they were.
+  void killAndRestore() {
+    QUndoStack* h = &c().document().history();
+    const int here = below(h->index() + 1);  // with steps to redo, now and then
+    h->setIndex(here);
+    expected = models[size_t(here)];
+    RecoveryPictures names;
+    ASSERT_TRUE(writeRecovery(captureRecovery(c(), names), recovery.path()).ok());
+    const CharacterList before = list;
+    const SelectedRows selection = c().selection().current();
+    const std::vector<std::string> pending = state.pendingImageDeletions;
+    const bool unsaved = c().store().hasUnsavedChanges();
+    auto steps = [&] {
+      QStringList texts{QString::number(c().document().history().index())};
+      for (int i = 0; i < c().document().history().count(); ++i) texts << c().document().history().text(i);
+      return texts;
+    };
+    const QStringList history = steps();
+    controller.reset(), list = {}, state = {};
+    controller = std::make_unique<Editor>(list, state, ProjectFolder(dir.path()), &notices);
+    controller->selection().attachTables(&tv1, &tv2);
+    const std::optional<RecoveredWork> work = findRecovery(c(), recovery.path());
+    ASSERT_TRUE(work && work->mismatch.isEmpty()) << (work ? work->mismatch.toStdString() : "none found");
+    ASSERT_TRUE(restoreRecovery(c(), *work));
+    EXPECT_TRUE(testing::sameModel(list, before));
+    EXPECT_EQ(c().selection().current(), selection);
+    EXPECT_EQ(state.pendingImageDeletions, pending);
+    EXPECT_EQ(steps(), history);
+    EXPECT_EQ(c().store().hasUnsavedChanges(), unsaved);
+    // The restored history goes back to its start and on to its end as the one before did.
+    h = &c().document().history();
+    for (const int i : {0, h->count(), here}) {
+      h->setIndex(i);
+      EXPECT_TRUE(testing::sameModel(list, models[size_t(i)])) << "restored history at " << i;
+    }
+    ++restores;
+  }
+
   // The model after the history's present step. A new step drops the steps that could be redone.
   void record() {
     models.resize(size_t(c().document().history().count()) + 1);
@@ -329,6 +369,8 @@ struct Model : testing::ControllerTest {
     }
   }
 
+  testing::TempFolder recovery;
+  int restores = 0;
   std::mt19937_64 rng;
   uint32_t next = 1000;
   RecordSet clipboard;
@@ -349,6 +391,7 @@ TEST_F(Model, RandomWindowActionsKeepTablesModelFilesAndHistoryInStep) {
   for (uint64_t i = 0; i < steps && !HasFailure(); ++i) {
     SCOPED_TRACE("CHARSTACK_MODEL_SEED=" + std::to_string(seed) + " CHARSTACK_MODEL_STEPS=" + std::to_string(i + 1));
     step();
+    if (below(150) == 0 && !HasFailure()) killAndRestore();
     // Now and then: all the way back and forward again.
     if (below(100) == 0 && !HasFailure()) {
       QUndoStack& h = c().document().history();
@@ -362,6 +405,7 @@ TEST_F(Model, RandomWindowActionsKeepTablesModelFilesAndHistoryInStep) {
     }
   }
   EXPECT_GT(saves, 0);
+  EXPECT_GT(restores, 0);
 }
 
 }  // namespace

@@ -69,6 +69,9 @@ struct FakeQuestions : UserQuestions {
   bool writeThroughLinks(const std::vector<std::string>&) override { return answer(); }
   Unsaved unsavedChanges() override { return ++asked, unsaved; }
   InUse projectInUse(const std::filesystem::path&, const std::string&) override { return ++asked, inUse; }
+  Recovered recovered = Recovered::Restore;
+  std::optional<RecoveredWork> offered;  // the last recovery offered
+  Recovered recoverWork(const RecoveredWork& work) override { return ++asked, offered = work, recovered; }
   bool takeChangedFile(const DiskChange&) override { return answer(); }
   bool reloadChangedProject() override { return answer(); }
   bool saveBeforeCleanUp() override { return answer(); }

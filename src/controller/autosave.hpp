@@ -1,0 +1,63 @@
+// Writes the recovery of unsaved work (recovery.hpp) a moment after the records or the history
+// change, off the window's thread, and removes it once nothing is unsaved. Writes and removals run
+// one at a time, in the order they were asked for.
+#pragma once
+
+#include <QObject>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <filesystem>
+#include <functional>
+
+#include "controller/document.hpp"
+#include "controller/recovery.hpp"
+
+namespace charstack {
+
+class Editor;
+
+class Autosave : private TableObserver {
+ public:
+  // How soon after a change the recovery is written.
+  static constexpr int kDelayMs = 1500;
+  // stateFolder: where recoveries are kept (empty: the desktop's state folder).
+  Autosave(Editor& editor, std::filesystem::path stateFolder = {});
+  ~Autosave() override;
+
+  // The recovery folder of the project open now; follow() after another project was opened.
+  const std::filesystem::path& folder() const { return folder_; }
+  void follow();
+  // Recoveries are written and removed only once the one an open found was dealt with (restored, kept
+  // aside or discarded) or none was there: never one this editor has not taken over.
+  void adopt() { adopted_ = true; }
+  // Writes now what is unsaved (or removes the recovery when nothing is), as the timer would.
+  void writeNow();
+  // The work was saved or discarded: the recovery goes (after a write that runs).
+  void discard();
+  // Waits until the writes and removals asked for are done.
+  void wait() { pool_.waitForDone(); }
+  // Told when a write or removal failed (on the window's thread), with the reason.
+  void setFailureListener(std::function<void(const QString&)> listener) { failed_ = std::move(listener); }
+
+ private:
+  void beginRows(Table, Change, int64_t, int64_t) override {}
+  void endRows(Table) override { changed(); }
+  void rowsChanged(Table, int64_t, int64_t) override { changed(); }
+  void changed();
+  void finished(const Status& status);
+  void report(const Status& status);
+
+  Editor& editor_;
+  std::filesystem::path stateFolder_, folder_;
+  RecoveryPictures pictures_;
+  QObject context_;
+  QTimer timer_;
+  QThreadPool pool_;
+  bool adopted_ = false;
+  bool writing_ = false;
+  bool again_ = false;  // a change came while a write ran
+  std::function<void(const QString&)> failed_;
+};
+
+}  // namespace charstack
