@@ -591,6 +591,14 @@ Save the project through them, writing and removing files outside the project fo
         <source>Pictures (*.png *.jpg *.jpeg *.bmp *.gif *.webp *.tif *.tiff *.tga);;All files (*)</source>
         <translation>画像 (*.png *.jpg *.jpeg *.bmp *.gif *.webp *.tif *.tiff *.tga);;すべてのファイル (*)</translation>
     </message>
+    <message>
+        <source>Alt+arrow keys on the canvas</source>
+        <translation>キャンバス上でAlt+矢印キー</translation>
+    </message>
+    <message>
+        <source>Move the character with all its layers by one unit (ten with Shift)</source>
+        <translation>キャラクターをすべてのレイヤーと一緒に1単位移動（Shiftで10単位）</translation>
+    </message>
 </context>
 <context>
     <name>Record</name>
