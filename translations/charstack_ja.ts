@@ -616,6 +616,13 @@ Save the project through them, writing and removing files outside the project fo
     <message>
         <source>Discard</source>
         <translation>破棄</translation>
+    <message>
+        <source>Alt+arrow keys on the canvas</source>
+        <translation>キャンバス上でAlt+矢印キー</translation>
+    </message>
+    <message>
+        <source>Move the character with all its layers by one unit (ten with Shift)</source>
+        <translation>キャラクターをすべてのレイヤーと一緒に1単位移動（Shiftで10単位）</translation>
     </message>
 </context>
 <context>

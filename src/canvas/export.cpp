@@ -61,30 +61,39 @@ std::string who(const CharacterList& list, size_t i) {
   return "character " + std::to_string(i + 1) + " \"" + list.characters[i].name + "\"";
 }
 
+// What a file name is to a file system that ignores case (a FAT stick, a shared folder): the name
+// with its Unicode case folded. A name that is not UTF-8 stays as its bytes.
+std::string caseFolded(const std::string& name) {
+  const QString text = QString::fromStdString(name);
+  return text.toStdString() == name ? text.toCaseFolded().toStdString() : name;
+}
+
 // The file names of the characters that draw something, in character order (empty for the others).
-// A name an earlier character has gets " (2)", " (3)"… before ".png", never a name that another
-// character has of its own; renamed tells which did. Names for JSON are made UTF-8 first (bytes that
-// are not become U+FFFD), so that two names never become one key there.
+// A name an earlier character has, in any case, gets " (2)", " (3)"… before ".png", never a name that
+// another character has of its own; renamed tells which did. Names for JSON are made UTF-8 first
+// (bytes that are not become U+FFFD), so that two names never become one key there; as keys, names
+// that differ only in case are two.
 std::vector<std::string> uniqueFileNames(const CharacterList& list, const std::vector<bool>& draws,
                                          bool numbers, bool forJson, std::vector<bool>& renamed) {
   const size_t count = list.characters.size();
+  const auto key = [forJson](const std::string& name) { return forJson ? name : caseFolded(name); };
   std::vector<std::string> names(count);
   std::set<std::string> own, given;
   for (size_t i = 0; i < count; ++i)
     if (draws[i]) {
       names[i] = exportFileName(list.characters[i].name, list.characterRecordNumber(int64_t(i)), numbers);
       if (forJson) names[i] = QString::fromStdString(names[i]).toStdString();
-      own.insert(names[i]);
+      own.insert(key(names[i]));
     }
   renamed.assign(count, false);
   std::map<std::string, int> next;  // the next number to try for each name
   for (size_t i = 0; i < count; ++i) {
-    if (!draws[i] || given.insert(names[i]).second) continue;
+    if (!draws[i] || given.insert(key(names[i])).second) continue;
     const std::string stem = names[i].substr(0, names[i].size() - 4);
-    int& k = next.try_emplace(stem, 2).first->second;
+    int& k = next.try_emplace(key(stem), 2).first->second;
     std::string unique;
     do unique = stem + " (" + std::to_string(k++) + ").png";
-    while (own.count(unique) || !given.insert(unique).second);
+    while (own.count(key(unique)) || !given.insert(key(unique)).second);
     names[i] = unique;
     renamed[i] = true;
   }

@@ -73,7 +73,8 @@ inline constexpr int kSheetPadding = 2;
 
 // Writes one picture per character into target (which must exist), replacing files of the same
 // names there, each atomically; wrote is told about each file as soon as it is in place. Two
-// characters never share a file: the later one's name gets " (2)", " (3)"… before ".png". The
+// characters never share a file, not even one whose name differs only in case (a file system that
+// ignores case would make them one): the later one's name gets " (2)", " (3)"… before ".png". The
 // pictures are composed and encoded on all cores and put in place in character order; a picture
 // shared by several characters is decoded once. The same list gives the same files every time.
 // With options.sheet the two files of the sheet are written once every picture is made.

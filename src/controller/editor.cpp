@@ -431,16 +431,16 @@ void CanvasMoves::endGesture() {
   push(std::move(moves), withLayers_, true);
 }
 
-void CanvasMoves::nudge(int32_t dx, int32_t dy) {
+void CanvasMoves::nudge(int32_t dx, int32_t dy, bool withLayers) {
   auto move = [](int32_t v, int32_t d) {
     return static_cast<int32_t>(std::clamp<int64_t>(int64_t{v} + d, INT32_MIN, INT32_MAX));
   };
   std::vector<MoveCommand::Move> moves;
-  for (const RecordAt& at : dragTargets(document_.list(), state_)) {
+  for (const RecordAt& at : dragTargets(document_.list(), state_, withLayers)) {
     const auto [x, y] = *placeOf(at);
     moves.push_back({at, x, y, move(x, dx), move(y, dy)});
   }
-  push(std::move(moves), false, false);
+  push(std::move(moves), withLayers, false);
 }
 
 bool CanvasMoves::push(std::vector<MoveCommand::Move> moves, bool withLayers, bool done) {

@@ -37,7 +37,8 @@ class CanvasMoves {
   void beginGesture(bool withLayers = false);
   void endGesture();
   // Moves what a drag would move by (dx, dy) units; a run of nudges of the same records is one step.
-  void nudge(int32_t dx, int32_t dy);
+  // withLayers: the character moves with all its layers, as in a drag with Ctrl.
+  void nudge(int32_t dx, int32_t dy, bool withLayers = false);
   void forget() { gesture_.clear(); }
   // A drag runs: the records stand where the pointer took them, and its step comes at the release.
   bool dragging() const { return !gesture_.empty(); }

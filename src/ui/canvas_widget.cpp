@@ -463,8 +463,11 @@ bool CanvasInput::keyPress(QKeyEvent* event) {
     }
     return true;
   }
-  // The arrow keys move what a drag would move, by one unit or, with Shift, by ten.
+  // The arrow keys move what a drag would move, by one unit or, with Shift, by ten. With Alt they
+  // move the character with all its layers, as Ctrl does for a drag: Ctrl+Up and Ctrl+Down are the
+  // Edit menu's Move Up and Move Down, which act on the rows while the canvas has the focus too.
   const int step = event->modifiers() & Qt::ShiftModifier ? 10 : 1;
+  const bool withLayers = event->modifiers() & Qt::AltModifier;
   int dx = 0, dy = 0;
   switch (event->key()) {
     case Qt::Key_Left: dx = -step; break;
@@ -474,8 +477,9 @@ bool CanvasInput::keyPress(QKeyEvent* event) {
     default: return false;
   }
   if (!w_.controller_) return true;
+  if (withLayers) pick({}, true);
   w_.cacheTarget_ = dragTarget(w_.list_, w_.state_);
-  w_.controller_->moves().nudge(dx, dy);
+  w_.controller_->moves().nudge(dx, dy, withLayers);
   emit w_.dragged();
   reportPosition();
   return true;

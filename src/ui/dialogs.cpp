@@ -325,6 +325,7 @@ void showKeyboardShortcuts(QWidget* parent, const QMenuBar* menus) {
   row(QObject::tr("Space"), QObject::tr("Show or hide the layer whose eye is the current cell"));
   row(QObject::tr("F2, or type"), QObject::tr("Edit the current cell"));
   row(QObject::tr("Arrow keys on the canvas"), QObject::tr("Move the character or the selected layers by one unit (ten with Shift)"));
+  row(QObject::tr("Alt+arrow keys on the canvas"), QObject::tr("Move the character with all its layers by one unit (ten with Shift)"));
   row(QObject::tr("Click on the canvas"), QObject::tr("Select the topmost picture under the pointer"));
   row(QObject::tr("Drag on the canvas"),
       QObject::tr("Move the picture under the pointer with the other selected layers (over no picture: what is selected)"));

@@ -183,11 +183,13 @@ std::vector<uint32_t> pixelsOf(const Image& image, int x, int y, int w, int h) {
 }
 
 TEST(Export, ScalesTrimsAndNamesWithOrWithoutNumbers) {
-  // Two characters of one name and one whose name is the second one's unique name; a layer beside the
-  // picture leaves a transparent corner; testImage's first row and column are transparent.
+  // Two characters of one name, one whose name is the second one's unique name and one whose name
+  // differs only in case (É too); a layer beside the picture leaves a transparent corner;
+  // testImage's first row and column are transparent.
   CharacterList list;
-  list.characters = {character("Hero", 0, testImage(6, 5, 1)), character("Hero", 0, testImage(3, 4, 2)),
-                     character("Hero (2)", 0, testImage(5, 5, 3)), character("empty")};
+  list.characters = {character("Héro", 0, testImage(6, 5, 1)), character("Héro", 0, testImage(3, 4, 2)),
+                     character("Héro (2)", 0, testImage(5, 5, 3)), character("hÉRO", 0, testImage(2, 3, 4)),
+                     character("empty")};
   list.characters[0].layers = {layer("cape", 1, testImage(4, 4, 4))};
   list.characters[0].layers[0].x = 5, list.characters[0].layers[0].y = 3;
   const struct {
@@ -196,10 +198,10 @@ TEST(Export, ScalesTrimsAndNamesWithOrWithoutNumbers) {
     std::vector<std::string> names;
     std::vector<std::string> renamed;  // the names given instead of one an earlier character has
   } cases[] = {
-      {1, false, true, {"Hero1.png", "Hero3.png", "Hero (2)4.png"}, {}},
-      {1, true, true, {"Hero1.png", "Hero3.png", "Hero (2)4.png"}, {}},
-      {3, false, false, {"Hero.png", "Hero (3).png", "Hero (2).png"}, {"Hero (3).png"}},
-      {8, true, false, {"Hero.png", "Hero (3).png", "Hero (2).png"}, {"Hero (3).png"}},
+      {1, false, true, {"Héro1.png", "Héro3.png", "Héro (2)4.png", "hÉRO5.png"}, {}},
+      {1, true, true, {"Héro1.png", "Héro3.png", "Héro (2)4.png", "hÉRO5.png"}, {}},
+      {3, false, false, {"Héro.png", "Héro (3).png", "Héro (2).png", "hÉRO (4).png"}, {"Héro (3).png", "hÉRO (4).png"}},
+      {8, true, false, {"Héro.png", "Héro (3).png", "Héro (2).png", "hÉRO (4).png"}, {"Héro (3).png", "hÉRO (4).png"}},
   };
   for (const auto& c : cases) {
     const std::string what = "scale " + std::to_string(c.scale) + (c.trim ? " trimmed" : "");
@@ -274,14 +276,17 @@ TEST(Export, SpriteSheetFramesAreTheCharactersPicturesScaledAndTrimmed) {
     exportAllCharacters(list, ProjectFolder(again.path()), {}, options);
     EXPECT_EQ(testing::filesOf(again), testing::filesOf(out));
   }
-  // Names that are not UTF-8 and differ only there still give a frame each.
+  // Names that are not UTF-8 and differ only there still give a frame each, and so do names that
+  // differ only in case, under their own names.
   CharacterList latin1;
-  latin1.characters = {character("caf\xE9", 0, testImage(3, 3, 1)), character("caf\xE8", 0, testImage(3, 3, 2))};
+  latin1.characters = {character("caf\xE9", 0, testImage(3, 3, 1)), character("caf\xE8", 0, testImage(3, 3, 2)),
+                       character("Hero", 0, testImage(3, 3, 3)), character("hero", 0, testImage(3, 3, 4))};
   testing::TempFolder out;
   ExportOptions options;
   options.numbers = false, options.sheet = "s";
   EXPECT_EQ(exportAllCharacters(latin1, ProjectFolder(out.path()), {}, options).renamed.size(), 1u);
-  EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(out.read("s.json")))["frames"].toObject().size(), 2);
+  const QJsonObject frames = QJsonDocument::fromJson(QByteArray::fromStdString(out.read("s.json")))["frames"].toObject();
+  EXPECT_EQ(frames.keys(), (QStringList{"Hero.png", "caf\uFFFD (2).png", "caf\uFFFD.png", "hero.png"}));
 }
 
 }  // namespace

@@ -343,6 +343,7 @@ TEST_F(ControllerTest, CanvasMovesAreOneStepThatUndoTakesBackForEveryRecord) {
       {-1, {}, false, false, "K4,-2 A1,1 B2,2 C3,3 W7,7", "Move Character"},
       {2, {0, 2}, false, true, "K0,0 A3,0 B2,2 C5,2 W7,7", "Move Layers"},
       {0, {}, false, true, "K0,0 A3,0 B2,2 C3,3 W7,7", "Move Layer"},
+      {-1, {}, true, true, "K2,-1 A3,0 B4,1 C5,2 W7,7", "Move Character and Layers"},
   };
   auto positions = [this] {
     std::string out;
@@ -358,7 +359,7 @@ TEST_F(ControllerTest, CanvasMovesAreOneStepThatUndoTakesBackForEveryRecord) {
     if (c.layer >= 0) clickLayer(c.layer, c.layers);
     CanvasScene view(list, state);
     if (c.nudges) {
-      controller->moves().nudge(1, 0), controller->moves().nudge(1, -1);
+      controller->moves().nudge(1, 0, c.withLayers), controller->moves().nudge(1, -1, c.withLayers);
     } else {
       controller->moves().beginGesture(c.withLayers);
       view.pressAt(10, 10, c.withLayers), view.dragTo(12, 9), view.dragTo(14, 8);

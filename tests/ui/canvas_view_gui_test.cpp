@@ -299,6 +299,11 @@ TEST_F(CanvasPicking, APressPicksTheTopmostPictureAndTheDragMovesIt) {
       // K's transparent first column lets the press through to nothing: the selection stays.
       {[&] { drag(0.5, 6.5, 0.5, 7.5); }, "l0", "0,4 5,3 0,0", "Move Layer"},
       {[&] { drag(6.5, 3.5, 7.5, 4.5, Qt::ControlModifier); }, "c", "1,5 6,4 1,1", "Move Character and Layers"},
+      // Alt takes the character with its layers to the arrow keys, a run of them one step.
+      {[&] { clickLayer(0), QTest::keyClick(canvas.get(), Qt::Key_Right, Qt::AltModifier),
+             QTest::keyClick(canvas.get(), Qt::Key_Down, Qt::AltModifier | Qt::ShiftModifier); },
+       "c", "2,15 7,14 2,11", "Move Character and Layers"},
+      {[&] { history.undo(); }, "c", "1,5 6,4 1,1", "Move Character and Layers"},
       {[&] { history.undo(); }, "c", "0,4 5,3 0,0", "Move Layer"},
   };
   for (size_t i = 0; i < std::size(steps); ++i) {
