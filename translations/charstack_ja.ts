@@ -616,6 +616,7 @@ Save the project through them, writing and removing files outside the project fo
     <message>
         <source>Discard</source>
         <translation>破棄</translation>
+    </message>
     <message>
         <source>Alt+arrow keys on the canvas</source>
         <translation>キャンバス上でAlt+矢印キー</translation>
