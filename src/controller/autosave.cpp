@@ -46,8 +46,8 @@ void Autosave::writeNow() {
   if (editor_.moves().dragging()) return changed();
   if (!store.hasUnsavedChanges()) return discard();
   writing_ = true;
-  pool_.start([this, snapshot = captureRecovery(editor_, pictures_), folder = folder_] {
-    const Status status = writeRecovery(snapshot, folder);
+  pool_.start([this, snapshot = captureRecovery(editor_), folder = folder_] {
+    const Status status = writeRecovery(snapshot, folder, pictures_);
     QMetaObject::invokeMethod(&context_, [this, status] { finished(status); }, Qt::QueuedConnection);
   });
 }

@@ -50,7 +50,7 @@ class Autosave : private TableObserver {
 
   Editor& editor_;
   std::filesystem::path stateFolder_, folder_;
-  RecoveryPictures pictures_;
+  RecoveryPictures pictures_;  // used by the writes only, one at a time
   QObject context_;
   QTimer timer_;
   QThreadPool pool_;

@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <type_traits>
 
@@ -28,7 +29,7 @@ template <typename T>
 struct IsVector<std::vector<T>> : std::true_type {};
 
 // A picture as "state" names it: a file of the project's "img/" as it was then, or a PNG file of the
-// recovery folder (written whole before any "state" names it).
+// recovery folder (written whole before any "state" names it). No name: a number nothing uses.
 struct PictureEntry {
   bool stored = false;
   std::string name;
@@ -49,41 +50,31 @@ template <typename Io> void fields(Io& io, Character& c) {
 }
 template <typename Io> void fields(Io& io, MoveCommand::Move& m) { io(m.at, m.fromX, m.fromY, m.toX, m.toY); }
 
-// Numbers a picture of "state" gets, as the records and steps name them.
+// Numbers of pictures, from `first` on, in the order they are first named.
 class PictureNumbers {
  public:
-  PictureNumbers(const EditorState& state, RecoveryPictures& names, std::vector<RecoverySnapshot::Picture>& stored)
-      : names_(names), stored_(stored) {
-    for (const auto& [fileName, disk] : state.knownImageFiles)
-      if (disk.image) files_.try_emplace(disk.image.get(), &fileName, disk.stamp);
-  }
+  explicit PictureNumbers(int32_t first = 0) : first_(first) {}
   int32_t numberOf(const ImageRef& image) {
-    if (!image) return -1;
-    auto [at, added] = numbers_.try_emplace(image.get(), static_cast<int32_t>(entries.size()));
-    if (!added) return at->second;
-    PictureEntry entry;
-    if (auto file = files_.find(image.get()); file != files_.end()) {
-      entry.name = *file->second.first, entry.stamp = file->second.second;
-    } else {
-      entry.stored = true, entry.name = names_.nameOf(image);
-      stored_.push_back({entry.name, image});
-    }
-    entries.push_back(std::move(entry));
+    auto [at, added] = numbers_.try_emplace(image.get(), first_ + static_cast<int32_t>(pictures.size()));
+    if (added) pictures.push_back(image);
     return at->second;
   }
-  std::vector<PictureEntry> entries;
+  std::optional<int32_t> find(const Image* image) const {
+    auto at = numbers_.find(image);
+    return at != numbers_.end() ? std::optional(at->second) : std::nullopt;
+  }
+  std::vector<ImageRef> pictures;
 
  private:
-  RecoveryPictures& names_;
-  std::vector<RecoverySnapshot::Picture>& stored_;
-  std::unordered_map<const Image*, std::pair<const std::string*, FileStamp>> files_;
+  int32_t first_;
   std::unordered_map<const Image*, int32_t> numbers_;
 };
 
 // Writes values in the machine's byte order (a recovery never leaves the machine).
 class Out {
  public:
-  Out(PictureNumbers* pictures, uint64_t saveCount) : pictures_(pictures), saveCount_(saveCount) {}
+  using Numbers = std::function<int32_t(const ImageRef&)>;
+  Out(Numbers pictures, uint64_t saveCount) : pictures_(std::move(pictures)), saveCount_(saveCount) {}
   template <typename... T>
   void operator()(T&... values) { (one(values), ...); }
   // A save count of a step: only whether it is the present one's counts after a restore.
@@ -107,7 +98,7 @@ class Out {
       one(has);
       if (has) one(*value);
     } else if constexpr (std::is_same_v<T, ImageRef>) {
-      int32_t number = pictures_->numberOf(value);
+      int32_t number = value ? pictures_(value) : -1;
       one(number);
     } else if constexpr (IsVector<T>::value) {
       uint64_t size = value.size();
@@ -117,7 +108,7 @@ class Out {
       fields(*this, value);
     }
   }
-  PictureNumbers* pictures_;
+  Numbers pictures_;
   uint64_t saveCount_;
 };
 
@@ -186,6 +177,20 @@ class In {
   bool ok_ = true;
 };
 
+// The header of "state": what it was made for and from.
+struct Header {
+  uint32_t magic = kMagic, format = kFormat;
+  std::string projectPath;
+  int64_t writtenMs = 0;
+  int32_t steps = 0;
+  bool hasDataStamp = false;
+  FileStamp dataStamp;
+  std::vector<PictureEntry> pictures;
+};
+template <typename Io> void fields(Io& io, Header& h) {
+  io(h.magic, h.format, h.projectPath, h.writtenMs, h.steps, h.hasDataStamp, h.dataStamp, h.pictures);
+}
+
 enum class StepKind : uint8_t { Macro, Property, Move, Records, Reorder, TakePicture };
 
 }  // namespace
@@ -195,6 +200,23 @@ struct HistoryNode {
   std::unique_ptr<QUndoCommand> command;  // none for a macro
   QString text;
   std::vector<HistoryNode> children;
+};
+
+struct RecoverySnapshot::Data {
+  Header header;
+  CharacterList list;
+  SelectedRows selection;
+  std::vector<std::string> pendingDeletions;
+  int32_t index = 0;
+  uint64_t steps = 0;
+  std::string history;      // the steps, written out
+  PictureNumbers pictures;  // the pictures the steps name so far
+  struct KnownFile {
+    const Image* image;
+    std::string name;
+    FileStamp stamp;
+  };
+  std::vector<KnownFile> files;  // of "img/", as the editor knows them
 };
 
 struct RecoveredWork::Data {
@@ -320,20 +342,6 @@ class HistoryCodec {
 
 namespace {
 
-// The header of "state": what it was made for and from.
-struct Header {
-  uint32_t magic = kMagic, format = kFormat;
-  std::string projectPath;
-  int64_t writtenMs = 0;
-  int32_t steps = 0;
-  bool hasDataStamp = false;
-  FileStamp dataStamp;
-  std::vector<PictureEntry> pictures;
-};
-template <typename Io> void fields(Io& io, Header& h) {
-  io(h.magic, h.format, h.projectPath, h.writtenMs, h.steps, h.hasDataStamp, h.dataStamp, h.pictures);
-}
-
 }  // namespace
 
 std::filesystem::path defaultStateFolder() {
@@ -360,48 +368,96 @@ void RecoveryPictures::forgetGone() {
   std::erase_if(names_, [](const auto& entry) { return entry.second.image.expired(); });
 }
 
-RecoverySnapshot captureRecovery(Editor& editor, RecoveryPictures& pictures) {
-  RecoverySnapshot snapshot;
-  pictures.forgetGone();
-  PictureNumbers numbers(editor.state(), pictures, snapshot.pictures);
-  Out body(&numbers, editor.store().saveCount());
+RecoverySnapshot captureRecovery(Editor& editor) {
+  auto data = std::make_shared<RecoverySnapshot::Data>();
+  const EditorState& state = editor.state();
   QUndoStack& history = editor.document().history();
-  SelectedRows selection = editor.selection().current();
-  int32_t index = history.index();
-  uint64_t count = static_cast<uint64_t>(history.count());
-  body(const_cast<CharacterList&>(editor.list()).characters, selection, editor.state().pendingImageDeletions, index, count);
-  for (int i = 0; i < history.count(); ++i) HistoryCodec::write(body, *history.command(i));
-
-  Header header;
+  Header& header = data->header;
   header.projectPath = editor.store().folder().path().string();
   header.writtenMs = QDateTime::currentMSecsSinceEpoch();
-  header.steps = index;
-  header.hasDataStamp = editor.state().dataFileStamp.has_value();
-  header.dataStamp = editor.state().dataFileStamp.value_or(FileStamp{});
-  header.pictures = std::move(numbers.entries);
-  Out head(nullptr, 0);
-  head(header);
-  snapshot.state = std::move(head.bytes) + body.bytes;
-  return snapshot;
+  header.steps = data->index = history.index();
+  header.hasDataStamp = state.dataFileStamp.has_value();
+  header.dataStamp = state.dataFileStamp.value_or(FileStamp{});
+  data->list = editor.list();
+  data->selection = editor.selection().current();
+  data->pendingDeletions = state.pendingImageDeletions;
+  data->steps = static_cast<uint64_t>(history.count());
+  data->files.reserve(state.knownImageFiles.size());
+  for (const auto& [name, disk] : state.knownImageFiles)
+    if (disk.image) data->files.push_back({disk.image.get(), name, disk.stamp});
+  Out steps([&data](const ImageRef& image) { return data->pictures.numberOf(image); }, editor.store().saveCount());
+  for (int i = 0; i < history.count(); ++i) HistoryCodec::write(steps, *history.command(i));
+  data->history = std::move(steps.bytes);
+  return RecoverySnapshot{std::move(data)};
 }
 
-Status writeRecovery(const RecoverySnapshot& snapshot, const std::filesystem::path& recoveryFolder) {
+namespace {
+
+// "state": the header with every picture the records and steps name, the records, and the steps;
+// the pictures that no file of the project holds are put in `stored`. The steps' pictures come first,
+// then every file the editor knows, then the records' pictures that are none of those.
+std::string stateOf(RecoverySnapshot::Data& data, RecoveryPictures& names, std::vector<std::pair<std::string, ImageRef>>& stored) {
+  const auto steps = static_cast<int32_t>(data.pictures.pictures.size());
+  std::unordered_map<const Image*, int32_t> files;
+  for (size_t i = 0; i < data.files.size(); ++i) files.emplace(data.files[i].image, steps + static_cast<int32_t>(i));
+  PictureNumbers others(steps + static_cast<int32_t>(data.files.size()));
+  std::vector<bool> used(data.files.size());  // files no record names are not looked at by a restore
+  Out body([&](const ImageRef& image) {
+    if (std::optional<int32_t> step = data.pictures.find(image.get())) return *step;
+    auto file = files.find(image.get());
+    if (file == files.end()) return others.numberOf(image);
+    used[size_t(file->second - steps)] = true;
+    return file->second;
+  }, 0);
+  body(data.list.characters, data.selection, data.pendingDeletions, data.index, data.steps);
+  names.forgetGone();
+  auto storedEntry = [&](const ImageRef& image) {
+    PictureEntry entry{true, names.nameOf(image), {}};
+    stored.emplace_back(entry.name, image);
+    return entry;
+  };
+  std::vector<PictureEntry>& entries = data.header.pictures;
+  entries.clear();
+  for (const ImageRef& image : data.pictures.pictures) {
+    auto file = files.find(image.get());
+    if (file == files.end()) {
+      entries.push_back(storedEntry(image));
+      continue;
+    }
+    const RecoverySnapshot::Data::KnownFile& known = data.files[size_t(file->second - steps)];
+    entries.push_back({false, known.name, known.stamp});
+  }
+  for (size_t i = 0; i < data.files.size(); ++i)
+    entries.push_back(used[i] ? PictureEntry{false, data.files[i].name, data.files[i].stamp} : PictureEntry{});
+  for (const ImageRef& image : others.pictures) entries.push_back(storedEntry(image));
+  Out head(nullptr, 0);
+  head(data.header);
+  std::string state = std::move(head.bytes) + body.bytes + data.history;
+  const ContentCheck check = contentCheckOf(state);
+  state.append(reinterpret_cast<const char*>(&check.size), sizeof check.size);
+  state.append(reinterpret_cast<const char*>(&check.hash), sizeof check.hash);
+  return state;
+}
+
+}  // namespace
+
+Status writeRecovery(const RecoverySnapshot& snapshot, const std::filesystem::path& recoveryFolder,
+                     RecoveryPictures& pictures) {
   if (Status s = systemFileOps().createFolder(recoveryFolder); !s.ok()) return s;
   const ProjectFolder folder(recoveryFolder);
   const std::optional<std::unordered_set<std::string>> present = folder.listFolder("");
   if (!present) return Status::failure("the recovery folder cannot be listed");
+  std::vector<std::pair<std::string, ImageRef>> stored;
+  const std::string state = stateOf(*snapshot.data, pictures, stored);
   // Pictures first: no "state" ever names a picture that is not there whole.
   std::unordered_set<std::string> named;
-  for (const RecoverySnapshot::Picture& picture : snapshot.pictures) {
-    if (!named.insert(picture.fileName).second || present->count(picture.fileName)) continue;
-    const std::optional<std::string> png = encodePng(*picture.image);
-    if (!png) return Status::failure("a picture could not be encoded");
-    if (Status s = folder.writeFileAtomically(picture.fileName, *png); !s.ok()) return s;
+  for (const auto& [name, image] : stored) {
+    if (!named.insert(name).second || present->count(name)) continue;
+    // Pictures are big: the memory of the last one is kept for the next.
+    thread_local std::string png;
+    if (!encodePngQuickly(*image, png)) return Status::failure("a picture could not be encoded");
+    if (Status s = folder.writeFileAtomically(name, png); !s.ok()) return s;
   }
-  std::string state = snapshot.state;
-  const ContentCheck check = contentCheckOf(state);
-  state.append(reinterpret_cast<const char*>(&check.size), sizeof check.size);
-  state.append(reinterpret_cast<const char*>(&check.hash), sizeof check.hash);
   if (Status s = folder.writeFileAtomically(kStateFile, state); !s.ok()) return s;
   // What no "state" names any more: pictures of earlier recoveries, and what a killed write left.
   for (const std::string& name : *present)
@@ -454,9 +510,11 @@ std::vector<ImageRef> picturesOf(const Header& header, Editor& editor, const std
   const EditorState& state = editor.state();
   std::vector<ImageRef> pictures;
   for (const PictureEntry& entry : header.pictures) {
-    if (entry.stored) {
+    if (entry.name.empty()) {
+      pictures.push_back(nullptr);  // a number no record or step uses
+    } else if (entry.stored) {
       const FileRead read = readFileAt(folder / entry.name, kMaxFileBytes);
-      pictures.push_back(read.read() ? decodeImageData(read.bytes) : nullptr);
+      pictures.push_back(read.read() ? decodeImagePixels(read.bytes) : nullptr);
       if (!pictures.back())
         mismatch = QCoreApplication::translate("Recovery", "a picture of the recovered work is missing or damaged (%1)")
                        .arg(QString::fromStdString(entry.name));

@@ -34,18 +34,14 @@ std::filesystem::path recoveryFolderOf(const std::filesystem::path& projectFolde
                                        const std::filesystem::path& stateFolder = {});
 std::filesystem::path defaultStateFolder();
 
-// What the window's thread takes of the editor for a recovery: the bytes of "state", and the
-// pictures they name that must be written as files of their own.
+// What the window's thread takes of the editor for a recovery: copies of the records and of what the
+// editor knows of the files, and the history already written out. writeRecovery makes files of it.
 struct RecoverySnapshot {
-  std::string state;
-  struct Picture {
-    std::string fileName;  // in the recovery folder
-    ImageRef image;
-  };
-  std::vector<Picture> pictures;
+  struct Data;
+  std::shared_ptr<Data> data;
 };
 
-// The pictures written for earlier recoveries of this editor: a picture is encoded once. Used by
+// The names pictures got in the recovery folder of this editor: a picture is written once. Used by
 // one thread at a time.
 class RecoveryPictures {
  public:
@@ -65,10 +61,11 @@ class RecoveryPictures {
 };
 
 // Takes what a recovery must hold from the editor (cheap: on the window's thread).
-RecoverySnapshot captureRecovery(Editor& editor, RecoveryPictures& pictures);
+RecoverySnapshot captureRecovery(Editor& editor);
 // Writes a snapshot into the recovery folder (any thread): the pictures not written yet, then
 // "state", then removes the pictures no "state" names any more.
-Status writeRecovery(const RecoverySnapshot& snapshot, const std::filesystem::path& recoveryFolder);
+Status writeRecovery(const RecoverySnapshot& snapshot, const std::filesystem::path& recoveryFolder,
+                     RecoveryPictures& pictures);
 // Removes a recovery folder: only the files a recovery writes, then the folder when nothing else is in
 // it. A folder that is not there is no failure.
 Status removeRecovery(const std::filesystem::path& recoveryFolder);

@@ -316,6 +316,21 @@ std::optional<std::string> encodePng(const Image& image) {
   return std::move(encoded->data);
 }
 
+ImageRef decodeImagePixels(std::string_view bytes) {
+  const ImageRef decoded = decodeImageData(bytes);
+  if (!decoded || !decoded->readProblem().empty()) return nullptr;
+  return std::make_shared<const Image>(std::make_unique<Image::Impl>(QImage(decoded->impl().qimage())));
+}
+
+bool encodePngQuickly(const Image& image, std::string& png) {
+  const Image::Impl& impl = image.impl();
+  if (const auto& data = impl.pngData()) return png = *data, true;
+  if (png::encodeStored(impl.qimage(), png)) return true;
+  std::optional<std::string> encoded = encodePng(image);
+  if (encoded) png = std::move(*encoded);
+  return encoded.has_value();
+}
+
 namespace {
 
 // The straight pixels of an image that reaches the picture, at its natural size (a high-resolution

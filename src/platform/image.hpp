@@ -77,6 +77,9 @@ DecodedImage decodeImage(std::string&& bytes);
 ImageRef decodeImageFile(const std::filesystem::path& path);
 // Decodes image data held in memory. None when it does not decode.
 ImageRef decodeImageData(std::string_view bytes);
+// The same as pixels alone, keeping none of the data: a picture read back from a quick copy
+// (encodePngQuickly) is compressed anew when it is saved.
+ImageRef decodeImagePixels(std::string_view bytes);
 
 // An image of a file that is read, and checked as decodeImage checks data, only when first needed
 // (its size, its pixels, its data): opening a project of many pictures reads none of them. A file
@@ -85,6 +88,10 @@ ImageRef openImageFile(const std::filesystem::path& path);
 
 // PNG data that decodes back to the same pixels at the same size, alpha included. None on failure.
 std::optional<std::string> encodePng(const Image& image);
+// The same, quick to write and to read: the rows are stored, not compressed (the image's own PNG data
+// when it came from some). For copies that live a short while, such as the recovery of unsaved work.
+// Into png, whose memory is reused; false on failure.
+bool encodePngQuickly(const Image& image, std::string& png);
 
 // One image of a picture being composed: drawn at its natural size, top-left corner at (x, y).
 struct PlacedImage {

@@ -72,6 +72,9 @@ struct Encoded {
 // picture is filtered, deflated and checked in bands on up to `threads` threads (0: the machine's
 // cores); its bytes are the same whatever the number.
 std::optional<Encoded> encodeDirectly(const QImage& image, size_t threads = 0);
+// The same with the rows unfiltered and stored in the zlib stream, not compressed: about as fast as
+// copying them. Into png, whose memory is reused; false for another format.
+bool encodeStored(const QImage& image, std::string& png);
 // The same written by the toolkit's writer, which keeps a colour space, text and an offset too.
 std::optional<std::string> encodeWithQt(const QImage& image);
 

@@ -521,4 +521,44 @@ std::optional<std::string> encodeWithQt(const QImage& image) {
 }
 
 
+bool encodeStored(const QImage& image, std::string& png) {
+  const bool alpha = image.format() == QImage::Format_ARGB32;
+  if (!alpha && image.format() != QImage::Format_RGB32) return false;
+  const size_t rowBytes = static_cast<size_t>(image.width()) * (alpha ? 4 : 3) + 1;  // and its filter byte
+  const size_t size = static_cast<size_t>(image.height()) * rowBytes;
+  // Fresh memory costs a page fault per page: the rows go through memory this thread keeps.
+  thread_local std::vector<unsigned char> rows;
+  rows.resize(size);
+  for (int y = 0; y < image.height(); ++y) {
+    unsigned char* row = rows.data() + static_cast<size_t>(y) * rowBytes;
+    row[0] = 0;  // filter "none"
+    rawRow(image, y, alpha, row + 1);
+  }
+  // The chunks around the pixel data as every picture of the editor has them; IEND goes last again.
+  png = assemble(image, alpha, nullptr, 0);
+  png.resize(png.size() - 12);
+  // One IDAT per stored block of the zlib stream: its header in the first, its Adler-32 in the last.
+  constexpr size_t kBlock = 65535;
+  png.reserve(png.size() + size + (size / kBlock + 1) * 21 + 12);
+  uLong adler = adler32(0, nullptr, 0);
+  for (size_t at = 0; at < size; at += kBlock) {
+    const size_t n = std::min(kBlock, size - at);
+    const bool first = at == 0, last = at + n == size;
+    appendBigEndian(png, static_cast<uint32_t>((first ? 2 : 0) + 5 + n + (last ? 4 : 0)));
+    const size_t type = png.size();
+    png += "IDAT";
+    if (first) png += "\x78\x01";
+    const char block[5] = {static_cast<char>(last), static_cast<char>(n & 0xff), static_cast<char>(n >> 8),
+                           static_cast<char>(~n & 0xff), static_cast<char>((~n >> 8) & 0xff)};
+    png.append(block, sizeof block);
+    png.append(reinterpret_cast<const char*>(rows.data() + at), n);
+    adler = adler32(adler, rows.data() + at, static_cast<uInt>(n));
+    if (last) appendBigEndian(png, static_cast<uint32_t>(adler));
+    appendBigEndian(png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(png.data() + type),
+                                                     static_cast<uInt>(png.size() - type))));
+  }
+  appendChunk(png, "IEND", nullptr, 0);
+  return true;
+}
+
 }  // namespace charstack::png

@@ -316,7 +316,7 @@ struct Model : testing::ControllerTest {
     h->setIndex(here);
     expected = models[size_t(here)];
     RecoveryPictures names;
-    ASSERT_TRUE(writeRecovery(captureRecovery(c(), names), recovery.path()).ok());
+    ASSERT_TRUE(writeRecovery(captureRecovery(c()), recovery.path(), names).ok());
     const CharacterList before = list;
     const SelectedRows selection = c().selection().current();
     const std::vector<std::string> pending = state.pendingImageDeletions;
