@@ -1280,6 +1280,10 @@ cannot be shown: it %2</source>
         <source>Add C&amp;haracters from Files…</source>
         <translation>ファイルからキャラクターを追加(&amp;H)…</translation>
     </message>
+    <message>
+        <source>&amp;Close Project</source>
+        <translation>プロジェクトを閉じる(&amp;C)</translation>
+    </message>
 </context>
 <context>
     <name>charstack::MirrorTableModel</name>

@@ -251,6 +251,7 @@ void MainWindow::buildFileMenu() {
   }, QKeySequence(tr("Ctrl+Shift+E")));
   add(file, tr("&Clean Up Unused Images…"), [this] { commitOpenEdits(), tell(session_->cleanUpUnusedImages()); });
   file->addSeparator();
+  add(file, tr("&Close Project"), [this] { closeProject(); }, QKeySequence::Close);
   add(file, tr("&Quit"), [this] { close(); }, QKeySequence::Quit)->setMenuRole(QAction::QuitRole);
 }
 
@@ -328,10 +329,10 @@ void MainWindow::fillRecentMenu() {
   recentMenu_->addAction(tr("Clear Menu"), this, [] { forgetRecentProjects(); })->setEnabled(!recent.isEmpty());
 }
 
-bool MainWindow::openProject(const std::filesystem::path& folder) {
+bool MainWindow::openProject(const std::filesystem::path& folder, bool settled) {
   commitOpenEdits();
   const std::filesystem::path before = controller().store().folder().path();
-  std::optional<Feedback> opened = session_->openProject(folder);
+  std::optional<Feedback> opened = session_->openProject(folder, settled);
   if (!opened) return false;
   // A failed save or a folder that could not be opened leaves the project as it was.
   if (controller().store().folder().path() == before && opened->messageTitle.size()) return tell(*opened), false;
@@ -457,10 +458,22 @@ void MainWindow::updateModifiedMark() {
   if (actions_) actions_->update();
 }
 
+void MainWindow::closeProject() {
+  commitOpenEdits();
+  Feedback feedback;
+  if (session_->saving() || !session_->settleUnsavedChanges(feedback)) return tell(feedback);
+  if (const std::optional<std::filesystem::path> next = questions_->chooseProjectFolder(false)) {
+    openProject(*next, true);
+  } else {
+    settled_ = true;
+    close();
+  }
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   commitOpenEdits();
   Feedback feedback;
-  if (session_->saving() || !session_->settleUnsavedChanges(feedback)) {
+  if (!std::exchange(settled_, false) && (session_->saving() || !session_->settleUnsavedChanges(feedback))) {
     tell(feedback);
     event->ignore();
     return;

@@ -41,7 +41,10 @@ class MainWindow : public QMainWindow, private TableObserver {
   // Saves the project (the Save button and Ctrl+S) and shows how it went.
   void save();
   // Opens another folder as File > Open Project does; false when nothing was opened.
-  bool openProject(const std::filesystem::path& folder);
+  bool openProject(const std::filesystem::path& folder, bool settled = false);
+  // File > Close Project: settles the unsaved changes, then opens the project the user chooses next,
+  // or closes the window when the user chooses none.
+  void closeProject();
   // From now on the window keeps its size, its panes' sizes and the recent projects in the settings;
   // restores what was kept. The program calls this; tests leave the settings alone.
   void rememberSettings();
@@ -76,6 +79,7 @@ class MainWindow : public QMainWindow, private TableObserver {
   std::unique_ptr<UserQuestions> ownQuestions_;
   UserQuestions* questions_ = nullptr;
   std::unique_ptr<Session> session_;
+  bool settled_ = false;  // the unsaved changes were settled for good: the window closes without asking
   std::unique_ptr<RecordActions> actions_;  // goes before the session it works on
 
   // Owned by the window's widget tree.

@@ -29,6 +29,7 @@ void Autosave::follow() {
 }
 
 void Autosave::changed() {
+  discarded_ = false;
   // Not restarted by every change: a long run of edits is still written every kDelayMs.
   if (!timer_.isActive()) timer_.start();
 }
@@ -37,7 +38,7 @@ void Autosave::writeNow() {
   timer_.stop();
   const ProjectStore& store = editor_.store();
   // Only the window that owns the project keeps its recovery.
-  if (!adopted_ || store.readOnly() || store.ownership() != ProjectLock::Ownership::Owned) return;
+  if (!adopted_ || discarded_ || store.readOnly() || store.ownership() != ProjectLock::Ownership::Owned) return;
   if (writing_) {
     again_ = true;
     return;
@@ -64,9 +65,10 @@ void Autosave::report(const Status& status) {
                 .arg(QString::fromStdString(status.error)));
 }
 
-void Autosave::discard() {
+void Autosave::discard(bool byUser) {
   timer_.stop();
   if (!adopted_) return;
+  discarded_ = byUser;
   again_ = false;
   pool_.start([this, folder = folder_] {
     const Status status = removeRecovery(folder);

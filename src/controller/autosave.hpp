@@ -33,8 +33,9 @@ class Autosave : private TableObserver {
   void adopt() { adopted_ = true; }
   // Writes now what is unsaved (or removes the recovery when nothing is), as the timer would.
   void writeNow();
-  // The work was saved or discarded: the recovery goes (after a write that runs).
-  void discard();
+  // The work was saved, or discarded (byUser): the recovery goes (after a write that runs). Discarded
+  // work is not kept again; the next change is.
+  void discard(bool byUser = false);
   // Waits until the writes and removals asked for are done.
   void wait() { pool_.waitForDone(); }
   // Told when a write or removal failed (on the window's thread), with the reason.
@@ -55,6 +56,7 @@ class Autosave : private TableObserver {
   QTimer timer_;
   QThreadPool pool_;
   bool adopted_ = false;
+  bool discarded_ = false;  // the user discarded the unsaved work, and nothing changed since
   bool writing_ = false;
   bool again_ = false;  // a change came while a write ran
   std::function<void(const QString&)> failed_;

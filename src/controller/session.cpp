@@ -187,7 +187,7 @@ bool Session::settleUnsavedChanges(Feedback& feedback) {
       feedback = save();
       return !controller_->store().hasUnsavedChanges();  // a failure keeps the work open
     case UserQuestions::Unsaved::Discard:
-      autosave_->discard();
+      autosave_->discard(true);
       return true;
     case UserQuestions::Unsaved::Cancel:
       return false;
@@ -197,10 +197,10 @@ bool Session::settleUnsavedChanges(Feedback& feedback) {
 
 // ---- Projects ----------------------------------------------------------------------------------------
 
-std::optional<Feedback> Session::openProject(const std::filesystem::path& folder) {
+std::optional<Feedback> Session::openProject(const std::filesystem::path& folder, bool settled) {
   Feedback feedback;
   if (saving_) return std::nullopt;
-  if (!settleUnsavedChanges(feedback)) return feedback.empty() ? std::nullopt : std::optional<Feedback>(feedback);
+  if (!settled && !settleUnsavedChanges(feedback)) return feedback.empty() ? std::nullopt : std::optional<Feedback>(feedback);
   if (!QFileInfo(QFile::decodeName(QByteArray::fromStdString(folder.string()))).isDir()) {
     feedback.messageTitle = tr("Open Project");
     feedback.message = tr("%1 is not a folder.").arg(folderText(folder));

@@ -102,9 +102,9 @@ class Session {
   // Before the project closes: asks about unsaved changes; false when the user cancelled, or chose to
   // save and the save failed (its feedback goes to `feedback`).
   bool settleUnsavedChanges(Feedback& feedback);
-  // Opens another folder after settling unsaved changes and asking about a project open elsewhere;
-  // none when nothing was opened (the user cancelled), else what the open found.
-  std::optional<Feedback> openProject(const std::filesystem::path& folder);
+  // Opens another folder after settling unsaved changes (unless `settled` already) and asking about a
+  // project open elsewhere; none when nothing was opened (the user cancelled), else what the open found.
+  std::optional<Feedback> openProject(const std::filesystem::path& folder, bool settled = false);
   // New Project… and Open Project…: the user chooses the folder.
   std::optional<Feedback> openChosenProject(bool forNewProject);
 

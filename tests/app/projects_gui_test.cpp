@@ -160,15 +160,16 @@ TEST_F(Projects, SaveAsCopiesTheProjectWithItsUnsavedEditsAndOpensTheCopy) {
 
 // Unsaved work outlives the editor: kept a moment after the edits, offered at the next open and
 // restored with its history, or kept aside (never lost) when the project changed on disk since or the
-// recovery is damaged; a save or a discard removes it.
+// recovery is damaged; a save or a discard (Close Project too) removes it.
 TEST_F(Projects, UnsavedWorkIsRestoredAfterACrashOrKeptAsideWhenItNoLongerFits) {
   using R = UserQuestions::Recovered;
   struct Case {
     const char* name;
     std::function<void(const TempFolder& dir, const std::filesystem::path& state)> meanwhile;
     R answer;
-    const char* mismatch;  // what the offer says, empty: it can be restored
+    const char* mismatch;  // what the offer says, empty: it can be restored; none: nothing is offered
     const char* after;     // the recovery afterwards: "kept" where it was, "aside", "gone"
+    bool closed = false;   // File > Close Project, Discard, and no other project: not killed
   };
   auto nothing = [](const TempFolder&, const std::filesystem::path&) {};
   const Case cases[] = {
@@ -185,6 +186,7 @@ TEST_F(Projects, UnsavedWorkIsRestoredAfterACrashOrKeptAsideWhenItNoLongerFits) 
        }, R::Discard, "damaged", "gone"},
       {"discarded", nothing, R::Discard, "", "gone"},
       {"kept aside", nothing, R::KeepAside, "", "aside"},
+      {"closed and discarded", nothing, R::Restore, nullptr, "gone", true},
   };
   const std::string stateHome = std::getenv("XDG_STATE_HOME");
   for (const Case& c : cases) {
@@ -202,12 +204,21 @@ TEST_F(Projects, UnsavedWorkIsRestoredAfterACrashOrKeptAsideWhenItNoLongerFits) 
       if (c.answer == R::Restore) QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(state), 3 * Autosave::kDelayMs);
       w->session().autosave().writeNow();
       w->session().autosave().wait();
-    }  // killed: the window goes without being closed
+      if (c.closed) {
+        w->questions.unsaved = UserQuestions::Unsaved::Discard;
+        w->closeProject();
+        EXPECT_FALSE(w->isVisible());
+        w->session().autosave().wait();
+      }
+    }  // else killed: the window goes without being closed
     c.meanwhile(dir, state);
     auto w = open(dir, c.answer);
-    QTRY_VERIFY(w->questions.offered.has_value());
-    EXPECT_TRUE(w->questions.offered->mismatch.contains(c.mismatch)) << w->questions.offered->mismatch.toStdString();
-    const bool restored = !*c.mismatch && c.answer == R::Restore;
+    QTRY_VERIFY(w->questions.offered.has_value() || !c.mismatch);
+    EXPECT_EQ(w->questions.offered.has_value(), c.mismatch != nullptr);
+    if (c.mismatch) {
+      EXPECT_TRUE(w->questions.offered->mismatch.contains(c.mismatch)) << w->questions.offered->mismatch.toStdString();
+    }
+    const bool restored = c.mismatch && !*c.mismatch && c.answer == R::Restore;
     ASSERT_EQ(w->controller().document().history().count(), restored ? 3 : 0);
     ASSERT_EQ(list.size(), restored ? 2 : 1);
     const size_t added = restored && list.characters[0].name == "Held" ? 1 : 0;
