@@ -318,6 +318,8 @@ std::optional<std::string> encodePng(const Image& image) {
 
 namespace {
 
+constexpr int kDotsPerMetre = 2835;  // the resolution of composed pictures: 72 dpi
+
 // The straight pixels of an image that reaches the picture, at its natural size (a high-resolution
 // picture is scaled to it as the canvas draws it, nearest pixel), and where it lies in the picture.
 struct LayerPixels {
@@ -453,7 +455,6 @@ ComposedImage composeImages(const std::vector<PlacedImage>& images) {
   }
   composed.problem = composeInto(picture, left, top, images, true);
   if (!composed.problem.empty()) return composed;
-  constexpr int kDotsPerMetre = 2835;  // 72 dpi
   picture.setDotsPerMeterX(kDotsPerMetre);
   picture.setDotsPerMeterY(kDotsPerMetre);
   composed.image = std::make_shared<const Image>(std::make_unique<Image::Impl>(std::move(picture)));
@@ -468,6 +469,48 @@ ImageRef composeRegion(const std::vector<PlacedImage>& images, int64_t left, int
   if (picture.isNull()) return nullptr;
   composeInto(picture, static_cast<double>(left), static_cast<double>(top), images, false);
   return std::make_shared<const Image>(std::make_unique<Image::Impl>(std::move(picture)));
+}
+
+namespace {
+
+// An image on a sheet: its pixels (ARGB32 or RGB32) and where they lie.
+struct SheetPiece {
+  const QImage* pixels;
+  int x, y;
+};
+
+// Row y of a sheet of width pixels holding the pieces, in room.
+const uint32_t* sheetRow(const std::vector<SheetPiece>& pieces, int width, int y, uint32_t* room) {
+  std::fill_n(room, width, 0u);
+  for (const SheetPiece& p : pieces) {
+    if (y < p.y || y >= p.y + p.pixels->height()) continue;
+    const auto* src = reinterpret_cast<const uint32_t*>(p.pixels->constScanLine(y - p.y));
+    if (p.pixels->format() == QImage::Format_ARGB32)
+      std::memcpy(room + p.x, src, static_cast<size_t>(p.pixels->width()) * 4);
+    else
+      for (int x = 0; x < p.pixels->width(); ++x) room[p.x + x] = src[x] | 0xff000000u;
+  }
+  return room;
+}
+
+}  // namespace
+
+std::optional<std::string> encodeSheetPng(int width, int height, const std::vector<PlacedImage>& images,
+                                          size_t threads) {
+  if (width <= 0 || height <= 0 || int64_t{width} * height > kMaxImagePixels) return std::nullopt;
+  std::vector<SheetPiece> pieces;
+  for (const PlacedImage& p : images) {
+    if (!p.image) continue;
+    const QImage& pixels = p.image->impl().qimage();  // decoded here, before the threads read it
+    const int x = static_cast<int>(p.x), y = static_cast<int>(p.y);
+    if ((pixels.format() != QImage::Format_ARGB32 && pixels.format() != QImage::Format_RGB32) || x < 0 || y < 0 ||
+        x > width - pixels.width() || y > height - pixels.height())
+      return std::nullopt;
+    pieces.push_back({&pixels, x, y});
+  }
+  const png::PixelRows rows{width, height, true, kDotsPerMetre, kDotsPerMetre,
+                            [&](int y, uint32_t* room) { return sheetRow(pieces, width, y, room); }};
+  return png::encodeRowsInBands(rows, threads);
 }
 
 ImageRef makeImage(int width, int height, const std::vector<uint32_t>& argb) {
