@@ -473,7 +473,7 @@ ImageRef composeRegion(const std::vector<PlacedImage>& images, int64_t left, int
 
 namespace {
 
-// An image on a sheet: its pixels (ARGB32 or RGB32) and where they lie.
+// An image on a sheet: its pixels (ARGB32, as composed pictures are) and where they lie.
 struct SheetPiece {
   const QImage* pixels;
   int x, y;
@@ -484,11 +484,7 @@ const uint32_t* sheetRow(const std::vector<SheetPiece>& pieces, int width, int y
   std::fill_n(room, width, 0u);
   for (const SheetPiece& p : pieces) {
     if (y < p.y || y >= p.y + p.pixels->height()) continue;
-    const auto* src = reinterpret_cast<const uint32_t*>(p.pixels->constScanLine(y - p.y));
-    if (p.pixels->format() == QImage::Format_ARGB32)
-      std::memcpy(room + p.x, src, static_cast<size_t>(p.pixels->width()) * 4);
-    else
-      for (int x = 0; x < p.pixels->width(); ++x) room[p.x + x] = src[x] | 0xff000000u;
+    std::memcpy(room + p.x, p.pixels->constScanLine(y - p.y), static_cast<size_t>(p.pixels->width()) * 4);
   }
   return room;
 }
@@ -503,8 +499,8 @@ std::optional<std::string> encodeSheetPng(int width, int height, const std::vect
     if (!p.image) continue;
     const QImage& pixels = p.image->impl().qimage();  // decoded here, before the threads read it
     const int x = static_cast<int>(p.x), y = static_cast<int>(p.y);
-    if ((pixels.format() != QImage::Format_ARGB32 && pixels.format() != QImage::Format_RGB32) || x < 0 || y < 0 ||
-        x > width - pixels.width() || y > height - pixels.height())
+    if (pixels.format() != QImage::Format_ARGB32 || x < 0 || y < 0 || x > width - pixels.width() ||
+        y > height - pixels.height())
       return std::nullopt;
     pieces.push_back({&pixels, x, y});
   }
