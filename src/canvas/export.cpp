@@ -352,8 +352,8 @@ void Exporter::writeSheet() {
   const std::vector<Slot> places = packShelves(frames_, width, height);
   const std::string image = options_.sheet + ".png";
   if (int64_t{width} * height > kMaxImagePixels)
-    return report_.problems.push_back({image, "was not written: the sheet would be " + std::to_string(width) + "x" +
-                                                  std::to_string(height) +
+    return report_.problems.push_back({image, "was not written: the sheet would be " + std::to_string(width) +
+                                                  "x" + std::to_string(height) +
                                                   " pixels, more than the editor makes (8192x8192)"});
   std::vector<PlacedImage> placed;
   for (const Slot& slot : places)

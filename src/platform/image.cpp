@@ -504,8 +504,8 @@ std::optional<std::string> encodeSheetPng(int width, int height, const std::vect
       return std::nullopt;
     pieces.push_back({&pixels, x, y});
   }
-  const png::PixelRows rows{width, height, true, kDotsPerMetre, kDotsPerMetre,
-                            [&](int y, uint32_t* room) { return sheetRow(pieces, width, y, room); }};
+  const auto row = [&](int y, uint32_t* room) { return sheetRow(pieces, width, y, room); };
+  const png::PixelRows rows{width, height, true, kDotsPerMetre, kDotsPerMetre, row};
   return png::encodeRowsInBands(rows, threads);
 }
 

@@ -507,7 +507,8 @@ std::optional<std::string> encodeInBands(const Banded& b, size_t threads) {
 std::optional<std::string> encodeBanded(const PixelRows& rows, size_t threads) {
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   const size_t bpp = rows.alpha ? 4 : 3, rowSize = static_cast<size_t>(rows.width) * bpp + 1;
-  const Banded banded{rows, bpp, rowSize - 1, static_cast<size_t>(rows.height), std::max<size_t>(1, kBandBytes / rowSize)};
+  const Banded banded{rows, bpp, rowSize - 1, static_cast<size_t>(rows.height),
+                      std::max<size_t>(1, kBandBytes / rowSize)};
   return encodeInBands(banded, threads);
 }
 
@@ -527,8 +528,11 @@ std::optional<Encoded> encodeDirectly(const QImage& image, size_t threads) {
   if (!alpha && image.format() != QImage::Format_RGB32) return std::nullopt;
   if (image.colorSpace().isValid() || !image.textKeys().isEmpty() || !image.offset().isNull()) return std::nullopt;
   if (image.width() == 0 || image.height() == 0) return std::nullopt;
+  const auto row = [&image](int y, uint32_t*) {
+    return reinterpret_cast<const uint32_t*>(image.constScanLine(y));
+  };
   const PixelRows rows{image.width(), image.height(), alpha, image.dotsPerMeterX(), image.dotsPerMeterY(),
-                       [&image](int y, uint32_t*) { return reinterpret_cast<const uint32_t*>(image.constScanLine(y)); }};
+                       row};
   const size_t bpp = alpha ? 4 : 3;
   Scratch& scratch = threadScratch();
   std::optional<Encoded> png;
