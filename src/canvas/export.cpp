@@ -248,6 +248,7 @@ class Exporter {
   const std::function<void(const std::string&)>& wrote_;
   const ExportOptions& options_;
   const int scale_;
+  const size_t threads_;
   const std::string token_;  // marks the temporary files: the next export removes what a killed one left
   ExportReport report_;
   std::unordered_map<const Image*, int> uses_;
@@ -266,6 +267,7 @@ Exporter::Exporter(const CharacterList& list, const ProjectFolder& target,
       wrote_(wrote),
       options_(options),
       scale_(std::clamp(options.scale, 1, kMaxExportScale)),
+      threads_(options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency())),
       token_(target.token()),
       work_(list.characters.size()) {
   // A picture drawn by several characters is decoded once and keeps its drawn copy, as on the canvas;
@@ -351,22 +353,22 @@ bool Exporter::put(const std::string& fileName, const std::string& data) {
   return true;
 }
 
+// The frames' pixels go into the sheet's rows as it is written: no picture of the whole sheet is
+// made.
 void Exporter::writeSheet() {
   if (frames_.empty() || report_.cancelled || cancelled()) return;
   int width = 0, height = 0;
   const std::vector<Slot> places = packShelves(frames_, width, height);
+  const std::string image = options_.sheet + ".png";
+  if (int64_t{width} * height > kMaxImagePixels)
+    return report_.problems.push_back({image, "was not written: the sheet would be " + std::to_string(width) +
+                                                  "x" + std::to_string(height) +
+                                                  " pixels, more than the editor makes (8192x8192)"});
   std::vector<PlacedImage> placed;
   for (const Slot& slot : places)
     placed.push_back({frames_[slot.frame].second.image.get(), double(slot.x), double(slot.y), false});
-  // The frames do not overlap: each pixel of the sheet is the frame's own.
-  const ComposedImage sheet = composeImages(placed);
-  const std::string image = options_.sheet + ".png";
-  std::optional<std::string> png;
-  if (!sheet.image || sheet.image->pixelWidth() != width || sheet.image->pixelHeight() != height)
-    return report_.problems.push_back({image, "was not written: the sheet of " + std::to_string(width) + "x" +
-                                                  std::to_string(height) + " pixels " + sheet.problem});
-  if (!(png = encodePng(*sheet.image)))
-    return report_.problems.push_back({image, "could not be encoded as PNG"});
+  const std::optional<std::string> png = encodeSheetPng(width, height, placed, threads_);
+  if (!png) return report_.problems.push_back({image, "could not be encoded as PNG"});
   report_.frames = frames_.size();
   if (put(image, *png))
     put(options_.sheet + ".json", sheetJson(frames_, places, image, width, height, scale_));
@@ -377,10 +379,8 @@ ExportReport Exporter::run() {
     report_.problems.push_back({options_.sheet, "cannot name a sprite sheet"});
     return report_;
   }
-  const size_t threads =
-      options_.threads ? options_.threads : std::max(1u, std::thread::hardware_concurrency());
   orderedPipeline(
-      work_.size(), threads, 2 * threads + 2, [this](size_t i) { prepare(i); },
+      work_.size(), threads_, 2 * threads_ + 2, [this](size_t i) { prepare(i); },
       [this](size_t i) { consume(i); });
   if (!options_.sheet.empty()) {
     writeSheet();

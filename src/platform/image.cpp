@@ -333,6 +333,8 @@ bool encodePngQuickly(const Image& image, std::string& png) {
 
 namespace {
 
+constexpr int kDotsPerMetre = 2835;  // the resolution of composed pictures: 72 dpi
+
 // The straight pixels of an image that reaches the picture, at its natural size (a high-resolution
 // picture is scaled to it as the canvas draws it, nearest pixel), and where it lies in the picture.
 struct LayerPixels {
@@ -468,7 +470,6 @@ ComposedImage composeImages(const std::vector<PlacedImage>& images) {
   }
   composed.problem = composeInto(picture, left, top, images, true);
   if (!composed.problem.empty()) return composed;
-  constexpr int kDotsPerMetre = 2835;  // 72 dpi
   picture.setDotsPerMeterX(kDotsPerMetre);
   picture.setDotsPerMeterY(kDotsPerMetre);
   composed.image = std::make_shared<const Image>(std::make_unique<Image::Impl>(std::move(picture)));
@@ -483,6 +484,44 @@ ImageRef composeRegion(const std::vector<PlacedImage>& images, int64_t left, int
   if (picture.isNull()) return nullptr;
   composeInto(picture, static_cast<double>(left), static_cast<double>(top), images, false);
   return std::make_shared<const Image>(std::make_unique<Image::Impl>(std::move(picture)));
+}
+
+namespace {
+
+// An image on a sheet: its pixels (ARGB32, as composed pictures are) and where they lie.
+struct SheetPiece {
+  const QImage* pixels;
+  int x, y;
+};
+
+// Row y of a sheet of width pixels holding the pieces, in room.
+const uint32_t* sheetRow(const std::vector<SheetPiece>& pieces, int width, int y, uint32_t* room) {
+  std::fill_n(room, width, 0u);
+  for (const SheetPiece& p : pieces) {
+    if (y < p.y || y >= p.y + p.pixels->height()) continue;
+    std::memcpy(room + p.x, p.pixels->constScanLine(y - p.y), static_cast<size_t>(p.pixels->width()) * 4);
+  }
+  return room;
+}
+
+}  // namespace
+
+std::optional<std::string> encodeSheetPng(int width, int height, const std::vector<PlacedImage>& images,
+                                          size_t threads) {
+  if (width <= 0 || height <= 0 || int64_t{width} * height > kMaxImagePixels) return std::nullopt;
+  std::vector<SheetPiece> pieces;
+  for (const PlacedImage& p : images) {
+    if (!p.image) continue;
+    const QImage& pixels = p.image->impl().qimage();  // decoded here, before the threads read it
+    const int x = static_cast<int>(p.x), y = static_cast<int>(p.y);
+    if (pixels.format() != QImage::Format_ARGB32 || x < 0 || y < 0 || x > width - pixels.width() ||
+        y > height - pixels.height())
+      return std::nullopt;
+    pieces.push_back({&pixels, x, y});
+  }
+  const auto row = [&](int y, uint32_t* room) { return sheetRow(pieces, width, y, room); };
+  const png::PixelRows rows{width, height, true, kDotsPerMetre, kDotsPerMetre, row};
+  return png::encodeRowsInBands(rows, threads);
 }
 
 ImageRef makeImage(int width, int height, const std::vector<uint32_t>& argb) {

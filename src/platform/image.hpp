@@ -126,6 +126,15 @@ ComposedImage composeImages(const std::vector<PlacedImage>& images);
 // the part is empty or larger than kMaxImagePixels.
 ImageRef composeRegion(const std::vector<PlacedImage>& images, int64_t left, int64_t top, int width, int height);
 
+// The PNG data of one picture of width x height that holds each image (a composed picture) at its
+// place, at whole pixels, inside the picture and apart from the others, and is transparent elsewhere,
+// at the resolution of composed pictures. Its rows are made from the images as they are written, in
+// bands on up to `threads` threads (0: the machine's cores), and the data is checked as it is
+// written; its bytes are the same whatever the number. None when an image does not fit or the
+// picture could not be written.
+std::optional<std::string> encodeSheetPng(int width, int height, const std::vector<PlacedImage>& images,
+                                          size_t threads = 0);
+
 // An image from non-premultiplied 0xAARRGGBB pixels, row by row (width * height values).
 ImageRef makeImage(int width, int height, const std::vector<uint32_t>& argb);
 

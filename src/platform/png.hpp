@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -66,6 +67,21 @@ struct Encoded {
   std::string data;
   bool checked = false;
 };
+
+// A picture as the writer reads it, row by row: row(y, room) gives row y's width pixels as ARGB32
+// (with alpha: RGBA data) or RGB32 (RGB data), written into room (width of them) or kept elsewhere.
+// row is called from several threads at once. The resolution goes into pHYs when either is set.
+struct PixelRows {
+  int width = 0, height = 0;
+  bool alpha = true;
+  int dotsPerMeterX = 0, dotsPerMeterY = 0;
+  std::function<const uint32_t*(int y, uint32_t* room)> row;
+};
+
+// The PNG data of such a picture, filtered, deflated and checked in bands of rows on up to `threads`
+// threads (0: the machine's cores) as a big picture's (see encodeDirectly), whatever its size: no
+// picture of the whole is ever held. Its bytes are the same whatever the number of threads.
+std::optional<std::string> encodeRowsInBands(const PixelRows& rows, size_t threads = 0);
 
 // The PNG data of an ARGB32 (RGBA) or RGB32 (RGB) image, written by the editor; none for another
 // format or an image with more to say than its pixels and resolution (see encodeWithQt). A big
