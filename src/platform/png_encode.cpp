@@ -563,16 +563,18 @@ bool encodeStored(const QImage& image, std::string& png) {
   if (!alpha && image.format() != QImage::Format_RGB32) return false;
   const size_t rowBytes = static_cast<size_t>(image.width()) * (alpha ? 4 : 3) + 1;  // and its filter byte
   const size_t size = static_cast<size_t>(image.height()) * rowBytes;
+  const PixelRows pixels{image.width(), image.height(), alpha, image.dotsPerMeterX(), image.dotsPerMeterY(),
+                         [&image](int y, uint32_t*) { return reinterpret_cast<const uint32_t*>(image.constScanLine(y)); }};
   // Fresh memory costs a page fault per page: the rows go through memory this thread keeps.
   thread_local std::vector<unsigned char> rows;
   rows.resize(size);
   for (int y = 0; y < image.height(); ++y) {
     unsigned char* row = rows.data() + static_cast<size_t>(y) * rowBytes;
     row[0] = 0;  // filter "none"
-    rawRow(image, y, alpha, row + 1);
+    rawRow(pixels, y, row + 1);
   }
   // The chunks around the pixel data as every picture of the editor has them; IEND goes last again.
-  png = assemble(image, alpha, nullptr, 0);
+  png = assemble(pixels, nullptr, 0);
   png.resize(png.size() - 12);
   // One IDAT per stored block of the zlib stream: its header in the first, its Adler-32 in the last.
   constexpr size_t kBlock = 65535;
