@@ -442,9 +442,9 @@ std::string stateOf(RecoverySnapshot::Data& data, RecoveryPictures& names, std::
 }  // namespace
 
 Status writeRecovery(const RecoverySnapshot& snapshot, const std::filesystem::path& recoveryFolder,
-                     RecoveryPictures& pictures) {
-  if (Status s = systemFileOps().createFolder(recoveryFolder); !s.ok()) return s;
-  const ProjectFolder folder(recoveryFolder);
+                     RecoveryPictures& pictures, FileOps* ops) {
+  if (Status s = (ops ? *ops : systemFileOps()).createFolder(recoveryFolder); !s.ok()) return s;
+  const ProjectFolder folder(recoveryFolder, ops);
   const std::optional<std::unordered_set<std::string>> present = folder.listFolder("");
   if (!present) return Status::failure("the recovery folder cannot be listed");
   std::vector<std::pair<std::string, ImageRef>> stored;

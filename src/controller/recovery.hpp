@@ -63,9 +63,10 @@ class RecoveryPictures {
 // Takes what a recovery must hold from the editor (cheap: on the window's thread).
 RecoverySnapshot captureRecovery(Editor& editor);
 // Writes a snapshot into the recovery folder (any thread): the pictures not written yet, then
-// "state", then removes the pictures no "state" names any more.
+// "state", then removes the pictures no "state" names any more. ops, when given, makes every change of
+// a file.
 Status writeRecovery(const RecoverySnapshot& snapshot, const std::filesystem::path& recoveryFolder,
-                     RecoveryPictures& pictures);
+                     RecoveryPictures& pictures, FileOps* ops = nullptr);
 // Removes a recovery folder: only the files a recovery writes, then the folder when nothing else is in
 // it. A folder that is not there is no failure.
 Status removeRecovery(const std::filesystem::path& recoveryFolder);

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "canvas/canvas_scene.hpp"
+#include "controller/recovery.hpp"
 #include "project/transfer.hpp"
 #include "support/fakes.hpp"
 
@@ -377,6 +378,52 @@ TEST_F(ControllerTest, CanvasMovesAreOneStepThatUndoTakesBackForEveryRecord) {
   controller->moves().beginGesture();
   controller->moves().endGesture();
   EXPECT_EQ(controller->document().history().count(), 1);
+}
+
+// Killed at any file operation of a recovery's write, the folder holds the recovery before it or the
+// one being written, whole: never one that names a picture that is not there, nor none at all.
+TEST_F(ControllerTest, ARecoveryKilledWhileWrittenLeavesTheOneBeforeOrTheNewOneWhole) {
+  // After the kill nothing happens: every later operation is skipped.
+  struct KilledOps : FileOps {
+    int at = 0, count = 0;
+    bool alive() { return ++count <= at; }
+    Status createFile(const std::filesystem::path& p, std::string_view d, unsigned m, FileStamp* s, bool f) override {
+      return alive() ? FileOps::createFile(p, d, m, s, f) : Status{};
+    }
+    Status rename(const std::filesystem::path& from, const std::filesystem::path& to) override {
+      return alive() ? FileOps::rename(from, to) : Status{};
+    }
+    Status remove(const std::filesystem::path& p) override { return alive() ? FileOps::remove(p) : Status{}; }
+    Status syncFolder(const std::filesystem::path& p) override { return alive() ? FileOps::syncFolder(p) : Status{}; }
+    Status createFolder(const std::filesystem::path& p) override { return alive() ? FileOps::createFolder(p) : Status{}; }
+  };
+  open(kThreeCharacters);
+  const testing::TempFolder states;
+  const std::filesystem::path folder = recoveryFolderOf(dir.path(), states.path());
+  RecoveryPictures names;
+  controller->setPicture(Table::Characters, testing::testImage(6, 6, 1));
+  ASSERT_TRUE(writeRecovery(captureRecovery(*controller), folder, names).ok());
+  const std::string inside = std::filesystem::relative(folder, states.path()).string() + "/";
+  std::map<std::string, std::string> before;
+  for (const auto& file : std::filesystem::directory_iterator(folder))
+    before[inside + file.path().filename().string()] = states.read(inside + file.path().filename().string());
+  controller->setPicture(Table::Characters, testing::testImage(7, 7, 2));  // the one before stays in the history
+  controller->editCell(Table::Characters, 1, Field::Name, "Mage2");
+  const RecoverySnapshot after = captureRecovery(*controller);
+  int olds = 0;
+  for (KilledOps ops;; ++ops.at, ops.count = 0) {
+    SCOPED_TRACE("killed after operation " + std::to_string(ops.at));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    for (const auto& [path, bytes] : before) states.write(path, bytes);
+    writeRecovery(after, folder, names, &ops);
+    const std::optional<RecoveredWork> work = findRecovery(*controller, folder);
+    ASSERT_TRUE(work && work->mismatch.isEmpty()) << (work ? work->mismatch.toStdString() : "none");
+    EXPECT_TRUE(work->steps == 3 || (work->steps == 1 && ops.count > ops.at)) << work->steps;
+    olds += work->steps == 1;
+    if (ops.count <= ops.at) break;  // not killed: written whole
+  }
+  EXPECT_GT(olds, 3);
 }
 
 }  // namespace
