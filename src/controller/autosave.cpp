@@ -6,8 +6,8 @@
 
 namespace charstack {
 
-Autosave::Autosave(Editor& editor, std::filesystem::path stateFolder)
-    : editor_(editor), stateFolder_(std::move(stateFolder)) {
+Autosave::Autosave(Editor& editor, std::function<bool()> busy, std::filesystem::path stateFolder)
+    : editor_(editor), stateFolder_(std::move(stateFolder)), busy_(std::move(busy)) {
   pool_.setMaxThreadCount(1);  // one write or removal at a time, in order
   timer_.setSingleShot(true);
   timer_.setInterval(kDelayMs);
@@ -43,8 +43,9 @@ void Autosave::writeNow() {
     again_ = true;
     return;
   }
-  // A drag records its step at the release: until then the records are half way.
-  if (editor_.moves().dragging()) return changed();
+  // A drag records its step at the release, a save its file names at the end: until then the records
+  // are half way.
+  if (editor_.moves().dragging() || (busy_ && busy_())) return changed();
   if (!store.hasUnsavedChanges()) return discard();
   writing_ = true;
   pool_.start([this, snapshot = captureRecovery(editor_), folder = folder_] {

@@ -21,8 +21,9 @@ class Autosave : private TableObserver {
  public:
   // How soon after a change the recovery is written.
   static constexpr int kDelayMs = 1500;
-  // stateFolder: where recoveries are kept (empty: the desktop's state folder).
-  Autosave(Editor& editor, std::filesystem::path stateFolder = {});
+  // stateFolder: where recoveries are kept (empty: the desktop's state folder). While busy() says so
+  // (a save runs, or its questions are open), the records may be half way: the write waits.
+  Autosave(Editor& editor, std::function<bool()> busy = {}, std::filesystem::path stateFolder = {});
   ~Autosave() override;
 
   // The recovery folder of the project open now; follow() after another project was opened.
@@ -60,6 +61,7 @@ class Autosave : private TableObserver {
   bool writing_ = false;
   bool again_ = false;  // a change came while a write ran
   std::function<void(const QString&)> failed_;
+  std::function<bool()> busy_;
 };
 
 }  // namespace charstack

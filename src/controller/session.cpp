@@ -55,7 +55,7 @@ Session::Session(CharacterList& list, EditorState& state, const std::filesystem:
                  UserQuestions& questions)
     : questions_(questions),
       controller_(std::make_unique<Editor>(list, state, ProjectFolder(folder), nullptr, PictureReading::WhenNeeded)),
-      autosave_(std::make_unique<Autosave>(*controller_)) {
+      autosave_(std::make_unique<Autosave>(*controller_, [this] { return saving_ || applying_; })) {
   // Files changed by other programs come in within about a second: a change is looked at once the
   // changes have settled for a moment.
   scanTimer_.setSingleShot(true);
