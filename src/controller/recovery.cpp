@@ -153,8 +153,9 @@ class In {
       if (number < -1 || (number >= 0 && (!pictures_ || size_t(number) >= pictures_->size()))) return fail();
       value = number < 0 ? nullptr : (*pictures_)[size_t(number)];
     } else if constexpr (IsVector<T>::value) {
-      value.resize(count(1));  // every element takes at least a byte
-      for (auto& v : value) one(v);
+      // Every element takes at least a byte; memory grows only with what is really there.
+      value.clear();
+      for (uint64_t n = count(1); n > 0 && ok_; --n) one(value.emplace_back());
     } else {
       fields(*this, value);
     }
