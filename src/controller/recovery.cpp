@@ -15,18 +15,12 @@
 
 namespace charstack {
 
-namespace {
+// What the snapshot of a recovery holds, named outside this file's own namespace so that a snapshot may
+// hold it.
+namespace recovery_parts {
 
 constexpr uint32_t kMagic = 0x56525343;  // "CSRV"
 constexpr uint32_t kFormat = 1;
-constexpr std::string_view kStateFile = "state";
-constexpr std::string_view kPicturePrefix = "p-";
-constexpr uint64_t kMaxStateBytes = uint64_t{1} << 30;
-
-template <typename T>
-struct IsVector : std::false_type {};
-template <typename T>
-struct IsVector<std::vector<T>> : std::true_type {};
 
 // A picture as "state" names it: a file of the project's "img/" as it was then, or a PNG file of the
 // recovery folder (written whole before any "state" names it). No name: a number nothing uses.
@@ -35,20 +29,6 @@ struct PictureEntry {
   std::string name;
   FileStamp stamp;
 };
-
-template <typename Io> void fields(Io& io, FileStamp& s) { io(s.device, s.inode, s.size, s.modifiedNs); }
-template <typename Io> void fields(Io& io, ContentCheck& c) { io(c.size, c.hash); }
-template <typename Io> void fields(Io& io, PictureEntry& p) { io(p.stored, p.name, p.stamp); }
-template <typename Io> void fields(Io& io, RecordAt& a) { io(a.characterRow, a.layerRow); }
-template <typename Io> void fields(Io& io, SelectedRows& r) {
-  io(r.characterRow, r.layerRow, r.layerRows, r.moveCharacter, r.moveLayer, r.layerTable);
-}
-template <typename Io> void fields(Io& io, RecordFields& f) { io(f.name, f.value, f.visible, f.image, f.x, f.y); }
-template <typename Io> void fields(Io& io, Layer& l) { io(l.name, l.savedName, l.value, l.visible, l.image, l.x, l.y); }
-template <typename Io> void fields(Io& io, Character& c) {
-  io(c.name, c.savedName, c.value, c.image, c.layers, c.x, c.y);
-}
-template <typename Io> void fields(Io& io, MoveCommand::Move& m) { io(m.at, m.fromX, m.fromY, m.toX, m.toY); }
 
 // Numbers of pictures, from `first` on, in the order they are first named.
 class PictureNumbers {
@@ -69,6 +49,44 @@ class PictureNumbers {
   int32_t first_;
   std::unordered_map<const Image*, int32_t> numbers_;
 };
+
+// The header of "state": what it was made for and from.
+struct Header {
+  uint32_t magic = kMagic, format = kFormat;
+  std::string projectPath;
+  int64_t writtenMs = 0;
+  int32_t steps = 0;
+  bool hasDataStamp = false;
+  FileStamp dataStamp;
+  std::vector<PictureEntry> pictures;
+};
+
+}  // namespace recovery_parts
+
+namespace {
+
+constexpr std::string_view kStateFile = "state";
+constexpr std::string_view kPicturePrefix = "p-";
+constexpr uint64_t kMaxStateBytes = uint64_t{1} << 30;
+
+template <typename T>
+struct IsVector : std::false_type {};
+template <typename T>
+struct IsVector<std::vector<T>> : std::true_type {};
+
+template <typename Io> void fields(Io& io, FileStamp& s) { io(s.device, s.inode, s.size, s.modifiedNs); }
+template <typename Io> void fields(Io& io, ContentCheck& c) { io(c.size, c.hash); }
+template <typename Io> void fields(Io& io, recovery_parts::PictureEntry& p) { io(p.stored, p.name, p.stamp); }
+template <typename Io> void fields(Io& io, RecordAt& a) { io(a.characterRow, a.layerRow); }
+template <typename Io> void fields(Io& io, SelectedRows& r) {
+  io(r.characterRow, r.layerRow, r.layerRows, r.moveCharacter, r.moveLayer, r.layerTable);
+}
+template <typename Io> void fields(Io& io, RecordFields& f) { io(f.name, f.value, f.visible, f.image, f.x, f.y); }
+template <typename Io> void fields(Io& io, Layer& l) { io(l.name, l.savedName, l.value, l.visible, l.image, l.x, l.y); }
+template <typename Io> void fields(Io& io, Character& c) {
+  io(c.name, c.savedName, c.value, c.image, c.layers, c.x, c.y);
+}
+template <typename Io> void fields(Io& io, MoveCommand::Move& m) { io(m.at, m.fromX, m.fromY, m.toX, m.toY); }
 
 // Writes values in the machine's byte order (a recovery never leaves the machine).
 class Out {
@@ -178,17 +196,7 @@ class In {
   bool ok_ = true;
 };
 
-// The header of "state": what it was made for and from.
-struct Header {
-  uint32_t magic = kMagic, format = kFormat;
-  std::string projectPath;
-  int64_t writtenMs = 0;
-  int32_t steps = 0;
-  bool hasDataStamp = false;
-  FileStamp dataStamp;
-  std::vector<PictureEntry> pictures;
-};
-template <typename Io> void fields(Io& io, Header& h) {
+template <typename Io> void fields(Io& io, recovery_parts::Header& h) {
   io(h.magic, h.format, h.projectPath, h.writtenMs, h.steps, h.hasDataStamp, h.dataStamp, h.pictures);
 }
 
@@ -204,14 +212,14 @@ struct HistoryNode {
 };
 
 struct RecoverySnapshot::Data {
-  Header header;
+  recovery_parts::Header header;
   CharacterList list;
   SelectedRows selection;
   std::vector<std::string> pendingDeletions;
   int32_t index = 0;
   uint64_t steps = 0;
   std::string history;      // the steps, written out
-  PictureNumbers pictures;  // the pictures the steps name so far
+  recovery_parts::PictureNumbers pictures;  // the pictures the steps name so far
   struct KnownFile {
     const Image* image;
     std::string name;
@@ -373,7 +381,7 @@ RecoverySnapshot captureRecovery(Editor& editor) {
   auto data = std::make_shared<RecoverySnapshot::Data>();
   const EditorState& state = editor.state();
   QUndoStack& history = editor.document().history();
-  Header& header = data->header;
+  recovery_parts::Header& header = data->header;
   header.projectPath = editor.store().folder().path().string();
   header.writtenMs = QDateTime::currentMSecsSinceEpoch();
   header.steps = data->index = history.index();
@@ -401,7 +409,7 @@ std::string stateOf(RecoverySnapshot::Data& data, RecoveryPictures& names, std::
   const auto steps = static_cast<int32_t>(data.pictures.pictures.size());
   std::unordered_map<const Image*, int32_t> files;
   for (size_t i = 0; i < data.files.size(); ++i) files.emplace(data.files[i].image, steps + static_cast<int32_t>(i));
-  PictureNumbers others(steps + static_cast<int32_t>(data.files.size()));
+  recovery_parts::PictureNumbers others(steps + static_cast<int32_t>(data.files.size()));
   std::vector<bool> used(data.files.size());  // files no record names are not looked at by a restore
   Out body([&](const ImageRef& image) {
     if (std::optional<int32_t> step = data.pictures.find(image.get())) return *step;
@@ -413,11 +421,11 @@ std::string stateOf(RecoverySnapshot::Data& data, RecoveryPictures& names, std::
   body(data.list.characters, data.selection, data.pendingDeletions, data.index, data.steps);
   names.forgetGone();
   auto storedEntry = [&](const ImageRef& image) {
-    PictureEntry entry{true, names.nameOf(image), {}};
+    recovery_parts::PictureEntry entry{true, names.nameOf(image), {}};
     stored.emplace_back(entry.name, image);
     return entry;
   };
-  std::vector<PictureEntry>& entries = data.header.pictures;
+  std::vector<recovery_parts::PictureEntry>& entries = data.header.pictures;
   entries.clear();
   for (const ImageRef& image : data.pictures.pictures) {
     auto file = files.find(image.get());
@@ -429,7 +437,7 @@ std::string stateOf(RecoverySnapshot::Data& data, RecoveryPictures& names, std::
     entries.push_back({false, known.name, known.stamp});
   }
   for (size_t i = 0; i < data.files.size(); ++i)
-    entries.push_back(used[i] ? PictureEntry{false, data.files[i].name, data.files[i].stamp} : PictureEntry{});
+    entries.push_back(used[i] ? recovery_parts::PictureEntry{false, data.files[i].name, data.files[i].stamp} : recovery_parts::PictureEntry{});
   for (const ImageRef& image : others.pictures) entries.push_back(storedEntry(image));
   Out head(nullptr, 0);
   head(data.header);
@@ -497,7 +505,7 @@ namespace {
 
 // A file of "img/" that the crashed editor knew but the open did not read (no record of "data.txt"
 // names it): read now, and known again, when it is still as the editor knew it.
-ImageRef readKnownFile(Editor& editor, const PictureEntry& entry) {
+ImageRef readKnownFile(Editor& editor, const recovery_parts::PictureEntry& entry) {
   const FileRead read = editor.store().folder().read("img/" + entry.name);
   ImageRef image = read.read() && read.stamp == entry.stamp ? decodeImageData(read.bytes) : nullptr;
   if (image) editor.state().knownImageFiles[entry.name] = {image, entry.stamp};
@@ -506,11 +514,11 @@ ImageRef readKnownFile(Editor& editor, const PictureEntry& entry) {
 
 // The pictures "state" names, as the project just opened and the recovery folder hold them; a
 // mismatch says why not.
-std::vector<ImageRef> picturesOf(const Header& header, Editor& editor, const std::filesystem::path& folder,
+std::vector<ImageRef> picturesOf(const recovery_parts::Header& header, Editor& editor, const std::filesystem::path& folder,
                                  QString& mismatch) {
   const EditorState& state = editor.state();
   std::vector<ImageRef> pictures;
-  for (const PictureEntry& entry : header.pictures) {
+  for (const recovery_parts::PictureEntry& entry : header.pictures) {
     if (entry.name.empty()) {
       pictures.push_back(nullptr);  // a number no record or step uses
     } else if (entry.stored) {
@@ -563,10 +571,10 @@ std::optional<RecoveredWork> findRecovery(Editor& editor, const std::filesystem:
     bytes.remove_suffix(16);
   }
   In in(bytes, nullptr, editor.store().saveCount());
-  Header header;
+  recovery_parts::Header header;
   const bool whole = read.bytes.size() >= 16 && contentCheckOf(bytes) == stored;
   if (whole) in(header);
-  if (!whole || !in.ok() || header.magic != kMagic || header.format != kFormat) {
+  if (!whole || !in.ok() || header.magic != recovery_parts::kMagic || header.format != recovery_parts::kFormat) {
     work.mismatch = damaged;
     return work;
   }

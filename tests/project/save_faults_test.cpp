@@ -496,7 +496,7 @@ TEST(SaveFaults, KilledAtRandomMomentsABigRenumberingSaveLosesNoPicture) {
   // Under AddressSanitizer each save takes several times as long: fewer kills there look for memory
   // faults on the same paths, the plain build makes all of them.
 #if defined(__SANITIZE_ADDRESS__)
-  const int kills = 10;
+  const int kills = 6;
 #else
   const int kills = 30;
 #endif
