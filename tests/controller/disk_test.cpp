@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QCoreApplication>
 #include <thread>
 
+#include "controller/autosave.hpp"
 #include "controller/editor.hpp"
 #include "controller/saving.hpp"
 #include "support/fakes.hpp"
@@ -171,6 +173,37 @@ TEST_F(Disk, AMovedFolderIsSavedWhereItIsNowOnlyWhenTheUserSaysSo) {
   EXPECT_EQ(controller->store().folder().path(), moved);
   EXPECT_EQ(ProjectFolder(moved).readFile("data.txt").value_or("").substr(0, 12), "Hero,7, 0, 0");
   std::filesystem::rename(moved, dir.path());
+}
+
+// The recovery is written on another thread while the edits go on (no race under ThreadSanitizer),
+// and the last one written is the editor as the edits left it.
+TEST_F(Disk, TheRecoveryIsWrittenOnAnotherThreadWhileTheEditsGoOn) {
+  int argc = 1;
+  char name[] = "disk_test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  const TempFolder states;
+  {
+    Autosave autosave(*controller, {}, states.path());
+    autosave.adopt();
+    for (uint32_t i = 0; i < 12; ++i) {
+      controller->setPicture(Table::Characters, testImage(64, 48, 100 + i));
+      controller->editCell(Table::Characters, 0, Field::Name, "Hero" + std::string(i + 1, 'o'));
+      autosave.writeNow();  // while the one before may still be written
+      QCoreApplication::processEvents();
+    }
+    autosave.wait();
+    QCoreApplication::processEvents();  // the last write's end
+    autosave.writeNow();
+    autosave.wait();
+  }
+  CharacterList restored;
+  EditorState restoredState;
+  Editor after(restored, restoredState, ProjectFolder(dir.path()));
+  const std::optional<RecoveredWork> work = findRecovery(after, recoveryFolderOf(dir.path(), states.path()));
+  ASSERT_TRUE(work && work->mismatch.isEmpty() && restoreRecovery(after, *work));
+  EXPECT_TRUE(sameModel(restored, list));
+  EXPECT_EQ(after.document().history().count(), 24);
 }
 
 }  // namespace
