@@ -7,8 +7,11 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
+#include <mutex>
+#include <string>
 
 #include "controller/document.hpp"
 #include "controller/recovery.hpp"
@@ -47,18 +50,25 @@ class Autosave : private TableObserver {
   void endRows(Table) override { changed(); }
   void rowsChanged(Table, int64_t, int64_t) override { changed(); }
   void changed();
-  void finished(const Status& status);
-  void report(const Status& status);
+  // Runs work on the pool, after the jobs asked for before it.
+  void start(std::function<void(RecoveryPictures&)> work);
+  // A job's failure, kept for the window's thread (any thread).
+  void fail(const Status& status);
+  // On the window's thread, once no job runs: tells a failure, and writes the changes made meanwhile.
+  void finished();
 
   Editor& editor_;
   std::filesystem::path stateFolder_, folder_;
-  RecoveryPictures pictures_;  // used by the writes only, one at a time
+  RecoveryPictures pictures_;  // the jobs' own, under jobs_
+  std::mutex jobs_;
+  std::atomic<int> running_{0};  // jobs asked for and not done
+  std::mutex failures_;
+  std::string failure_;  // under failures_
   QObject context_;
-  QTimer timer_;
+  QTimer timer_, poll_;
   QThreadPool pool_;
   bool adopted_ = false;
   bool discarded_ = false;  // the user discarded the unsaved work, and nothing changed since
-  bool writing_ = false;
   bool again_ = false;  // a change came while a write ran
   std::function<void(const QString&)> failed_;
   std::function<bool()> busy_;
