@@ -46,7 +46,13 @@ Autosave::Autosave(Editor& editor, std::function<bool()> busy, std::filesystem::
 
 Autosave::~Autosave() {
   editor_.document().removeObserver(this);
+  wait();
+}
+
+void Autosave::wait() {
   pool_.waitForDone();
+  // What the jobs did happens before what follows (the pool's own waiting is not seen as such).
+  std::lock_guard lock(jobs_);
 }
 
 void Autosave::follow() {

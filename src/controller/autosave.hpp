@@ -41,7 +41,7 @@ class Autosave : private TableObserver {
   // work is not kept again; the next change is.
   void discard(bool byUser = false);
   // Waits until the writes and removals asked for are done.
-  void wait() { pool_.waitForDone(); }
+  void wait();
   // Told when a write or removal failed (on the window's thread), with the reason.
   void setFailureListener(std::function<void(const QString&)> listener) { failed_ = std::move(listener); }
 
