@@ -70,11 +70,10 @@ void Autosave::changed() {
 void Autosave::start(std::function<void(RecoveryPictures&)> work) {
   running_.fetch_add(1, std::memory_order_relaxed);
   auto* job = new Job([this, work = std::move(work)] {
-    {
-      // The jobs run one after another, maybe on different threads: the lock orders them too.
-      std::lock_guard lock(jobs_);
-      work(pictures_);
-    }
+    // The jobs run one after another, maybe on different threads: the lock orders them too, and
+    // orders all a job did before a wait() that follows it.
+    std::lock_guard lock(jobs_);
+    work(pictures_);
     running_.fetch_sub(1, std::memory_order_release);
   });
   handOffs.fetch_add(1, std::memory_order_release);
