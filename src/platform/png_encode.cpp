@@ -565,36 +565,45 @@ bool encodeStored(const QImage& image, std::string& png) {
   const size_t size = static_cast<size_t>(image.height()) * rowBytes;
   const PixelRows pixels{image.width(), image.height(), alpha, image.dotsPerMeterX(), image.dotsPerMeterY(),
                          [&image](int y, uint32_t*) { return reinterpret_cast<const uint32_t*>(image.constScanLine(y)); }};
-  // Fresh memory costs a page fault per page: the rows go through memory this thread keeps.
-  thread_local std::vector<unsigned char> rows;
-  rows.resize(size);
-  for (int y = 0; y < image.height(); ++y) {
-    unsigned char* row = rows.data() + static_cast<size_t>(y) * rowBytes;
-    row[0] = 0;  // filter "none"
-    rawRow(pixels, y, row + 1);
-  }
   // The chunks around the pixel data as every picture of the editor has them; IEND goes last again.
   png = assemble(pixels, nullptr, 0);
   png.resize(png.size() - 12);
   // One IDAT per stored block of the zlib stream: its header in the first, its Adler-32 in the last.
+  // The rows go straight into them (png's memory is the caller's, kept from picture to picture).
   constexpr size_t kBlock = 65535;
   png.reserve(png.size() + size + (size / kBlock + 1) * 21 + 12);
   uLong adler = adler32(0, nullptr, 0);
-  for (size_t at = 0; at < size; at += kBlock) {
-    const size_t n = std::min(kBlock, size - at);
-    const bool first = at == 0, last = at + n == size;
+  size_t put = 0, left = 0, type = 0, data = 0;  // stream bytes put; room, chunk and data of the open block
+  const auto open = [&] {
+    const size_t n = std::min(kBlock, size - put);
+    const bool first = put == 0, last = put + n == size;
     appendBigEndian(png, static_cast<uint32_t>((first ? 2 : 0) + 5 + n + (last ? 4 : 0)));
-    const size_t type = png.size();
+    type = png.size();
     png += "IDAT";
     if (first) png += "\x78\x01";
     const char block[5] = {static_cast<char>(last), static_cast<char>(n & 0xff), static_cast<char>(n >> 8),
                            static_cast<char>(~n & 0xff), static_cast<char>((~n >> 8) & 0xff)};
     png.append(block, sizeof block);
-    png.append(reinterpret_cast<const char*>(rows.data() + at), n);
-    adler = adler32(adler, rows.data() + at, static_cast<uInt>(n));
-    if (last) appendBigEndian(png, static_cast<uint32_t>(adler));
+    data = png.size(), left = n;
+  };
+  const auto close = [&] {
+    adler = adler32(adler, reinterpret_cast<const Bytef*>(png.data() + data), static_cast<uInt>(png.size() - data));
+    if (put == size) appendBigEndian(png, static_cast<uint32_t>(adler));
     appendBigEndian(png, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(png.data() + type),
                                                      static_cast<uInt>(png.size() - type))));
+  };
+  thread_local std::vector<unsigned char> row;
+  row.resize(rowBytes);
+  for (int y = 0; y < image.height(); ++y) {
+    row[0] = 0;  // filter "none"
+    rawRow(pixels, y, row.data() + 1);
+    for (size_t at = 0; at < rowBytes;) {
+      if (left == 0) open();
+      const size_t n = std::min(rowBytes - at, left);
+      png.append(reinterpret_cast<const char*>(row.data() + at), n);
+      at += n, put += n, left -= n;
+      if (left == 0) close();
+    }
   }
   appendChunk(png, "IEND", nullptr, 0);
   return true;

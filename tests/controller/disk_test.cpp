@@ -190,7 +190,7 @@ TEST_F(Disk, TheRecoveryIsWrittenOnAnotherThreadWhileTheEditsGoOn) {
     Autosave autosave(*controller, {}, states.path());
     autosave.adopt();
     for (uint32_t i = 0; i < 12; ++i) {
-      controller->setPicture(Table::Characters, testImage(64, 48, 100 + i));
+      controller->setPicture(Table::Characters, testImage(161, 120, 100 + i));  // in two stored blocks
       controller->editCell(Table::Characters, 0, Field::Name, "Hero" + std::string(i + 1, 'o'));
       autosave.writeNow();  // while the one before may still be written
       QCoreApplication::processEvents();
