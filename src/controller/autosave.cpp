@@ -118,6 +118,10 @@ void Autosave::finished() {
   if (std::exchange(again_, false)) changed();
 }
 
+void Autosave::restored(const RecoveredWork& work) {
+  start([work](RecoveryPictures& pictures) { pictures.remember(work); });
+}
+
 void Autosave::discard(bool byUser) {
   timer_.stop();
   if (!adopted_) return;

@@ -37,6 +37,8 @@ class Autosave : private TableObserver {
   void adopt() { adopted_ = true; }
   // Writes now what is unsaved (or removes the recovery when nothing is), as the timer would.
   void writeNow();
+  // A recovery was restored from this folder: its pictures stay where they are.
+  void restored(const RecoveredWork& work);
   // The work was saved, or discarded (byUser): the recovery goes (after a write that runs). Discarded
   // work is not kept again; the next change is.
   void discard(bool byUser = false);

@@ -229,6 +229,7 @@ struct RecoverySnapshot::Data {
 };
 
 struct RecoveredWork::Data {
+  std::vector<std::pair<ImageRef, std::string>> stored;  // pictures read from the recovery folder
   CharacterList list;
   SelectedRows selection;
   std::vector<std::string> pendingDeletions;
@@ -373,6 +374,11 @@ std::string RecoveryPictures::nameOf(const ImageRef& image) {
   return names_.insert_or_assign(image.get(), std::move(entry)).first->second.fileName;
 }
 
+void RecoveryPictures::remember(const RecoveredWork& work) {
+  if (!work.data) return;
+  for (const auto& [image, fileName] : work.data->stored) names_.insert_or_assign(image.get(), Entry{image, fileName});
+}
+
 void RecoveryPictures::forgetGone() {
   std::erase_if(names_, [](const auto& entry) { return entry.second.image.expired(); });
 }
@@ -515,7 +521,7 @@ ImageRef readKnownFile(Editor& editor, const recovery_parts::PictureEntry& entry
 // The pictures "state" names, as the project just opened and the recovery folder hold them; a
 // mismatch says why not.
 std::vector<ImageRef> picturesOf(const recovery_parts::Header& header, Editor& editor, const std::filesystem::path& folder,
-                                 QString& mismatch) {
+                                 QString& mismatch, std::vector<std::pair<ImageRef, std::string>>& stored) {
   const EditorState& state = editor.state();
   std::vector<ImageRef> pictures;
   for (const recovery_parts::PictureEntry& entry : header.pictures) {
@@ -524,6 +530,7 @@ std::vector<ImageRef> picturesOf(const recovery_parts::Header& header, Editor& e
     } else if (entry.stored) {
       const FileRead read = readFileAt(folder / entry.name, kMaxFileBytes);
       pictures.push_back(read.read() ? decodeImagePixels(read.bytes) : nullptr);
+      if (pictures.back()) stored.emplace_back(pictures.back(), entry.name);
       if (!pictures.back())
         mismatch = QCoreApplication::translate("Recovery", "a picture of the recovered work is missing or damaged (%1)")
                        .arg(QString::fromStdString(entry.name));
@@ -584,12 +591,14 @@ std::optional<RecoveredWork> findRecovery(Editor& editor, const std::filesystem:
   const EditorState& state = editor.state();
   if (header.hasDataStamp != state.dataFileStamp.has_value() || (header.hasDataStamp && header.dataStamp != *state.dataFileStamp))
     work.mismatch = QCoreApplication::translate("Recovery", "data.txt changed since the work was recovered");
-  const std::vector<ImageRef> pictures = work.mismatch.isEmpty() ? picturesOf(header, editor, recoveryFolder, work.mismatch)
+  std::vector<std::pair<ImageRef, std::string>> kept;
+  const std::vector<ImageRef> pictures = work.mismatch.isEmpty() ? picturesOf(header, editor, recoveryFolder, work.mismatch, kept)
                                                                  : std::vector<ImageRef>{};
   if (!work.mismatch.isEmpty()) return work;
   in.setPictures(&pictures);
   work.data = readWork(in, editor);
   if (!work.data) work.mismatch = damaged;
+  else work.data->stored = std::move(kept);
   return work;
 }
 

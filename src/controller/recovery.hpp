@@ -26,6 +26,7 @@
 namespace charstack {
 
 class Editor;
+struct RecoveredWork;
 
 // The folder of the recovery of the project in `projectFolder`: inside `stateFolder` (by default the
 // desktop's state folder, $XDG_STATE_HOME or ~/.local/state, then "charstack/recovery"), named after
@@ -49,6 +50,9 @@ class RecoveryPictures {
   std::string nameOf(const ImageRef& image);
   // The names given so far that belong to pictures still alive; the others are forgotten.
   void forgetGone();
+  // The pictures a restored recovery read from its folder keep their files there: the next write
+  // names them again instead of writing them anew.
+  void remember(const RecoveredWork& work);
 
  private:
   struct Entry {

@@ -239,7 +239,7 @@ std::optional<Feedback> Session::recoverUnsavedWork() {
   if (choice == UserQuestions::Recovered::Restore && restoreRecovery(*controller_, *work)) {
     feedback.status = tr("Restored the unsaved work of %1: it is not saved yet").arg(QLocale().toString(
                           QDateTime::fromMSecsSinceEpoch(work->writtenMs), QLocale::ShortFormat));
-    autosave_->writeNow();
+    autosave_->restored(*work);  // written again a moment after, as any change
   } else if (choice == UserQuestions::Recovered::Discard && removeRecovery(work->folder).ok()) {
     feedback.status = tr("The recovered work was discarded");
   } else if (const std::optional<std::filesystem::path> aside = keepRecoveryAside(work->folder)) {

@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <fstream>
+#include <set>
 
 #include "app/main_window.hpp"
 #include "controller/recovery.hpp"
@@ -230,6 +231,16 @@ TEST_F(Projects, UnsavedWorkIsRestoredAfterACrashOrKeptAsideWhenItNoLongerFits) 
     EXPECT_EQ(siblings, std::string(c.after) == "gone" ? 0 : 1);
     if (!restored) continue;
     EXPECT_TRUE(list.characters[added].image->samePixels(*testing::testImage(5, 3, 9)));
+    // Written again, the restored pictures keep the files they were read from.
+    auto files = [&] {
+      std::set<std::string> names;
+      for (const auto& file : std::filesystem::directory_iterator(recovery)) names.insert(file.path().filename());
+      return names;
+    };
+    const std::set<std::string> read = files();
+    w->session().autosave().writeNow();
+    w->session().autosave().wait();
+    EXPECT_EQ(files(), read);
     w->controller().document().history().undo();
     EXPECT_FALSE(list.characters[added].image);
     w->controller().document().history().redo();
